@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package that Ravendo needs to build, test and run.
+# Run as root (or through sudo); safe to run again.
+set -euo pipefail
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+PACKAGES=(
+  # toolchain
+  build-essential cmake pkg-config ninja-build python3
+  # libraries the deliverables link
+  qtbase5-dev qtbase5-dev-tools qttools5-dev-tools libqt5xml5 libqt5svg5
+  libphonon4qt5-dev phonon4qt5-backend-vlc
+  zlib1g-dev libminizip-dev libgc-dev libsqlite3-dev libarchive-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  clang libclang-rt-14-dev
+  # fixture images and the independent readers that check them
+  dosfstools mtools e2fsprogs ntfs-3g fdisk gdisk sleuthkit ldmtool
+  # headless GUI runs
+  xvfb xauth
+)
+
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${PACKAGES[@]}"
