@@ -1,0 +1,5 @@
+// A library that loads but offers no factory.
+extern "C" int NotAFactory()
+{
+    return 0;
+}
