@@ -17,7 +17,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
   # fixture images and the independent readers that check them
-  dosfstools mtools e2fsprogs ntfs-3g fdisk gdisk sleuthkit ldmtool
+  dosfstools mtools e2fsprogs ntfs-3g ntfs-3g-dev fdisk gdisk sleuthkit ldmtool
   # headless GUI runs
   xvfb xauth
 )
