@@ -1,0 +1,98 @@
+#include "EngineMemory.h"
+
+#include <cinttypes>
+#include <cstdint>
+#include <cstdlib>
+#include <sys/sysinfo.h>
+
+#include "Veskel.h"
+#include "common/FatalError.h"
+
+namespace {
+
+const uint64_t BYTES_PER_MIB = 1048576;
+
+// The memory figures logged before giving up, in bytes. Nothing here may allocate: it runs
+// after malloc has already failed.
+struct MEMORY_FIGURES {
+    uint64_t ullTotalPhys;
+    uint64_t ullAvailPhys;
+    uint64_t ullTotalPageFile;
+    uint64_t ullAvailPageFile;
+};
+
+bool QueryMemoryFigures(MEMORY_FIGURES* pFigures)
+{
+    struct sysinfo info;
+    if (sysinfo(&info) != 0)
+        return false;
+    uint64_t ullUnit = info.mem_unit ? info.mem_unit : 1;
+    pFigures->ullTotalPhys = static_cast<uint64_t>(info.totalram) * ullUnit;
+    pFigures->ullAvailPhys = (static_cast<uint64_t>(info.freeram) + info.bufferram) * ullUnit;
+    // The commit limit of a Windows page file is memory plus swap; swap is the nearest match.
+    pFigures->ullTotalPageFile = (static_cast<uint64_t>(info.totalram) + info.totalswap) * ullUnit;
+    pFigures->ullAvailPageFile =
+        (static_cast<uint64_t>(info.freeram) + info.bufferram + info.freeswap) * ullUnit;
+    return true;
+}
+
+[[noreturn]] void ReportOutOfMemory(size_t nSize)
+{
+    // The logged size is the 32-bit request word of the original format; larger requests
+    // show their full width.
+    LogInfo("Failed to alloc 0x%08zx bytes", nSize);
+    MEMORY_FIGURES figures = {0, 0, 0, 0};
+    if (!QueryMemoryFigures(&figures)) {
+        figures = MEMORY_FIGURES{0, 0, 0, 0};
+        LogInfo("Failed to query memory status.");
+    }
+    LogInfo("Memory status:");
+    LogInfo("Total physical memory:%4" PRIu64 " MB\tAvailable physical memory:%4" PRIu64 " MB",
+            figures.ullTotalPhys / BYTES_PER_MIB, figures.ullAvailPhys / BYTES_PER_MIB);
+    LogInfo("Total   page    files:%4" PRIu64 " MB\tAvailable    page   files:%4" PRIu64 " MB",
+            figures.ullTotalPageFile / BYTES_PER_MIB, figures.ullAvailPageFile / BYTES_PER_MIB);
+    RaiseFatalOutOfMemory(nSize);
+}
+
+} // namespace
+
+void* AllocOrRaise(size_t nSize)
+{
+    // malloc(0) may give null on success; every caller expects a block it can free.
+    void* p = std::malloc(nSize ? nSize : 1);
+    if (p == nullptr)
+        ReportOutOfMemory(nSize);
+    return p;
+}
+
+char* AllocBuffer(size_t nSize)
+{
+    return static_cast<char*>(AllocOrRaise(nSize));
+}
+
+void FreeBuffer(void* p)
+{
+    FreeMemory(p);
+}
+
+void FreeMemory(void* p)
+{
+    std::free(p);
+}
+
+void RaiseAllocationSizeOverflow()
+{
+    ReportOutOfMemory(SIZE_MAX);
+}
+
+void* CEngineObject::operator new(size_t nSize, const std::nothrow_t&) noexcept
+{
+    // The engine's allocation never yields null, so the nothrow form behaves like the plain
+    // one; the fatal path does not return.
+    return AllocOrRaise(nSize);
+}
+
+void* CEngineObject::operator new[](size_t nSize, const std::nothrow_t&) noexcept
+{
+    return AllocOrRaise(nSize);
+}
