@@ -5,22 +5,11 @@
 
 #include <cstdint>
 
+#include "DiskInfo.h"          // file-system codes of tree roots and candidates
 #include "EngineMemory.h"
 #include "FileProperties.h"
 #include "IDataStream.h"
 #include "WinTypes.h"
-
-// File-system codes of tree roots and candidates.
-enum {
-    FILE_SYSTEM_FAT12 = 0,
-    FILE_SYSTEM_FAT16 = 1,
-    FILE_SYSTEM_FAT32 = 2,
-    FILE_SYSTEM_NTFS = 3,
-    FILE_SYSTEM_EXT2 = 4,
-    FILE_SYSTEM_EXT3 = 5,
-    FILE_SYSTEM_RAW = 6,
-    FILE_SYSTEM_UNKNOWN = 7,
-};
 
 // Selection statistics over the files (not folders) of a subtree.
 struct FILE_STATISTICS {

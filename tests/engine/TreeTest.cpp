@@ -104,7 +104,7 @@ TEST(TreeTestLinks, KindAndPartitionInfoComeFromTheNearestFileSystemNode)
     pRoot->SetPartitionInfo(63, 8);
     CFileNode* pFolder = pRoot->AddChild(CreateFileNode());
     CFileSystemNode* pRaw = CreateFileSystemNode();
-    pRaw->SetFileSystemKind(FILE_SYSTEM_RAW);
+    pRaw->SetFileSystemKind(FILE_SYSTEM_CARVED);
     pRaw->SetPartitionInfo(0, 1);
     pFolder->AddChild(pRaw);
     CFileNode* pCarved = pRaw->AddChild(CreateFileNode());
@@ -113,7 +113,7 @@ TEST(TreeTestLinks, KindAndPartitionInfoComeFromTheNearestFileSystemNode)
     EXPECT_TRUE(pFolder->GetPartitionInfo(&ullStart, &nSpc));
     EXPECT_EQ(ullStart, 63u);
     EXPECT_EQ(nSpc, 8);
-    EXPECT_EQ(pCarved->GetFileSystemKind(), FILE_SYSTEM_RAW);
+    EXPECT_EQ(pCarved->GetFileSystemKind(), FILE_SYSTEM_CARVED);
     EXPECT_TRUE(pCarved->GetPartitionInfo(&ullStart, &nSpc));
     EXPECT_EQ(ullStart, 0u);
     EXPECT_EQ(nSpc, 1);

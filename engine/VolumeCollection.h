@@ -1,0 +1,105 @@
+// Stock-taking of the machine before a scan: every physical disk that opens, and every volume on
+// them (basic partitions, dynamic-disk volumes, floppies), each with a device of its own. The
+// scan driver then picks the device of the disk or partition the user chose.
+//
+// Basic volumes are those the disk table gives today; reading partition tables and dynamic-disk
+// databases into this collection comes with the partition-table and dynamic-disk readers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "EngineMemory.h"
+
+class IStorageDevice;
+class CDiskDevice;
+
+// Most member extents recorded for one volume.
+const int COLLECTED_VOLUME_MAX_MEMBERS = 32;
+
+struct COLLECTED_MEMBER {
+    uint64_t ullStartSector; // on the member disk
+    uint64_t ullSectorCount;
+    IStorageDevice* pDisk;   // null: free slot
+};
+
+struct COLLECTED_VOLUME {
+    IStorageDevice* pDevice;   // the volume's own device, owned by the collection
+    uint32_t nDynamicKind;     // dynamic volumes: 2 simple .. 6 RAID-5; 0 otherwise
+    uint32_t nFileSystemKind;  // 0 FAT12 .. 5 EXT3, 7 unknown
+    char chDriveLetter;        // 0 = none
+    char szLabel[100];
+    uint32_t bFloppy;
+    uint32_t bUsb;             // the parent disk sits on a USB bus
+    COLLECTED_MEMBER Members[COLLECTED_VOLUME_MAX_MEMBERS];
+    char szDescription[512];   // parent-disk description
+};
+
+typedef std::vector<CDiskDevice*, CEngineAllocator<CDiskDevice*>> CDiskDeviceList;
+typedef std::vector<COLLECTED_VOLUME, CEngineAllocator<COLLECTED_VOLUME>> CCollectedVolumeList;
+
+// "%s  %s  %s" of vendor, product and bus name, or "%s  %s" of product and bus name when the
+// vendor text is empty or begins with "(" (a placeholder, not a name); cut to nMaxChars.
+std::string FormatDiskDescription(const char* pszVendor, const char* pszProduct, const char* pszBusName,
+                                  size_t nMaxChars);
+
+class CCollectDiskDevice {
+public:
+    CCollectDiskDevice() {}
+    ~CCollectDiskDevice() {}
+    // Physical drives 0 to 31 that open, in number order; the caller owns them.
+    void CollectDiskDevice(CDiskDeviceList& disks);
+};
+
+class CCollectBasicVolume {
+public:
+    CCollectBasicVolume() {}
+    ~CCollectBasicVolume() {}
+    void CollectBasicVolume(const CDiskDeviceList& disks, CCollectedVolumeList& volumes);
+};
+
+class CCollectDynamicVolume {
+public:
+    CCollectDynamicVolume() {}
+    ~CCollectDynamicVolume() {}
+    void CollectDynamicVolume(const CDiskDeviceList& disks, CCollectedVolumeList& volumes);
+};
+
+class CCollectFloppyDiskDevice {
+public:
+    CCollectFloppyDiskDevice() {}
+    ~CCollectFloppyDiskDevice() {}
+    // A: then B:; stops at the first letter that holds no floppy.
+    void CollectFloppyDiskDevice(CCollectedVolumeList& volumes);
+};
+
+class CCollectAllBasicPartitionandDynamicVolume {
+public:
+    CCollectAllBasicPartitionandDynamicVolume() {}
+    ~CCollectAllBasicPartitionandDynamicVolume() {}
+    // Basic volumes, dynamic volumes, floppies, then sort; nothing when there is no disk.
+    void CollectAllBasicPartitionandDynamicVolume(const CDiskDeviceList& disks, CCollectedVolumeList& volumes);
+    // Lettered volumes first, by letter; the unlettered after them in their former order.
+    static void sort(CCollectedVolumeList& volumes);
+};
+
+// The disks and volumes of one scan, released together: every collected device is deleted
+// exactly once, the volumes' devices before the disks they read through.
+class CDeviceCollection : public CEngineObject {
+public:
+    CDeviceCollection() {}
+    ~CDeviceCollection() { Release(); }
+    CDeviceCollection(const CDeviceCollection&) = delete;
+    CDeviceCollection& operator=(const CDeviceCollection&) = delete;
+
+    void Collect();
+    void Release();
+
+    CDiskDeviceList& GetDisks() { return m_Disks; }
+    CCollectedVolumeList& GetVolumes() { return m_Volumes; }
+
+private:
+    CDiskDeviceList m_Disks;
+    CCollectedVolumeList m_Volumes;
+};
