@@ -1,0 +1,87 @@
+#include "Ext2DirIterator.h"
+
+#include "CharConversion.h"
+#include "Ext2FileSystem.h"
+
+using namespace ext2;
+
+CExt2DirIterator::CExt2DirIterator(const CExt2Inode& directory)
+    : m_Directory(directory), m_Blocks(directory), m_nSize(0), m_nPosition(0),
+      m_nBlockSize(directory.GetFileSystem() ? directory.GetFileSystem()->GetBlockSize() : 0), m_bLoaded(false),
+      m_nLoadedBlock(0), m_pBlock(nullptr), m_nBlockLength(0)
+{
+    Begin();
+}
+
+void CExt2DirIterator::Begin()
+{
+    m_bLoaded = false;
+    m_pBlock = nullptr;
+    m_nBlockLength = 0;
+    m_nPosition = 0;
+    m_nSize = m_nBlockSize ? m_Directory.GetSize() : 0;
+    if (m_nSize > 0 && !LoadBlock(0))
+        End();
+}
+
+bool CExt2DirIterator::LoadBlock(uint64_t nLogicalBlock)
+{
+    m_Blocks.SetIndex(nLogicalBlock);
+    m_pBlock = m_Blocks.GetData(&m_nBlockLength);
+    m_bLoaded = m_pBlock != nullptr;
+    m_nLoadedBlock = nLogicalBlock;
+    return m_bLoaded;
+}
+
+CExt2DirEntry CExt2DirIterator::GetEntry() const
+{
+    if (!m_bLoaded)
+        throw CExt2DirEntry::CBadDir();
+    const uint64_t nOffset = m_nPosition - m_nLoadedBlock * m_nBlockSize;
+    if (m_nPosition < m_nLoadedBlock * m_nBlockSize || nOffset >= m_nBlockLength)
+        return CExt2DirEntry(nullptr, 0);
+    return CExt2DirEntry(m_pBlock + nOffset, m_nBlockLength - nOffset);
+}
+
+void CExt2DirIterator::Next()
+{
+    if (IsEnd())
+        return;
+    if (!m_bLoaded) {
+        End();
+        return;
+    }
+    const CExt2DirEntry entry = GetEntry();
+    if (!entry.IsValid() || entry.GetRecordLength() > m_nBlockSize) {
+        End();
+        return;
+    }
+    const uint64_t nNext = m_nPosition + entry.GetRecordLength();
+    if (nNext >= m_nSize) {
+        End();
+        return;
+    }
+    if (nNext / m_nBlockSize != m_nLoadedBlock && !LoadBlock(nNext / m_nBlockSize)) {
+        End();
+        return;
+    }
+    m_nPosition = nNext;
+}
+
+void CExt2DirIterator::GetInode(CExt2Inode* pOut) const
+{
+    const CExt2DirEntry entry = GetEntry();
+    CExt2FileSystem* pFs = m_Directory.GetFileSystem();
+    if (entry.IsValid())
+        pFs->LoadInode(entry.GetInodeNumber(), pOut);
+    else
+        pOut->Reset(pFs, entry.GetInodeNumber());
+
+    const size_t nStored = entry.GetAvailableNameLength();
+    char szName[kMaxNameBytes + 1];
+    const size_t nConverted = dnc::Utf8ToAnsi(entry.GetName(), nStored, szName, nStored);
+    if (nConverted > 0)
+        pOut->SetName(szName, nConverted);
+    else
+        pOut->SetName(entry.GetName(), nStored);
+}

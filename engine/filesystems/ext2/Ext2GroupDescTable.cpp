@@ -1,0 +1,53 @@
+#include "Ext2GroupDescTable.h"
+
+#include "Ext2SuperBlock.h"
+
+using namespace ext2;
+
+uint64_t CExt2GroupDescTable::GetSectorCount(uint64_t nGroups)
+{
+    return (nGroups * kGroupDescBytes + kSectorBytes - 1) / kSectorBytes;
+}
+
+bool CExt2GroupDescTable::Assign(const uint8_t* pData, size_t nSize, uint64_t nGroups)
+{
+    m_Data.clear();
+    if (!pData || nGroups > nSize / kGroupDescBytes)
+        return false;
+    m_Data.assign(pData, pData + nGroups * kGroupDescBytes);
+    return true;
+}
+
+uint32_t CExt2GroupDescTable::Field(uint64_t nGroup, size_t nOffset) const
+{
+    if (nGroup >= GetCount())
+        return 0;
+    return GetLe32(m_Data.data() + nGroup * kGroupDescBytes + nOffset);
+}
+
+bool CExt2GroupDescTable::IsValid(const CExt2SuperBlock& superBlock) const
+{
+    const uint64_t nGroups = superBlock.GetGroupCount();
+    const uint64_t nPerGroup = superBlock.GetBlocksPerGroup();
+    if (nGroups == 0 || GetCount() < nGroups)
+        return false;
+    for (uint64_t i = 0; i < nGroups; ++i) {
+        const uint64_t nBase = superBlock.GetFirstDataBlock() + i * nPerGroup;
+        const uint64_t anBlocks[3] = {GetBlockBitmap(i), GetInodeBitmap(i), GetInodeTable(i)};
+        for (uint64_t nBlock : anBlocks)
+            if (nBlock < nBase || nBlock >= nBase + nPerGroup)
+                return false;
+    }
+    return true;
+}
+
+bool CExt2GroupDescTable::IsEqual(const CExt2GroupDescTable& other) const
+{
+    if (GetCount() != other.GetCount())
+        return false;
+    for (uint64_t i = 0; i < GetCount(); ++i)
+        if (GetBlockBitmap(i) != other.GetBlockBitmap(i) || GetInodeBitmap(i) != other.GetInodeBitmap(i) ||
+            GetInodeTable(i) != other.GetInodeTable(i))
+            return false;
+    return true;
+}

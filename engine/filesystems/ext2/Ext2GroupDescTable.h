@@ -1,0 +1,47 @@
+// The group-descriptor table of an EXT2/EXT3 file system: one 32-byte descriptor per block group,
+// of which the block-bitmap, inode-bitmap and inode-table block numbers are used.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "EngineMemory.h"
+#include "Ext2Layout.h"
+
+class CExt2SuperBlock;
+
+class CExt2GroupDescTable : public CEngineObject {
+public:
+    CExt2GroupDescTable() {}
+
+    // Sectors that hold the descriptors of nGroups groups: ceil(nGroups x 32 / 512).
+    static uint64_t GetSectorCount(uint64_t nGroups);
+
+    // Takes the descriptors of nGroups groups from pData; false (and an empty table) when nSize
+    // does not hold them all.
+    bool Assign(const uint8_t* pData, size_t nSize, uint64_t nGroups);
+    void Clear() { m_Data.clear(); }
+
+    uint64_t GetCount() const { return m_Data.size() / ext2::kGroupDescBytes; }
+    bool IsEmpty() const { return m_Data.empty(); }
+    const uint8_t* GetData() const { return m_Data.data(); }
+    size_t GetByteSize() const { return m_Data.size(); }
+
+    // Fields of descriptor nGroup; 0 for a group the table does not have.
+    uint32_t GetBlockBitmap(uint64_t nGroup) const { return Field(nGroup, ext2::kGdBlockBitmap); }
+    uint32_t GetInodeBitmap(uint64_t nGroup) const { return Field(nGroup, ext2::kGdInodeBitmap); }
+    uint32_t GetInodeTable(uint64_t nGroup) const { return Field(nGroup, ext2::kGdInodeTable); }
+
+    // Every group i of the (normalised) superblock has a descriptor, and its two bitmaps and the
+    // start of its inode table lie in [first data block + i x blocks per group, + blocks per
+    // group).
+    bool IsValid(const CExt2SuperBlock& superBlock) const;
+    // The same groups, with equal bitmap and inode-table block numbers.
+    bool IsEqual(const CExt2GroupDescTable& other) const;
+
+private:
+    uint32_t Field(uint64_t nGroup, size_t nOffset) const;
+
+    std::vector<uint8_t, CEngineAllocator<uint8_t>> m_Data;
+};

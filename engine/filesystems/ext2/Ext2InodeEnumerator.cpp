@@ -1,0 +1,65 @@
+#include "Ext2InodeEnumerator.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "Ext2FileSystem.h"
+#include "Ext2Inode.h"
+
+namespace {
+
+// Largest stretch of an inode table read at once. A group's table is at most 8 x block size
+// inodes; with large inodes that can reach 128 MiB, so it is read in pieces of this size.
+constexpr uint64_t kMaxWindowBytes = 4u << 20;
+constexpr uint64_t kNone = std::numeric_limits<uint64_t>::max();
+
+} // namespace
+
+CExt2InodeEnumerator::CExt2InodeEnumerator(CExt2FileSystem* pFileSystem)
+    : m_pFileSystem(pFileSystem), m_nFirst(pFileSystem->GetFirstEnumeratedInode()),
+      m_nLast(pFileSystem->GetSuperBlock().GetInodesCount()), m_nCurrent(m_nFirst), m_nCacheGroup(kNone),
+      m_nCacheFirst(0), m_nCacheCount(0), m_nWindowBlocks(std::max<uint64_t>(1, kMaxWindowBytes / pFileSystem->GetBlockSize()))
+{
+}
+
+void CExt2InodeEnumerator::Load(uint32_t nInode, CExt2Inode* pInode)
+{
+    pInode->Reset(m_pFileSystem, nInode);
+    const uint32_t nPerGroup = m_pFileSystem->GetSuperBlock().GetInodesPerGroup();
+    if (nInode == 0 || nInode > m_nLast)
+        return;
+    const uint64_t nGroup = (nInode - 1) / nPerGroup;
+    if (nGroup >= m_pFileSystem->GetGroupCount())
+        return;
+    const uint64_t nBlockSize = m_pFileSystem->GetBlockSize();
+    const uint64_t nTableBlocks = (static_cast<uint64_t>(nPerGroup) * m_pFileSystem->GetInodeSize() + nBlockSize - 1) / nBlockSize;
+    const uint64_t nByte = static_cast<uint64_t>((nInode - 1) % nPerGroup) * m_pFileSystem->GetInodeSize();
+    const uint64_t nBlockInTable = nByte / nBlockSize;
+
+    if (nGroup != m_nCacheGroup || nBlockInTable < m_nCacheFirst || nBlockInTable >= m_nCacheFirst + m_nCacheCount) {
+        const uint64_t nTableStart = m_pFileSystem->GetGroupDescTable().GetInodeTable(nGroup);
+        const uint64_t nFirst = nBlockInTable / m_nWindowBlocks * m_nWindowBlocks;
+        const uint64_t nBlocks = m_pFileSystem->GetBlocksCount();
+        // Only blocks of the file system are read; a table cut off by its end reads as zeros.
+        if (nTableStart + nFirst >= nBlocks)
+            return;
+        const uint64_t nCount = std::min({m_nWindowBlocks, nTableBlocks - nFirst, nBlocks - (nTableStart + nFirst)});
+        m_Cache.resize(nCount * nBlockSize);
+        m_nCacheGroup = kNone;
+        try {
+            m_pFileSystem->ReadBlocks(m_Cache.data(), nTableStart + nFirst, nCount);
+        } catch (const CExt2ReadSectorError&) {
+            // The zero-filled stretch stays cached so that its other inodes are not read again.
+            m_nCacheGroup = nGroup;
+            m_nCacheFirst = nFirst;
+            m_nCacheCount = nCount;
+            throw;
+        }
+        m_nCacheGroup = nGroup;
+        m_nCacheFirst = nFirst;
+        m_nCacheCount = nCount;
+    }
+    if (nBlockInTable >= m_nCacheFirst + m_nCacheCount)
+        return;
+    pInode->SetRawData(m_Cache.data() + (nBlockInTable - m_nCacheFirst) * nBlockSize + nByte % nBlockSize);
+}

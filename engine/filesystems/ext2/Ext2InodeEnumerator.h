@@ -1,0 +1,45 @@
+// Walks the inode numbers of a file system, from min(first non-reserved inode, 11) up to and
+// including the inodes count, loading each from a cached stretch of its group's inode table:
+// the table is read in large pieces (a whole group's table when it is up to 4 MiB) rather than
+// one block per inode.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "EngineMemory.h"
+
+class CExt2FileSystem;
+class CExt2Inode;
+
+class CExt2InodeEnumerator : public CEngineObject {
+public:
+    explicit CExt2InodeEnumerator(CExt2FileSystem* pFileSystem);
+
+    void Begin() { m_nCurrent = m_nFirst; }
+    bool IsEnd() const { return m_nCurrent == 0 || m_nCurrent > m_nLast; }
+    void Next() { ++m_nCurrent; }
+    uint32_t GetInodeNumber() const { return static_cast<uint32_t>(m_nCurrent); }
+    uint32_t GetFirst() const { return m_nFirst; }
+    uint32_t GetLast() const { return m_nLast; }
+
+    // Loads the current inode (no name). One outside every group, or outside the file system,
+    // is all zeros. A failed device read throws CExt2ReadSectorError once; the rest of that
+    // stretch of the table then reads as zeros. A table running off the device throws
+    // std::range_error.
+    void Load(CExt2Inode* pInode) { Load(GetInodeNumber(), pInode); }
+    void Load(uint32_t nInode, CExt2Inode* pInode);
+
+private:
+    CExt2FileSystem* m_pFileSystem;
+    uint32_t m_nFirst;
+    uint32_t m_nLast;
+    uint64_t m_nCurrent;
+    // Blocks of one group's inode table held in m_Cache: [m_nCacheFirst, + m_nCacheCount) of the
+    // table of group m_nCacheGroup.
+    std::vector<uint8_t, CEngineAllocator<uint8_t>> m_Cache;
+    uint64_t m_nCacheGroup;
+    uint64_t m_nCacheFirst;
+    uint64_t m_nCacheCount;
+    uint64_t m_nWindowBlocks;
+};

@@ -1,0 +1,104 @@
+// Byte layout of the EXT2/EXT3 structures this reader looks at, and the little-endian getters
+// every field goes through. Disk buffers are never cast to structs: fields are read at these
+// offsets after the caller has checked that the buffer holds them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace ext2 {
+
+inline uint16_t GetLe16(const uint8_t* p)
+{
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+inline uint32_t GetLe32(const uint8_t* p)
+{
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+inline void SetLe16(uint8_t* p, uint16_t v)
+{
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+inline void SetLe32(uint8_t* p, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+constexpr uint32_t kSectorBytes = 512;
+
+// Superblock: 1024 bytes, 1024 bytes after the start of the file system (two sectors), or at the
+// start of block g x blocks-per-group + first-data-block for the backup copy of group g.
+constexpr size_t kSuperBlockBytes = 1024;
+constexpr uint32_t kSuperBlockSectors = 2;
+constexpr size_t kSbInodesCount = 0;
+constexpr size_t kSbBlocksCount = 4;
+constexpr size_t kSbFirstDataBlock = 20;
+constexpr size_t kSbLogBlockSize = 24;
+constexpr size_t kSbBlocksPerGroup = 32;
+constexpr size_t kSbInodesPerGroup = 40;
+constexpr size_t kSbMountTime = 44;
+constexpr size_t kSbWriteTime = 48;
+constexpr size_t kSbMagic = 56;
+constexpr size_t kSbLastCheck = 64;
+constexpr size_t kSbRevLevel = 76;
+constexpr size_t kSbFirstInode = 84;
+constexpr size_t kSbInodeSize = 88;
+constexpr size_t kSbBlockGroupNr = 90;
+constexpr size_t kSbUuid = 104;
+constexpr size_t kSbVolumeName = 120;
+constexpr size_t kSbJournalInode = 224;
+constexpr size_t kUuidBytes = 16;
+constexpr size_t kVolumeNameBytes = 16;
+
+constexpr uint16_t kMagic = 0xEF53;
+// Revision 0 ("good old") file systems have no inode-size or first-inode fields: their inodes are
+// 128 bytes and the first inode not reserved by the system is 11.
+constexpr uint32_t kGoodOldRevision = 0;
+constexpr uint16_t kGoodOldInodeSize = 128;
+constexpr uint32_t kGoodOldFirstInode = 11;
+
+// Group descriptor: 32 bytes each (the 64-bit descriptors of ext4 are not read).
+constexpr size_t kGroupDescBytes = 32;
+constexpr size_t kGdBlockBitmap = 0;
+constexpr size_t kGdInodeBitmap = 4;
+constexpr size_t kGdInodeTable = 8;
+
+// Inode: the first 128 bytes of each record, whatever the record size; larger records only add
+// fields after these.
+constexpr size_t kInodeBytes = 128;
+constexpr size_t kInMode = 0;
+constexpr size_t kInSize = 4;
+constexpr size_t kInAccessTime = 8;
+constexpr size_t kInChangeTime = 12;
+constexpr size_t kInModificationTime = 16;
+constexpr size_t kInDeletionTime = 20;
+constexpr size_t kInSectors = 28;
+constexpr size_t kInBlocks = 40;
+constexpr uint32_t kBlockPointers = 15;
+constexpr uint32_t kDirectBlocks = 12;
+constexpr uint32_t kSingleIndirect = 12;
+constexpr uint32_t kDoubleIndirect = 13;
+constexpr uint32_t kTripleIndirect = 14;
+constexpr uint16_t kModeTypeMask = 0xF000;
+constexpr uint16_t kModeDirectory = 0x4000;
+
+constexpr uint32_t kRootInode = 2;
+
+// Directory entry: 8 header bytes, then the name (not terminated). No entry crosses a block.
+constexpr size_t kDeInode = 0;
+constexpr size_t kDeRecordLength = 4;
+constexpr size_t kDeNameLength = 6;
+constexpr size_t kDeFileType = 7;
+constexpr size_t kDeHeaderBytes = 8;
+constexpr size_t kMaxNameBytes = 255;
+constexpr uint8_t kDeTypeMask = 0x07;
+constexpr uint8_t kDeTypeDirectory = 2;
+
+} // namespace ext2

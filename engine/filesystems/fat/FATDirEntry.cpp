@@ -1,0 +1,224 @@
+#include "FATDirEntry.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "Charset.h"
+#include "FATBytes.h"
+
+using fatbytes::U16;
+using fatbytes::U32;
+
+namespace {
+
+bool IsValidDate(uint16_t wDate)
+{
+    if (wDate == 0)
+        return true;
+    const unsigned nDay = wDate & 0x1F;
+    const unsigned nMonth = (wDate >> 5) & 0x0F;
+    return nMonth >= 1 && nMonth <= 12 && nDay >= 1 && nDay <= 31;
+}
+
+bool IsValidTime(uint16_t wTime)
+{
+    if (wTime == 0)
+        return true;
+    const unsigned nHalfSeconds = wTime & 0x1F;
+    const unsigned nMinutes = (wTime >> 5) & 0x3F;
+    const unsigned nHours = wTime >> 11;
+    return nHours < 24 && nMinutes < 60 && nHalfSeconds < 30;
+}
+
+bool IsShortNameByte(uint8_t c)
+{
+    if (c < 0x1A || c == 0xFF)
+        return false;
+    return std::strchr("\"*/:<>?\\|", c) == nullptr;
+}
+
+std::string_view TrimBlanks(const char* p, size_t n)
+{
+    while (n > 0 && p[n - 1] == ' ')
+        --n;
+    return std::string_view(p, n);
+}
+
+} // namespace
+
+bool CFATDirEntry::AttachAndCheck(const uint8_t* pEntry)
+{
+    Attach(pEntry);
+    return IsValid(false);
+}
+
+bool CFATDirEntry::IsAllZero() const
+{
+    for (size_t i = 0; i < FAT_DIR_ENTRY_BYTES; ++i)
+        if (m_pEntry[i] != 0)
+            return false;
+    return true;
+}
+
+uint32_t CFATDirEntry::GetFirstCluster() const
+{
+    return (static_cast<uint32_t>(U16(m_pEntry + 20)) << 16) | U16(m_pEntry + 26);
+}
+
+uint16_t CFATDirEntry::GetFirstClusterHigh() const
+{
+    return U16(m_pEntry + 20);
+}
+
+uint32_t CFATDirEntry::GetFileSize() const
+{
+    return U32(m_pEntry + 28);
+}
+
+uint16_t CFATDirEntry::GetCreationTime() const
+{
+    return U16(m_pEntry + 14);
+}
+
+uint16_t CFATDirEntry::GetCreationDate() const
+{
+    return U16(m_pEntry + 16);
+}
+
+uint16_t CFATDirEntry::GetAccessDate() const
+{
+    return U16(m_pEntry + 18);
+}
+
+uint16_t CFATDirEntry::GetModificationTime() const
+{
+    return U16(m_pEntry + 22);
+}
+
+uint16_t CFATDirEntry::GetModificationDate() const
+{
+    return U16(m_pEntry + 24);
+}
+
+bool CFATDirEntry::MatchesName(const char* pBase8, const char* pExt3) const
+{
+    return std::memcmp(m_pEntry, pBase8, 8) == 0 && std::memcmp(m_pEntry + 8, pExt3, 3) == 0;
+}
+
+bool CFATDirEntry::IsDotEntry() const
+{
+    return MatchesName(".       ", "   ") && IsDirectory();
+}
+
+bool CFATDirEntry::IsDotDotEntry() const
+{
+    return MatchesName("..      ", "   ") && IsDirectory();
+}
+
+bool CFATDirEntry::IsValid(bool bStrict) const
+{
+    if (IsLongNameEntry())
+        return true;
+    if (bStrict) {
+        const uint32_t nSize = GetFileSize();
+        if (IsDirectory()) {
+            if (nSize != 0 && GetFirstClusterHigh() != 0)
+                return false;
+        } else if ((nSize == 0) != (GetFirstCluster() == 0)) {
+            return false;
+        }
+    }
+    if (!IsValidDate(GetCreationDate()) || !IsValidDate(GetModificationDate()) || !IsValidDate(GetAccessDate()))
+        return false;
+    if (!IsValidTime(GetCreationTime()) || !IsValidTime(GetModificationTime()))
+        return false;
+    if (IsVolumeLabel())
+        return true;
+    if (m_pEntry[0] == ' ')
+        return false;
+    for (size_t i = 0; i < 11; ++i)
+        if (!IsShortNameByte(m_pEntry[i]))
+            return false;
+    return true;
+}
+
+std::string CFATDirEntry::GetShortName(bool bWithoutDot) const
+{
+    char name[11];
+    std::memcpy(name, m_pEntry, sizeof(name));
+    if (static_cast<uint8_t>(name[0]) == FAT_DELETED_MARK)
+        name[0] = '#';
+    std::string strBytes;
+    if (bWithoutDot) {
+        // A label is one 11-byte text: a blank between its 8th and 9th character is kept.
+        strBytes = TrimBlanks(name, 11);
+    } else {
+        strBytes = TrimBlanks(name, 8);
+        const std::string_view ext = TrimBlanks(name + 8, 3);
+        if (!ext.empty()) {
+            strBytes += '.';
+            strBytes += ext;
+        }
+    }
+    return rvd::Utf16ToUtf8(rvd::Cp437ToUtf16(strBytes));
+}
+
+std::u16string CFATDirEntry::GetLongNameUnits() const
+{
+    static const size_t kUnitOffsets[FAT_LONG_NAME_UNITS_PER_ENTRY] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+    std::u16string units;
+    for (size_t nOffset : kUnitOffsets) {
+        const char16_t c = static_cast<char16_t>(U16(m_pEntry + nOffset));
+        if (c == 0)
+            break;
+        units += c;
+    }
+    return units;
+}
+
+bool CFATDirEntry::GetLongNamePart(std::string& strOut) const
+{
+    if (!IsLongNameEntry())
+        return false;
+    strOut = rvd::Utf16ToUtf8(GetLongNameUnits(), "_");
+    return true;
+}
+
+bool IsValidLongName(const std::string& strName)
+{
+    return !strName.empty() && strName.find_first_of("?*|\\/:\"<>") == std::string::npos;
+}
+
+bool GetNameFromEntries(const uint8_t* pEntries, size_t nLength, std::string& strName, size_t* pShortEntryOffset)
+{
+    strName.clear();
+    if (pEntries == nullptr)
+        return false;
+    const size_t nCount = nLength / FAT_DIR_ENTRY_BYTES;
+    size_t nShort = nCount;
+    for (size_t i = 0; i < nCount; ++i) {
+        if (!CFATDirEntry(pEntries + i * FAT_DIR_ENTRY_BYTES).IsLongNameEntry()) {
+            nShort = i;
+            break;
+        }
+    }
+    if (nShort == nCount)
+        return false;
+
+    // The parts are gathered as UTF-16 and converted once, so that a character whose surrogate
+    // pair is split between two entries comes out whole.
+    std::u16string units;
+    const size_t nFirst = nShort > FAT_MAX_LONG_NAME_ENTRIES ? nShort - FAT_MAX_LONG_NAME_ENTRIES : 0;
+    for (size_t i = nShort; i > nFirst; --i)
+        units += CFATDirEntry(pEntries + (i - 1) * FAT_DIR_ENTRY_BYTES).GetLongNameUnits();
+
+    const CFATDirEntry shortEntry(pEntries + nShort * FAT_DIR_ENTRY_BYTES);
+    std::string strLong = rvd::Utf16ToUtf8(units, "_");
+    if (!units.empty() && IsValidLongName(strLong))
+        strName = std::move(strLong);
+    else
+        strName = shortEntry.GetShortName(false);
+    if (pShortEntryOffset != nullptr)
+        *pShortEntryOffset = nShort * FAT_DIR_ENTRY_BYTES;
+    return true;
+}
