@@ -1,0 +1,113 @@
+// What the copy-out module reads of the result store: the ticked files (or any one file) with
+// their folder path in the result tree, size, times, attributes and where their bytes lie on the
+// scanned medium.
+//
+// libCorrand.so exports, beside CreateInstance:
+//     extern "C" IResultStoreAccess* GetResultStoreAccess();
+// which returns the same process-wide store object that CreateInstance hands out as ICorrand,
+// so the copy-out module sees the tick states the result page set. Load the module the way the
+// program does (dlopen of "libCorrand.so" from the module folder; a library that is already
+// loaded is not loaded twice) and resolve the function by name.
+//
+// Both modules are built together by this project with the same compiler and standard library,
+// so the records below carry standard strings and vectors. Every call is safe from any thread;
+// each takes the store's lock only for its own duration.
+//
+// Positions on the medium. Every run is given in absolute 512-byte sectors of the disk that was
+// scanned (STORED_VOLUME::dwDiskNumber): the store has already added the start of the partition
+// or volume and turned clusters and blocks into sectors. A run whose sector is
+// STORED_RUN_SPARSE has no bytes on disk and reads as zeros. The runs may cover more than the
+// file's size (the last cluster is whole); the file ends at ullSize.
+//
+// Resident data (small NTFS files): the bytes lie inside the file's FILE record, not in a run.
+// ullResidentSector is the absolute sector where that record begins and dwResidentOffset the
+// byte offset of the data within the record; the data is ullSize bytes long. The record must be
+// read whole (its length is the u32 at record offset 0x1C) and its update-sequence fix-ups
+// applied before the bytes are taken, since every 512-byte stretch of a FILE record ends in two
+// bytes that the fix-up array replaces on disk.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "DiskInfo.h"
+#include "WinTypes.h"
+
+constexpr ULONGLONG STORED_RUN_SPARSE = ~0ULL;
+
+struct STORED_RUN {
+    ULONGLONG ullSector;  // absolute 512-byte sector on the scanned disk, or STORED_RUN_SPARSE
+    ULONGLONG ullSectors; // length in 512-byte sectors
+};
+
+// One result (volume) of the last scan.
+struct STORED_VOLUME {
+    DWORD dwVolume;               // the volume number that keys its files
+    DWORD dwDiskNumber;           // disk the runs are absolute on (the record's disk number)
+    // Disk sector at which the scanned device began: the partition or volume for a quick or a
+    // complete scan of one partition, 0 for a scan of the whole disk. Runs already include it;
+    // a reader that opens the partition itself subtracts it.
+    ULONGLONG ullDeviceStart;
+    PARTITION_INFO_EX Partition;  // the record the engine handed over with this result
+};
+
+// STORED_FILE::dwFlags
+enum : DWORD {
+    STORED_FILE_FOLDER = 0x1,        // a folder: no runs, no data
+    STORED_FILE_LOCAL_TIMES = 0x2,   // the times are the file system's own local clock readings
+                                     // (FAT), not UTC
+    STORED_FILE_RESIDENT = 0x4,      // the data is resident (see above)
+    STORED_FILE_RUNS_DAMAGED = 0x8,  // some run could not be placed on the disk (an impossible
+                                     // position or unit); it was stored as a sparse run
+};
+
+struct STORED_FILE {
+    DWORD dwVolume = 0;
+    DWORD dwRecord = 0;
+    DWORD dwParentRecord = 0;
+    DWORD dwFlags = 0;                 // STORED_FILE_*
+    std::u16string strName;            // the name as found (may be empty, or hold any character)
+    // Names of the folders from the volume's top down to the file's own folder; the first is
+    // the result's root folder ("Deleted Files").
+    std::vector<std::u16string> vecFolders;
+    ULONGLONG ullSize = 0;
+    FILETIME ftCreation{};             // 0 when unknown
+    FILETIME ftModification{};
+    FILETIME ftAccess{};
+    WORD wAttributes = 0;              // Windows attribute bits (0x10 folder, 0x800 compressed,
+                                       // 0x4000 encrypted)
+    BYTE byStatus = 0;                 // 1 = deleted entry
+    ULONGLONG ullResidentSector = 0;   // STORED_FILE_RESIDENT only
+    DWORD dwResidentOffset = 0;        // STORED_FILE_RESIDENT only
+    std::vector<STORED_RUN> vecRuns;   // in file order
+};
+
+// Position of a walk over the ticked files; start with a value-initialised cursor.
+struct CHECKED_FILE_CURSOR {
+    DWORD dwVolume = 0;
+    DWORD dwNextRecord = 0;
+    bool bDone = false;
+};
+
+class IResultStoreAccess {
+public:
+    virtual ~IResultStoreAccess() {}
+
+    // Number of volumes of the current result.
+    virtual int32_t GetVolumeCount(DWORD* pdwCount) = 0;
+    // 0 and *pVolume filled; non-zero when there is no such volume.
+    virtual int32_t GetVolume(DWORD dwVolume, STORED_VOLUME* pVolume) = 0;
+    // 0 and *pFile filled (runs and folder path included); non-zero when there is no such record.
+    virtual int32_t GetStoredFile(DWORD dwVolume, DWORD dwRecord, STORED_FILE* pFile) = 0;
+    // Number and total size of the ticked files of every volume.
+    virtual int32_t GetCheckedTotals(ULONGLONG* pullFiles, ULONGLONG* pullBytes) = 0;
+    // Appends up to nMax ticked files to *pvecFiles, volume by volume, each folder's files and
+    // subfolders in tree order, and moves the cursor on. 0 while files were appended; non-zero
+    // (and nothing appended) once the walk is done or on an error.
+    virtual int32_t GetNextCheckedFiles(CHECKED_FILE_CURSOR* pCursor, std::vector<STORED_FILE>* pvecFiles,
+                                        size_t nMax) = 0;
+};
+
+typedef IResultStoreAccess* (*PFN_GET_RESULT_STORE_ACCESS)();

@@ -1,0 +1,337 @@
+#include "ResultDatabase.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "Veskel.h"
+
+namespace corrand {
+
+// Children of one folder, one kind at a time, in key order: a folder's listing is an index range
+// read from its first row, however many rows it holds.
+#define CHILD_INDEX_SQL "CREATE INDEX IF NOT EXISTS node_children ON node(pkey, kind)"
+
+namespace {
+
+// "RVDC" in the database header, so a file of another program is never taken for ours.
+const int32_t RESULT_STORE_APPLICATION_ID = 0x52564443;
+// Raised whenever the tables change meaning; an older file is then replaced, not misread.
+const int32_t RESULT_STORE_SCHEMA_VERSION = 1;
+
+// One row per found file or folder. key = volume << 32 | record number; records are numbered
+// in tree order (pre-order) from 0, the volume's top, so a folder's subtree is the key range
+// key .. last. Sizes and counts of the subtree (nfiles, nbytes) and how many of them are ticked
+// (tfiles, tbytes) are kept on every row, so a tick state or a ticked size is read from one
+// row. Names are UTF-16, as the records that leave the store carry them.
+const char* const SCHEMA_SQL =
+    "CREATE TABLE volume("
+    "  vol INTEGER PRIMARY KEY,"        // the volume number (position in the result)
+    "  scan_index INTEGER NOT NULL,"    // the engine's index of the result in its scan
+    "  record BLOB NOT NULL,"           // the 832-byte partition record as handed over
+    "  device_start INTEGER NOT NULL,"  // disk sector of the scanned device's sector 0
+    "  root_start INTEGER NOT NULL,"    // the tree root's start sector on that device
+    "  sectors_per_unit INTEGER NOT NULL,"
+    "  has_tree INTEGER NOT NULL,"
+    "  records INTEGER NOT NULL,"       // records of its tree, its top not counted
+    "  ticked INTEGER NOT NULL);"       // a tick state was set since the last clearing
+    "CREATE TABLE node("
+    "  key INTEGER PRIMARY KEY,"
+    "  pkey INTEGER NOT NULL,"          // the parent's key; -1 for a volume's top
+    "  kind INTEGER NOT NULL,"          // 1 folder, 2 file
+    "  last INTEGER NOT NULL,"          // key of the last record of the subtree
+    "  name TEXT NOT NULL,"
+    "  size INTEGER NOT NULL,"
+    "  attr INTEGER NOT NULL,"
+    "  status INTEGER NOT NULL,"
+    "  flags INTEGER NOT NULL,"         // STORED_FILE_* bits
+    "  ctime INTEGER NOT NULL, mtime INTEGER NOT NULL, atime INTEGER NOT NULL,"
+    "  nfiles INTEGER NOT NULL, nbytes INTEGER NOT NULL,"
+    "  tfiles INTEGER NOT NULL, tbytes INTEGER NOT NULL,"
+    "  own INTEGER NOT NULL,"           // a folder's own tick, which counts for a folder
+                                        // without files below it
+    "  runs BLOB,"                      // (sector, sectors) pairs, u64 little-endian each
+    "  res_sector INTEGER, res_offset INTEGER);" CHILD_INDEX_SQL ";";
+
+#define ROW_COLUMNS "key,pkey,kind,last,name,size,attr,status,flags,ctime,mtime,atime,nfiles,nbytes,tfiles,tbytes,own"
+
+bool FileExists(const std::string& strPath)
+{
+    struct stat st;
+    return stat(strPath.c_str(), &st) == 0;
+}
+
+} // namespace
+
+CResultDatabase::CResultDatabase() : m_pDb(nullptr), m_bInMemory(false) {}
+
+CResultDatabase::~CResultDatabase()
+{
+    Close();
+}
+
+bool CResultDatabase::IsDamageCode(int nCode)
+{
+    const int nPrimary = nCode & 0xFF;
+    return nPrimary == SQLITE_CORRUPT || nPrimary == SQLITE_NOTADB;
+}
+
+const char* CResultDatabase::LastError() const
+{
+    return m_pDb != nullptr ? sqlite3_errmsg(m_pDb) : "no database";
+}
+
+void CResultDatabase::Close()
+{
+    for (CSqlStatement* p : {&m_InsertNode, &m_SelectNode, &m_SelectChildren, &m_SelectRange, &m_UpdateTopTotals,
+                             &m_SelectTicks, &m_UpdateTicks, &m_TickRange, &m_ClearRange, &m_SetOwn, &m_InsertVolume,
+                             &m_UpdateVolumeTree, &m_UpdateVolumeTicked, &m_SelectVolumes})
+        p->Finalize();
+    if (m_pDb != nullptr)
+        sqlite3_close(m_pDb);
+    m_pDb = nullptr;
+}
+
+int CResultDatabase::Exec(const char* pszSql)
+{
+    char* pszError = nullptr;
+    const int nCode = sqlite3_exec(m_pDb, pszSql, nullptr, nullptr, &pszError);
+    if (nCode != SQLITE_OK)
+        LogInfo("Result store: \"%.60s\" failed: %s", pszSql, pszError != nullptr ? pszError : sqlite3_errstr(nCode));
+    sqlite3_free(pszError);
+    return nCode;
+}
+
+bool CResultDatabase::DropChildIndex()
+{
+    return Exec("DROP INDEX IF EXISTS node_children") == SQLITE_OK;
+}
+
+bool CResultDatabase::CreateChildIndex()
+{
+    return Exec(CHILD_INDEX_SQL) == SQLITE_OK;
+}
+
+bool CResultDatabase::Begin()
+{
+    return Exec("BEGIN IMMEDIATE") == SQLITE_OK;
+}
+
+bool CResultDatabase::Commit()
+{
+    return Exec("COMMIT") == SQLITE_OK;
+}
+
+void CResultDatabase::Rollback()
+{
+    if (m_pDb != nullptr && !sqlite3_get_autocommit(m_pDb))
+        Exec("ROLLBACK");
+}
+
+bool CResultDatabase::CreateSchema()
+{
+    // The text encoding can only be chosen before the first table exists.
+    if (Exec("PRAGMA encoding='UTF-16le'") != SQLITE_OK || !Begin())
+        return false;
+    char szIds[96];
+    snprintf(szIds, sizeof(szIds), "PRAGMA application_id=%d;PRAGMA user_version=%d;", RESULT_STORE_APPLICATION_ID,
+             RESULT_STORE_SCHEMA_VERSION);
+    if (Exec(SCHEMA_SQL) != SQLITE_OK || Exec(szIds) != SQLITE_OK) {
+        Rollback();
+        return false;
+    }
+    return Commit();
+}
+
+bool CResultDatabase::PrepareStatements()
+{
+    struct STATEMENT_TEXT {
+        CSqlStatement* pStatement;
+        const char* pszSql;
+    };
+    const STATEMENT_TEXT statements[] = {
+        {&m_InsertNode, "INSERT INTO node(" ROW_COLUMNS ",runs,res_sector,res_offset) "
+                        "VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18,?19,?20)"},
+        // ?1 key
+        {&m_SelectNode, "SELECT " ROW_COLUMNS ",runs,res_sector,res_offset FROM node WHERE key=?1"},
+        // ?1 parent key, ?2 kind, ?3 last key already listed, ?4 batch size
+        {&m_SelectChildren,
+         "SELECT " ROW_COLUMNS " FROM node WHERE pkey=?1 AND kind=?2 AND key>?3 ORDER BY key LIMIT ?4"},
+        // ?1 first key, ?2 last key
+        {&m_SelectRange, "SELECT " ROW_COLUMNS " FROM node WHERE key>=?1 AND key<=?2 ORDER BY key"},
+        // ?1 key of a volume's top, ?2 last key, ?3 files, ?4 bytes
+        {&m_UpdateTopTotals, "UPDATE node SET last=?2,nfiles=?3,nbytes=?4 WHERE key=?1"},
+        // ?1 key
+        {&m_SelectTicks, "SELECT pkey,tfiles,tbytes FROM node WHERE key=?1"},
+        // ?1 key, ?2 ticked files, ?3 ticked bytes
+        {&m_UpdateTicks, "UPDATE node SET tfiles=?2,tbytes=?3 WHERE key=?1"},
+        // ?1 first key, ?2 last key: tick everything in the range
+        {&m_TickRange, "UPDATE node SET tfiles=nfiles,tbytes=nbytes,own=(kind=1) WHERE key>=?1 AND key<=?2 "
+                       "AND (tfiles<>nfiles OR tbytes<>nbytes OR own<>(kind=1))"},
+        // ?1 first key, ?2 last key: clear everything in the range
+        {&m_ClearRange,
+         "UPDATE node SET tfiles=0,tbytes=0,own=0 WHERE key>=?1 AND key<=?2 AND (tfiles<>0 OR tbytes<>0 OR own<>0)"},
+        // ?1 key, ?2 own tick
+        {&m_SetOwn, "UPDATE node SET own=?2 WHERE key=?1"},
+        // ?1 volume, ?2 scan index, ?3 partition record
+        {&m_InsertVolume, "INSERT INTO volume(vol,scan_index,record,device_start,root_start,sectors_per_unit,"
+                          "has_tree,records,ticked) VALUES(?1,?2,?3,0,0,0,0,0,0)"},
+        // ?1 volume, ?2 device start, ?3 root start, ?4 sectors per unit, ?5 records
+        {&m_UpdateVolumeTree, "UPDATE volume SET device_start=?2,root_start=?3,sectors_per_unit=?4,has_tree=1,"
+                              "records=?5 WHERE vol=?1"},
+        // ?1 volume, ?2 ticked flag
+        {&m_UpdateVolumeTicked, "UPDATE volume SET ticked=?2 WHERE vol=?1"},
+        {&m_SelectVolumes, "SELECT vol,scan_index,record,device_start,root_start,sectors_per_unit,has_tree,ticked,"
+                           "records FROM volume ORDER BY vol"},
+    };
+    for (const STATEMENT_TEXT& text : statements) {
+        const int nCode = text.pStatement->Prepare(m_pDb, text.pszSql);
+        if (nCode != SQLITE_OK) {
+            LogInfo("Result store: cannot prepare \"%.60s\": %s", text.pszSql, sqlite3_errmsg(m_pDb));
+            return false;
+        }
+    }
+    return true;
+}
+
+CResultDatabase::OPEN_RESULT CResultDatabase::OpenFile(const std::string& strPath)
+{
+    Close();
+    m_bInMemory = false;
+    const bool bExisted = FileExists(strPath);
+    int nCode = sqlite3_open_v2(strPath.c_str(), &m_pDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                                nullptr);
+    if (nCode != SQLITE_OK) {
+        LogInfo("Result store: cannot open %s: %s", strPath.c_str(), sqlite3_errstr(nCode));
+        return IsDamageCode(nCode) ? OPEN_DAMAGED : OPEN_FAILED;
+    }
+    sqlite3_extended_result_codes(m_pDb, 1);
+    // A second process (a later run reading the last results) may hold the file for a moment.
+    sqlite3_busy_timeout(m_pDb, 10000);
+    if (sqlite3_db_readonly(m_pDb, "main") == 1) {
+        LogInfo("Result store: %s can only be read", strPath.c_str());
+        return OPEN_FAILED;
+    }
+
+    // Who wrote the file: the header's application id and schema version, and whether it has
+    // any table at all (a new or empty file has none). A file that is no database at all fails
+    // here with SQLITE_NOTADB.
+    int64_t aValues[3] = {0, 0, 0};
+    const char* const apszQueries[3] = {"PRAGMA application_id", "PRAGMA user_version",
+                                        "SELECT count(*) FROM sqlite_master"};
+    for (int i = 0; i < 3; ++i) {
+        CSqlStatement query;
+        nCode = query.Prepare(m_pDb, apszQueries[i]);
+        if (nCode == SQLITE_OK)
+            nCode = query.Step();
+        if (nCode != SQLITE_ROW) {
+            LogInfo("Result store: %s cannot be read: %s", strPath.c_str(), sqlite3_errmsg(m_pDb));
+            return IsDamageCode(nCode) || bExisted ? OPEN_DAMAGED : OPEN_FAILED;
+        }
+        aValues[i] = query.ColumnInt(0);
+    }
+
+    if (aValues[0] == 0 && aValues[1] == 0 && aValues[2] == 0) {
+        if (!CreateSchema())
+            return OPEN_FAILED;
+    } else if (aValues[0] != RESULT_STORE_APPLICATION_ID || aValues[1] != RESULT_STORE_SCHEMA_VERSION) {
+        LogInfo("Result store: %s is not a result store of this version (id 0x%08x, version %d)", strPath.c_str(),
+                static_cast<unsigned>(aValues[0]), static_cast<int>(aValues[1]));
+        return OPEN_DAMAGED;
+    } else {
+        CSqlStatement check;
+        nCode = check.Prepare(m_pDb, "PRAGMA quick_check(1)");
+        if (nCode == SQLITE_OK)
+            nCode = check.Step();
+        const char* pszVerdict =
+            nCode == SQLITE_ROW ? reinterpret_cast<const char*>(sqlite3_column_text(check.Get(), 0)) : nullptr;
+        if (pszVerdict == nullptr || strcmp(pszVerdict, "ok") != 0) {
+            LogInfo("Result store: %s fails its consistency check: %s", strPath.c_str(),
+                    pszVerdict != nullptr ? pszVerdict : sqlite3_errmsg(m_pDb));
+            return OPEN_DAMAGED;
+        }
+    }
+
+    if (Exec("PRAGMA journal_mode=DELETE;PRAGMA synchronous=OFF;PRAGMA cache_size=-65536;PRAGMA temp_store=MEMORY;") !=
+        SQLITE_OK)
+        return OPEN_FAILED;
+    return PrepareStatements() ? OPEN_OK : OPEN_DAMAGED;
+}
+
+bool CResultDatabase::OpenInMemory()
+{
+    Close();
+    m_bInMemory = true;
+    if (sqlite3_open_v2(":memory:", &m_pDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) !=
+        SQLITE_OK) {
+        Close();
+        return false;
+    }
+    sqlite3_extended_result_codes(m_pDb, 1);
+    if (!CreateSchema() || !PrepareStatements()) {
+        Close();
+        return false;
+    }
+    return true;
+}
+
+void CResultDatabase::SetAside(const std::string& strPath)
+{
+    const std::string strAside = strPath + ".damaged";
+    if (rename(strPath.c_str(), strAside.c_str()) != 0 && unlink(strPath.c_str()) != 0)
+        LogInfo("Result store: cannot move %s out of the way: %s", strPath.c_str(), strerror(errno));
+    // A journal beside a replaced file must not be played into the new one.
+    for (const char* pszSuffix : {"-journal", "-wal", "-shm"})
+        unlink((strPath + pszSuffix).c_str());
+}
+
+bool CResultDatabase::Open(const std::string& strPath)
+{
+    m_strPath = strPath;
+    OPEN_RESULT nResult = OpenFile(strPath);
+    if (nResult == OPEN_DAMAGED) {
+        LogInfo("Result store: %s is damaged or not a result store; it is kept as %s.damaged and replaced by an "
+                "empty store",
+                strPath.c_str(), strPath.c_str());
+        Close();
+        SetAside(strPath);
+        nResult = OpenFile(strPath);
+    }
+    if (nResult != OPEN_OK) {
+        LogInfo("Result store: %s cannot be used; the results of this run are kept in memory only", strPath.c_str());
+        return OpenInMemory();
+    }
+    return true;
+}
+
+bool CResultDatabase::Recreate()
+{
+    if (m_pDb == nullptr)
+        return false;
+    if (m_bInMemory) {
+        return Exec("DELETE FROM node") == SQLITE_OK && Exec("DELETE FROM volume") == SQLITE_OK;
+    }
+    Close();
+    for (const char* pszSuffix : {"", "-journal"})
+        unlink((m_strPath + pszSuffix).c_str());
+    if (OpenFile(m_strPath) == OPEN_OK)
+        return true;
+    LogInfo("Result store: %s cannot be created; the results of this run are kept in memory only", m_strPath.c_str());
+    return OpenInMemory();
+}
+
+bool CResultDatabase::ReplaceDamaged(const char* pszWhere)
+{
+    LogInfo("Result store: damage found while %s (%s); the store is replaced by an empty one", pszWhere, LastError());
+    if (m_bInMemory) {
+        return OpenInMemory();
+    }
+    Close();
+    SetAside(m_strPath);
+    return Open(m_strPath);
+}
+
+} // namespace corrand

@@ -1,0 +1,98 @@
+// The result store's database: one SQLite file (or, when no file can be written, a database in
+// memory), its schema, its checks on opening and the prepared statements of every operation.
+//
+// The file is a cache of the last scan that a rescan rebuilds, so it is written for speed: no
+// fsync (synchronous OFF) and a rollback journal in a file, which still undoes a write that a
+// crash of the process interrupted. A file that is not this store's database, whose schema
+// is another, or that fails SQLite's consistency check is reported, set aside as
+// "<name>.damaged" and replaced by an empty store; so is one that reports damage while in use.
+//
+// Not thread-safe: the store serialises every use under its own lock.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <string>
+
+#include "SqlStatement.h"
+
+namespace corrand {
+
+// Columns of a node row in the order every row query selects them (see ResultDatabase.cpp).
+enum NODE_COLUMN {
+    COL_KEY, COL_PKEY, COL_KIND, COL_LAST, COL_NAME, COL_SIZE, COL_ATTR, COL_STATUS, COL_FLAGS,
+    COL_CTIME, COL_MTIME, COL_ATIME, COL_NFILES, COL_NBYTES, COL_TFILES, COL_TBYTES, COL_OWN,
+    COL_RUNS, COL_RES_SECTOR, COL_RES_OFFSET,
+    NODE_COLUMN_COUNT
+};
+
+enum NODE_KIND { NODE_FOLDER = 1, NODE_FILE = 2 };
+
+// A volume's records are numbered 0 (the volume's top) upwards; the key of a row joins both.
+inline uint64_t MakeNodeKey(uint32_t dwVolume, uint32_t dwRecord)
+{
+    return (static_cast<uint64_t>(dwVolume) << 32) | dwRecord;
+}
+inline uint32_t VolumeOfKey(uint64_t ullKey) { return static_cast<uint32_t>(ullKey >> 32); }
+inline uint32_t RecordOfKey(uint64_t ullKey) { return static_cast<uint32_t>(ullKey); }
+
+class CResultDatabase {
+public:
+    CResultDatabase();
+    ~CResultDatabase();
+    CResultDatabase(const CResultDatabase&) = delete;
+    CResultDatabase& operator=(const CResultDatabase&) = delete;
+
+    // Opens strPath (created when missing); a damaged or foreign file is set aside and replaced.
+    // When no file can be used the store lives in memory for this process. False only when
+    // not even that works.
+    bool Open(const std::string& strPath);
+    void Close();
+    bool IsOpen() const { return m_pDb != nullptr; }
+    bool IsInMemory() const { return m_bInMemory; }
+    const std::string& GetPath() const { return m_strPath; }
+
+    // Empties the store for a new result: a fresh file (so a large earlier result leaves no
+    // space behind), or empty tables in memory.
+    bool Recreate();
+    // Called after an operation saw SQLite report damage: logs it, sets the file aside and
+    // starts an empty store.
+    bool ReplaceDamaged(const char* pszWhere);
+
+    // True for the result codes that mean the file's content cannot be trusted.
+    static bool IsDamageCode(int nCode);
+
+    // A bulk insert that outnumbers the rows already stored is faster without the listing index,
+    // which is then built once over the sorted keys.
+    bool DropChildIndex();
+    bool CreateChildIndex();
+
+    bool Begin();
+    bool Commit();
+    void Rollback();
+    // Runs statements without results; logs and returns the SQLite code.
+    int Exec(const char* pszSql);
+    const char* LastError() const;
+
+    sqlite3* Handle() const { return m_pDb; }
+
+    // Prepared statements (parameters in the comments of ResultDatabase.cpp).
+    CSqlStatement m_InsertNode, m_SelectNode, m_SelectChildren, m_SelectRange, m_UpdateTopTotals,
+        m_SelectTicks, m_UpdateTicks, m_TickRange, m_ClearRange, m_SetOwn, m_InsertVolume, m_UpdateVolumeTree,
+        m_UpdateVolumeTicked, m_SelectVolumes;
+
+private:
+    enum OPEN_RESULT { OPEN_OK, OPEN_DAMAGED, OPEN_FAILED };
+    OPEN_RESULT OpenFile(const std::string& strPath);
+    bool OpenInMemory();
+    bool CreateSchema();
+    bool PrepareStatements();
+    void SetAside(const std::string& strPath);
+
+    sqlite3* m_pDb;
+    std::string m_strPath;
+    bool m_bInMemory;
+};
+
+} // namespace corrand

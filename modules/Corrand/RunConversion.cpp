@@ -1,0 +1,132 @@
+#include "RunConversion.h"
+
+#include <limits>
+
+#include "DataRunList.h"
+#include "FileProperties.h"
+
+namespace corrand {
+
+namespace {
+
+const uint64_t MAX_U64 = std::numeric_limits<uint64_t>::max();
+
+bool AddChecked(uint64_t a, uint64_t b, uint64_t* pSum)
+{
+    if (a > MAX_U64 - b)
+        return false;
+    *pSum = a + b;
+    return true;
+}
+
+bool MulChecked(uint64_t a, uint64_t b, uint64_t* pProduct)
+{
+    if (b != 0 && a > MAX_U64 / b)
+        return false;
+    *pProduct = a * b;
+    return true;
+}
+
+void AppendRun(std::vector<STORED_RUN>& vecRuns, uint64_t ullSector, uint64_t ullSectors)
+{
+    if (ullSectors == 0)
+        return;
+    if (!vecRuns.empty()) {
+        STORED_RUN& last = vecRuns.back();
+        const bool bBothSparse = last.ullSector == STORED_RUN_SPARSE && ullSector == STORED_RUN_SPARSE;
+        const bool bFollows = last.ullSector != STORED_RUN_SPARSE && ullSector != STORED_RUN_SPARSE &&
+                              last.ullSectors <= MAX_U64 - last.ullSector &&
+                              last.ullSector + last.ullSectors == ullSector;
+        if ((bBothSparse || bFollows) && last.ullSectors <= MAX_U64 - ullSectors) {
+            last.ullSectors += ullSectors;
+            return;
+        }
+    }
+    vecRuns.push_back(STORED_RUN{ullSector, ullSectors});
+}
+
+} // namespace
+
+uint64_t DeviceStartOfResult(const PARTITION_INFO_EX& partition, uint64_t ullRootStart)
+{
+    if (partition.dwFoundByScan == PARTITION_FROM_USER)
+        return partition.ullStartSector;
+    if (partition.ullScannedStart != PARTITION_SCANNED_WHOLE_DISK)
+        return partition.ullScannedStart;
+    // A whole-disk result: the block scan builds its trees over the disk and records the
+    // root's own start; the partition search builds each over the found partition's device and
+    // records that partition's start on the disk.
+    return ullRootStart == partition.ullStartSector ? 0 : partition.ullStartSector;
+}
+
+void ConvertRuns(IDataRunList* pList, int32_t nPropertiesKind, const RUN_GEOMETRY& geometry, CONVERTED_RUNS* pOut)
+{
+    *pOut = CONVERTED_RUNS();
+    if (pList == nullptr || pList->GetRunCount() == 0)
+        return;
+
+    if (pList->IsResident()) {
+        // One run: the sector of the FILE record that holds the data, already counted from the
+        // device's start; the resident value is the data's offset in that record. A FILE record
+        // is at most a few KiB, so an offset outside 1..65535 cannot be one.
+        const DATA_RUN& run = pList->GetRun(0);
+        const int32_t nOffset = pList->GetResidentValue();
+        uint64_t ullSector = 0;
+        if (nOffset <= 0 || nOffset > 0xFFFF || run.ullStart == DATA_RUN_SPARSE_START ||
+            !AddChecked(geometry.ullDeviceStart, run.ullStart, &ullSector)) {
+            pOut->bDamaged = true;
+            return;
+        }
+        pOut->bResident = true;
+        pOut->ullResidentSector = ullSector;
+        pOut->dwResidentOffset = static_cast<uint32_t>(nOffset);
+        return;
+    }
+
+    uint64_t ullUnit = 1;
+    uint64_t ullOrigin = geometry.ullDeviceStart;
+    switch (nPropertiesKind) {
+    case PROPERTIES_KIND_FAT:
+    case PROPERTIES_KIND_NTFS:
+    case PROPERTIES_KIND_EXT2:
+        if (geometry.nSectorsPerUnit <= 0 || !AddChecked(geometry.ullDeviceStart, geometry.ullRootStart, &ullOrigin)) {
+            pOut->bDamaged = true;
+            return;
+        }
+        ullUnit = static_cast<uint64_t>(geometry.nSectorsPerUnit);
+        break;
+    case PROPERTIES_KIND_RAW:
+        break;
+    default:
+        // Units of an unknown reader cannot be guessed; a wrong guess would copy other data.
+        pOut->bDamaged = true;
+        return;
+    }
+
+    for (size_t i = 0; i < pList->GetRunCount(); ++i) {
+        const DATA_RUN& run = pList->GetRun(i);
+        uint64_t ullSectors = 0;
+        if (!MulChecked(run.ullLength, ullUnit, &ullSectors)) {
+            pOut->bDamaged = true;
+            continue;
+        }
+        // EXT2/EXT3 mark a hole by block 0: that block holds the boot block and superblock,
+        // never file data.
+        const bool bSparse = run.ullStart == DATA_RUN_SPARSE_START ||
+                             (nPropertiesKind == PROPERTIES_KIND_EXT2 && run.ullStart == 0);
+        if (bSparse) {
+            AppendRun(pOut->vecRuns, STORED_RUN_SPARSE, ullSectors);
+            continue;
+        }
+        uint64_t ullOffset = 0, ullSector = 0;
+        if (!MulChecked(run.ullStart, ullUnit, &ullOffset) || !AddChecked(ullOrigin, ullOffset, &ullSector) ||
+            ullSector == STORED_RUN_SPARSE) {
+            pOut->bDamaged = true;
+            AppendRun(pOut->vecRuns, STORED_RUN_SPARSE, ullSectors);
+            continue;
+        }
+        AppendRun(pOut->vecRuns, ullSector, ullSectors);
+    }
+}
+
+} // namespace corrand

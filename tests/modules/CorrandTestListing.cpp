@@ -1,0 +1,311 @@
+// Results in, folders out: partitions and trees handed over as the engine does, listed back
+// by folder in batches of fixed-size records.
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <set>
+
+#include "CorrandTestSupport.h"
+#include "Time.h"
+
+using namespace corrandtest;
+
+namespace {
+
+// 2020-06-01 12:00:00 UTC.
+const uint64_t JUNE_2020_NOON_UTC = 132354864000000000ULL;
+const uint64_t TICKS_PER_HOUR = 36000000000ULL;
+
+class CorrandListing : public CStoreTest {};
+
+TEST_F(CorrandListing, ListsAFolderTreeByKindWithItsFields)
+{
+    CTestTree tree;
+    CFileNode* pDocs = tree.Folder(tree.Root(), "Docs");
+    CFileNode* pOld = tree.Folder(pDocs, "Old");
+    CFileNode* pReport = tree.File(pDocs, "report.doc", 12345);
+    tree.File(pOld, "letter.txt", 10);
+    tree.File(tree.Root(), "top.bin", 7);
+    CTestTree::Props(pReport)->SetTimes(JUNE_2020_NOON_UTC, JUNE_2020_NOON_UTC + TICKS_PER_HOUR, 0);
+    PARTITION_INFO_EX record = UserRecord(2048);
+    record.szVolumeLabel[0] = u'D';
+    ASSERT_EQ(0, HandOver(record, tree));
+
+    int32_t nCount = -1;
+    ASSERT_EQ(0, Store()->GetPartitionCount(&nCount));
+    EXPECT_EQ(1, nCount);
+    PARTITION_INFO_EX back{};
+    ASSERT_EQ(0, Store()->GetPartitionInfo(&back, 0));
+    EXPECT_EQ(0, memcmp(&record, &back, sizeof(record)));
+    EXPECT_NE(0, Store()->GetPartitionInfo(&back, 1) & 0xFFFF);
+
+    // The volume's top (record 0) holds the result's root folder.
+    std::vector<FILE_INFO_EX> top = ListAll(Store(), 0, 0, ENUM_KIND_FOLDERS);
+    ASSERT_EQ(1u, top.size());
+    EXPECT_EQ(u"Deleted Files", NameOf(top[0]));
+    EXPECT_NE(0u, top[0].dwFolder);
+    EXPECT_TRUE(ListAll(Store(), 0, 0, ENUM_KIND_FILES).empty());
+
+    const DWORD dwRoot = top[0].dwRecordNumber;
+    std::vector<FILE_INFO_EX> folders = ListAll(Store(), 0, dwRoot, ENUM_KIND_FOLDERS);
+    std::vector<FILE_INFO_EX> files = ListAll(Store(), 0, dwRoot, ENUM_KIND_FILES);
+    ASSERT_EQ(1u, folders.size());
+    ASSERT_EQ(1u, files.size());
+    EXPECT_EQ(u"Docs", NameOf(folders[0]));
+    EXPECT_EQ(u"top.bin", NameOf(files[0]));
+    EXPECT_EQ(0u, files[0].dwFolder);
+
+    const DWORD dwDocs = folders[0].dwRecordNumber;
+    std::vector<FILE_INFO_EX> docFiles = ListAll(Store(), 0, dwDocs, ENUM_KIND_FILES);
+    ASSERT_EQ(1u, docFiles.size());
+    const FILE_INFO_EX& info = docFiles[0];
+    EXPECT_EQ(u"report.doc", NameOf(info));
+    EXPECT_EQ(12345u, info.ullSize);
+    EXPECT_EQ(0u, info.dwStoreReserved) << "the volume number rides in the store's own word";
+    EXPECT_EQ(0u, info.dwChecked);
+    // NTFS times are UTC and are shown in local time (the tests run five hours west of UTC).
+    EXPECT_EQ(2020, info.stCreationTime.wYear);
+    EXPECT_EQ(6, info.stCreationTime.wMonth);
+    EXPECT_EQ(7, info.stCreationTime.wHour);
+    EXPECT_EQ(8, info.stModificationTime.wHour);
+    EXPECT_EQ(0, info.stAccessTime.wYear) << "an unknown time stays zero";
+    EXPECT_EQ(u"Old", NameOf(ListAll(Store(), 0, dwDocs, ENUM_KIND_FOLDERS).at(0)));
+}
+
+TEST_F(CorrandListing, FatTimesAreShownAsTheyWereRecorded)
+{
+    CTestTree tree(600, 4, FILE_SYSTEM_FAT32);
+    CFileNode* pFile = tree.File(tree.Root(), "OLD.TXT", 1, PROPERTIES_KIND_FAT);
+    CTestTree::Props(pFile)->SetTimes(JUNE_2020_NOON_UTC, JUNE_2020_NOON_UTC, JUNE_2020_NOON_UTC);
+    ASSERT_EQ(0, HandOver(UserRecord(63, FILE_SYSTEM_FAT32), tree));
+    const DWORD dwRoot = FindPath(Store(), 0, {"Deleted Files"});
+    const FILE_INFO_EX info = ListAll(Store(), 0, dwRoot, ENUM_KIND_FILES).at(0);
+    // A FAT entry holds the writer's clock reading: no zone is applied to it.
+    EXPECT_EQ(12, info.stModificationTime.wHour);
+}
+
+TEST_F(CorrandListing, LargeFolderComesInKeyOrderedBatches)
+{
+    CTestTree tree;
+    CFileNode* pBig = tree.Folder(tree.Root(), "big");
+    const int nFiles = corrand::CResultStore::BATCH_SIZE * 2 + 17;
+    for (int i = 0; i < nFiles; ++i)
+        tree.File(pBig, "f" + std::to_string(i), i);
+    for (int i = 0; i < 3; ++i)
+        tree.Folder(pBig, "sub" + std::to_string(i));
+    ASSERT_EQ(0, HandOver(UserRecord(0), tree));
+
+    const DWORD dwBig = FindPath(Store(), 0, {"Deleted Files", "big"});
+    int nBatches = 0;
+    std::vector<FILE_INFO_EX> files = ListAll(Store(), 0, dwBig, ENUM_KIND_FILES, &nBatches);
+    EXPECT_EQ(3, nBatches);
+    ASSERT_EQ(static_cast<size_t>(nFiles), files.size());
+    std::set<std::u16string> names;
+    for (size_t i = 0; i < files.size(); ++i) {
+        names.insert(NameOf(files[i]));
+        EXPECT_EQ(0u, files[i].dwFolder);
+        if (i > 0) {
+            EXPECT_LT(files[i - 1].dwRecordNumber, files[i].dwRecordNumber);
+        }
+    }
+    EXPECT_EQ(static_cast<size_t>(nFiles), names.size()) << "no record twice, none missing";
+    EXPECT_EQ(3u, ListAll(Store(), 0, dwBig, ENUM_KIND_FOLDERS).size());
+
+    // After the last batch the listing stays at its end; a new listing starts afresh.
+    FILE_INFO_EX* pFiles = nullptr;
+    int32_t nCount = 0;
+    ASSERT_EQ(0, Store()->BeginEnumFiles(dwBig, &pFiles, &nCount, ENUM_KIND_FILES, 0));
+    EXPECT_EQ(corrand::CResultStore::BATCH_SIZE, nCount);
+    ASSERT_EQ(0, Store()->StopEnumeration());
+    EXPECT_NE(0, Store()->GetNextFiles(&pFiles, &nCount) & 0xFFFF);
+    EXPECT_EQ(0, nCount);
+}
+
+TEST_F(CorrandListing, RefusesWhatIsNotThere)
+{
+    CTestTree tree;
+    CFileNode* pFile = tree.File(tree.Root(), "a", 1);
+    (void)pFile;
+    ASSERT_EQ(0, HandOver(UserRecord(0), tree));
+    const DWORD dwFile = FindPath(Store(), 0, {"Deleted Files", "a"});
+    struct CASE {
+        DWORD dwParent;
+        int32_t nKind;
+        DWORD dwVolume;
+        bool bError;
+    } cases[] = {
+        {0, ENUM_KIND_FOLDERS, 1, true},        // no such volume
+        {999999, ENUM_KIND_FILES, 0, true},     // no such folder
+        {0, 3, 0, true},                        // no such kind
+        {dwFile, ENUM_KIND_FILES, 0, false},    // a file has no children: an empty listing
+    };
+    for (const CASE& c : cases) {
+        int32_t nStatus = 0;
+        std::vector<FILE_INFO_EX> list = ListAll(Store(), c.dwVolume, c.dwParent, c.nKind, nullptr, &nStatus);
+        EXPECT_EQ(c.bError, (nStatus & 0xFFFF) != 0) << c.dwParent << " " << c.nKind << " " << c.dwVolume;
+        EXPECT_TRUE(list.empty());
+    }
+}
+
+TEST_F(CorrandListing, ResultsOfOneScanAreNumberedInArrivalOrder)
+{
+    CTestTree first, second;
+    first.File(first.Root(), "one", 1);
+    for (int i = 0; i < 5; ++i)
+        first.File(first.Root(), "more" + std::to_string(i), 1);
+    // Smaller than what is stored already: its rows go in with the listing index kept up to date.
+    second.File(second.Root(), "two", 2);
+    // The engine's candidate 1 built no tree: indices 0 and 2 arrive, volumes 0 and 1 serve them.
+    ASSERT_EQ(0, HandOver(UserRecord(100), first, 0));
+    ASSERT_EQ(0, HandOver(UserRecord(200), second, 2));
+    int32_t nCount = 0;
+    Store()->GetPartitionCount(&nCount);
+    ASSERT_EQ(2, nCount);
+    PARTITION_INFO_EX record{};
+    ASSERT_EQ(0, Store()->GetPartitionInfo(&record, 1));
+    EXPECT_EQ(200u, record.ullStartSector);
+    EXPECT_NE(0xFFFFFFFFu, FindPath(Store(), 1, {"Deleted Files", "two"}));
+    EXPECT_EQ(1u, ListAll(Store(), 1, FindPath(Store(), 1, {"Deleted Files"}), ENUM_KIND_FILES).at(0).dwStoreReserved);
+}
+
+TEST_F(CorrandListing, ANewScanReplacesTheLastOne)
+{
+    CTestTree first, second, third;
+    first.File(first.Root(), "old", 1);
+    second.File(second.Root(), "new", 2);
+    third.File(third.Root(), "newer", 3);
+    ASSERT_EQ(0, HandOver(UserRecord(100), first, 0));
+    ASSERT_EQ(0, HandOver(UserRecord(200), first, 1));
+    int32_t nCount = 0;
+    Store()->GetPartitionCount(&nCount);
+    ASSERT_EQ(2, nCount);
+
+    // A scan marked as first.
+    ASSERT_EQ(0, HandOver(UserRecord(300), second, 0));
+    Store()->GetPartitionCount(&nCount);
+    EXPECT_EQ(1, nCount);
+    EXPECT_NE(0xFFFFFFFFu, FindPath(Store(), 0, {"Deleted Files", "new"}));
+
+    // A scan whose first candidate built nothing hands over index 1 without the first mark;
+    // the result page read the store since, so it is still a new scan and must not be mixed
+    // with the one before.
+    const PARTITION_INFO_EX later = UserRecord(400);
+    ASSERT_EQ(0, Store()->AddPartition(&later, 1, 0));
+    ASSERT_EQ(0, Store()->AddFileTree(third.Root()));
+    Store()->GetPartitionCount(&nCount);
+    EXPECT_EQ(1, nCount);
+    EXPECT_NE(0xFFFFFFFFu, FindPath(Store(), 0, {"Deleted Files", "newer"}));
+    EXPECT_EQ(0xFFFFFFFFu, FindPath(Store(), 0, {"Deleted Files", "new"}));
+}
+
+TEST_F(CorrandListing, ATreeNeedsItsPartitionRecord)
+{
+    CTestTree tree, again;
+    tree.File(tree.Root(), "x", 1);
+    EXPECT_NE(0, Store()->AddFileTree(tree.Root()) & 0xFFFF) << "no record came first";
+    EXPECT_NE(0, Store()->AddPartition(nullptr, 0, 1) & 0xFFFF);
+    ASSERT_EQ(0, HandOver(UserRecord(0), tree));
+    EXPECT_NE(0, Store()->AddFileTree(again.Root()) & 0xFFFF) << "a second tree for one record";
+    EXPECT_NE(0, Store()->AddFileTree(nullptr) & 0xFFFF);
+    int32_t nCount = 0;
+    Store()->GetPartitionCount(&nCount);
+    EXPECT_EQ(1, nCount);
+    EXPECT_EQ(1u, ListAll(Store(), 0, FindPath(Store(), 0, {"Deleted Files"}), ENUM_KIND_FILES).size());
+}
+
+TEST_F(CorrandListing, PreviewRecordOfAFile)
+{
+    CTestTree tree;
+    CFileNode* pFolder = tree.Folder(tree.Root(), "pics");
+    CFileNode* pFile = tree.File(pFolder, "cat.jpg", 52428800);
+    CTestTree::Props(pFile)->m_wAttributes = 0x4020;
+    ASSERT_EQ(0, HandOver(UserRecord(0), tree));
+    const DWORD dwFolder = FindPath(Store(), 0, {"Deleted Files", "pics"});
+    const DWORD dwFile = FindPath(Store(), 0, {"Deleted Files", "pics", "cat.jpg"});
+
+    int32_t nReserved = 5;
+    ASSERT_EQ(0, Store()->BeginPreview(&nReserved));
+    FILE_DETAIL_INFO* pInfo = nullptr;
+    EXPECT_EQ(0, Store()->GetFileInfo(dwFile, &pInfo, 0));
+    ASSERT_NE(nullptr, pInfo);
+    EXPECT_EQ(u"cat.jpg", std::u16string(pInfo->szName));
+    EXPECT_EQ(52428800u, pInfo->ullSize);
+    EXPECT_EQ(0x4020, pInfo->wAttributes);
+
+    pInfo = nullptr;
+    Store()->GetFileInfo(dwFolder, &pInfo, 0);
+    ASSERT_NE(nullptr, pInfo);
+    EXPECT_NE(0, pInfo->wAttributes & 0x10) << "a folder says so, so the page refuses to preview it";
+
+    for (DWORD dwVolume : {0u, 7u}) {
+        pInfo = reinterpret_cast<FILE_DETAIL_INFO*>(1);
+        Store()->GetFileInfo(dwVolume == 0 ? 424242u : dwFile, &pInfo, dwVolume);
+        EXPECT_EQ(nullptr, pInfo);
+    }
+    EXPECT_EQ(0, Store()->EndPreview());
+}
+
+TEST_F(CorrandListing, LongAndMalformedNamesArriveWhole)
+{
+    CTestTree tree;
+    const std::string strLong(300, 'n');
+    tree.File(tree.Root(), strLong, 1);
+    tree.File(tree.Root(), "bad\xC3(\xFF.txt", 2);
+    tree.File(tree.Root(), "", 3);
+    ASSERT_EQ(0, HandOver(UserRecord(0), tree));
+    const DWORD dwRoot = FindPath(Store(), 0, {"Deleted Files"});
+    std::vector<FILE_INFO_EX> files = ListAll(Store(), 0, dwRoot, ENUM_KIND_FILES);
+    ASSERT_EQ(3u, files.size());
+    bool bSawLong = false, bSawBad = false, bSawEmpty = false;
+    for (const FILE_INFO_EX& info : files) {
+        const std::u16string strName = NameOf(info);
+        EXPECT_LE(strName.size(), 259u);
+        if (info.ullSize == 1) {
+            bSawLong = strName == std::u16string(259, u'n');
+            STORED_FILE stored;
+            ASSERT_EQ(0, Access()->GetStoredFile(0, info.dwRecordNumber, &stored));
+            EXPECT_EQ(300u, stored.strName.size()) << "the copy-out module gets the whole name";
+        } else if (info.ullSize == 2) {
+            bSawBad = strName == u"bad\uFFFD(\uFFFD.txt";
+        } else {
+            bSawEmpty = strName.empty();
+        }
+    }
+    EXPECT_TRUE(bSawLong && bSawBad && bSawEmpty);
+}
+
+TEST(CorrandModule, LoadsByNameAndHandsOutOneStore)
+{
+    rvdtest::CTempDir dir;
+    setenv("RAVENDO_RESULT_DB", dir.File("module.db").c_str(), 1);
+    const std::string strModule = rvdtest::OutputDir() + "/libCorrand.so";
+    void* hModule = dlopen(strModule.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(nullptr, hModule) << dlerror();
+    typedef void* (*PFN_CREATE)();
+    PFN_CREATE pfnCreate = reinterpret_cast<PFN_CREATE>(dlsym(hModule, "CreateInstance"));
+    PFN_GET_RESULT_STORE_ACCESS pfnAccess =
+        reinterpret_cast<PFN_GET_RESULT_STORE_ACCESS>(dlsym(hModule, "GetResultStoreAccess"));
+    ASSERT_NE(nullptr, pfnCreate);
+    ASSERT_NE(nullptr, pfnAccess);
+    ICorrand* pStore = static_cast<ICorrand*>(pfnCreate());
+    EXPECT_EQ(pStore, static_cast<ICorrand*>(pfnCreate()));
+    IResultStoreAccess* pAccess = pfnAccess();
+    ASSERT_NE(nullptr, pAccess);
+
+    // The engine's hand-over through the module reaches the copy-out module's view.
+    CTestTree tree;
+    tree.File(tree.Root(), "through-the-module", 5);
+    const PARTITION_INFO_EX record = UserRecord(0);
+    ASSERT_EQ(0, pStore->AddPartition(&record, 0, 1));
+    ASSERT_EQ(0, pStore->AddFileTree(tree.Root()));
+    DWORD dwCount = 0;
+    ASSERT_EQ(0, pAccess->GetVolumeCount(&dwCount));
+    EXPECT_EQ(1u, dwCount);
+    STORED_FILE file;
+    ASSERT_EQ(0, pAccess->GetStoredFile(0, 2, &file));
+    EXPECT_EQ(u"through-the-module", file.strName);
+    unsetenv("RAVENDO_RESULT_DB");
+    dlclose(hModule);
+}
+
+} // namespace

@@ -1,0 +1,145 @@
+// Runs of every reader's units turned into absolute 512-byte sectors of the scanned disk, for
+// each way the engine hands a result over.
+#include "CorrandTestSupport.h"
+#include "RunConversion.h"
+
+using namespace corrandtest;
+
+namespace {
+
+const uint64_t SPARSE = DATA_RUN_SPARSE_START;
+
+struct RUN_CASE {
+    const char* pszName;
+    PARTITION_INFO_EX Partition;
+    uint64_t ullRootStart;        // the tree root's partition values
+    int32_t nSectorsPerUnit;
+    int32_t nPropertiesKind;
+    std::vector<DATA_RUN> vecRuns;  // in the reader's units
+    std::vector<STORED_RUN> vecExpected;
+    bool bDamaged;
+};
+
+std::vector<RUN_CASE> RunCases()
+{
+    return {
+        // Quick scan of a FAT32 volume at disk sector 2048: runs are data-area cluster indexes
+        // (cluster 2 = index 0) and the root carries the sector of cluster 2 in the volume.
+        {"fat clusters", UserRecord(2048, FILE_SYSTEM_FAT32), 600, 8, PROPERTIES_KIND_FAT,
+         {{3, 2}, {5, 1}, {10, 1}},
+         {{2048 + 600 + 24, 24}, {2048 + 600 + 80, 8}}, false},
+        // NTFS logical clusters, with a sparse stretch; the run after it counts from the one
+        // before it in the packed form.
+        {"ntfs clusters with a sparse run", UserRecord(2048), 0, 8, PROPERTIES_KIND_NTFS,
+         {{100, 4}, {SPARSE, 2}, {50, 1}},
+         {{2048 + 800, 32}, {STORED_RUN_SPARSE, 16}, {2048 + 400, 8}}, false},
+        // EXT3 with 1 KiB blocks: block 0 is a hole.
+        {"ext blocks with a hole", UserRecord(4096, FILE_SYSTEM_EXT3), 0, 2, PROPERTIES_KIND_EXT2,
+         {{10, 3}, {0, 2}, {20, 1}},
+         {{4096 + 20, 6}, {STORED_RUN_SPARSE, 4}, {4096 + 40, 2}}, false},
+        // Carved files count sectors of the scanned device, whatever tree they hang in.
+        {"carved sectors", UserRecord(2048, FILE_SYSTEM_FAT32), 600, 8, PROPERTIES_KIND_RAW,
+         {{777, 3}},
+         {{2048 + 777, 3}}, false},
+        // Complete scan of the partition at 2048 that found an NTFS volume 63 sectors in.
+        {"found in a partition", FoundInPartitionRecord(63, 2048), 63, 8, PROPERTIES_KIND_NTFS,
+         {{10, 1}},
+         {{2048 + 63 + 80, 8}}, false},
+        // Whole-disk block scan: the tree was built over the disk, its root start is on the disk.
+        {"whole disk, tree over the disk", WholeDiskRecord(4096), 4096, 8, PROPERTIES_KIND_NTFS,
+         {{10, 1}},
+         {{4096 + 80, 8}}, false},
+        // Whole-disk partition search: the tree was built over the found partition's own device.
+        {"whole disk, tree over the partition", WholeDiskRecord(4096), 0, 8, PROPERTIES_KIND_NTFS,
+         {{10, 1}},
+         {{4096 + 80, 8}}, false},
+        {"whole disk, fat over the partition", WholeDiskRecord(8192), 600, 4, PROPERTIES_KIND_FAT,
+         {{1, 1}},
+         {{8192 + 600 + 4, 4}}, false},
+        // What cannot be placed is kept as a sparse run and the file is marked.
+        {"cluster number past 64 bits", UserRecord(2048), 0, 8, PROPERTIES_KIND_NTFS,
+         {{1, 1}, {0x7FFFFFFFFFFFFFF0ULL, 1}},
+         {{2048 + 8, 8}, {STORED_RUN_SPARSE, 8}}, true},
+        {"no cluster size", UserRecord(2048), 0, 0, PROPERTIES_KIND_NTFS, {{1, 1}}, {}, true},
+        {"unknown reader", UserRecord(2048), 0, 8, 99, {{1, 1}}, {}, true},
+    };
+}
+
+class CorrandRuns : public CStoreTest {};
+
+TEST_F(CorrandRuns, EveryUnitBecomesAbsoluteDiskSectors)
+{
+    for (const RUN_CASE& c : RunCases()) {
+        SCOPED_TRACE(c.pszName);
+        CTestTree tree(c.ullRootStart, c.nSectorsPerUnit);
+        CFileNode* pFile = tree.File(tree.Root(), "f", 4096, c.nPropertiesKind);
+        CStoreTestProperties* pProperties = CTestTree::Props(pFile);
+        CNoneResidentNTFSDataRunList list;
+        for (const DATA_RUN& run : c.vecRuns)
+            list.AddRun(run);
+        delete pProperties->m_pPacked;
+        pProperties->m_pPacked = PackDataRunList(&list);
+        ASSERT_EQ(0, HandOver(c.Partition, tree));
+
+        STORED_FILE file;
+        ASSERT_EQ(0, Access()->GetStoredFile(0, 2, &file));
+        EXPECT_EQ(u"f", file.strName);
+        ASSERT_EQ(c.vecExpected.size(), file.vecRuns.size());
+        for (size_t i = 0; i < c.vecExpected.size(); ++i) {
+            EXPECT_EQ(c.vecExpected[i].ullSector, file.vecRuns[i].ullSector) << i;
+            EXPECT_EQ(c.vecExpected[i].ullSectors, file.vecRuns[i].ullSectors) << i;
+        }
+        EXPECT_EQ(c.bDamaged, (file.dwFlags & STORED_FILE_RUNS_DAMAGED) != 0);
+        EXPECT_EQ(0u, file.dwFlags & STORED_FILE_RESIDENT);
+    }
+}
+
+TEST_F(CorrandRuns, ResidentDataPointsIntoItsFileRecord)
+{
+    // The resident run names the FILE record's sector on the volume (cluster and volume start
+    // already counted in), and the resident value the data's offset in the record.
+    CTestTree tree(0, 8);
+    CFileNode* pFile = tree.File(tree.Root(), "small.txt", 700, PROPERTIES_KIND_NTFS);
+    CTestTree::Props(pFile)->SetResident(5000, 0x98);
+    CFileNode* pBroken = tree.File(tree.Root(), "broken.txt", 10, PROPERTIES_KIND_NTFS);
+    CTestTree::Props(pBroken)->SetResident(5002, 0x12345);
+    ASSERT_EQ(0, HandOver(UserRecord(2048), tree));
+
+    STORED_FILE file;
+    ASSERT_EQ(0, Access()->GetStoredFile(0, FindPath(Store(), 0, {"Deleted Files", "small.txt"}), &file));
+    EXPECT_NE(0u, file.dwFlags & STORED_FILE_RESIDENT);
+    EXPECT_EQ(2048u + 5000u, file.ullResidentSector);
+    EXPECT_EQ(0x98u, file.dwResidentOffset);
+    EXPECT_EQ(700u, file.ullSize);
+    EXPECT_TRUE(file.vecRuns.empty());
+
+    // An offset no FILE record can have is refused, not followed.
+    ASSERT_EQ(0, Access()->GetStoredFile(0, FindPath(Store(), 0, {"Deleted Files", "broken.txt"}), &file));
+    EXPECT_EQ(0u, file.dwFlags & STORED_FILE_RESIDENT);
+    EXPECT_NE(0u, file.dwFlags & STORED_FILE_RUNS_DAMAGED);
+    EXPECT_TRUE(file.vecRuns.empty());
+}
+
+TEST(CorrandDeviceStart, FollowsTheKindOfRecord)
+{
+    struct CASE {
+        PARTITION_INFO_EX Partition;
+        uint64_t ullRootStart;
+        uint64_t ullExpected;
+    } cases[] = {
+        {UserRecord(2048), 0, 2048},
+        {UserRecord(2048), 600, 2048},
+        {FoundInPartitionRecord(63, 1000), 63, 1000},
+        {WholeDiskRecord(5000), 5000, 0},
+        {WholeDiskRecord(5000), 0, 5000},
+    };
+    for (const CASE& c : cases)
+        EXPECT_EQ(c.ullExpected, corrand::DeviceStartOfResult(c.Partition, c.ullRootStart));
+
+    corrand::CONVERTED_RUNS runs;
+    corrand::ConvertRuns(nullptr, PROPERTIES_KIND_NTFS, corrand::RUN_GEOMETRY(), &runs);
+    EXPECT_TRUE(runs.vecRuns.empty());
+    EXPECT_FALSE(runs.bDamaged);
+}
+
+} // namespace
