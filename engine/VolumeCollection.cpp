@@ -10,44 +10,19 @@
 #include "BasicPartitionDevice.h"
 #include "DiskDevice.h"
 #include "DiskTable.h"
+#include "IDynamicDevice.h"
+#include "LdmDatabaseReader.h"
 #include "Time.h"
+#include "VolumeAnalyzeList.h"
 #include "VolumeDevice.h"
+#include "VolumeNaming.h"
 #include "Veskel.h"
 
 namespace {
 
 // Physical drives looked at: the engine's drive numbers 0 to 31.
 const int kCollectedDiskCount = 32;
-// Disk descriptions of the collection keep at most this many characters.
-const size_t kDiskDescriptionChars = 49;
-
-const char* FileSystemKindName(uint32_t nKind)
-{
-    static const char* const kNames[] = {"FAT12", "FAT16", "FAT32", "NTFS", "EXT2", "EXT3", "UNALLOCATED", "UNKNOWN"};
-    return nKind < 8 ? kNames[nKind] : kNames[7];
-}
-
-// The file-system kind a volume of the disk table is declared with. Recognising the file system
-// from the volume's own boot sector replaces this once the volume recognisers are in the engine.
-uint32_t FileSystemKindFromName(const std::string& strName)
-{
-    std::string strLower;
-    for (char ch : strName)
-        strLower += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    if (strLower == "fat12")
-        return 0;
-    if (strLower == "fat16" || strLower == "fat")
-        return 1;
-    if (strLower == "fat32" || strLower == "vfat")
-        return 2;
-    if (strLower == "ntfs")
-        return 3;
-    if (strLower == "ext2")
-        return 4;
-    if (strLower == "ext3")
-        return 5;
-    return 7;
-}
+const uint32_t kBusTypeUsb = 7;
 
 void CopyText(char* pszOut, size_t nOutSize, const std::string& strText)
 {
@@ -68,7 +43,21 @@ std::string DescribeDisk(CDiskDevice* pDisk, uint32_t* pnBusType)
     if (pnBusType != nullptr)
         *pnBusType = description.nBusType;
     return FormatDiskDescription(description.szVendorId, description.szProductId, description.szBusTypeName,
-                                 kDiskDescriptionChars);
+                                 COLLECTED_DISK_DESCRIPTION_CHARS);
+}
+
+std::string KindName(uint32_t nKind)
+{
+    char szName[16];
+    GetFileSystemKindName(nKind, szName, sizeof(szName));
+    return szName;
+}
+
+std::string DynamicKindName(uint32_t nKind)
+{
+    char szName[16];
+    GetDynamicVolumeKindName(nKind, szName, sizeof(szName));
+    return szName;
 }
 
 // Logs how long a stage of the collection took when it goes out of scope.
@@ -129,60 +118,145 @@ void CCollectBasicVolume::CollectBasicVolume(const CDiskDeviceList& disks, CColl
 {
     LogInfo("-----------------------------begin collect basic volume-----------------------------------");
     LogInfo("DriverLetter   FileSystem  StartSector     TotalSectors     ParentDisk: Disk      VolumeLabel\r\n");
-    // The volumes the disk stack knows on each disk; the partition-table reader takes their place
-    // as the source of basic volumes once it is part of the engine.
-    const std::vector<rvdplat::VOLUME_ENTRY> known = rvdplat::GetVolumes();
     for (CDiskDevice* pDisk : disks) {
+        if (pDisk == nullptr)
+            continue;
+        DISK_GEOMETRY geometry;
+        memset(&geometry, 0, sizeof(geometry));
+        pDisk->GetGeometry(&geometry);
+        CPartitionEntryList entries;
+        CPartitionTableAnalyze().AnalyzePartitionTable(pDisk, entries, geometry);
+        if (entries.empty())
+            continue;
+        AssignVolumeNames(pDisk, entries);
         uint32_t nBusType = 0;
         const std::string strDescription = DescribeDisk(pDisk, &nBusType);
-        const uint64_t ullDiskSectors = pDisk->GetTotalSectors();
-        for (const rvdplat::VOLUME_ENTRY& entry : known) {
-            if (entry.bFloppy || entry.nDiskNumber != pDisk->GetDiskNumber() || entry.qwSectorCount == 0)
-                continue;
-            // A volume that does not lie wholly on its disk cannot be read as a window of it.
-            if (entry.qwStartSector >= ullDiskSectors || entry.qwSectorCount > ullDiskSectors - entry.qwStartSector)
+        for (PARTITION_ENTRY* pEntry : entries) {
+            if (pEntry->pDevice == nullptr)
                 continue;
             COLLECTED_VOLUME volume;
             memset(&volume, 0, sizeof(volume));
-            volume.pDevice = new CBasicPartitionDevice(pDisk, entry.qwStartSector, entry.qwSectorCount);
-            volume.nFileSystemKind = FileSystemKindFromName(entry.strFileSystem);
-            volume.chDriveLetter = entry.chDriveLetter;
-            CopyText(volume.szLabel, sizeof(volume.szLabel), entry.strLabel);
-            volume.bUsb = nBusType == 7 ? 1 : 0;
-            volume.Members[0].ullStartSector = entry.qwStartSector;
+            volume.pDevice = pEntry->pDevice;
+            pEntry->pDevice = nullptr;
+            volume.nFileSystemKind = pEntry->nFileSystemKind;
+            volume.chDriveLetter = pEntry->chDriveLetter;
+            memcpy(volume.szLabel, pEntry->szLabel, sizeof(volume.szLabel));
+            volume.szLabel[sizeof(volume.szLabel) - 1] = '\0';
+            volume.bUsb = nBusType == kBusTypeUsb ? 1 : 0;
+            const CBasicPartitionDevice* pPartition = dynamic_cast<CBasicPartitionDevice*>(volume.pDevice);
+            volume.Members[0].ullStartSector =
+                pPartition != nullptr ? pPartition->GetStartSector() : pEntry->u64StartSector;
             volume.Members[0].ullSectorCount = volume.pDevice->GetTotalSectors();
             volume.Members[0].pDisk = pDisk;
             CopyText(volume.szDescription, sizeof(volume.szDescription), strDescription);
             volumes.push_back(volume);
             LogInfo("%c  %16s  %16" PRId64 "  %16" PRId64 "  %16d  %20s\r\n",
-                    volume.chDriveLetter != 0 ? volume.chDriveLetter : '*', FileSystemKindName(volume.nFileSystemKind),
-                    static_cast<int64_t>(entry.qwStartSector), static_cast<int64_t>(entry.qwSectorCount),
-                    pDisk->GetDiskNumber(), volume.szLabel);
+                    volume.chDriveLetter != 0 ? volume.chDriveLetter : '*', KindName(volume.nFileSystemKind).c_str(),
+                    static_cast<int64_t>(volume.Members[0].ullStartSector),
+                    static_cast<int64_t>(volume.Members[0].ullSectorCount), pDisk->GetDiskNumber(), volume.szLabel);
         }
+        // The devices now belong to the collected volumes.
+        FreePartitionEntries(entries, false);
     }
     LogInfo("-----------------------------end collect basic volume-----------------------------------\r\n");
 }
 
+void CCollectBasicVolume::AssignVolumeNames(CDiskDevice* pDisk, CPartitionEntryList& entries)
+{
+    if (pDisk == nullptr || !pDisk->IsOpen())
+        return;
+    void* pLayout = nullptr;
+    try {
+        if (pDisk->QueryDriveLayout(&pLayout, rvdplat::kIoctlDiskGetDriveLayoutEx)) {
+            NameVolumesFromLayoutEx(pDisk, static_cast<const DRIVE_LAYOUT_INFORMATION_EX*>(pLayout), entries);
+        } else if (pDisk->QueryDriveLayout(&pLayout, rvdplat::kIoctlDiskGetDriveLayout)) {
+            NameVolumesFromLayout(pDisk, static_cast<const DRIVE_LAYOUT_INFORMATION*>(pLayout), entries);
+        }
+    } catch (...) {
+        // Names and letters are a convenience: the volumes are listed without them.
+    }
+    if (pLayout != nullptr)
+        FreeBuffer(pLayout);
+}
+
+void CCollectDynamicVolume::MakeCollectedVolume(const DYNAMIC_VOLUME_INFO& info, const CDiskDeviceList& disks,
+                                                COLLECTED_VOLUME* pVolume)
+{
+    memset(pVolume, 0, sizeof(*pVolume));
+    pVolume->pDevice = info.pDevice;
+    pVolume->nDynamicKind = info.pDevice != nullptr ? static_cast<uint32_t>(info.pDevice->GetDynamicKind()) : 0;
+    pVolume->nFileSystemKind = info.nFileSystemKind;
+    pVolume->chDriveLetter = info.chDriveLetter;
+    memcpy(pVolume->szLabel, info.szLabel, sizeof(pVolume->szLabel));
+    pVolume->szLabel[sizeof(pVolume->szLabel) - 1] = '\0';
+    if (info.pDevice == nullptr)
+        return;
+
+    CLdmExtentList members;
+    info.pDevice->GetMembers(members);
+    std::string strDescription;
+    int nSlot = 0;
+    for (const LDM_EXTENT* pExtent : members) {
+        if (pExtent == nullptr || pExtent->pDisk == nullptr)
+            continue;
+        // Slots beyond the last are not recorded; the volume reads through its device all the same.
+        if (nSlot < COLLECTED_VOLUME_MAX_MEMBERS) {
+            pVolume->Members[nSlot].ullStartSector = pExtent->u64DiskStart;
+            pVolume->Members[nSlot].ullSectorCount = pExtent->u64Length;
+            pVolume->Members[nSlot].pDisk = pExtent->pDisk;
+            ++nSlot;
+        }
+        std::string strDisk;
+        for (CDiskDevice* pDisk : disks) {
+            if (pDisk != nullptr && static_cast<IStorageDevice*>(pDisk) == pExtent->pDisk) {
+                strDisk = DescribeDisk(pDisk, nullptr);
+                break;
+            }
+        }
+        // Whole lines only: a description cut in the middle would name a disk that is not there.
+        // Lines that no longer fit are left out.
+        const std::string strLine = strDisk + "\n";
+        if (strDescription.size() + strLine.size() <= sizeof(pVolume->szDescription) - 1)
+            strDescription += strLine;
+    }
+    if (strDescription.size() > 2 && strDescription.back() == '\n')
+        strDescription.pop_back();
+    CopyText(pVolume->szDescription, sizeof(pVolume->szDescription), strDescription);
+}
+
 void CCollectDynamicVolume::CollectDynamicVolume(const CDiskDeviceList& disks, CCollectedVolumeList& volumes)
 {
-    (void)disks;
-    (void)volumes;
     LogInfo("-----------------------------begin collect dynamic volume-----------------------------------");
     LogInfo("DriverLetter   FileSystem   DynamicVolumeType   TotalSectors       VolumeLabel      ParentDiskInfo\r\n");
-    // Dynamic-disk volumes join the collection with the dynamic-disk database reader.
+    CDynamicVolumeInfoList infos;
+    CLdmDatabaseReader().ReadDynamicVolumes(disks, infos);
+    for (DYNAMIC_VOLUME_INFO* pInfo : infos) {
+        if (pInfo == nullptr || pInfo->pDevice == nullptr)
+            continue;
+        COLLECTED_VOLUME volume;
+        MakeCollectedVolume(*pInfo, disks, &volume);
+        pInfo->pDevice = nullptr;
+        volumes.push_back(volume);
+        LogInfo("%c  %16s  %16s  %16" PRId64 "  %20s  %50s\r\n", volume.chDriveLetter != 0 ? volume.chDriveLetter : '*',
+                KindName(volume.nFileSystemKind).c_str(), DynamicKindName(volume.nDynamicKind).c_str(),
+                static_cast<int64_t>(volume.pDevice->GetTotalSectors()), volume.szLabel, volume.szDescription);
+    }
     LogInfo("-----------------------------end collect dynamic volume-------------------------------------\r\n");
+    // The devices now belong to the collected volumes.
+    FreeDynamicVolumeInfos(infos, false);
 }
 
 void CCollectFloppyDiskDevice::CollectFloppyDiskDevice(CCollectedVolumeList& volumes)
 {
     CElapsedTimer timer("CCollectFloppyDiskDevice::CollectFloppyDiskDevice");
-    const std::vector<rvdplat::VOLUME_ENTRY> known = rvdplat::GetVolumes();
     for (char chLetter : {'A', 'B'}) {
         CVolumeDevice* pDevice = new CVolumeDevice(chLetter);
         const int nMediaType = pDevice->GetMediaType();
         // Unknown, removable or fixed media: this letter is no floppy drive, and B: is never
         // looked at when A: is none.
-        if (nMediaType == 0 || nMediaType == 11 || nMediaType == 12) {
+        if (nMediaType == static_cast<int>(rvdplat::kMediaUnknown) ||
+            nMediaType == static_cast<int>(rvdplat::kMediaRemovable) ||
+            nMediaType == static_cast<int>(rvdplat::kMediaFixed)) {
             delete pDevice;
             return;
         }
@@ -191,11 +265,14 @@ void CCollectFloppyDiskDevice::CollectFloppyDiskDevice(CCollectedVolumeList& vol
         volume.pDevice = pDevice;
         volume.chDriveLetter = chLetter;
         volume.bFloppy = 1;
-        volume.nFileSystemKind = 7;
-        for (const rvdplat::VOLUME_ENTRY& entry : known) {
-            if (entry.bFloppy && entry.chDriveLetter == chLetter) {
-                volume.nFileSystemKind = FileSystemKindFromName(entry.strFileSystem);
-                CopyText(volume.szLabel, sizeof(volume.szLabel), entry.strLabel);
+        volume.nFileSystemKind = FILE_SYSTEM_UNKNOWN;
+        {
+            CVolumeAnalyzeList recognisers(pDevice, 0);
+            IVolume* pVolume = recognisers.GetVolume();
+            if (pVolume != nullptr && pVolume->GetFileSystemType() != FILE_SYSTEM_UNKNOWN) {
+                volume.nFileSystemKind = static_cast<uint32_t>(pVolume->GetFileSystemType());
+                pVolume->GetVolumeLabel(volume.szLabel, sizeof(volume.szLabel));
+                volume.szLabel[sizeof(volume.szLabel) - 1] = '\0';
             }
         }
         volumes.push_back(volume);

@@ -2,8 +2,9 @@
 // them (basic partitions, dynamic-disk volumes, floppies), each with a device of its own. The
 // scan driver then picks the device of the disk or partition the user chose.
 //
-// Basic volumes are those the disk table gives today; reading partition tables and dynamic-disk
-// databases into this collection comes with the partition-table and dynamic-disk readers.
+// Basic volumes come from each disk's partition table (gaps included), named by the mount-point
+// manager; dynamic volumes from the dynamic-disk databases; floppies from the letters A: and B:.
+// Every stage writes its table to the engine log.
 #pragma once
 
 #include <cstdint>
@@ -11,12 +12,16 @@
 #include <vector>
 
 #include "EngineMemory.h"
+#include "PartitionTableAnalyze.h"
 
 class IStorageDevice;
 class CDiskDevice;
+struct DYNAMIC_VOLUME_INFO;
 
 // Most member extents recorded for one volume.
 const int COLLECTED_VOLUME_MAX_MEMBERS = 32;
+// Characters of a disk description in the collection.
+const size_t COLLECTED_DISK_DESCRIPTION_CHARS = 49;
 
 struct COLLECTED_MEMBER {
     uint64_t ullStartSector; // on the member disk
@@ -56,14 +61,23 @@ class CCollectBasicVolume {
 public:
     CCollectBasicVolume() {}
     ~CCollectBasicVolume() {}
+    // The partitions and gaps of every disk's table, in disk order and by start within a disk.
     void CollectBasicVolume(const CDiskDeviceList& disks, CCollectedVolumeList& volumes);
+    // Drive letters and volume names of one disk's entries from the mount-point manager, through
+    // the disk's drive layout (the newer form, else the older one). Failures leave them unset.
+    void AssignVolumeNames(CDiskDevice* pDisk, CPartitionEntryList& entries);
 };
 
 class CCollectDynamicVolume {
 public:
     CCollectDynamicVolume() {}
     ~CCollectDynamicVolume() {}
+    // The volumes of the dynamic-disk databases on the disks, one record each.
     void CollectDynamicVolume(const CDiskDeviceList& disks, CCollectedVolumeList& volumes);
+    // The record of one dynamic volume: its members (up to 32, those on present disks) and the
+    // descriptions of their disks, one a line. The device is not taken over here.
+    static void MakeCollectedVolume(const DYNAMIC_VOLUME_INFO& info, const CDiskDeviceList& disks,
+                                    COLLECTED_VOLUME* pVolume);
 };
 
 class CCollectFloppyDiskDevice {

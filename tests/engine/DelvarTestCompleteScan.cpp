@@ -160,6 +160,7 @@ TEST_F(DelvarCompleteScan, CancelFromAnotherThreadStopsALongScanPromptly)
     // 64 GiB (a sparse image): 16384 blocks at 2 ms each would take over half a minute.
     const uint64_t ullSectors = 64ull << 21;
     const std::string strBig = m_Table.MakeImage("big.img", (ullSectors + 2048) * 512);
+    PartitionImage(strBig, 2048, ullSectors, "7");
     m_Table.Load("disk " + strBig + "\nvolume disk=0 start=2048 count=" + std::to_string(ullSectors) + " fs=NTFS\n");
     CTestDelvar engine;
     std::atomic<uint64_t> nBlocks(0);

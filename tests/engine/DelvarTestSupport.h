@@ -326,7 +326,18 @@ private:
     SAVED m_Saved;
 };
 
-// A disk of the given size with one volume the disk table knows, at [start, start + count).
+// Writes an MBR with one primary partition of the given type byte onto an image with sfdisk, so
+// that the engine's partition-table reader finds the volume where the disk table puts it.
+inline void PartitionImage(const std::string& strImage, uint64_t ullStart, uint64_t ullCount, const char* pszType = "6")
+{
+    const std::string strCommand = "printf 'label: dos\\nunit: sectors\\nstart=" + std::to_string(ullStart) + ", size=" +
+                                   std::to_string(ullCount) + ", type=" + pszType +
+                                   "\\n' | sfdisk --no-reread --no-tell-kernel -q '" + strImage + "' >/dev/null 2>&1";
+    ASSERT_EQ(0, system(strCommand.c_str())) << strCommand;
+}
+
+// A disk of the given size with one partition in its table, at [start, start + count), which the
+// disk table also knows as a volume.
 const uint64_t kVolumeStart = 2048;
 const uint64_t kVolumeSectors = 3 * 8192 + 100;   // four blocks of the block scan, the last short
 const uint64_t kDiskSectors = kVolumeStart + kVolumeSectors + 2048;
@@ -338,6 +349,7 @@ protected:
     void SetUp() override
     {
         m_strImage = m_Table.MakeImage("disk0.img", kDiskSectors * 512);
+        PartitionImage(m_strImage, kVolumeStart, kVolumeSectors);
         LoadTable("");
         m_Settings->m_nFileSystemType = 0;
         m_Settings->m_bScanRaw = 0;
