@@ -253,6 +253,11 @@ int CDiskDevice::ReadSectors(void* pBuffer, uint64_t u64StartSector, uint64_t u6
     return m_SectorReader.ReadSector(m_Device, pBuffer, u64StartSector, u64SectorCount, nIgnore);
 }
 
+int CDiskDevice::ReadSectorsReportingBadSectors(void* pBuffer, uint64_t u64StartSector, uint64_t u64SectorCount)
+{
+    return m_SectorReader.ReadSector(m_Device, pBuffer, u64StartSector, u64SectorCount, 0);
+}
+
 int CDiskDevice::GetSectorSize()
 {
     if (m_nSectorSize <= 0)

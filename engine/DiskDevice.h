@@ -30,6 +30,11 @@ public:
     ~CDiskDevice() override;
 
     int ReadSectors(void* pBuffer, uint64_t u64StartSector, uint64_t u64SectorCount) override;
+    // As ReadSectors with bad sectors never ignored: an unreadable sector fails the read (zeros
+    // in the buffer), and the remembered areas are neither consulted nor added to. For readers
+    // that hold another copy of the data (mirror and RAID-5 members): a remembered area spans
+    // far more than the bad sectors, and answering it with zeros would hide good data there.
+    int ReadSectorsReportingBadSectors(void* pBuffer, uint64_t u64StartSector, uint64_t u64SectorCount);
     uint64_t GetTotalSectors() override;
     int GetSectorSize() override;
     int Open() override;

@@ -1,9 +1,14 @@
 #include "DynamicVolumeDevice.h"
 
 #include <algorithm>
+#include <cinttypes>
 #include <cstring>
 
+#include "DiskDevice.h"
+#include "EngineSettings.h"
+#include "GlobalAdvanceSettingData.h"
 #include "LdmDatabaseReader.h"
+#include "Veskel.h"
 
 namespace {
 
@@ -31,6 +36,17 @@ private:
     uint8_t* m_pData;
     size_t m_nSize;
 };
+
+// A physical disk answers bad sectors with zeros and success when the user ignores them; a
+// member with a redundant copy must see the failure to turn to that copy.
+int ReadDisk(IStorageDevice* pDisk, uint8_t* pBuffer, uint64_t u64Start, uint64_t u64Count, bool bReportBadSectors)
+{
+    if (bReportBadSectors) {
+        if (CDiskDevice* pPhysical = dynamic_cast<CDiskDevice*>(pDisk))
+            return pPhysical->ReadSectorsReportingBadSectors(pBuffer, u64Start, u64Count);
+    }
+    return pDisk->ReadSectors(pBuffer, u64Start, u64Count);
+}
 
 size_t CountExtentsWithDisk(const CLdmExtentList& extents)
 {
@@ -79,6 +95,16 @@ bool CDynamicVolumeDevice::BeginRead(void* pBuffer, uint64_t u64Start, uint64_t 
         return false;
     *pu64Count = std::min(u64Count, u64Size - u64Start);
     return true;
+}
+
+bool CDynamicVolumeDevice::AcceptLostSectors(uint64_t u64FirstLost, uint64_t u64LostCount)
+{
+    if (u64LostCount == 0)
+        return true;
+    const bool bIgnore = GetEngineSettings()->m_nBadSectorIgnore != 0;
+    LogInfo("DynamicVolume %s: %" PRIu64 " sectors from sector %" PRIu64 " unreadable on every member, %s\n",
+            m_Desc.szVolumeName, u64LostCount, u64FirstLost, bIgnore ? "read as zeros" : "not ignored");
+    return bIgnore;
 }
 
 bool CDynamicVolumeDevice::IsSameVolume(IDynamicDevice* pOther)
@@ -142,7 +168,8 @@ void CExtentVolumeDevice::GetMembers(CLdmExtentList& out)
     out.insert(out.begin(), m_Extents.begin(), m_Extents.end());
 }
 
-int CExtentVolumeDevice::ReadExtent(const LDM_EXTENT& extent, uint64_t u64Offset, uint8_t* pBuffer, uint64_t u64Count)
+int CExtentVolumeDevice::ReadExtent(const LDM_EXTENT& extent, uint64_t u64Offset, uint8_t* pBuffer, uint64_t u64Count,
+                                    bool bReportBadSectors)
 {
     const uint64_t u64Inside = u64Offset < extent.u64Length ? std::min(u64Count, extent.u64Length - u64Offset) : 0;
     if (u64Inside < u64Count)
@@ -158,7 +185,8 @@ int CExtentVolumeDevice::ReadExtent(const LDM_EXTENT& extent, uint64_t u64Offset
     int nResult = 1;
     for (uint64_t u64Done = 0; u64Done < u64Inside;) {
         const uint64_t u64Piece = std::min(u64Inside - u64Done, kMaxDiskRead);
-        if (!extent.pDisk->ReadSectors(pBuffer + u64Done * kUnit, extent.u64DiskStart + u64Offset + u64Done, u64Piece))
+        if (!ReadDisk(extent.pDisk, pBuffer + u64Done * kUnit, extent.u64DiskStart + u64Offset + u64Done, u64Piece,
+                      bReportBadSectors))
             nResult = 0;
         u64Done += u64Piece;
     }
@@ -177,7 +205,7 @@ int CSimpleVolumeDevice::ReadSectors(void* pBuffer, uint64_t u64StartSector, uin
         return 0;
     if (u64Count == 0)
         return 1;
-    return ReadExtent(extent, u64StartSector, static_cast<uint8_t*>(pBuffer), u64Count);
+    return ReadExtent(extent, u64StartSector, static_cast<uint8_t*>(pBuffer), u64Count, IsRedundant());
 }
 
 int CSpannedVolumeDevice::ReadSectors(void* pBuffer, uint64_t u64StartSector, uint64_t u64SectorCount)
@@ -195,7 +223,7 @@ int CSpannedVolumeDevice::ReadSectors(void* pBuffer, uint64_t u64StartSector, ui
             continue;
         const uint64_t u64InExtent = u64Pos - pExtent->u64VolumeOffset;
         const uint64_t u64Count = std::min(u64Remaining, pExtent->u64Length - u64InExtent);
-        if (!ReadExtent(*pExtent, u64InExtent, pOut, u64Count))
+        if (!ReadExtent(*pExtent, u64InExtent, pOut, u64Count, IsRedundant()))
             bFailed = true;
         u64Pos += u64Count;
         u64Remaining -= u64Count;
@@ -227,7 +255,7 @@ int CStripedVolumeDevice::ReadSectors(void* pBuffer, uint64_t u64StartSector, ui
         const uint64_t u64InColumn = u64Row * u64Stripe + u64InStripe;
         // A column that claims to begin further into the volume than this row has nothing here.
         if (u64InColumn < extent.u64VolumeOffset ||
-            !ReadExtent(extent, u64InColumn - extent.u64VolumeOffset, pOut, u64Count))
+            !ReadExtent(extent, u64InColumn - extent.u64VolumeOffset, pOut, u64Count, IsRedundant()))
             bFailed = true;
         u64Pos += u64Count;
         u64Remaining -= u64Count;
@@ -245,7 +273,27 @@ int CRaid5VolumeDevice::ReadColumn(size_t nColumn, uint64_t u64Row, uint64_t u64
         memset(pBuffer, 0, static_cast<size_t>(u64Count * kUnit));
         return 0;
     }
-    return ReadExtent(extent, u64InColumn - extent.u64VolumeOffset, pBuffer, u64Count);
+    return ReadExtent(extent, u64InColumn - extent.u64VolumeOffset, pBuffer, u64Count, IsRedundant());
+}
+
+int CRaid5VolumeDevice::RebuildColumn(size_t nColumn, uint64_t u64Row, uint64_t u64InStripe, uint8_t* pBuffer,
+                                      uint64_t u64Count, uint8_t* pScratch)
+{
+    // Every other column of the row, parity included, exclusive-ored together gives back the
+    // stripe that could not be read.
+    const size_t nBytes = static_cast<size_t>(u64Count * kUnit);
+    memset(pBuffer, 0, nBytes);
+    for (size_t nOther = 0; nOther < m_Columns.size(); ++nOther) {
+        if (nOther == nColumn)
+            continue;
+        if (!ReadColumn(nOther, u64Row, u64InStripe, pScratch, u64Count)) {
+            memset(pBuffer, 0, nBytes);
+            return 0;
+        }
+        for (size_t i = 0; i < nBytes; ++i)
+            pBuffer[i] ^= pScratch[i];
+    }
+    return 1;
 }
 
 int CRaid5VolumeDevice::ReadSectors(void* pBuffer, uint64_t u64StartSector, uint64_t u64SectorCount)
@@ -272,21 +320,23 @@ int CRaid5VolumeDevice::ReadSectors(void* pBuffer, uint64_t u64StartSector, uint
         const uint64_t u64Count = std::min(u64Remaining, u64Stripe - u64InStripe);
         const size_t nBytes = static_cast<size_t>(u64Count * kUnit);
 
-        if (!ReadColumn(nColumn, u64Row, u64InStripe, pOut, u64Count)) {
-            // Every other column of the row, parity included, exclusive-ored together gives
-            // back the stripe that could not be read.
-            uint8_t* pScratch = scratch.Get();
-            memset(pOut, 0, nBytes);
-            for (size_t nOther = 0; nOther < m_Columns.size(); ++nOther) {
-                if (nOther == nColumn)
+        if (!ReadColumn(nColumn, u64Row, u64InStripe, pOut, u64Count) &&
+            !RebuildColumn(nColumn, u64Row, u64InStripe, pOut, u64Count, scratch.Get())) {
+            // Bad sectors on two columns within one piece need not lie at the same sectors:
+            // one sector at a time, each is read or rebuilt on its own.
+            uint64_t u64FirstLost = 0;
+            uint64_t u64Lost = 0;
+            for (uint64_t i = 0; i < u64Count; ++i) {
+                uint8_t* pSector = pOut + i * kUnit;
+                if (ReadColumn(nColumn, u64Row, u64InStripe + i, pSector, 1) ||
+                    RebuildColumn(nColumn, u64Row, u64InStripe + i, pSector, 1, scratch.Get()))
                     continue;
-                if (!ReadColumn(nOther, u64Row, u64InStripe, pScratch, u64Count)) {
-                    memset(pOut, 0, nBytes);
-                    return 0;
-                }
-                for (size_t i = 0; i < nBytes; ++i)
-                    pOut[i] ^= pScratch[i];
+                if (u64Lost++ == 0)
+                    u64FirstLost = u64Pos + i;
             }
+            // Without ignoring, the read ends here; the sectors after the piece stay zero.
+            if (!AcceptLostSectors(u64FirstLost, u64Lost))
+                return 0;
         }
         u64Pos += u64Count;
         u64Remaining -= u64Count;
@@ -334,6 +384,7 @@ int CMirrorVolumeDevice::ReadSectors(void* pBuffer, uint64_t u64StartSector, uin
         return 0;
     uint8_t* pOut = static_cast<uint8_t*>(pBuffer);
     uint64_t u64Pos = u64StartSector;
+    bool bFailed = false;
     while (u64Remaining > 0) {
         const uint64_t u64Count = std::min(u64Remaining, static_cast<uint64_t>(m_nChunkSectors));
         bool bRead = false;
@@ -346,6 +397,8 @@ int CMirrorVolumeDevice::ReadSectors(void* pBuffer, uint64_t u64StartSector, uin
         if (!bRead) {
             // Some sector of the piece is bad on every member that was asked for the whole
             // piece; one sector at a time, each comes from whichever member still has it.
+            uint64_t u64FirstLost = 0;
+            uint64_t u64Lost = 0;
             for (uint64_t i = 0; i < u64Count; ++i) {
                 uint8_t* pSector = pOut + i * kUnit;
                 bool bSector = false;
@@ -355,15 +408,21 @@ int CMirrorVolumeDevice::ReadSectors(void* pBuffer, uint64_t u64StartSector, uin
                         break;
                     }
                 }
-                if (!bSector)
+                if (!bSector) {
                     memset(pSector, 0, kUnit);
+                    if (u64Lost++ == 0)
+                        u64FirstLost = u64Pos + i;
+                }
             }
+            // Without ignoring, the rest is still read: the caller gets every sector there is.
+            if (!AcceptLostSectors(u64FirstLost, u64Lost))
+                bFailed = true;
         }
         u64Pos += u64Count;
         u64Remaining -= u64Count;
         pOut += u64Count * kUnit;
     }
-    return 1;
+    return bFailed ? 0 : 1;
 }
 
 // ----- factories --------------------------------------------------------------------------------

@@ -44,6 +44,11 @@ protected:
     // otherwise *pu64Count is the number of sectors that lie on the volume (0 at its very end).
     bool BeginRead(void* pBuffer, uint64_t u64Start, uint64_t u64Count, uint64_t* pu64Count);
 
+    // Sectors that no mirror copy and no parity could give back, left zero in the buffer: with
+    // bad sectors ignored the read still succeeds, as a plain disk's would; otherwise it fails.
+    // Logs the first lost sector and the count; true when the read succeeds.
+    bool AcceptLostSectors(uint64_t u64FirstLost, uint64_t u64LostCount);
+
     DYNAMIC_VOLUME_DESC m_Desc;
     int m_nKind;
 };
@@ -62,12 +67,17 @@ protected:
 
     // Reads u64Count sectors from u64Offset sectors into one extent. The part of the request
     // beyond the extent's length is zeroed, never read (it is another volume's data or no one's).
-    // 0 when the extent's disk is missing or a disk read fails.
-    static int ReadExtent(const LDM_EXTENT& extent, uint64_t u64Offset, uint8_t* pBuffer, uint64_t u64Count);
+    // 0 when the extent's disk is missing or a disk read fails. With bReportBadSectors a bad
+    // sector fails the read whatever the bad-sector setting says.
+    static int ReadExtent(const LDM_EXTENT& extent, uint64_t u64Offset, uint8_t* pBuffer, uint64_t u64Count,
+                          bool bReportBadSectors);
 
     // A member device of a mirror reports every sector it could not read, so that the mirror
     // asks the other member; a volume of its own reads such sectors as zeros.
     bool IsMirrorMember() const { return m_nKind == DYNAMIC_KIND_MIRROR; }
+    // Mirror members and RAID-5 columns have their data elsewhere too: they must see every bad
+    // sector, which the bad-sector setting would otherwise turn into zeros read successfully.
+    bool IsRedundant() const { return m_nKind == DYNAMIC_KIND_MIRROR || m_nKind == DYNAMIC_KIND_RAID5; }
 
     CLdmExtentList m_Extents;
     // The extents in list order, for the column arithmetic of striped and RAID-5 volumes.
@@ -110,11 +120,17 @@ public:
     // Rows of N - 1 data stripes and one parity stripe. Parity is in column N - 1 in row 0 and
     // moves one column towards column 0 with every row; a row's data stripes begin in the column
     // after the parity and wrap to column 0. A stripe whose column is missing or fails is rebuilt
-    // as the exclusive-or of the same sectors of every other column; 0 when that fails too.
+    // as the exclusive-or of the same sectors of every other column; when that fails too, sector
+    // by sector the same way. Sectors lost both ways stay zero: success when bad sectors are
+    // ignored, otherwise the read ends there with 0.
     int ReadSectors(void* pBuffer, uint64_t u64StartSector, uint64_t u64SectorCount) override;
 
 private:
     int ReadColumn(size_t nColumn, uint64_t u64Row, uint64_t u64InStripe, uint8_t* pBuffer, uint64_t u64Count);
+    // Rebuilds sectors of column nColumn as the exclusive-or of the same sectors of every other
+    // column, read in turn into pScratch (one stripe); 0, with zeros, when one cannot be read.
+    int RebuildColumn(size_t nColumn, uint64_t u64Row, uint64_t u64InStripe, uint8_t* pBuffer, uint64_t u64Count,
+                      uint8_t* pScratch);
 
     int m_nStripeSectors;
 };
@@ -127,7 +143,7 @@ public:
 
     // Each piece of 63 sectors from the first member that reads it whole; a piece no member
     // reads whole is read sector by sector the same way, with zeros for sectors that no member
-    // reads. Succeeds whenever the request lies on the volume.
+    // reads. Such sectors fail the read unless bad sectors are ignored.
     int ReadSectors(void* pBuffer, uint64_t u64StartSector, uint64_t u64SectorCount) override;
     // Sector size of the first member; 512 when there is none.
     int GetSectorSize() override;

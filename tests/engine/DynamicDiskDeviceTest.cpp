@@ -267,41 +267,178 @@ TEST(DynamicVolumeDevice, FactoriesRefuseVolumesWithoutDisks)
 
 TEST(DynamicVolumeDevice, MirrorTakesAPieceTheFirstMemberFailsFromTheSecond)
 {
-    // Unit 1030 of disk 0 is unreadable.
+    // Unit 1030 of disk 0 is unreadable. Ignoring bad sectors (the default) must not turn it
+    // into zeros while the second member holds the data.
+    for (int nIgnore : {1, 0}) {
+        SCOPED_TRACE("ignore bad sectors " + std::to_string(nIgnore));
+        CThreeDisks disks("bad 0 1030 1031\n");
+        CIgnoreBadSectors ignore(nIgnore);
+        std::vector<LDM_EXTENT> first = {Extent(disks[0], 1000, 0, 200)};
+        std::vector<LDM_EXTENT> second = {Extent(disks[1], 5000, 0, 200)};
+        std::unique_ptr<IDynamicDevice> device(CreateMirrorVolumeDevice(
+            DYNAMIC_KIND_MIRROR, Desc(200),
+            CreateSimpleVolumeDevice(DYNAMIC_KIND_MIRROR, Desc(200), List(first)),
+            CreateSimpleVolumeDevice(DYNAMIC_KIND_MIRROR, Desc(200), List(second))));
+        ASSERT_NE(nullptr, device);
+        int nResult = 0;
+        const std::vector<uint8_t> v = Read(device.get(), 0, 126, &nResult);
+        EXPECT_EQ(1, nResult);
+        // The piece 0..62 holds the bad sector 30 and comes whole from the second member; the
+        // next piece from the first again.
+        EXPECT_TRUE(HoldsUnits(v.data(), 5000, 63));
+        EXPECT_TRUE(HoldsUnits(v.data() + 63 * kUnit, 1063, 63));
+    }
+}
+
+TEST(DynamicVolumeDevice, MirrorMembersReadPastAreasTheDiskRemembers)
+{
     CThreeDisks disks("bad 0 1030 1031\n");
-    CIgnoreBadSectors ignore(0);
+    CIgnoreBadSectors ignore(1);
+    // A plain read of the bad unit remembers an area from it to far past the extent; plain
+    // reads of that area are answered with zeros from then on, without touching the disk.
+    std::vector<uint8_t> vecSector(kUnit, 0xCC);
+    ASSERT_EQ(1, disks[0]->ReadSectors(vecSector.data(), 1030, 1));
+    ASSERT_FALSE(disks[0]->GetSectorReader().GetBadSectorRanges().empty());
+    vecSector.assign(kUnit, 0xCC);
+    EXPECT_EQ(1, disks[0]->ReadSectors(vecSector.data(), 1100, 1));
+    EXPECT_TRUE(IsZero(vecSector.data(), 1));
+
+    // The mirror still reads the good sectors of that area from the first member.
     std::vector<LDM_EXTENT> first = {Extent(disks[0], 1000, 0, 200)};
     std::vector<LDM_EXTENT> second = {Extent(disks[1], 5000, 0, 200)};
     std::unique_ptr<IDynamicDevice> device(CreateMirrorVolumeDevice(
-        DYNAMIC_KIND_MIRROR, Desc(200),
-        CreateSimpleVolumeDevice(DYNAMIC_KIND_MIRROR, Desc(200), List(first)),
+        DYNAMIC_KIND_MIRROR, Desc(200), CreateSimpleVolumeDevice(DYNAMIC_KIND_MIRROR, Desc(200), List(first)),
         CreateSimpleVolumeDevice(DYNAMIC_KIND_MIRROR, Desc(200), List(second))));
-    ASSERT_NE(nullptr, device);
     int nResult = 0;
-    const std::vector<uint8_t> v = Read(device.get(), 0, 126, &nResult);
+    const std::vector<uint8_t> v = Read(device.get(), 0, 200, &nResult);
     EXPECT_EQ(1, nResult);
-    // The piece 0..62 holds the bad sector 30 and comes whole from the second member; the next
-    // piece from the first again.
     EXPECT_TRUE(HoldsUnits(v.data(), 5000, 63));
-    EXPECT_TRUE(HoldsUnits(v.data() + 63 * kUnit, 1063, 63));
+    EXPECT_TRUE(HoldsUnits(v.data() + 63 * kUnit, 1063, 137));
+    // Member reads leave the remembered areas as they were.
+    EXPECT_EQ(1u, disks[0]->GetSectorReader().GetBadSectorRanges().size());
 }
 
 TEST(DynamicVolumeDevice, MirrorReadsAPieceNoMemberReadsWholeSectorBySector)
 {
-    CThreeDisks disks("bad 0 1010 1012\nbad 1 5011 5013\n");
-    CIgnoreBadSectors ignore(0);
-    std::vector<LDM_EXTENT> first = {Extent(disks[0], 1000, 0, 63)};
-    std::vector<LDM_EXTENT> second = {Extent(disks[1], 5000, 0, 63)};
+    // Sector 11 is bad on both members: zeros, and a failed read unless bad sectors are ignored.
+    for (int nIgnore : {1, 0}) {
+        SCOPED_TRACE("ignore bad sectors " + std::to_string(nIgnore));
+        CThreeDisks disks("bad 0 1010 1012\nbad 1 5011 5013\n");
+        CIgnoreBadSectors ignore(nIgnore);
+        std::vector<LDM_EXTENT> first = {Extent(disks[0], 1000, 0, 126)};
+        std::vector<LDM_EXTENT> second = {Extent(disks[1], 5000, 0, 126)};
+        std::unique_ptr<IDynamicDevice> device(CreateMirrorVolumeDevice(
+            DYNAMIC_KIND_MIRROR, Desc(126), CreateSimpleVolumeDevice(DYNAMIC_KIND_MIRROR, Desc(126), List(first)),
+            CreateSimpleVolumeDevice(DYNAMIC_KIND_MIRROR, Desc(126), List(second))));
+        int nResult = 0;
+        const std::vector<uint8_t> v = Read(device.get(), 0, 126, &nResult);
+        EXPECT_EQ(nIgnore, nResult);
+        EXPECT_TRUE(HoldsUnits(v.data(), 1000, 10));
+        EXPECT_TRUE(HoldsUnits(v.data() + 10 * kUnit, 5010, 1));   // bad on the first member only
+        EXPECT_TRUE(IsZero(v.data() + 11 * kUnit, 1));              // bad on both
+        EXPECT_TRUE(HoldsUnits(v.data() + 12 * kUnit, 1012, 51));
+        // The piece after the lost sector is read all the same.
+        EXPECT_TRUE(HoldsUnits(v.data() + 63 * kUnit, 1063, 63));
+    }
+}
+
+TEST(DynamicVolumeDevice, MirrorOfStripedMembersSeesABadSectorWhenIgnoring)
+{
+    CThreeDisks disks("bad 1 3005 3006\n");
+    CIgnoreBadSectors ignore(1);
+    // First member: striped over disks 0 and 1 (volume 128..255 is unit 3000.. of disk 1).
+    std::vector<LDM_EXTENT> first = {Extent(disks[0], 1000, 0, 128, 0), Extent(disks[1], 3000, 0, 128, 1)};
+    std::vector<LDM_EXTENT> second = {Extent(disks[2], 6000, 0, 256)};
     std::unique_ptr<IDynamicDevice> device(CreateMirrorVolumeDevice(
-        DYNAMIC_KIND_MIRROR, Desc(63), CreateSimpleVolumeDevice(DYNAMIC_KIND_MIRROR, Desc(63), List(first)),
-        CreateSimpleVolumeDevice(DYNAMIC_KIND_MIRROR, Desc(63), List(second))));
+        DYNAMIC_KIND_MIRROR, Desc(256), CreateStripedVolumeDevice(DYNAMIC_KIND_MIRROR, Desc(256), List(first)),
+        CreateSimpleVolumeDevice(DYNAMIC_KIND_MIRROR, Desc(256), List(second))));
     int nResult = 0;
-    const std::vector<uint8_t> v = Read(device.get(), 0, 63, &nResult);
+    const std::vector<uint8_t> v = Read(device.get(), 0, 256, &nResult);
     EXPECT_EQ(1, nResult);
-    EXPECT_TRUE(HoldsUnits(v.data(), 1000, 10));
-    EXPECT_TRUE(HoldsUnits(v.data() + 10 * kUnit, 5010, 1));   // bad on the first member only
-    EXPECT_TRUE(IsZero(v.data() + 11 * kUnit, 1));              // bad on both
-    EXPECT_TRUE(HoldsUnits(v.data() + 12 * kUnit, 1012, 51));
+    EXPECT_TRUE(HoldsUnits(v.data(), 1000, 126));
+    EXPECT_TRUE(HoldsUnits(v.data() + 126 * kUnit, 6126, 63));   // the piece that holds volume sector 133
+    EXPECT_TRUE(HoldsUnits(v.data() + 189 * kUnit, 3061, 67));
+}
+
+TEST(DynamicVolumeDevice, VolumesWithoutRedundancyKeepTheBadSectorSetting)
+{
+    // A plain volume has no other copy: ignoring answers the bad sector with zeros and success,
+    // as the disk does; without ignoring a simple volume fails.
+    for (int nIgnore : {1, 0}) {
+        SCOPED_TRACE("ignore bad sectors " + std::to_string(nIgnore));
+        CThreeDisks disks("bad 0 1005 1006\n");
+        CIgnoreBadSectors ignore(nIgnore);
+        std::vector<LDM_EXTENT> extents = {Extent(disks[0], 1000, 0, 100)};
+        std::unique_ptr<IDynamicDevice> device(
+            CreateSimpleVolumeDevice(DYNAMIC_KIND_SIMPLE, Desc(100), List(extents)));
+        int nResult = 0;
+        const std::vector<uint8_t> v = Read(device.get(), 0, 10, &nResult);
+        EXPECT_EQ(nIgnore, nResult);
+        EXPECT_TRUE(IsZero(v.data(), 10));
+        EXPECT_EQ(nIgnore != 0, !disks[0]->GetSectorReader().GetBadSectorRanges().empty());
+    }
+}
+
+// Unit u of a stamped disk exclusive-ored with unit w of another: what parity rebuilds.
+std::vector<uint8_t> XorUnits(uint64_t u, uint64_t w)
+{
+    std::vector<uint8_t> a(kUnit), b(kUnit);
+    CDeviceTable::StampUnit(a.data(), u);
+    CDeviceTable::StampUnit(b.data(), w);
+    for (size_t j = 0; j < kUnit; ++j)
+        a[j] ^= b[j];
+    return a;
+}
+
+TEST(DynamicVolumeDevice, Raid5RebuildsBadSectorsOfAColumnWhenIgnoring)
+{
+    // Row 0: data in columns 0 (volume 0..127, disk 0 from 100) and 1, parity in column 2 (disk 2
+    // from 2000). Each case: the bad areas, whether the read succeeds with and without ignoring,
+    // the volume sectors of 0..127 rebuilt through parity, and those lost (zero).
+    struct RAID_CASE {
+        const char* pszBad;
+        int aResult[2];  // ignore off, ignore on
+        uint64_t u64RebuiltFirst, u64RebuiltEnd;
+        uint64_t u64LostFirst, u64LostEnd;
+    };
+    const RAID_CASE aCases[] = {
+        // One column bad: the piece is rebuilt whole (the stamped disks hold no true parity, so
+        // rebuilt sectors show as the exclusive-or of the other columns).
+        {"bad 0 110 116\n", {1, 1}, 0, 128, 0, 0},
+        // The data and the parity column bad at 12..13: lost; the piece is taken sector by
+        // sector, rebuilding only the other bad sectors of the data column.
+        {"bad 0 110 116\nbad 2 2012 2014\n", {0, 1}, 10, 16, 12, 14},
+        // Bad on two columns at different sectors of one piece: every sector comes back.
+        {"bad 0 110 111\nbad 2 2100 2101\n", {1, 1}, 10, 11, 0, 0},
+    };
+    for (const RAID_CASE& c : aCases) {
+        for (int nIgnore : {1, 0}) {
+            SCOPED_TRACE(std::string(c.pszBad) + "ignore bad sectors " + std::to_string(nIgnore));
+            CThreeDisks disks(c.pszBad);
+            CIgnoreBadSectors ignore(nIgnore);
+            std::vector<LDM_EXTENT> extents = {Extent(disks[0], 100, 0, 512, 0), Extent(disks[1], 1000, 0, 512, 1),
+                                               Extent(disks[2], 2000, 0, 512, 2)};
+            std::unique_ptr<IDynamicDevice> device(
+                CreateRaid5VolumeDevice(DYNAMIC_KIND_RAID5, Desc(1024), List(extents)));
+            int nResult = 0;
+            const std::vector<uint8_t> v = Read(device.get(), 0, 256, &nResult);
+            EXPECT_EQ(c.aResult[nIgnore], nResult);
+            for (uint64_t s = 0; s < 128; ++s) {
+                const uint8_t* p = v.data() + s * kUnit;
+                if (s >= c.u64LostFirst && s < c.u64LostEnd)
+                    EXPECT_TRUE(IsZero(p, 1)) << "sector " << s;
+                else if (s >= c.u64RebuiltFirst && s < c.u64RebuiltEnd)
+                    EXPECT_EQ(0, memcmp(XorUnits(1000 + s, 2000 + s).data(), p, kUnit)) << "sector " << s;
+                else
+                    EXPECT_TRUE(HoldsUnits(p, 100 + s, 1)) << "sector " << s;
+            }
+            // Column 1 follows; without ignoring a lost sector ends the read before it.
+            if (nResult)
+                EXPECT_TRUE(HoldsUnits(v.data() + 128 * kUnit, 1000, 128));
+            else
+                EXPECT_TRUE(IsZero(v.data() + 128 * kUnit, 128));
+        }
+    }
 }
 
 TEST(DynamicVolumeDevice, MirrorOfSpannedMembersTurnsToTheOtherForAMissingDisk)

@@ -134,33 +134,40 @@ struct FAILING_MEMBER {
 
 TEST_P(DynamicDiskSet, FailingMemberIsReadFromTheOthers)
 {
-    CIgnoreBadSectors ignore(0);
     const FAILING_MEMBER aCases[] = {
         {DYNAMIC_KIND_MIRROR, 0, 0}, {DYNAMIC_KIND_MIRROR, 1, 0}, {DYNAMIC_KIND_RAID5, 0, 0}, {DYNAMIC_KIND_RAID5, 0, 2}};
-    for (const FAILING_MEMBER& c : aCases) {
-        const DynVolume& volume = m_Set.Volume(c.nKind);
-        const dyntest::DynExtent* pExtent = nullptr;
-        for (const dyntest::DynExtent& e : volume.extents)
-            if (e.nComponent == c.nComponent && e.nColumn == c.nColumn)
-                pExtent = &e;
-        ASSERT_NE(nullptr, pExtent);
-        SCOPED_TRACE(volume.strName + " member on disk " + std::to_string(pExtent->nDisk));
-        // A few unreadable areas in the member's extent: at its start, inside, at its end.
-        std::string strBad;
-        for (uint64_t u64At : {uint64_t(0), uint64_t(1000), pExtent->u64Count - 7})
-            strBad += "bad " + std::to_string(pExtent->nDisk - 1) + " " + std::to_string(pExtent->u64Start + u64At) +
-                      " " + std::to_string(pExtent->u64Start + u64At + 5) + "\n";
-        CDeviceTable table;
-        table.Load(dyntest::DiskLines(m_Set, {1, 2, 3}) + strBad);
-        COpenDisks disks(3);
-        CReadVolumes volumes(disks.List());
-        DYNAMIC_VOLUME_INFO* pInfo = volumes.Find(c.nKind);
-        ASSERT_NE(nullptr, pInfo);
-        EXPECT_TRUE(ReadsBackAs(pInfo->pDevice, volume.strImage));
-        // The area is really unreadable on that member.
-        std::vector<uint8_t> vecSector(512);
-        EXPECT_EQ(0, disks.Disk(static_cast<size_t>(pExtent->nDisk - 1))
-                         ->ReadSectors(vecSector.data(), pExtent->u64Start + 1000, 1));
+    // Ignoring bad sectors (the default) answers a plain read of the area with zeros; the
+    // volume must still turn to the other members.
+    for (int nIgnore : {1, 0}) {
+        for (const FAILING_MEMBER& c : aCases) {
+            CIgnoreBadSectors ignore(nIgnore);
+            const DynVolume& volume = m_Set.Volume(c.nKind);
+            const dyntest::DynExtent* pExtent = nullptr;
+            for (const dyntest::DynExtent& e : volume.extents)
+                if (e.nComponent == c.nComponent && e.nColumn == c.nColumn)
+                    pExtent = &e;
+            ASSERT_NE(nullptr, pExtent);
+            SCOPED_TRACE(volume.strName + " member on disk " + std::to_string(pExtent->nDisk) +
+                         ", ignore bad sectors " + std::to_string(nIgnore));
+            // A few unreadable areas in the member's extent: at its start, inside, at its end.
+            std::string strBad;
+            for (uint64_t u64At : {uint64_t(0), uint64_t(1000), pExtent->u64Count - 7})
+                strBad += "bad " + std::to_string(pExtent->nDisk - 1) + " " +
+                          std::to_string(pExtent->u64Start + u64At) + " " +
+                          std::to_string(pExtent->u64Start + u64At + 5) + "\n";
+            CDeviceTable table;
+            table.Load(dyntest::DiskLines(m_Set, {1, 2, 3}) + strBad);
+            COpenDisks disks(3);
+            CReadVolumes volumes(disks.List());
+            DYNAMIC_VOLUME_INFO* pInfo = volumes.Find(c.nKind);
+            ASSERT_NE(nullptr, pInfo);
+            EXPECT_TRUE(ReadsBackAs(pInfo->pDevice, volume.strImage));
+            // The area is really unreadable on that member: a plain read fails, or reads zeros.
+            std::vector<uint8_t> vecSector(512, 0xCC);
+            EXPECT_EQ(nIgnore, disks.Disk(static_cast<size_t>(pExtent->nDisk - 1))
+                                   ->ReadSectors(vecSector.data(), pExtent->u64Start + 1000, 1));
+            EXPECT_TRUE(devtest::IsZero(vecSector.data(), 1));
+        }
     }
 }
 
