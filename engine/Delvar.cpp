@@ -10,11 +10,15 @@
 #include "DeletedFilesFolderProperties.h"
 #include "DiskDevice.h"
 #include "EngineSettings.h"
+#include "ext2/Ext2TreeBuilder.h"
+#include "fat/FATSearchedPartitionInfo.h"
+#include "fat/FATTreeBuilder.h"
 #include "FileNode.h"
 #include "FileSystemNode.h"
 #include "GlobalAdvanceSettingData.h"
 #include "ICorrand.h"
 #include "IStorageDevice.h"
+#include "ntfs/NTFSTreeBuilder.h"
 #include "ProgressRecord.h"
 #include "RawFileInfo.h"
 #include "ResultStoreModule.h"
@@ -387,25 +391,32 @@ int32_t CDelvar::FindSearchDevice(CDeviceCollection& collection, SEARCH_DEVICE_C
 
 CFileSystemNode* CDelvar::BuildFatTree(IStorageDevice* pDevice, bool bFat32)
 {
-    // The FAT reader builds the tree of a FAT12/16/32 volume; until it is part of the engine a
-    // quick scan of FAT finds nothing.
-    (void)pDevice;
-    (void)bFat32;
-    return nullptr;
+    // A candidate made by hand: the volume starts at the device's sector 0, and the boot sectors
+    // of its type and both FATs may be trusted.
+    CFATSearchedPartitionInfo* pInfo = CreateFATSearchedPartitionInfo();
+    pInfo->AddFlags(bFat32 ? FAT_QUICK_SCAN_FLAGS_FAT32 : FAT_QUICK_SCAN_FLAGS_FAT12_16);
+    pInfo->m_ullStartSector = 0;
+    CFATTreeBuilder builder;
+    builder.SetProgress(&m_Progress, &m_nCancel);
+    CFileSystemNode* pRoot = builder.BuildTree(0, pInfo, pDevice, 0);
+    DeleteFATSearchedPartitionInfo(pInfo);
+    return pRoot;
 }
 
 CFileSystemNode* CDelvar::BuildNtfsTree(IStorageDevice* pDevice)
 {
-    // Built by the NTFS reader once it is part of the engine.
-    (void)pDevice;
-    return nullptr;
+    // The volume's own device: its boot sector is sector 0.
+    CNTFSTreeBuilder builder;
+    builder.SetProgress(&m_Progress, &m_nCancel);
+    return builder.BuildTree(0, pDevice, 0);
 }
 
 CFileSystemNode* CDelvar::BuildExt2Tree(IStorageDevice* pDevice)
 {
-    // Built by the EXT2/EXT3 reader once it is part of the engine.
-    (void)pDevice;
-    return nullptr;
+    // The volume's own device: its primary superblock lies 1024 bytes in, at sector 2.
+    CExt2TreeBuilder builder;
+    builder.SetProgress(&m_Progress, &m_nCancel);
+    return builder.BuildTree(pDevice, 0, 2, 0);
 }
 
 CFileSystemNode* CDelvar::BuildRawFileTree(CRawFileInfoContainer* pContainer, IStorageDevice* pDevice)

@@ -248,12 +248,13 @@ TEST_F(DelvarFacade, ModuleExportsOneProcessWideEngine)
     const PARTITION_INFO_EX record = VolumeRecord();
     const DISK_INFO_EX disk = DiskRecord();
     EXPECT_EQ(0, pEngine->Init(&disk, &record, SCAN_MODE_QUICK, 0));
-    // No reader is part of the engine yet: a quick scan finds the volume and nothing in it.
+    // The volume holds no FAT boot sector: the FAT reader says so and the scan finds nothing.
     EXPECT_EQ(0x109, pEngine->Search());
     int32_t anStatus[2] = {-1, -1};
     SEARCH_PROGRESS progress;
     pEngine->GetProgress(&progress, anStatus);
-    EXPECT_EQ(1u, progress.dwPercent);
+    EXPECT_EQ(100u, progress.dwPercent);
+    EXPECT_EQ(0x100Eu, progress.dwStatus);
     EXPECT_EQ(0, anStatus[0]);
     EXPECT_EQ(0, anStatus[1]);
     // The engine object lives until the process ends; the module stays loaded with it.

@@ -491,6 +491,22 @@ TEST(FATDirEntry, ShortNames)
     EXPECT_TRUE(CFATDirEntry(deleted.data()).IsDeleted());
     const std::vector<uint8_t> label = Entry("MY DISK    ", 0x08, 0, 0);
     EXPECT_EQ("MY DISK", CFATDirEntry(label.data()).GetShortName(true));
+    // Lower-case flags of byte 12: 0x08 the base, 0x10 the extension (mtools and Windows write
+    // "readme.txt" this way, without a long name); the deleted mark still shows as '#'.
+    const struct {
+        const char* pszName11;
+        uint8_t byCase;
+        const char* pszExpected;
+    } kCases[] = {
+        {"README  TXT", 0x18, "readme.txt"}, {"README  TXT", 0x08, "readme.TXT"},
+        {"README  TXT", 0x10, "README.txt"}, {"\xE5" "EADME  TXT", 0x18, "#eadme.txt"},
+        {"MAKEFILE   ", 0x08, "makefile"},
+    };
+    for (const auto& c : kCases) {
+        std::vector<uint8_t> e = Entry(c.pszName11, 0x20, 9, 10);
+        e[12] = c.byCase;
+        EXPECT_EQ(c.pszExpected, CFATDirEntry(e.data()).GetShortName(false)) << c.pszExpected;
+    }
     const std::vector<uint8_t> noExt = Entry("MAKEFILE   ", 0x20, 9, 10);
     EXPECT_EQ("MAKEFILE", CFATDirEntry(noExt.data()).GetShortName(false));
     // Short names are DOS code page 437: 0x9A is U with diaeresis.

@@ -77,6 +77,15 @@ uint64_t CExt2Inode::GetSize() const
     return nSize != 0 ? nSize : static_cast<uint64_t>(GetAllocatedSectors()) * kSectorBytes;
 }
 
+uint64_t CExt2Inode::GetFileSize() const
+{
+    uint64_t nSize = GetSizeField();
+    if (m_pFileSystem && (GetMode() & kModeTypeMask) == kModeRegular &&
+        m_pFileSystem->GetSuperBlock().GetRevisionLevel() != kGoodOldRevision)
+        nSize |= static_cast<uint64_t>(Le32(kInSizeHigh)) << 32;
+    return nSize;
+}
+
 bool CExt2Inode::IsShort() const
 {
     if (!m_pFileSystem)

@@ -47,6 +47,9 @@ public:
     uint32_t GetGroup() const;
     // The size field, or the allocated sectors x 512 when the field is 0.
     uint64_t GetSize() const;
+    // The file's length in bytes: the size field, with its upper 32 bits for a regular file of a
+    // revision 1 or later file system, where files may pass 4 GiB.
+    uint64_t GetFileSize() const;
     // Fewer allocated sectors than the size field counts blocks (a truncated or sparse file).
     bool IsShort() const;
     // Logical blocks to walk: size field / block size for a short inode, else allocated sectors

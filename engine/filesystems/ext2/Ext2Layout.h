@@ -81,6 +81,9 @@ constexpr size_t kInModificationTime = 16;
 constexpr size_t kInDeletionTime = 20;
 constexpr size_t kInSectors = 28;
 constexpr size_t kInBlocks = 40;
+// Upper 32 bits of a regular file's size from revision 1 on (revision 0 keeps a directory ACL
+// block there and has no files of 4 GiB or more).
+constexpr size_t kInSizeHigh = 108;
 constexpr uint32_t kBlockPointers = 15;
 constexpr uint32_t kDirectBlocks = 12;
 constexpr uint32_t kSingleIndirect = 12;
@@ -88,6 +91,7 @@ constexpr uint32_t kDoubleIndirect = 13;
 constexpr uint32_t kTripleIndirect = 14;
 constexpr uint16_t kModeTypeMask = 0xF000;
 constexpr uint16_t kModeDirectory = 0x4000;
+constexpr uint16_t kModeRegular = 0x8000;
 
 constexpr uint32_t kRootInode = 2;
 

@@ -142,6 +142,18 @@ bool CFATDirEntry::IsValid(bool bStrict) const
     return true;
 }
 
+namespace {
+
+void AsciiToLower(std::string& str)
+{
+    for (char& ch : str) {
+        if (ch >= 'A' && ch <= 'Z')
+            ch = static_cast<char>(ch - 'A' + 'a');
+    }
+}
+
+} // namespace
+
 std::string CFATDirEntry::GetShortName(bool bWithoutDot) const
 {
     char name[11];
@@ -153,8 +165,15 @@ std::string CFATDirEntry::GetShortName(bool bWithoutDot) const
         // A label is one 11-byte text: a blank between its 8th and 9th character is kept.
         strBytes = TrimBlanks(name, 11);
     } else {
+        // Windows and Linux store an all-lower-case 8.3 name ("readme.txt") without a long name,
+        // as upper-case bytes plus two flags in byte 12: 0x08 the base, 0x10 the extension.
+        const uint8_t byCase = m_pEntry[12];
         strBytes = TrimBlanks(name, 8);
-        const std::string_view ext = TrimBlanks(name + 8, 3);
+        if (byCase & 0x08)
+            AsciiToLower(strBytes);
+        std::string ext(TrimBlanks(name + 8, 3));
+        if (byCase & 0x10)
+            AsciiToLower(ext);
         if (!ext.empty()) {
             strBytes += '.';
             strBytes += ext;

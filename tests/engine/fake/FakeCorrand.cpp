@@ -82,6 +82,8 @@ private:
             node.nParent = nParent;
             node.pProperties = pProps;
             node.nAttributes = pProps != nullptr ? pProps->GetAttributes() : 0;
+            if (pProps != nullptr)
+                CopyProperties(pProps, node);
             tree.Nodes.push_back(node);
             const int64_t nSelf = static_cast<int64_t>(tree.Nodes.size() - 1);
             std::vector<CFileNode*> children;
@@ -89,6 +91,24 @@ private:
                 children.push_back(pChild);
             for (size_t i = children.size(); i-- > 0;)
                 stack.push_back({children[i], nSelf});
+        }
+    }
+
+    // Only what the headers give inline or through virtual calls: the fake links no engine code.
+    static void CopyProperties(IFileProperties* pProps, FAKE_TREE_NODE& node)
+    {
+        node.ullSize = pProps->GetSize();
+        node.nStatus = pProps->GetStatus();
+        node.nPropertiesKind = pProps->GetPropertiesKind();
+        FILETIME modification{0};
+        pProps->GetModificationTime(&modification);
+        node.ullModificationTime = modification.qwTicks;
+        if (IDataRunList* pRuns = pProps->GetDataRunList()) {
+            node.nRunListType = pRuns->GetType();
+            node.nResidentValue = pRuns->GetResidentValue();
+            for (size_t i = 0; i < pRuns->GetRunCount(); ++i)
+                node.Runs.emplace_back(pRuns->GetRun(i).ullStart, pRuns->GetRun(i).ullLength);
+            delete pRuns;
         }
     }
 

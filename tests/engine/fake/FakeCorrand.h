@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "DiskInfo.h"
@@ -18,6 +19,14 @@ struct FAKE_TREE_NODE {
     int64_t nParent;                 // index of the parent node; -1 for the root
     const IFileProperties* pProperties;
     uint16_t nAttributes;
+    // Copied during AddFileTree, as a real store copies them (the tree is freed right after).
+    uint64_t ullSize = 0;
+    uint8_t nStatus = 0;
+    int32_t nPropertiesKind = -1;
+    uint64_t ullModificationTime = 0;
+    int32_t nRunListType = -1;                         // -1: the properties gave no run list
+    std::vector<std::pair<uint64_t, uint64_t>> Runs;   // (start, length) in the file system's units
+    int32_t nResidentValue = 0;                        // resident NTFS data: its offset in the FILE record
 };
 
 struct FAKE_TREE {

@@ -1,0 +1,472 @@
+#include "Ext2TreeBuilder.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <stdexcept>
+#include <string>
+
+#include "DataRunList.h"
+#include "Ext2BlockIterator.h"
+#include "Ext2DirIterator.h"
+#include "Ext2FileProperties.h"
+#include "Ext2FileSystem.h"
+#include "Ext2Inode.h"
+#include "Ext2InodeEnumerator.h"
+#include "FileNode.h"
+#include "FileSystemNode.h"
+#include "ProgressRecord.h"
+#include "Pubic.h"
+#include "StructuredException.h"
+
+using namespace ext2;
+
+namespace {
+
+const char* FileSystemName(int nKind)
+{
+    switch (nKind) {
+    case FILE_SYSTEM_EXT2:
+        return "Ext2";
+    case FILE_SYSTEM_EXT3:
+        return "Ext3";
+    default:
+        return "Ext?";
+    }
+}
+
+// Block visits (runs mapped, directory blocks walked) a build may make: this many per block of
+// the file system, and a base that small file systems never reach.
+const uint64_t kBudgetPerBlock = 16;
+const uint64_t kBudgetBase = 1u << 20;
+
+bool IsDotEntry(const CExt2Inode& entry)
+{
+    const char* pszName = entry.GetName();
+    const uint32_t nLength = entry.GetNameLength();
+    return (nLength == 1 && pszName[0] == '.') || (nLength == 2 && pszName[0] == '.' && pszName[1] == '.');
+}
+
+} // namespace
+
+CExt2TreeBuilder::CExt2TreeBuilder()
+    : m_bStop(0), m_nOption(0), m_pProgress(nullptr), m_pnCancel(nullptr), m_nGroupsPassed(0), m_nGroupCount(0),
+      m_pFileSystem(nullptr), m_pContainer(nullptr), m_nIndex(0), m_pRoot(nullptr), m_nBlockBudget(0)
+{
+}
+
+CExt2TreeBuilder::~CExt2TreeBuilder()
+{
+    // A finished build has handed its nodes over; anything still held belongs to a build that
+    // did not finish.
+    DeleteNodes(true);
+}
+
+void CExt2TreeBuilder::SetProgress(SEARCH_PROGRESS* pProgress, CANCEL_FLAG* pnCancel)
+{
+    m_pProgress = pProgress;
+    m_pnCancel = pnCancel;
+}
+
+CFileSystemNode* CExt2TreeBuilder::BuildTree(IStorageDevice* pDevice, int32_t nOption, uint64_t u64SuperBlockSector,
+                                             int32_t bBlockBits)
+{
+    m_nOption = nOption;
+    CExt2FileSystem* pFileSystem = nullptr;
+    try {
+        pFileSystem = new CExt2FileSystem(pDevice, u64SuperBlockSector);
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+    CFileSystemNode* pRoot = Build(pFileSystem, bBlockBits != 0);
+    delete pFileSystem;
+    return pRoot;
+}
+
+CFileSystemNode* CExt2TreeBuilder::BuildTree(CExt2FileSystem* pFileSystem, int32_t nOption,
+                                             CRawFileInfoContainer* pContainer, int32_t nIndex)
+{
+    m_nOption = nOption;
+    m_pContainer = pContainer;
+    m_nIndex = nIndex;
+    if (pFileSystem == nullptr)
+        return nullptr;
+    CFileSystemNode* pRoot = Build(pFileSystem, true);
+    if (pRoot == nullptr)
+        return nullptr;
+    CExt2FileProperties* pProperties = Properties(pRoot);
+    const std::string strName = std::to_string(static_cast<int64_t>(nIndex) + 1) + " " + pProperties->GetName();
+    pProperties->SetName(strName.c_str(), strName.size());
+    // The carved files of the scan are hung under this root by the carving's tree builder, over
+    // GetUsedBlocks(), once the carving is part of the engine.
+    return pRoot;
+}
+
+void CExt2TreeBuilder::Reset()
+{
+    DeleteNodes(true);
+    m_bStop = 0;
+    m_UsedBlocks.clear();
+    m_Files.clear();
+    m_Directories.clear();
+    m_nGroupsPassed = 0;
+    m_nGroupCount = 0;
+}
+
+CFileSystemNode* CExt2TreeBuilder::Build(CExt2FileSystem* pFileSystem, bool bBlockBits)
+{
+    // The phase-1 inodes live in the collected heap, which sees only the stacks of the threads
+    // it knows: the scan thread must be one of them for as long as it holds such inodes.
+    CExt2CollectorThread collectorThread;
+    Reset();
+    m_pFileSystem = pFileSystem;
+    m_nBlockBudget = kBudgetPerBlock * pFileSystem->GetBlocksCount() + kBudgetBase;
+    try {
+        MakeRoot();
+        if (bBlockBits)
+            m_UsedBlocks.assign(pFileSystem->GetBlocksCount(), false);
+    } catch (const std::exception& e) {
+        LogExt2Exception(e);
+        DeleteNodes(true);
+        m_pFileSystem = nullptr;
+        return nullptr;
+    }
+
+    try {
+        ReadInodes();
+    } catch (const std::exception& e) {
+        // What was read so far still makes a tree.
+        LogExt2Exception(e);
+    }
+
+    bool bLinked = false;
+    if (m_bStop == 0) {
+        try {
+            bLinked = LinkTree();
+        } catch (const std::exception& e) {
+            LogExt2Exception(e);
+        }
+    }
+    m_Files.clear();
+    m_Directories.clear();
+    m_pFileSystem = nullptr;
+    if (!bLinked) {
+        DeleteNodes(true);
+        return nullptr;
+    }
+
+    // Files whose final name the file-type filter refused were left unlinked.
+    for (CFileNode* pNode : m_Nodes) {
+        if (pNode->GetParent() == nullptr) {
+            delete pNode->GetProperties();
+            DestroyFileNode(pNode);
+        }
+    }
+    m_Nodes.clear();
+    CFileSystemNode* pRoot = m_pRoot;
+    m_pRoot = nullptr;
+    pRoot->RecountStatistics();
+    return pRoot;
+}
+
+CFileSystemNode* CExt2TreeBuilder::MakeRoot()
+{
+    CExt2FileSystem* pFs = m_pFileSystem;
+    m_pRoot = CreateFileSystemNode();
+    CExt2FileProperties* pProperties = new CExt2FileProperties();
+    m_pRoot->SetProperties(pProperties);
+
+    std::string strName = FileSystemName(pFs->GetFileSystemKind());
+    char szLabel[kVolumeNameBytes + 1] = {};
+    const size_t nLabel = pFs->GetVolumeName(szLabel);
+    if (nLabel != 0) {
+        // The label becomes part of a name shown and written out as a folder: only letters and
+        // digits are kept as they are.
+        strName += "(";
+        for (size_t i = 0; i < nLabel; ++i) {
+            const char c = szLabel[i];
+            const bool bPlain = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+            strName += bPlain ? c : '_';
+        }
+        strName += ")";
+    }
+    pProperties->SetName(strName.c_str(), strName.size());
+    pProperties->SetAttributes(FILE_ATTR_DIRECTORY);
+    pProperties->SetInodeNumber(kRootInode);
+    m_pRoot->SetFileSystemKind(pFs->GetFileSystemKind());
+    m_pRoot->SetPartitionInfo(pFs->GetPartitionStart(), static_cast<int32_t>(pFs->GetSectorsPerBlock()));
+
+    try {
+        CExt2Inode root;
+        pFs->LoadInode(kRootInode, &root);
+        if (root.IsUsable())
+            ListDirectory(root, pProperties, nullptr);
+    } catch (const std::exception&) {
+        // Without the root directory's names its files are listed by inode number.
+    }
+    return m_pRoot;
+}
+
+bool CExt2TreeBuilder::CancelRequested() const
+{
+    return ::IsCancelRequested(m_pnCancel);
+}
+
+void CExt2TreeBuilder::SetPhase(const char* pszTitle, const char* pszDetail)
+{
+    if (m_pProgress == nullptr)
+        return;
+    rvd::ProgressSetTitle(m_pProgress, pszTitle);
+    rvd::ProgressSetDetail(m_pProgress, pszDetail);
+    rvd::ProgressSetStatus(m_pProgress, 0);
+}
+
+bool CExt2TreeBuilder::OnGroupChange()
+{
+    if (m_pProgress != nullptr && m_nGroupCount != 0) {
+        rvd::ProgressSetPercent(m_pProgress, static_cast<DWORD>(static_cast<uint64_t>(m_nGroupsPassed) * 100 / m_nGroupCount));
+        ++m_nGroupsPassed;
+    }
+    if (CancelRequested()) {
+        if (m_pProgress != nullptr)
+            rvd::ProgressSetTitle(m_pProgress, "Canceling...");
+        m_bStop = 1;
+        return false;
+    }
+    return true;
+}
+
+void CExt2TreeBuilder::ReadInodes()
+{
+    SetPhase("Phase 1 of 2", "Reading files...");
+    CExt2FileSystem* pFs = m_pFileSystem;
+    m_nGroupCount = pFs->GetGroupCount();
+    m_nGroupsPassed = 0;
+    const uint32_t nPerGroup = pFs->GetSuperBlock().GetInodesPerGroup();
+    bool bFirst = true;
+    uint32_t nGroup = 0;
+
+    CExt2InodeEnumerator inodes(pFs);
+    for (inodes.Begin(); !inodes.IsEnd(); inodes.Next()) {
+        const uint32_t nInode = inodes.GetInodeNumber();
+        // The root node stands for the root directory (a superblock whose first inode is below
+        // 11 would otherwise enumerate it once more).
+        if (nInode == kRootInode)
+            continue;
+        CExt2Inode* pInode = CExt2Inode::NewCollected();
+        try {
+            inodes.Load(pInode);
+        } catch (const std::range_error&) {
+            // The inode table runs off the device: nothing further can be read.
+            CExt2Inode::FreeCollected(pInode);
+            break;
+        } catch (const std::exception&) {
+            CExt2Inode::FreeCollected(pInode);
+            continue;
+        }
+        const uint32_t nThisGroup = (nInode - 1) / nPerGroup;
+        if (bFirst || nThisGroup != nGroup) {
+            bFirst = false;
+            nGroup = nThisGroup;
+            if (!OnGroupChange())
+                break;
+        }
+        if (!pInode->IsUsable())
+            continue;
+        CFileNode* pNode = MakeNode(*pInode);
+        if (pInode->IsDirectory()) {
+            uint32_t nParent = kRootInode;
+            ListDirectory(*pInode, Properties(pNode), &nParent);
+            m_Directories.emplace(nParent, pNode);
+        } else {
+            m_Files.emplace(nInode, pNode);
+        }
+    }
+}
+
+CFileNode* CExt2TreeBuilder::MakeNode(const CExt2Inode& inode)
+{
+    CExt2FileProperties* pProperties = new CExt2FileProperties();
+    CFileNode* pNode = CreateFileNode();
+    pNode->SetProperties(pProperties);
+    m_Nodes.push_back(pNode);
+
+    if (inode.GetNameLength() != 0) {
+        pProperties->SetName(inode.GetName(), inode.GetNameLength());
+    } else {
+        char szName[32];
+        const int nLength = snprintf(szName, sizeof(szName), "Inode_%u", inode.GetInodeNumber());
+        pProperties->SetName(szName, static_cast<size_t>(nLength));
+    }
+    pProperties->SetTimes(CExt2Inode::TimeToFileTime(inode.GetChangeTime()),
+                          CExt2Inode::TimeToFileTime(inode.GetModificationTime()),
+                          CExt2Inode::TimeToFileTime(inode.GetAccessTime()));
+    pProperties->SetSize(inode.GetFileSize());
+    pProperties->SetInodeNumber(inode.GetInodeNumber());
+    pProperties->SetStatus(inode.IsDeleted() ? 1 : 0);
+    if (inode.IsDirectory()) {
+        pProperties->SetAttributes(FILE_ATTR_DIRECTORY);
+    } else if (inode.IsShort()) {
+        pProperties->SetAttributes(EXT2_ATTR_SHORT);
+    } else {
+        SetDataRuns(inode, pProperties);
+    }
+    return pNode;
+}
+
+void CExt2TreeBuilder::SetDataRuns(const CExt2Inode& inode, CExt2FileProperties* pProperties)
+{
+    CExt2FileSystem* pFs = m_pFileSystem;
+    CExt2DataRunList* pList = new CExt2DataRunList();
+    CExt2BlockIterator blocks(inode);
+    // The block count comes from the allocated sectors, which also count the indirect blocks;
+    // the blocks past the file's size are not its data. Bounding the walk by the size (and by
+    // the file system's blocks) also keeps a damaged count from walking billions of blocks.
+    const uint64_t nBlockSize = pFs->GetBlockSize();
+    const uint64_t nSize = inode.GetFileSize();
+    const uint64_t nSizeBlocks = nSize / nBlockSize + (nSize % nBlockSize != 0 ? 1 : 0);
+    const uint64_t nEnd = std::min({blocks.GetEnd(), nSizeBlocks, static_cast<uint64_t>(pFs->GetBlocksCount())});
+    for (uint64_t i = 0; i < nEnd && m_nBlockBudget != 0; ++i, --m_nBlockBudget) {
+        const uint32_t nBlock = blocks.MapBlock(i);
+        if (nBlock == 0)
+            break;
+        pList->AddRun(DATA_RUN(nBlock, 1));
+        if (nBlock < m_UsedBlocks.size())
+            m_UsedBlocks[nBlock] = true;
+    }
+    pProperties->SetDataRunList(pList);
+}
+
+void CExt2TreeBuilder::ListDirectory(const CExt2Inode& directory, CExt2FileProperties* pProperties,
+                                     uint32_t* pnParent)
+{
+    // The parent is the second entry (".."); an empty or damaged start of the directory leaves
+    // it to the root.
+    uint32_t nParent = kRootInode;
+    bool bParentKnown = false;
+    try {
+        const uint64_t nBlockSize = m_pFileSystem->GetBlockSize();
+        CExt2DirIterator entries(directory);
+        CExt2Inode entry;
+        uint64_t nBlock = ~0ull;
+        for (uint64_t nIndex = 0; !entries.IsEnd(); entries.Next(), ++nIndex) {
+            if (entries.GetPosition() / nBlockSize != nBlock) {
+                if (m_nBlockBudget == 0)
+                    break;
+                --m_nBlockBudget;
+                nBlock = entries.GetPosition() / nBlockSize;
+            }
+            bool bUsable = false;
+            try {
+                entries.GetInode(&entry);
+                bUsable = entry.IsUsable();
+            } catch (const std::exception&) {
+                if (nIndex <= 1)
+                    bParentKnown = true;
+                continue;
+            }
+            if (nIndex == 1 && !bParentKnown) {
+                bParentKnown = true;
+                if (bUsable)
+                    nParent = entry.GetInodeNumber();
+            }
+            // A nameless entry gives nothing to call the inode by.
+            if (bUsable && entry.GetNameLength() != 0 && !IsDotEntry(entry))
+                pProperties->SetEntryName(entry.GetInodeNumber(), entry.GetName(), entry.GetNameLength());
+        }
+    } catch (const std::exception&) {
+    }
+    if (pnParent != nullptr)
+        *pnParent = nParent;
+}
+
+bool CExt2TreeBuilder::LinkTree()
+{
+    SetPhase("Phase 2 of 2", "Building directory tree");
+    const uint64_t nDirectories = m_Directories.size();
+    uint64_t nDone = 0;
+    for (CDirectoryMap::iterator it = m_Directories.begin(); it != m_Directories.end(); ++it) {
+        ++nDone;
+        if (m_pProgress != nullptr && nDirectories != 0)
+            rvd::ProgressSetPercent(m_pProgress, static_cast<DWORD>(nDone * 100 / nDirectories));
+        if (CancelRequested()) {
+            if (m_pProgress != nullptr)
+                rvd::ProgressSetTitle(m_pProgress, "Canceling...");
+            return false;
+        }
+        CFileNode* pDirectory = it->second;
+        CExt2FileProperties* pProperties = Properties(pDirectory);
+        // Sub-directories whose ".." names this one; one that is this directory or lies above
+        // it would close a loop and is left for the root.
+        const auto children = m_Directories.equal_range(pProperties->GetInodeNumber());
+        for (CDirectoryMap::iterator child = children.first; child != children.second; ++child) {
+            if (child->second != pDirectory && !IsAncestor(pDirectory, child->second))
+                Attach(child->second, pDirectory);
+        }
+        // Files this directory names; the first directory to name a file (a hard link) keeps it.
+        if (const CExt2FileProperties::CNameMap* pNames = pProperties->GetNameMap()) {
+            for (const auto& name : *pNames) {
+                const CFileMap::iterator file = m_Files.find(name.first);
+                if (file == m_Files.end())
+                    continue;
+                CFileNode* pFile = file->second;
+                m_Files.erase(file);
+                Attach(pFile, pDirectory);
+            }
+        }
+        pProperties->ReleaseNameMap();
+    }
+
+    for (const auto& directory : m_Directories)
+        if (directory.second->GetParent() == nullptr)
+            Attach(directory.second, m_pRoot);
+    for (const auto& file : m_Files)
+        Attach(file.second, m_pRoot);
+    Properties(m_pRoot)->ReleaseNameMap();
+    return true;
+}
+
+bool CExt2TreeBuilder::Attach(CFileNode* pNode, CFileNode* pParent)
+{
+    CExt2FileProperties* pProperties = Properties(pNode);
+    if (const CExt2FileProperties::CName* pName = Properties(pParent)->FindEntryName(pProperties->GetInodeNumber()))
+        if (!pName->empty())
+            pProperties->SetName(pName->data(), pName->size());
+    // Only now is the name final: an inode read from its table has none, and judged by the
+    // filter before, every file would be dropped whenever a filter is set.
+    const bool bFolder = (pProperties->GetAttributes() & FILE_ATTR_DIRECTORY) != 0;
+    if (!CPubic::GetScanTypeFilter().CheckFilter(pProperties->GetName(), bFolder))
+        return false;
+    pParent->AddChild(pNode);
+    return true;
+}
+
+bool CExt2TreeBuilder::IsAncestor(const CFileNode* pNode, const CFileNode* pOf)
+{
+    for (const CFileNode* pParent = pNode->GetParent(); pParent != nullptr; pParent = pParent->GetParent())
+        if (pParent == pOf)
+            return true;
+    return false;
+}
+
+CExt2FileProperties* CExt2TreeBuilder::Properties(const CFileNode* pNode)
+{
+    return static_cast<CExt2FileProperties*>(pNode->GetProperties());
+}
+
+void CExt2TreeBuilder::DeleteNodes(bool bAlsoRoot)
+{
+    for (CFileNode* pNode : m_Nodes) {
+        delete pNode->GetProperties();
+        DestroyFileNode(pNode);
+    }
+    m_Nodes.clear();
+    m_Files.clear();
+    m_Directories.clear();
+    if (bAlsoRoot && m_pRoot != nullptr) {
+        delete m_pRoot->GetProperties();
+        DestroyFileSystemNode(m_pRoot);
+        m_pRoot = nullptr;
+    }
+}

@@ -1,0 +1,104 @@
+// Properties of a file or folder found in an NTFS FILE record: the name of its chosen $FILE_NAME,
+// size, attributes and times, whether the record is deleted, the sector of its FILE record, the
+// extension records its $ATTRIBUTE_LIST names, and where its data lies.
+//
+// Data runs are clusters counted from the partition start (-1 start for sparse runs); resident
+// data is one run {sector of the FILE record that holds it, 1} whose resident value is the
+// data's offset in that record (read with the record's fix-ups applied).
+#pragma once
+
+#include <cstdint>
+
+#include "ClusterUseBitMap.h"
+#include "DataRunList.h"
+#include "FileProperties.h"
+#include "NTFSRecordMapping.h"
+#include "PackedDataRuns.h"
+
+class CNTFSFullFileRecord;
+
+// Status values.
+const uint8_t NTFS_STATUS_LIVE = 0;
+const uint8_t NTFS_STATUS_DELETED = 1;
+// A folder the tree builder made for files whose folder it could not reach.
+const uint8_t NTFS_STATUS_LOST_FILES = 8;
+
+class CNTFSFileProperties : public IFileProperties, public IFileRecordLocation {
+public:
+    CNTFSFileProperties();
+    ~CNTFSFileProperties() override;
+    CNTFSFileProperties(const CNTFSFileProperties&) = delete;
+    CNTFSFileProperties& operator=(const CNTFSFileProperties&) = delete;
+
+    int32_t GetNameLength() override { return m_nNameLength; }
+    const char* GetName() override { return m_pszName; }
+    uint64_t GetSize() override { return static_cast<uint64_t>(m_llSize); }
+    uint16_t GetAttributes() override { return m_wAttributes; }
+    void GetCreationTime(FILETIME* pTime) override;
+    void GetModificationTime(FILETIME* pTime) override;
+    void GetAccessTime(FILETIME* pTime) override;
+    uint8_t GetStatus() override { return m_byStatus; }
+    uint8_t GetCheckState() override { return m_byCheckState; }
+    void SetCheckState(uint8_t nState) override { m_byCheckState = nState; }
+    IDataRunList* GetDataRunList() override;
+    int32_t GetValidPropertyMask() override { return 0xFF; }
+    uint8_t GetFlag() override { return m_byFlag; }
+    // Returns the previous flag.
+    int32_t SetFlag(uint8_t nFlag) override;
+    // Name length (u16), the name without terminator, size (u64), attributes (u16), creation,
+    // modification and access times (8 bytes each), status (u8), record sector (u64), runs
+    // present (u32), the packed runs when present, extension-record count (u64), then each
+    // extension record's sector and number (8 bytes each).
+    BOOL Save(IDataStream* pWriter) override;
+    int32_t GetPropertiesKind() override { return PROPERTIES_KIND_NTFS; }
+    // FALSE on a short or damaged record (a count beyond NTFS_MAX_EXTENSION_RECORDS included);
+    // the properties keep their old values then.
+    BOOL Load(IDataStream* pReader) override;
+    int32_t GetReservedValue() override { return 0; }
+
+    bool GetFileRecordSector(uint64_t* pullSector) override;
+    uint64_t GetRecordSector() const { return m_ullRecordSector; }
+    const CRecordLocationList* GetRecordExtents() const { return m_pRecordExtents; }
+    // Takes the list over (null clears it).
+    void SetRecordExtents(CRecordLocationList* pExtents);
+
+    // Keeps a copy of nLength bytes; null clears the name.
+    void SetName(const char* pszName, size_t nLength);
+    int64_t GetSignedSize() const { return m_llSize; }
+    void SetSize(int64_t llSize) { m_llSize = llSize; }
+    void SetAttributes(uint16_t wAttributes) { m_wAttributes = wAttributes; }
+    void SetStatus(uint8_t byStatus) { m_byStatus = byStatus; }
+    void SetTimes(uint64_t ullCreation, uint64_t ullModification, uint64_t ullAccess);
+    void SetRecordSector(uint64_t ullSector) { m_ullRecordSector = ullSector; }
+    // Packs the list into the properties and deletes it (null clears the runs).
+    void SetDataRunList(IDataRunList* pList);
+    bool HasDataRuns() const { return m_pPackedRuns != nullptr; }
+
+private:
+    char* m_pszName;
+    uint16_t m_nNameLength;
+    int64_t m_llSize;
+    uint16_t m_wAttributes;
+    FILETIME m_ftCreation;
+    FILETIME m_ftModification;
+    FILETIME m_ftAccess;
+    uint8_t m_byStatus;
+    uint8_t m_byCheckState;
+    uint8_t m_byFlag;
+    uint64_t m_ullRecordSector;
+    PACKED_DATA_RUNS* m_pPackedRuns;
+    CRecordLocationList* m_pRecordExtents;
+};
+
+// The properties of the file in a full record (base and extension records); null when it has
+// no record or no $FILE_NAME, an empty name, or a name the scan's file-type filter refuses.
+// ullClusterBytes sizes the allocation that caps the file size (512 x sectors per cluster).
+// *pullParent, when given, receives the folder the chosen name places the file in.
+CNTFSFileProperties* CreateNTFSFileProperties(uint64_t ullRecordSector, CNTFSFullFileRecord& record,
+                                              uint64_t ullClusterBytes, uint64_t* pullParent);
+
+// A negative size becomes the clusters of the non-resident runs x sectors per cluster x 512.
+void CompleteNTFSFileSize(CNTFSFileProperties* pProperties, uint32_t nSectorsPerCluster);
+
+// Properties of a folder the tree builder makes itself (the volume root, a lost-files folder).
+CNTFSFileProperties* CreateNTFSFolderProperties(const char* pszName, uint8_t byStatus);
