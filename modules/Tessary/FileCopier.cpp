@@ -1,0 +1,212 @@
+#include "FileCopier.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+
+#include "ResidentData.h"
+#include "Time.h"
+
+namespace tessary {
+
+namespace {
+
+constexpr uint64_t SECTOR_BYTES = 512;
+
+// Windows attribute bits whose files are not stored as plain bytes.
+constexpr WORD ATTRIBUTE_COMPRESSED = 0x800;
+constexpr WORD ATTRIBUTE_ENCRYPTED = 0x4000;
+
+// A FILETIME as a timespec for utimensat; UTIME_OMIT for an unknown or impossible time.
+timespec ToTimespec(FILETIME ft, bool bLocal)
+{
+    timespec ts{};
+    ts.tv_nsec = UTIME_OMIT;
+    if (ft.qwTicks == 0 || ft.qwTicks >= (1ULL << 63))
+        return ts;
+    if (bLocal) {
+        FILETIME ftUtc{};
+        if (!rvd::LocalFileTimeToFileTime(ft, ftUtc))
+            return ts;
+        ft = ftUtc;
+    }
+    const int64_t i64Seconds = rvd::FileTimeToUnixTime(ft);
+    if (i64Seconds < static_cast<int64_t>(LONG_MIN) || i64Seconds > static_cast<int64_t>(LONG_MAX))
+        return ts;
+    ts.tv_sec = static_cast<time_t>(i64Seconds);
+    // The Unix epoch is a whole second of FILETIME ticks, so the ticks' remainder is the fraction.
+    ts.tv_nsec = static_cast<long>((ft.qwTicks % rvd::kFileTimeTicksPerSecond) * 100);
+    return ts;
+}
+
+} // namespace
+
+bool WriteAll(int nFd, const uint8_t* pData, size_t nBytes, uint64_t ullOffset)
+{
+    while (nBytes > 0) {
+        const ssize_t n = pwrite(nFd, pData, nBytes, static_cast<off_t>(ullOffset));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        pData += n;
+        nBytes -= static_cast<size_t>(n);
+        ullOffset += static_cast<uint64_t>(n);
+    }
+    return true;
+}
+
+bool ApplyFileTimes(int nFd, const STORED_FILE& file)
+{
+    const bool bLocal = (file.dwFlags & STORED_FILE_LOCAL_TIMES) != 0;
+    timespec times[2] = {ToTimespec(file.ftAccess, bLocal), ToTimespec(file.ftModification, bLocal)};
+    if (times[0].tv_nsec == UTIME_OMIT && times[1].tv_nsec == UTIME_OMIT)
+        return true;
+    return futimens(nFd, times) == 0;
+}
+
+CFileCopier::CFileCopier(CSourceReader* pReader) : m_pReader(pReader) {}
+
+void CFileCopier::Copy(const STORED_FILE& file, DWORD dwDisk, int nFd, const std::function<bool(uint64_t)>& fnStep,
+                       COPY_RESULT* pResult)
+{
+    *pResult = COPY_RESULT();
+    if ((file.dwFlags & STORED_FILE_RESIDENT) != 0) {
+        CopyResident(file, dwDisk, nFd, pResult);
+        if (!pResult->bWriteFailed && !fnStep(file.ullSize))
+            pResult->bCancelled = true;
+    } else {
+        CopyRuns(file, dwDisk, nFd, fnStep, pResult);
+    }
+    if (pResult->bWriteFailed || pResult->bCancelled)
+        return;
+    if ((file.dwFlags & STORED_FILE_RUNS_DAMAGED) != 0)
+        pResult->vecNotes.push_back("part of its position on the disk is damaged; that part is zeros");
+    if ((file.wAttributes & ATTRIBUTE_ENCRYPTED) != 0)
+        pResult->vecNotes.push_back("it is encrypted on the disk; its bytes are copied as stored");
+    else if ((file.wAttributes & ATTRIBUTE_COMPRESSED) != 0)
+        pResult->vecNotes.push_back("it is compressed on the disk; its bytes are copied as stored");
+    // The last run ends at a whole cluster: the file ends at its size, and a tail that no run
+    // covers is zeros.
+    if (ftruncate(nFd, static_cast<off_t>(file.ullSize)) != 0) {
+        pResult->bWriteFailed = true;
+        pResult->nWriteError = errno;
+    }
+}
+
+void CFileCopier::CopyRuns(const STORED_FILE& file, DWORD dwDisk, int nFd,
+                           const std::function<bool(uint64_t)>& fnStep, COPY_RESULT* pResult)
+{
+    if (file.ullSize > static_cast<uint64_t>(LLONG_MAX)) {
+        pResult->bWriteFailed = true;
+        pResult->nWriteError = EFBIG;
+        return;
+    }
+    if (m_vecBuffer.empty() && file.ullSize != 0)
+        m_vecBuffer.resize(BLOCK_BYTES);
+    uint64_t ullPos = 0;
+    for (const STORED_RUN& run : file.vecRuns) {
+        if (ullPos >= file.ullSize)
+            break;
+        const uint64_t ullLeft = file.ullSize - ullPos;
+        const uint64_t ullRunBytes =
+            run.ullSectors > ullLeft / SECTOR_BYTES ? ullLeft : run.ullSectors * SECTOR_BYTES;
+        if (run.ullSector == STORED_RUN_SPARSE) {
+            // A hole: nothing to write; the size set at the end makes it read as zeros.
+            ullPos += ullRunBytes;
+            if (!fnStep(ullRunBytes)) {
+                pResult->bCancelled = true;
+                return;
+            }
+            continue;
+        }
+        const bool bPlaceable = run.ullSector <= (UINT64_MAX - ullRunBytes) / SECTOR_BYTES;
+        for (uint64_t ullDone = 0; ullDone < ullRunBytes;) {
+            const size_t nChunk =
+                static_cast<size_t>(ullRunBytes - ullDone < BLOCK_BYTES ? ullRunBytes - ullDone : BLOCK_BYTES);
+            if (bPlaceable) {
+                m_pReader->Read(dwDisk, run.ullSector * SECTOR_BYTES + ullDone, m_vecBuffer.data(), nChunk,
+                                &pResult->vecBad);
+                if (!WriteAll(nFd, m_vecBuffer.data(), nChunk, ullPos + ullDone)) {
+                    pResult->bWriteFailed = true;
+                    pResult->nWriteError = errno;
+                    return;
+                }
+            } else if (ullDone == 0) {
+                BAD_RANGE bad;
+                bad.dwDisk = dwDisk;
+                bad.ullOffset = run.ullSector;
+                bad.ullBytes = ullRunBytes;
+                bad.nReason = BAD_RANGE_BAD_POSITION;
+                pResult->vecBad.push_back(bad);
+            }
+            ullDone += nChunk;
+            if (!fnStep(nChunk)) {
+                pResult->bCancelled = true;
+                return;
+            }
+        }
+        ullPos += ullRunBytes;
+    }
+    if (ullPos < file.ullSize) {
+        pResult->vecNotes.push_back("its data on the disk covers only " + std::to_string(ullPos) + " of its " +
+                                    std::to_string(file.ullSize) + " bytes; the rest is zeros");
+        if (!fnStep(file.ullSize - ullPos))
+            pResult->bCancelled = true;
+    }
+}
+
+void CFileCopier::CopyResident(const STORED_FILE& file, DWORD dwDisk, int nFd, COPY_RESULT* pResult)
+{
+    std::vector<uint8_t> vecRecord(FILE_RECORD_FIRST_READ);
+    const size_t nBadBefore = pResult->vecBad.size();
+    bool bRead = false;
+    if (file.ullResidentSector <= UINT64_MAX / SECTOR_BYTES - FILE_RECORD_MAX_BYTES) {
+        const uint64_t ullOffset = file.ullResidentSector * SECTOR_BYTES;
+        bRead = m_pReader->Read(dwDisk, ullOffset, vecRecord.data(), vecRecord.size(), &pResult->vecBad);
+        const size_t nLength = bRead ? FileRecordLength(vecRecord.data(), vecRecord.size()) : 0;
+        if (nLength > vecRecord.size()) {
+            vecRecord.resize(nLength);
+            bRead = m_pReader->Read(dwDisk, ullOffset + FILE_RECORD_FIRST_READ,
+                                    vecRecord.data() + FILE_RECORD_FIRST_READ, nLength - FILE_RECORD_FIRST_READ,
+                                    &pResult->vecBad);
+        } else if (nLength != 0) {
+            vecRecord.resize(nLength);
+        }
+    } else {
+        BAD_RANGE bad;
+        bad.dwDisk = dwDisk;
+        bad.ullOffset = file.ullResidentSector;
+        bad.ullBytes = FILE_RECORD_FIRST_READ;
+        bad.nReason = BAD_RANGE_BAD_POSITION;
+        pResult->vecBad.push_back(bad);
+    }
+    std::vector<uint8_t> vecData;
+    bool bFixupsChecked = true;
+    std::string strProblem;
+    if (!bRead) {
+        // The unreadable stretch is reported; a record that cannot be read whole gives nothing.
+        if (pResult->vecBad.size() == nBadBefore)
+            pResult->vecNotes.push_back("its FILE record could not be read; the file is zeros");
+    } else if (!ExtractResidentData(vecRecord.data(), vecRecord.size(), file.dwResidentOffset, file.ullSize, &vecData,
+                                    &bFixupsChecked, &strProblem)) {
+        pResult->vecNotes.push_back(strProblem + "; the file is zeros");
+    } else if (!bFixupsChecked) {
+        pResult->vecNotes.push_back("its FILE record was not written whole (update sequence mismatch); "
+                                    "some bytes may be wrong");
+    }
+    if (!vecData.empty() && !WriteAll(nFd, vecData.data(), vecData.size(), 0)) {
+        pResult->bWriteFailed = true;
+        pResult->nWriteError = errno;
+    }
+}
+
+} // namespace tessary

@@ -1,0 +1,53 @@
+// Writes one found file's bytes from the scanned disk into an open file: its runs in large
+// blocks (sparse runs stay holes), or its resident data taken from its FILE record, then the
+// file cut or extended to its size and given its times.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ResultStoreAccess.h"
+#include "SourceReader.h"
+
+namespace tessary {
+
+struct COPY_RESULT {
+    bool bWriteFailed = false;        // the copy is unusable; nWriteError says why
+    int nWriteError = 0;
+    bool bCancelled = false;          // stopped at the caller's request
+    std::vector<BAD_RANGE> vecBad;    // stretches of the disk given as zeros
+    std::vector<std::string> vecNotes;  // other reasons why some bytes are not the original ones
+};
+
+class CFileCopier {
+public:
+    // Bytes read and written per block.
+    static constexpr size_t BLOCK_BYTES = 1 << 20;
+
+    explicit CFileCopier(CSourceReader* pReader);
+
+    // Writes file (whose runs lie on disk dwDisk) into nFd from offset 0. fnStep is told the
+    // bytes of the file dealt with since its last call; it returns false to stop the copy.
+    void Copy(const STORED_FILE& file, DWORD dwDisk, int nFd, const std::function<bool(uint64_t)>& fnStep,
+              COPY_RESULT* pResult);
+
+private:
+    void CopyRuns(const STORED_FILE& file, DWORD dwDisk, int nFd, const std::function<bool(uint64_t)>& fnStep,
+                  COPY_RESULT* pResult);
+    void CopyResident(const STORED_FILE& file, DWORD dwDisk, int nFd, COPY_RESULT* pResult);
+
+    CSourceReader* m_pReader;
+    std::vector<uint8_t> m_vecBuffer;
+};
+
+// Sets the file's modification and access times (a FAT time, a local clock reading, is taken
+// as local time of this machine); unknown times are left alone. False with errno on failure.
+bool ApplyFileTimes(int nFd, const STORED_FILE& file);
+
+// Writes all of nBytes at nOffset, going on after short writes and interruptions; false with
+// errno on failure.
+bool WriteAll(int nFd, const uint8_t* pData, size_t nBytes, uint64_t ullOffset);
+
+} // namespace tessary

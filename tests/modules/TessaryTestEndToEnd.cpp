@@ -1,0 +1,415 @@
+// The copy-out module as the program reaches it: libTessary.so loaded by name, reaching the one
+// result store of libCorrand.so; and whole recoveries of the fixture images: a quick scan through
+// the engine module into the real store, every deleted file ticked, copied out, and each
+// recoverable one compared with the manifest.
+#include <dlfcn.h>
+
+#include <ctime>
+#include <iostream>
+#include <set>
+
+#include "EngineSettings.h"
+#include "GlobalAdvanceSettingData.h"
+#include "ICorrand.h"
+#include "IDelvar.h"
+#include "SafeName.h"
+#include "TessaryTestSupport.h"
+
+namespace {
+
+using namespace tessarytest;
+
+// The modules keep the store's database file for the rest of the process: it lives in a folder
+// of its own that outlasts every test.
+const std::string& ModuleStoreFolder()
+{
+    static rvdtest::CTempDir dir;
+    return dir.Path();
+}
+
+// A module of the output folder, loaded once the way the program loads it (a second dlopen of
+// the same file gives the same module).
+void* LoadModule(const char* pszName)
+{
+    static CScopedEnv* pDatabase = new CScopedEnv("RAVENDO_RESULT_DB", ModuleStoreFolder() + "/Corrand.db");
+    (void)pDatabase;
+    void* hModule = dlopen((rvdtest::OutputDir() + "/lib" + pszName + ".so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    EXPECT_NE(nullptr, hModule) << dlerror();
+    return hModule;
+}
+
+template <typename T>
+T* ModuleObject(const char* pszModule, const char* pszExport)
+{
+    void* hModule = LoadModule(pszModule);
+    if (hModule == nullptr)
+        return nullptr;
+    auto pfn = reinterpret_cast<void* (*)()>(dlsym(hModule, pszExport));
+    EXPECT_NE(nullptr, pfn) << pszExport;
+    return pfn != nullptr ? static_cast<T*>(pfn()) : nullptr;
+}
+
+ICorrand* ModuleStore()
+{
+    return ModuleObject<ICorrand>("Corrand", "CreateInstance");
+}
+
+IResultStoreAccess* ModuleStoreAccess()
+{
+    return ModuleObject<IResultStoreAccess>("Corrand", "GetResultStoreAccess");
+}
+
+// Ticks the whole "Deleted Files" tree of a volume of a store.
+void TickDeletedFiles(ICorrand* pStore, DWORD dwVolume)
+{
+    const DWORD dwTop = corrandtest::FindPath(pStore, dwVolume, {"Deleted Files"});
+    ASSERT_NE(0xFFFFFFFFu, dwTop);
+    ASSERT_EQ(0, pStore->SetCheckState(dwTop, 1, 1, 1, dwVolume));
+}
+
+// ----- the module by name -------------------------------------------------------------------------
+
+class TessaryModule : public CTessaryTest {};
+
+TEST_F(TessaryModule, LoadedByNameReachesTheStoreModule)
+{
+    CScopedEnv moduleDir("RAVENDO_MODULE_DIR", rvdtest::OutputDir());
+    ITessary* pTessary = ModuleObject<ITessary>("Tessary", "CreateInstance");
+    ASSERT_NE(nullptr, pTessary);
+    EXPECT_EQ(pTessary, ModuleObject<ITessary>("Tessary", "CreateInstance"));
+    ICorrand* pStore = ModuleStore();
+    ASSERT_NE(nullptr, pStore);
+
+    CTestTree tree;
+    CFileNode* pDocs = tree.Folder(tree.Root(), "Docs");
+    CTestTree::Props(tree.File(pDocs, "a.txt", 3000))->SetRuns({{4, 1}});
+    CTestTree::Props(tree.File(pDocs, "b.txt", 5000))->SetRuns({{9, 2}});
+    const PARTITION_INFO_EX record = corrandtest::UserRecord(kPartitionStart);
+    ASSERT_EQ(0, pStore->AddPartition(&record, 0, 1));
+    ASSERT_EQ(0, pStore->AddFileTree(tree.Root()));
+    TickDeletedFiles(pStore, 0);
+
+    // The progress page's calls.
+    MESSAGES messages;
+    const COPY_OUTCOME outcome = Copy(*pTessary, &messages);
+    EXPECT_EQ(TESSARY_OK, outcome.nResult) << messages.All();
+    EXPECT_EQ(PROGRESS_STATE_FINISHED, outcome.Progress.dwState);
+    ASSERT_EQ(0u, outcome.strRecoveryPath.find(m_strTarget + "/Recovered ")) << outcome.strRecoveryPath;
+    EXPECT_EQ((std::map<std::string, std::vector<uint8_t>>{
+                  {"Deleted Files/Docs/a.txt", ImageBytes(ClusterOffset(4), 3000)},
+                  {"Deleted Files/Docs/b.txt", ImageBytes(ClusterOffset(9), 5000)}}),
+              RegularFiles(outcome.strRecoveryPath));
+
+    // The preview's calls.
+    const std::string strPreview = m_Dir.File("~@!A1.tmp");
+    WCHAR szPath[MAX_PATH] = {};
+    rvd::CopyWideText(szPath, rvd::Utf8ToUtf16(strPreview));
+    pTessary->SetTarget(szPath, 5000, 0);
+    pTessary->SetSingleFile(0, corrandtest::FindPath(pStore, 0, {"Deleted Files", "Docs", "b.txt"}));
+    EXPECT_EQ(TESSARY_OK, pTessary->Run(TESSARY_RUN_PREVIEW) & 0xFFFF);
+    EXPECT_EQ(ImageBytes(ClusterOffset(9), 5000), FileBytes(strPreview));
+}
+
+// ----- fixture images end to end ------------------------------------------------------------------
+
+struct E2E_CASE {
+    const char* pszName;
+    const char* pszImage;
+    int nPartition;  // 0: the image is the volume
+    DWORD dwFileSystem;
+    // The engine takes a disk without a partition table as one volume only for FAT and EXT:
+    // such an NTFS image is scanned as the one partition of a disk made around it.
+    bool bInMbr = false;
+};
+
+void PrintTo(const E2E_CASE& c, std::ostream* pOut)
+{
+    *pOut << c.pszName;
+}
+
+const std::vector<E2E_CASE>& EndToEndCases()
+{
+    static const std::vector<E2E_CASE> cases = {
+        {"Fat12", "fat12.img", 0, FILE_SYSTEM_FAT12},
+        {"Fat16", "fat16.img", 0, FILE_SYSTEM_FAT16},
+        {"Fat32", "fat32.img", 0, FILE_SYSTEM_FAT32},
+        {"Ntfs", "ntfs.img", 0, FILE_SYSTEM_NTFS, true},
+        {"NtfsC512", "ntfs-c512.img", 0, FILE_SYSTEM_NTFS, true},
+        {"NtfsC64k", "ntfs-c64k.img", 0, FILE_SYSTEM_NTFS, true},
+        {"Hostile", "hostile.img", 0, FILE_SYSTEM_NTFS, true},
+        {"Ext2_1k_128", "ext2-1k-128.img", 0, FILE_SYSTEM_EXT2},
+        {"Ext2_1k_256", "ext2-1k-256.img", 0, FILE_SYSTEM_EXT2},
+        {"Ext2_4k_128", "ext2-4k-128.img", 0, FILE_SYSTEM_EXT2},
+        {"Ext2_4k_256", "ext2-4k-256.img", 0, FILE_SYSTEM_EXT2},
+        {"Ext3_1k_128", "ext3-1k-128.img", 0, FILE_SYSTEM_EXT3},
+        {"Ext3_1k_256", "ext3-1k-256.img", 0, FILE_SYSTEM_EXT3},
+        {"Ext3_4k_128", "ext3-4k-128.img", 0, FILE_SYSTEM_EXT3},
+        {"Ext3_4k_256", "ext3-4k-256.img", 0, FILE_SYSTEM_EXT3},
+        {"MbrFat16", "mbr.img", 1, FILE_SYSTEM_FAT16},
+        {"MbrExt2", "mbr.img", 2, FILE_SYSTEM_EXT2},
+        {"MbrNtfs", "mbr.img", 5, FILE_SYSTEM_NTFS},
+        {"MbrFat32", "mbr.img", 6, FILE_SYSTEM_FAT32},
+        {"GptFat32", "gpt.img", 1, FILE_SYSTEM_FAT32},
+        {"GptNtfs", "gpt.img", 2, FILE_SYSTEM_NTFS},
+    };
+    return cases;
+}
+
+// The engine module, loaded from the output folder; its disk table is its own, read again when
+// a test has written a new one.
+class CEngineModule {
+public:
+    static CEngineModule& Get()
+    {
+        static CEngineModule module;
+        return module;
+    }
+    IDelvar* Engine() const { return m_pEngine; }
+    bool ReloadDiskTable() const
+    {
+        std::string strError;
+        return m_pfnReload != nullptr && m_pfnReload(&strError);
+    }
+
+private:
+    typedef bool (*PFN_RELOAD)(std::string*);
+    CEngineModule()
+    {
+        void* hModule = LoadModule("Delvar");
+        if (hModule == nullptr)
+            return;
+        if (auto pfn = reinterpret_cast<PFN_DELVAR_CREATE_INSTANCE>(dlsym(hModule, "CreateInstance")))
+            m_pEngine = pfn();
+        m_pfnReload = reinterpret_cast<PFN_RELOAD>(
+            dlsym(hModule, "_ZN7rvdplat15ReloadDiskTableEPNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE"));
+    }
+    IDelvar* m_pEngine = nullptr;
+    PFN_RELOAD m_pfnReload = nullptr;
+};
+
+const char* TableFileSystemName(DWORD dwFileSystem)
+{
+    static const char* const kNames[] = {"FAT12", "FAT16", "FAT32", "NTFS", "EXT2", "EXT3"};
+    return dwFileSystem < 6 ? kNames[dwFileSystem] : "";
+}
+
+class TessaryEndToEnd : public ::testing::TestWithParam<E2E_CASE> {
+protected:
+    void SetUp() override
+    {
+        // FAT keeps local clock readings; the fixtures were written with the clock at UTC.
+        const char* pszTz = getenv("TZ");
+        m_bHadTz = pszTz != nullptr;
+        m_strTz = m_bHadTz ? pszTz : "";
+        setenv("TZ", "UTC", 1);
+        tzset();
+        m_nOldFileSystemType = GetEngineSettings()->m_nFileSystemType;
+        m_nOldScanRaw = GetEngineSettings()->m_bScanRaw;
+        GetEngineSettings()->m_nFileSystemType = 0;
+        GetEngineSettings()->m_bScanRaw = 0;
+    }
+    void TearDown() override
+    {
+        GetEngineSettings()->m_nFileSystemType = m_nOldFileSystemType;
+        GetEngineSettings()->m_bScanRaw = m_nOldScanRaw;
+        if (m_bHadTz)
+            setenv("TZ", m_strTz.c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+
+    rvdtest::CTempDir m_Dir;
+    CDeviceTable m_Table{m_Dir};
+    CScopedEnv m_ModuleDir{"RAVENDO_MODULE_DIR", rvdtest::OutputDir()};
+    bool m_bHadTz = false;
+    std::string m_strTz;
+    int32_t m_nOldFileSystemType = 0;
+    int32_t m_nOldScanRaw = 0;
+};
+
+// The names by which the scan may list a deleted file of the manifest: its own path; for a FAT
+// entry without a long name, its 8.3 name whose lost first character reads '#'; for an EXT file
+// whose name went with its directory entry, its inode number.
+std::vector<std::vector<std::string>> CandidateNames(const rvdtest::ManifestEntry& entry)
+{
+    std::vector<std::string> vecPath = {"Deleted Files"};
+    vecPath.insert(vecPath.end(), entry.vecNames.begin(), entry.vecNames.end());
+    std::vector<std::vector<std::string>> vecCandidates = {vecPath};
+    std::string strShort = vecPath.back();
+    if (!strShort.empty()) {
+        for (char& ch : strShort)
+            ch = static_cast<char>(toupper(static_cast<unsigned char>(ch)));
+        strShort[0] = '#';
+        std::vector<std::string> vecShort = vecPath;
+        vecShort.back() = strShort;
+        vecCandidates.push_back(vecShort);
+    }
+    vecCandidates.push_back({"Deleted Files", "Inode_" + std::to_string(entry.nId)});
+    return vecCandidates;
+}
+
+// Where the copy-out writes a file listed under these names (before any clash numbering).
+std::string CopyPath(const std::vector<std::string>& vecNames)
+{
+    std::string strPath;
+    for (const std::string& strName : vecNames)
+        strPath += (strPath.empty() ? "" : "/") + tessary::SanitiseComponent(rvd::Utf8ToUtf16(strName));
+    return strPath;
+}
+
+// Every file of a volume of the store, by the names along its path as found.
+std::set<std::vector<std::string>> StoredFiles(ICorrand* pStore, DWORD dwVolume)
+{
+    std::set<std::vector<std::string>> setFiles;
+    std::vector<std::pair<DWORD, std::vector<std::string>>> vecStack = {{0, {}}};
+    while (!vecStack.empty()) {
+        const auto folder = vecStack.back();
+        vecStack.pop_back();
+        for (int32_t nKind : {ENUM_KIND_FOLDERS, ENUM_KIND_FILES})
+            for (const FILE_INFO_EX& info : corrandtest::ListAll(pStore, dwVolume, folder.first, nKind)) {
+                std::vector<std::string> vecPath = folder.second;
+                vecPath.push_back(rvd::Utf16ToUtf8(corrandtest::NameOf(info)));
+                if (nKind == ENUM_KIND_FOLDERS)
+                    vecStack.emplace_back(info.dwRecordNumber, vecPath);
+                else
+                    setFiles.insert(vecPath);
+            }
+    }
+    return setFiles;
+}
+
+// A disk whose one primary partition (type 7) holds the bytes of a fixture image, from 1 MiB.
+std::string DiskAround(const rvdtest::CTempDir& dir, const std::string& strVolumeImage, uint64_t* pullSectors)
+{
+    const std::vector<uint8_t> vecVolume = rvdtest::ReadFileBytes(strVolumeImage);
+    const std::string strDisk = dir.File("disk.img");
+    std::vector<uint8_t> vecDisk(kPartitionStart * kSector + vecVolume.size(), 0);
+    std::copy(vecVolume.begin(), vecVolume.end(), vecDisk.begin() + kPartitionStart * kSector);
+    rvdtest::WriteFileBytes(strDisk, vecDisk);
+    *pullSectors = vecVolume.size() / kSector;
+    const std::string strCommand = "printf 'label: dos\\nunit: sectors\\nstart=" + std::to_string(kPartitionStart) +
+                                   ", size=" + std::to_string(*pullSectors) +
+                                   ", type=7\\n' | sfdisk --no-reread --no-tell-kernel -q '" + strDisk +
+                                   "' >/dev/null 2>&1";
+    EXPECT_EQ(0, system(strCommand.c_str())) << strCommand;
+    return strDisk;
+}
+
+TEST_P(TessaryEndToEnd, RecoversEveryRecoverableDeletedFile)
+{
+    const E2E_CASE& c = GetParam();
+    std::string strImage = rvdtest::FixturePath(c.pszImage);
+    uint64_t ullStart = 0, ullCount = rvdtest::ReadFileBytes(strImage).size() / kSector;
+    if (c.bInMbr) {
+        strImage = DiskAround(m_Dir, strImage, &ullCount);
+        ullStart = kPartitionStart;
+    }
+    const uint64_t ullDiskSectors = rvdtest::ReadFileBytes(strImage).size() / kSector;
+    if (c.nPartition != 0) {
+        bool bFound = false;
+        for (const rvdtest::PartitionEntry& p : rvdtest::ReadPartitions(c.pszImage))
+            if (p.nIndex == c.nPartition) {
+                ullStart = p.nStart;
+                ullCount = p.nCount;
+                bFound = true;
+            }
+        ASSERT_TRUE(bFound);
+    }
+    m_Table.Load("disk " + strImage + "\nvolume disk=0 start=" + std::to_string(ullStart) +
+                 " count=" + std::to_string(ullCount) + " fs=" + TableFileSystemName(c.dwFileSystem) + "\n");
+    CEngineModule& engine = CEngineModule::Get();
+    ASSERT_NE(nullptr, engine.Engine());
+    ASSERT_TRUE(engine.ReloadDiskTable());
+
+    DISK_INFO_EX disk{};
+    disk.dwBytesPerSector = 512;
+    disk.ullTotalSectors = ullDiskSectors;
+    PARTITION_INFO_EX partition{};
+    partition.dwFileSystem = c.dwFileSystem;
+    partition.ullStartSector = ullStart;
+    partition.ullTotalSectors = ullCount;
+    partition.dwBytesPerSector = 512;
+    ASSERT_EQ(0, engine.Engine()->Init(&disk, &partition, SCAN_MODE_QUICK, 0));
+    const int32_t nStatus = engine.Engine()->Search();
+    ASSERT_EQ(DELVAR_SUCCESS, nStatus);
+
+    ICorrand* pStore = ModuleStore();
+    IResultStoreAccess* pAccess = ModuleStoreAccess();
+    ASSERT_NE(nullptr, pStore);
+    ASSERT_NE(nullptr, pAccess);
+    int32_t nVolumes = 0;
+    pStore->GetPartitionCount(&nVolumes);
+    ASSERT_EQ(1, nVolumes);
+    TickDeletedFiles(pStore, 0);
+    ULONGLONG ullTicked = 0, ullBytes = 0;
+    ASSERT_EQ(0, pAccess->GetCheckedTotals(&ullTicked, &ullBytes));
+
+    const std::string strTarget = m_Dir.File("target");
+    CTestTessary tessary(pAccess);
+    MESSAGES messages;
+    SEARCH_PROGRESS progress{};
+    DWORD adwFlags[2] = {0, 0};
+    tessary.SetTarget(rvd::Utf8ToUtf16(strTarget).c_str(), static_cast<DWORD>(ullBytes),
+                      static_cast<DWORD>(ullBytes >> 32));
+    tessary.SetProgressSink(&progress, adwFlags);
+    tessary.SetMessageCallback(CollectMessage, &messages);
+    EXPECT_EQ(TESSARY_OK, tessary.Run(TESSARY_RUN_COPY)) << messages.All();
+    EXPECT_EQ(PROGRESS_STATE_FINISHED, progress.dwState);
+    EXPECT_EQ(ullTicked, progress.ullFilesFound);
+    EXPECT_EQ((std::set<std::string>{"Run"}), [&] {
+        std::set<std::string> names;
+        for (const auto& entry : Snapshot(strTarget))
+            names.insert(entry.first.substr(0, entry.first.find('/')));
+        return names;
+    }());
+
+    const std::string strRun = strTarget + "/Run";
+    const auto copies = RegularFiles(strRun);
+    EXPECT_EQ(ullTicked, copies.size());
+    std::multiset<std::string> setCopiedHashes;
+    for (const auto& copy : copies)
+        setCopiedHashes.insert(rvdtest::Sha256Hex(copy.second));
+    const std::set<std::vector<std::string>> setStored = StoredFiles(pStore, 0);
+    EXPECT_EQ(setStored.size(), copies.size());
+    int nRecovered = 0;
+    std::vector<std::string> vecNotListed;
+    for (const rvdtest::ManifestEntry& entry : rvdtest::ReadManifest(c.pszImage, c.nPartition)) {
+        if (!entry.bDeleted || entry.bDirectory || !entry.bRecoverable)
+            continue;
+        SCOPED_TRACE(entry.strPath);
+        std::vector<std::string> vecListedAs;
+        for (const auto& vecCandidate : CandidateNames(entry))
+            if (setStored.count(vecCandidate) != 0) {
+                vecListedAs = vecCandidate;
+                break;
+            }
+        if (vecListedAs.empty()) {
+            // What the scan did not list is no matter of the copy-out.
+            vecNotListed.push_back(entry.strPath);
+            continue;
+        }
+        ++nRecovered;
+        const std::string strCopy = CopyPath(vecListedAs);
+        const auto it = copies.find(strCopy);
+        if (it == copies.end() || rvdtest::Sha256Hex(it->second) != entry.strSha256) {
+            // A name that clashed after sanitising is numbered: the bytes are elsewhere.
+            EXPECT_EQ(1u, setCopiedHashes.count(entry.strSha256)) << strCopy << ": no copy with the manifest's bytes";
+            continue;
+        }
+        struct stat st{};
+        ASSERT_EQ(0, stat((strRun + "/" + strCopy).c_str(), &st));
+        EXPECT_EQ(entry.nSize, static_cast<uint64_t>(st.st_size));
+        if (c.dwFileSystem <= FILE_SYSTEM_NTFS) {
+            EXPECT_EQ(entry.nMtime, static_cast<int64_t>(st.st_mtim.tv_sec)) << strCopy;
+        }
+    }
+    EXPECT_GT(nRecovered, 0);
+    for (const std::string& strPath : vecNotListed)
+        std::cout << "  (the scan does not list " << strPath << ")\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, TessaryEndToEnd, ::testing::ValuesIn(EndToEndCases()),
+                         [](const ::testing::TestParamInfo<E2E_CASE>& info) { return info.param.pszName; });
+
+} // namespace

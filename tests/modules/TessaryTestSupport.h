@@ -1,0 +1,324 @@
+// The copy-out module's tests: a small disk image written by the test (every byte a function of
+// its position, so any copied stretch can be checked), a device table that makes it physical
+// drive 0, a result store on its own file filled with the engine's tree classes, and a copy-out
+// object whose run folder has a fixed name.
+#pragma once
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "Charset.h"
+#include "CorrandTestSupport.h"
+#include "DiskTable.h"
+#include "ITessary.h"
+#include "Tessary.h"
+#include "TestSupport.h"
+#include "WideText.h"
+
+namespace tessarytest {
+
+using corrandtest::CTestTree;
+
+constexpr uint64_t kSector = 512;
+// The scanned partition begins 1 MiB into the image, as partitioning tools place it.
+constexpr uint64_t kPartitionStart = 2048;
+// Clusters of the test trees: 8 sectors (4 KiB), counted from the partition's first sector.
+constexpr int32_t kSectorsPerCluster = 8;
+constexpr uint64_t kClusterBytes = kSectorsPerCluster * kSector;
+
+// The byte every image holds at absolute position ullOffset (never constant over a sector, so a
+// misplaced or zeroed stretch is always seen).
+inline uint8_t ImageByte(uint64_t ullOffset)
+{
+    return static_cast<uint8_t>((ullOffset * 2654435761ULL >> 13) ^ (ullOffset >> 9) ^ ullOffset);
+}
+
+inline std::vector<uint8_t> ImageBytes(uint64_t ullOffset, uint64_t ullCount)
+{
+    std::vector<uint8_t> vec(ullCount);
+    for (uint64_t i = 0; i < ullCount; ++i)
+        vec[i] = ImageByte(ullOffset + i);
+    return vec;
+}
+
+// Byte offset of a cluster of the test partition.
+inline uint64_t ClusterOffset(uint64_t ullCluster)
+{
+    return (kPartitionStart + ullCluster * kSectorsPerCluster) * kSector;
+}
+
+// Sets an environment variable for one scope.
+class CScopedEnv {
+public:
+    CScopedEnv(const char* pszName, const std::string& strValue) : m_strName(pszName)
+    {
+        const char* pszOld = getenv(pszName);
+        m_bHadOld = pszOld != nullptr;
+        if (m_bHadOld)
+            m_strOld = pszOld;
+        setenv(pszName, strValue.c_str(), 1);
+    }
+    ~CScopedEnv()
+    {
+        if (m_bHadOld)
+            setenv(m_strName.c_str(), m_strOld.c_str(), 1);
+        else
+            unsetenv(m_strName.c_str());
+    }
+    CScopedEnv(const CScopedEnv&) = delete;
+    CScopedEnv& operator=(const CScopedEnv&) = delete;
+
+private:
+    std::string m_strName;
+    bool m_bHadOld = false;
+    std::string m_strOld;
+};
+
+// A device table for the test, loaded into this process's disk table; the old one comes back
+// at the end.
+class CDeviceTable {
+public:
+    explicit CDeviceTable(const rvdtest::CTempDir& dir) : m_strFile(dir.File("devices.table")) {}
+    ~CDeviceTable()
+    {
+        m_pEnv.reset();
+        rvdplat::ReloadDiskTable();
+    }
+    void Load(const std::string& strText)
+    {
+        std::ofstream(m_strFile) << strText;
+        if (m_pEnv == nullptr)
+            m_pEnv = std::make_unique<CScopedEnv>("RAVENDO_DEVICE_TABLE", m_strFile);
+        std::string strError;
+        ASSERT_TRUE(rvdplat::ReloadDiskTable(&strError)) << strError;
+    }
+
+private:
+    std::string m_strFile;
+    std::unique_ptr<CScopedEnv> m_pEnv;
+};
+
+// The copy-out object with a fixed run folder name.
+class CTestTessary : public tessary::CTessary {
+public:
+    explicit CTestTessary(IResultStoreAccess* pAccess, const std::string& strRunName = "Run")
+        : tessary::CTessary(pAccess), m_strRunName(strRunName)
+    {
+    }
+
+protected:
+    std::string RunFolderName() override { return m_strRunName; }
+
+private:
+    std::string m_strRunName;
+};
+
+// What the message callback received.
+struct MESSAGES {
+    std::mutex Lock;
+    std::vector<std::pair<int32_t, std::string>> Lines;
+    // Set from the callback: raise the cancel flag once a line containing this text arrives.
+    std::string strCancelOn;
+    DWORD* pdwFlags = nullptr;
+
+    std::string All()
+    {
+        std::lock_guard<std::mutex> lock(Lock);
+        std::string str;
+        for (const auto& line : Lines)
+            str += std::to_string(line.first) + ": " + line.second + "\n";
+        return str;
+    }
+    size_t Count(int32_t nLevel)
+    {
+        std::lock_guard<std::mutex> lock(Lock);
+        size_t n = 0;
+        for (const auto& line : Lines)
+            n += line.first == nLevel ? 1 : 0;
+        return n;
+    }
+    bool Has(const std::string& strPart) { return All().find(strPart) != std::string::npos; }
+};
+
+inline int32_t CollectMessage(const WCHAR* pszText, int32_t nLevel, void* pContext)
+{
+    MESSAGES* p = static_cast<MESSAGES*>(pContext);
+    std::lock_guard<std::mutex> lock(p->Lock);
+    const std::string strLine = rvd::Utf16ToUtf8(pszText);
+    p->Lines.emplace_back(nLevel, strLine);
+    if (!p->strCancelOn.empty() && p->pdwFlags != nullptr && strLine.find(p->strCancelOn) != std::string::npos)
+        p->pdwFlags[TESSARY_FLAG_CANCEL] = 1;
+    return 0;
+}
+
+// Everything the progress page sees of one copy-out.
+struct COPY_OUTCOME {
+    int32_t nResult = -1;
+    SEARCH_PROGRESS Progress{};
+    std::string strRecoveryPath;
+};
+
+// A scratch folder with a disk image (physical drive 0) and a result store of its own.
+class CTessaryTest : public ::testing::Test {
+protected:
+    static constexpr uint64_t kImageBytes = 8ULL << 20;
+
+    void SetUp() override
+    {
+        m_strImage = m_Dir.File("disk.img");
+        WriteImage(m_strImage, kImageBytes);
+        m_strTarget = m_Dir.File("target");
+        ASSERT_EQ(0, mkdir(m_strTarget.c_str(), 0755));
+        m_pStore.reset(new corrand::CResultStore(m_Dir.File("results.db")));
+        LoadTable("");
+    }
+
+    // The image as drive 0 plus any further table lines.
+    void LoadTable(const std::string& strMore) { m_Table.Load("disk " + m_strImage + "\n" + strMore); }
+
+    static void WriteImage(const std::string& strPath, uint64_t ullBytes)
+    {
+        rvdtest::WriteFileBytes(strPath, ImageBytes(0, ullBytes));
+    }
+
+    // Hands a tree over as the engine does after a quick scan of the partition, as result
+    // nIndex of one scan (which is also its volume number).
+    void HandOver(CTestTree& tree, int32_t nIndex = 0, DWORD dwDisk = 0)
+    {
+        const PARTITION_INFO_EX record = corrandtest::UserRecord(kPartitionStart, FILE_SYSTEM_NTFS, dwDisk);
+        EXPECT_EQ(0, Store()->AddPartition(&record, nIndex, nIndex == 0 ? 1 : 0));
+        EXPECT_EQ(0, Store()->AddFileTree(tree.Root()));
+    }
+
+    DWORD Record(DWORD dwVolume, std::initializer_list<const char*> path)
+    {
+        const DWORD dwRecord = corrandtest::FindPath(Store(), dwVolume, path);
+        EXPECT_NE(0xFFFFFFFFu, dwRecord);
+        return dwRecord;
+    }
+    void Tick(DWORD dwVolume, std::initializer_list<const char*> path, bool bFolder = false)
+    {
+        EXPECT_EQ(0, Store()->SetCheckState(Record(dwVolume, path), 1, bFolder ? 1 : 0, bFolder ? 1 : 0, dwVolume));
+    }
+    // Ticks the whole "Deleted Files" tree of a volume.
+    void TickAll(DWORD dwVolume = 0) { Tick(dwVolume, {"Deleted Files"}, true); }
+
+    // Runs a copy-out as the progress page does.
+    COPY_OUTCOME Copy(ITessary& tessary, MESSAGES* pMessages, const std::string& strTarget = std::string())
+    {
+        COPY_OUTCOME outcome;
+        DWORD adwFlags[2] = {0, 0};
+        if (pMessages != nullptr)
+            pMessages->pdwFlags = adwFlags;
+        const std::u16string strWide = rvd::Utf8ToUtf16(strTarget.empty() ? m_strTarget : strTarget);
+        WCHAR szTarget[MAX_PATH] = {};
+        rvd::CopyWideText(szTarget, strWide);
+        tessary.SetTarget(szTarget, 0, 0);
+        tessary.SetProgressSink(&outcome.Progress, adwFlags);
+        tessary.SetMessageCallback(pMessages != nullptr ? CollectMessage : nullptr, pMessages);
+        outcome.nResult = tessary.Run(TESSARY_RUN_COPY);
+        WCHAR szPath[TESSARY_RECOVERY_PATH_CHARS] = {};
+        tessary.GetRecoveryPath(szPath);
+        outcome.strRecoveryPath = rvd::Utf16ToUtf8(szPath);
+        if (pMessages != nullptr)
+            pMessages->pdwFlags = nullptr;
+        return outcome;
+    }
+
+    std::string RunPath(const std::string& strRelative = std::string()) const
+    {
+        return m_strTarget + "/Run" + (strRelative.empty() ? "" : "/" + strRelative);
+    }
+
+    ICorrand* Store() const { return m_pStore.get(); }
+    IResultStoreAccess* Access() const { return m_pStore.get(); }
+
+    rvdtest::CTempDir m_Dir;
+    CDeviceTable m_Table{m_Dir};
+    std::string m_strImage;
+    std::string m_strTarget;
+    std::unique_ptr<corrand::CResultStore> m_pStore;
+};
+
+// ----- looking at what was written ------------------------------------------------------------
+
+inline bool Exists(const std::string& strPath)
+{
+    struct stat st;
+    return lstat(strPath.c_str(), &st) == 0;
+}
+
+inline std::vector<uint8_t> FileBytes(const std::string& strPath)
+{
+    return rvdtest::ReadFileBytes(strPath);
+}
+
+// Every entry below strRoot (relative path -> type, size, modification time, content hash or
+// link target), links not followed.
+inline std::map<std::string, std::string> Snapshot(const std::string& strRoot, const std::string& strSkip = "")
+{
+    std::map<std::string, std::string> map;
+    std::vector<std::string> vecStack = {""};
+    while (!vecStack.empty()) {
+        const std::string strRel = vecStack.back();
+        vecStack.pop_back();
+        const std::string strFull = strRel.empty() ? strRoot : strRoot + "/" + strRel;
+        DIR* pDir = opendir(strFull.c_str());
+        if (pDir == nullptr)
+            continue;
+        while (dirent* pEntry = readdir(pDir)) {
+            const std::string strName = pEntry->d_name;
+            if (strName == "." || strName == "..")
+                continue;
+            const std::string strChild = strRel.empty() ? strName : strRel + "/" + strName;
+            if (strChild == strSkip)
+                continue;
+            const std::string strPath = strRoot + "/" + strChild;
+            struct stat st;
+            if (lstat(strPath.c_str(), &st) != 0)
+                continue;
+            std::string strWhat = std::to_string(st.st_mode) + " " + std::to_string(st.st_size) + " " +
+                                  std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+            if (S_ISDIR(st.st_mode)) {
+                vecStack.push_back(strChild);
+            } else if (S_ISLNK(st.st_mode)) {
+                char szLink[4096];
+                const ssize_t n = readlink(strPath.c_str(), szLink, sizeof(szLink));
+                strWhat += " -> " + std::string(szLink, n > 0 ? static_cast<size_t>(n) : 0);
+            } else if (S_ISREG(st.st_mode)) {
+                strWhat += " " + rvdtest::Sha256Hex(rvdtest::ReadFileBytes(strPath));
+            }
+            map[strChild] = strWhat;
+        }
+        closedir(pDir);
+    }
+    return map;
+}
+
+// Regular files below strRoot (relative path -> bytes).
+inline std::map<std::string, std::vector<uint8_t>> RegularFiles(const std::string& strRoot)
+{
+    std::map<std::string, std::vector<uint8_t>> map;
+    for (const auto& entry : Snapshot(strRoot)) {
+        struct stat st;
+        const std::string strPath = strRoot + "/" + entry.first;
+        if (lstat(strPath.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            map[entry.first] = rvdtest::ReadFileBytes(strPath);
+    }
+    return map;
+}
+
+} // namespace tessarytest
