@@ -17,6 +17,7 @@
 #include "FileSystemNode.h"
 #include "GlobalAdvanceSettingData.h"
 #include "ICorrand.h"
+#include "IOmbrel.h"
 #include "IStorageDevice.h"
 #include "ntfs/NTFSTreeBuilder.h"
 #include "ProgressRecord.h"
@@ -64,6 +65,38 @@ struct CFoundPartitionsHolder {
     CFoundPartitionList Partitions;
     ~CFoundPartitionsHolder() { DeleteFoundPartitions(Partitions); }
 };
+
+char UpperLetter(char chLetter)
+{
+    return chLetter >= 'a' && chLetter <= 'z' ? static_cast<char>(chLetter - 'a' + 'A') : chLetter;
+}
+
+// Whether a collected volume is the one a partition record names. A disk volume is named by its
+// first member's disk number and start and by its length; a floppy lies on no physical disk, so
+// its record carries the no-disk number and the floppy is named by its drive letter instead.
+bool IsRecordedVolume(const COLLECTED_VOLUME& volume, const CDiskDeviceList& disks, const PARTITION_INFO_EX& record)
+{
+    const COLLECTED_MEMBER& member = volume.Members[0];
+    if (volume.pDevice == nullptr)
+        return false;
+    if (record.dwDiskNumber == OMBREL_NO_DISK) {
+        if (volume.bFloppy == 0 || member.pDisk != nullptr || record.chDriveLetter == 0 ||
+            UpperLetter(volume.chDriveLetter) != UpperLetter(record.chDriveLetter))
+            return false;
+    } else {
+        if (member.pDisk == nullptr)
+            return false;
+        const bool bOnDisk = std::any_of(disks.begin(), disks.end(), [&](CDiskDevice* pDisk) {
+            return static_cast<IStorageDevice*>(pDisk) == member.pDisk &&
+                   pDisk->GetDiskNumber() == static_cast<int>(record.dwDiskNumber);
+        });
+        if (!bOnDisk)
+            return false;
+    }
+    if (member.ullStartSector != record.ullStartSector)
+        return false;
+    return record.dwWholeDisk != 0 || volume.pDevice->GetTotalSectors() == record.ullTotalSectors;
+}
 
 } // namespace
 
@@ -297,20 +330,10 @@ int32_t CDelvar::Search()
     COLLECTED_VOLUME* pVolume = nullptr;
     if (m_nMode == SCAN_MODE_QUICK || m_nMode == SCAN_MODE_COMPLETE) {
         for (COLLECTED_VOLUME& volume : collection.GetVolumes()) {
-            const COLLECTED_MEMBER& member = volume.Members[0];
-            if (member.pDisk == nullptr || volume.pDevice == nullptr)
-                continue;
-            const auto& disks = collection.GetDisks();
-            const bool bOnDisk = std::any_of(disks.begin(), disks.end(), [&](CDiskDevice* pDisk) {
-                return static_cast<IStorageDevice*>(pDisk) == member.pDisk &&
-                       pDisk->GetDiskNumber() == static_cast<int>(m_PartitionInfo.dwDiskNumber);
-            });
-            if (!bOnDisk || member.ullStartSector != m_PartitionInfo.ullStartSector)
-                continue;
-            if (m_PartitionInfo.dwWholeDisk == 0 && volume.pDevice->GetTotalSectors() != m_PartitionInfo.ullTotalSectors)
-                continue;
-            pVolume = &volume;
-            break;
+            if (IsRecordedVolume(volume, collection.GetDisks(), m_PartitionInfo)) {
+                pVolume = &volume;
+                break;
+            }
         }
         if (pVolume == nullptr) {
             LogInfo("Search: partition at sector %llu of disk %u not found",

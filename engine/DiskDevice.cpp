@@ -2,8 +2,10 @@
 
 #include <cstring>
 
+#include "DiskInfo.h"
 #include "EngineSettings.h"
 #include "GlobalAdvanceSettingData.h"
+#include "PartitionTableAnalyze.h"
 
 namespace {
 
@@ -152,6 +154,13 @@ bool IsDynamicDisk(IStorageDevice* pDevice, uint64_t u64TotalSectors, uint32_t n
     const int nSectorSize = pDevice->GetSectorSize();
     const uint64_t u64Units = UnitsPerSector(nSectorSize > 0 ? static_cast<DWORD>(nSectorSize) : 0);
     uint8_t aSector[kUnitBytes];
+
+    // A disk that begins with a FAT or NTFS boot sector is that file system: the boot code of
+    // such a sector runs through bytes 446-509, where a byte of 0x42 is code, not a partition type.
+    memset(aSector, 0, sizeof(aSector));
+    if (pDevice->ReadSectors(aSector, 0, 1) &&
+        GetBootSectorFileSystemKind(aSector, sizeof(aSector)) != FILE_SYSTEM_UNKNOWN)
+        return false;
 
     const bool bChain = ChainHoldsLdmPartition(pDevice, aSector, u64Units);
 

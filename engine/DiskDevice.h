@@ -75,7 +75,8 @@ int SectorSizeFromGeometry(DWORD dwBytesPerSector);
 int QuerySectorSize(const rvdplat::CRawDevice& device);
 
 // True when the disk holds a dynamic-disk (LDM) database: an MBR chain with a partition of type
-// 0x42, or a GPT whose first entries hold both LDM partitions.
+// 0x42, or a GPT whose first entries hold both LDM partitions. A disk whose sector 0 is a FAT or
+// NTFS boot sector is never dynamic.
 bool IsDynamicDisk(IStorageDevice* pDevice, uint64_t u64TotalSectors, uint32_t nBufferSize);
 
 // Storage-descriptor text as it is shown: cut after the first space of the first run of two or

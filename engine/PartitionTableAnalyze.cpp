@@ -325,7 +325,8 @@ int CPartitionTableAnalyze::AnalyzePartitionTable(IStorageDevice* pDisk, CPartit
     if (pDisk == nullptr)
         return static_cast<int>(out.size());
     // A dynamic disk keeps its volumes in its own database; its table entries (0x42, or the
-    // LDM partitions of a GPT) are containers, not volumes.
+    // LDM partitions of a GPT) are containers, not volumes. A disk that begins with a FAT or NTFS
+    // boot sector is none: the bytes where a table would lie are that sector's boot code.
     if (IsDynamicDisk(pDisk, pDisk->GetTotalSectors(), static_cast<uint32_t>(kSectorBytes)))
         return 0;
 
@@ -336,7 +337,9 @@ int CPartitionTableAnalyze::AnalyzePartitionTable(IStorageDevice* pDisk, CPartit
     if (pDisk->ReadSectors(aSector, 0, 1)) {
         MBR_ENTRY aEntries[MBR_ENTRY_COUNT];
         ReadMbrSector(aSector, sizeof(aSector), aEntries);
-        bGpt = HasMbrSignature(aSector, sizeof(aSector)) && aEntries[0].byType == MBR_TYPE_GPT_PROTECTIVE;
+        // A FAT or NTFS boot sector is no protective MBR, whatever its boot code holds at 450.
+        bGpt = HasMbrSignature(aSector, sizeof(aSector)) && aEntries[0].byType == MBR_TYPE_GPT_PROTECTIVE &&
+               GetBootSectorFileSystemKind(aSector, sizeof(aSector)) == FILE_SYSTEM_UNKNOWN;
     }
     if (bGpt) {
         analysis.ReadGpt();

@@ -166,6 +166,56 @@ TEST_P(DelvarQuickScan, RunsTheRightReaderAndReports)
 INSTANTIATE_TEST_SUITE_P(Cases, DelvarQuickScan, ::testing::ValuesIn(kQuickCases),
                          [](const ::testing::TestParamInfo<QUICK_CASE>& info) { return std::string(info.param.pszName); });
 
+// A floppy lies on no physical disk: its record carries the no-disk number and names the floppy
+// by its drive letter; start and length are compared as for any volume. A record of a disk never
+// reaches the floppy, whatever its letter.
+TEST_F(DelvarFacade, FloppyIsFoundByItsDriveLetter)
+{
+    LoadTable("floppy A " + rvdtest::FixturePath("fat12.img") + "\n");
+    const uint64_t ullFloppySectors = 2880;
+    struct CASE {
+        const char* pszName;
+        DWORD dwDisk;
+        CHAR chLetter;
+        uint64_t ullStart;
+        uint64_t ullSectors;
+        DWORD dwWholeDisk;
+        int32_t nStatus;
+    };
+    const CASE cases[] = {
+        {"its letter", 0xFFFFFFFF, 'A', 0, ullFloppySectors, 0, 0},
+        {"its letter in lower case", 0xFFFFFFFF, 'a', 0, ullFloppySectors, 0, 0},
+        {"another letter", 0xFFFFFFFF, 'B', 0, ullFloppySectors, 0, 0x100C},
+        {"no letter", 0xFFFFFFFF, 0, 0, ullFloppySectors, 0, 0x100C},
+        {"another length", 0xFFFFFFFF, 'A', 0, ullFloppySectors - 1, 0, 0x100C},
+        {"another length, whole-disk flag", 0xFFFFFFFF, 'A', 0, 1, 1, 0},
+        {"another start", 0xFFFFFFFF, 'A', 1, ullFloppySectors, 0, 0x100C},
+        {"a disk's record with the floppy's letter", 0, 'A', 0, ullFloppySectors, 0, 0x100C},
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        FakeStore()->Clear();
+        CTestDelvar engine;
+        engine.FatReader = [](IStorageDevice*, bool) { return MakeRoot(0, 0, 1); };
+        PARTITION_INFO_EX record = VolumeRecord(0);
+        record.dwDiskNumber = c.dwDisk;
+        record.chDriveLetter = c.chLetter;
+        record.ullStartSector = c.ullStart;
+        record.ullTotalSectors = c.ullSectors;
+        record.dwWholeDisk = c.dwWholeDisk;
+        ASSERT_EQ(0, engine.Init(nullptr, &record, SCAN_MODE_QUICK, 0));
+        EXPECT_EQ(c.nStatus, engine.Search());
+        if (c.nStatus == 0) {
+            EXPECT_EQ(std::vector<uint64_t>{ullFloppySectors}, engine.ReaderDeviceSectors);
+            EXPECT_EQ(1u, FakeStore()->Partitions.size());
+            if (!FakeStore()->Partitions.empty())
+                EXPECT_EQ(0xFFFFFFFFu, FakeStore()->Partitions[0].Record.dwDiskNumber);
+        } else {
+            EXPECT_TRUE(engine.ReaderDeviceSectors.empty());
+        }
+    }
+}
+
 TEST_F(DelvarFacade, ModeOutsideTheThreeRunsNothing)
 {
     CTestDelvar engine;

@@ -539,6 +539,61 @@ TEST(PartitionTable, BootSectorAndTableInOneSectorGiveBoth)
     EXPECT_EQ(7u, analysis.m_Parts[1]->nFileSystemKind);
 }
 
+// The boot code of a FAT or NTFS boot sector may run through bytes 446-509, where an MBR keeps
+// its table: other formatters than the fixtures' put message texts there. Whatever those bytes
+// hold, such a disk is the one file system it begins with, as the untouched image is.
+TEST(PartitionTable, BootCodeWhereATableWouldLieIsNoTable)
+{
+    struct Case {
+        const char* pszName;
+        const char* pszImage;
+        uint32_t nKind;
+        size_t nOffset;     // in the sector
+        uint8_t byValue;
+    };
+    const Case cases[] = {
+        {"NTFS, 'B' of a message under the third type byte", "ntfs.img", 3, 446 + 32 + 4, 'B'},
+        {"NTFS, 0xEE under the first type byte", "ntfs-c512.img", 3, 446 + 4, 0xEE},
+        {"FAT16, 'B' of a message under the first type byte", "fat16.img", 1, 446 + 4, 'B'},
+        {"FAT32, 0xEE under the first type byte", "fat32.img", 2, 446 + 4, 0xEE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        rvdtest::CTempDir dir;
+        const std::string strImage = dir.File("disk.img");
+        parttest::Capture("cp --sparse=always " + parttest::Quote(rvdtest::FixturePath(c.pszImage)) + " " +
+                          parttest::Quote(strImage));
+        CDeviceTable table;
+        table.Load("disk " + strImage + "\n");
+        std::vector<RANGE> untouched;
+        {
+            CDiskDevice disk(0);
+            rvdplat::DISK_GEOMETRY geometry;
+            ASSERT_TRUE(disk.GetGeometry(&geometry));
+            CAnalysis analysis(&disk, geometry);
+            untouched = Ranges(analysis.m_Parts);
+            ASSERT_EQ(1u, untouched.size());
+            EXPECT_EQ(0u, untouched[0].u64Start);
+        }
+        std::string strText = "\r\nA disk read error occurred\r\nBOOT loader missing\r\nPress any key";
+        strText.resize(64, ' ');
+        std::vector<uint8_t> vecBootCode(strText.begin(), strText.end());
+        vecBootCode[c.nOffset - 446] = c.byValue;
+        Poke(strImage, 446, vecBootCode);
+
+        CDiskDevice disk(0);
+        EXPECT_EQ(0, disk.IsDynamic());
+        rvdplat::DISK_GEOMETRY geometry;
+        ASSERT_TRUE(disk.GetGeometry(&geometry));
+        CAnalysis analysis(&disk, geometry);
+        EXPECT_EQ(untouched, Ranges(analysis.m_Parts));
+        if (analysis.m_Parts.size() == 1) {
+            EXPECT_EQ(c.nKind, analysis.m_Parts[0]->nFileSystemKind);
+            EXPECT_EQ(KindToPartitionType(c.nKind), analysis.m_Parts[0]->nPartitionType);
+        }
+    }
+}
+
 // ------------------------------------------------------------------------------------------
 // Tables and names
 // ------------------------------------------------------------------------------------------

@@ -87,7 +87,8 @@ TEST(OmbrelListing, DisksInNumberOrderWithSizesFlagsAndNames)
         EXPECT_EQ(n, disks[n].dwDiskNumber);
         EXPECT_EQ(512u, disks[n].dwBytesPerSector);
         EXPECT_EQ(std::filesystem::file_size(DiskImage(n)) / 512, disks[n].ullTotalSectors);
-        EXPECT_EQ(n >= kFirstDynamicDisk ? 1u : 0u, disks[n].dwFlags & DISK_FLAG_DYNAMIC);
+        // A boot sector whose boot code holds 0x42 where a table would lie is no dynamic disk.
+        EXPECT_EQ(IsDynamicDiskNumber(n) ? 1u : 0u, disks[n].dwFlags & DISK_FLAG_DYNAMIC);
         // An image file without a storage descriptor is named by its file name.
         const std::string strImage = DiskImage(n);
         EXPECT_EQ(strImage.substr(strImage.rfind('/') + 1), rvd::ReadNarrowText(disks[n].szDescription));
@@ -133,12 +134,22 @@ TEST(OmbrelListing, BasicDisksMatchSfdiskAndTheFixtureRecord)
 
 TEST(OmbrelListing, FileSystemWithoutTableIsOneWholeDiskEntry)
 {
-    const std::vector<PARTITION_INFO_EX> records = Partitions(kFat32Disk);
-    ASSERT_EQ(1u, records.size());
-    EXPECT_EQ(0u, records[0].ullStartSector);
-    EXPECT_EQ(81920u, records[0].ullTotalSectors);  // the file system's own size (fsck.fat)
-    EXPECT_EQ(static_cast<DWORD>(FILE_SYSTEM_FAT32), records[0].dwFileSystem);
-    EXPECT_EQ(1u, records[0].dwPrimary);
+    struct CASE {
+        DWORD dwDisk;
+        uint64_t ullSectors;  // the file system's own size
+        DWORD dwKind;
+    };
+    for (const CASE& c : {CASE{kFat32Disk, 81920, FILE_SYSTEM_FAT32},  // fsck.fat
+                          CASE{kNtfsDisk, NtfsBootSectorSectors(DiskImage(kNtfsDisk)), FILE_SYSTEM_NTFS},
+                          CASE{kBootCodeDisk, NtfsBootSectorSectors(DiskImage(kBootCodeDisk)), FILE_SYSTEM_NTFS}}) {
+        SCOPED_TRACE(DiskImage(c.dwDisk));
+        const std::vector<PARTITION_INFO_EX> records = Partitions(c.dwDisk);
+        ASSERT_EQ(1u, records.size());
+        EXPECT_EQ(0u, records[0].ullStartSector);
+        EXPECT_EQ(c.ullSectors, records[0].ullTotalSectors);
+        EXPECT_EQ(c.dwKind, records[0].dwFileSystem);
+        EXPECT_EQ(1u, records[0].dwPrimary);
+    }
 }
 
 TEST(OmbrelListing, UnpartitionedSpaceIsListedAsUnallocated)
@@ -163,8 +174,9 @@ TEST(OmbrelListing, UnpartitionedSpaceIsListedAsUnallocated)
 TEST(OmbrelListing, QuickScanVolumesLetteredFirstWithoutUnallocatedSpace)
 {
     const std::vector<PARTITION_INFO_EX> volumes = Volumes();
-    // A: (the floppy), E: (the mounted NTFS), then mbr 4, gpt 1, fat32 1, gap.img's partition.
-    ASSERT_EQ(9u, volumes.size());
+    // A: (the floppy), E: (the mounted NTFS), then mbr 4, gpt 1, fat32 1, gap.img's partition,
+    // the two bare NTFS disks.
+    ASSERT_EQ(11u, volumes.size());
     EXPECT_EQ('A', volumes[0].chDriveLetter);
     EXPECT_EQ(OMBREL_NO_DISK, volumes[0].dwDiskNumber);
     EXPECT_EQ(static_cast<DWORD>(FILE_SYSTEM_FAT12), volumes[0].dwFileSystem);
@@ -181,7 +193,9 @@ TEST(OmbrelListing, QuickScanVolumesLetteredFirstWithoutUnallocatedSpace)
         EXPECT_NE(static_cast<DWORD>(FILE_SYSTEM_UNALLOCATED), volumes[i].dwFileSystem);
         disks.push_back(volumes[i].dwDiskNumber);
     }
-    EXPECT_EQ((std::vector<DWORD>{kMbrDisk, kMbrDisk, kMbrDisk, kMbrDisk, kGptDisk, kFat32Disk, kGapDisk}), disks);
+    EXPECT_EQ((std::vector<DWORD>{kMbrDisk, kMbrDisk, kMbrDisk, kMbrDisk, kGptDisk, kFat32Disk, kGapDisk, kNtfsDisk,
+                                  kBootCodeDisk}),
+              disks);
     // The same records as in the disk lists.
     for (size_t i = 1; i < volumes.size(); ++i) {
         const std::vector<PARTITION_INFO_EX> partitions = Partitions(volumes[i].dwDiskNumber);
@@ -254,7 +268,7 @@ TEST(OmbrelListing, DynamicVolumesMatchTheDiskGroupDatabase)
                 << "not under disk " << dwDisk;
         }
     }
-    for (DWORD dwDisk = kFirstDynamicDisk; dwDisk < static_cast<DWORD>(kDiskCount); ++dwDisk)
+    for (DWORD dwDisk = kFirstDynamicDisk; IsDynamicDiskNumber(dwDisk); ++dwDisk)
         EXPECT_EQ(perDisk[dwDisk], Partitions(dwDisk).size()) << "disk " << dwDisk;
 }
 

@@ -1,5 +1,8 @@
 // A record the module lists, handed to the engine as the disk page hands it, leads the engine to
 // the same volume: the scan runs (no "partition not found") and the store keeps the record.
+#include <algorithm>
+#include <cctype>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -7,6 +10,7 @@
 
 #include "ICorrand.h"
 #include "OmbrelTestSupport.h"
+#include "TestSupport.h"
 
 using namespace ombreltest;
 
@@ -16,6 +20,56 @@ bool HasReader(DWORD dwKind)
 {
     // The quick scan reads FAT and EXT trees; NTFS and unknown file systems may find nothing.
     return dwKind <= FILE_SYSTEM_FAT32 || dwKind == FILE_SYSTEM_EXT2 || dwKind == FILE_SYSTEM_EXT3;
+}
+
+typedef std::vector<std::string> PATH;
+
+// Every file of a result volume in the store, by the names along its path from the volume's top.
+std::set<PATH> StoredFiles(DWORD dwVolume)
+{
+    std::set<PATH> files;
+    std::vector<std::pair<DWORD, PATH>> stack = {{0, {}}};
+    while (!stack.empty()) {
+        const std::pair<DWORD, PATH> folder = stack.back();
+        stack.pop_back();
+        for (int32_t nKind : {ENUM_KIND_FOLDERS, ENUM_KIND_FILES}) {
+            std::vector<FILE_INFO_EX> children;
+            FILE_INFO_EX* pFiles = nullptr;
+            int32_t nCount = 0;
+            if (Store()->BeginEnumFiles(folder.first, &pFiles, &nCount, nKind, dwVolume) != 0)
+                continue;
+            do
+                children.insert(children.end(), pFiles, pFiles + nCount);
+            while (Store()->GetNextFiles(&pFiles, &nCount) == 0 && nCount != 0);
+            Store()->EndEnumFiles();
+            for (const FILE_INFO_EX& child : children) {
+                PATH path = folder.second;
+                path.push_back(Utf8(child.szName, 260));
+                if (nKind == ENUM_KIND_FOLDERS)
+                    stack.emplace_back(child.dwRecordNumber, path);
+                else
+                    files.insert(path);
+            }
+        }
+    }
+    return files;
+}
+
+// Whether the store lists a deleted file of the manifest under "Deleted Files": by its own path,
+// or, for a FAT entry without a long name, by its 8.3 name whose lost first character reads '#'.
+bool IsListed(const std::set<PATH>& files, const rvdtest::ManifestEntry& entry)
+{
+    PATH path = {"Deleted Files"};
+    path.insert(path.end(), entry.vecNames.begin(), entry.vecNames.end());
+    if (files.count(path) != 0)
+        return true;
+    std::string& strName = path.back();
+    if (strName.empty())
+        return false;
+    std::transform(strName.begin(), strName.end(), strName.begin(),
+                   [](char ch) { return static_cast<char>(toupper(static_cast<unsigned char>(ch))); });
+    strName[0] = '#';
+    return files.count(path) != 0;
 }
 
 } // namespace
@@ -30,9 +84,6 @@ TEST(OmbrelScan, EveryListedVolumeIsFoundByTheEngine)
     records.insert(records.end(), dynamicVolumes.begin(), dynamicVolumes.end());
     ASSERT_GT(records.size(), 10u);
     for (const PARTITION_INFO_EX& record : records) {
-        // Floppies belong to no physical disk, and the engine finds volumes by their disk.
-        if (record.dwDiskNumber == OMBREL_NO_DISK)
-            continue;
         SCOPED_TRACE("disk " + std::to_string(record.dwDiskNumber) + " start " +
                      std::to_string(record.ullStartSector) + " kind " + std::to_string(record.dwFileSystem));
         ASSERT_EQ(DELVAR_SUCCESS, pEngine->Init(nullptr, &record, SCAN_MODE_QUICK, 0));
@@ -70,4 +121,46 @@ TEST(OmbrelScan, UnallocatedSpaceAndWholeDisksAreFound)
     const int32_t nDisk = pEngine->Search();
     EXPECT_NE(DELVAR_DEVICE_NOT_FOUND, nDisk);
     EXPECT_NE(DELVAR_PARTITION_NOT_FOUND, nDisk);
+}
+
+// A floppy (no disk behind it) and the disks that are one NTFS file system without a table are
+// listed as volumes, and the records handed back scan: the store gets each one's deleted files.
+TEST(OmbrelScan, FloppyAndBareNtfsDisksScanWithTheirDeletedFiles)
+{
+    IDelvar* pEngine = Engine();
+    ASSERT_NE(nullptr, pEngine);
+    ASSERT_NE(nullptr, StoreAccess());
+    struct CASE {
+        DWORD dwDisk;
+        const char* pszManifest;
+    };
+    const std::vector<PARTITION_INFO_EX> volumes = Volumes();
+    for (const CASE& c : {CASE{OMBREL_NO_DISK, "fat12.img"}, CASE{kNtfsDisk, "ntfs.img"},
+                          CASE{kBootCodeDisk, "ntfs-c512.img"}}) {
+        SCOPED_TRACE(c.pszManifest);
+        auto it = std::find_if(volumes.begin(), volumes.end(),
+                               [&](const PARTITION_INFO_EX& v) { return v.dwDiskNumber == c.dwDisk; });
+        ASSERT_NE(volumes.end(), it) << "not listed";
+        const PARTITION_INFO_EX record = *it;
+        EXPECT_EQ(c.dwDisk == OMBREL_NO_DISK ? 'A' : 0, record.chDriveLetter);
+        ASSERT_EQ(DELVAR_SUCCESS, pEngine->Init(nullptr, &record, SCAN_MODE_QUICK, 0));
+        ASSERT_EQ(DELVAR_SUCCESS, pEngine->Search());
+
+        DWORD dwVolumes = 0;
+        ASSERT_EQ(0, StoreAccess()->GetVolumeCount(&dwVolumes));
+        ASSERT_EQ(1u, dwVolumes);
+        STORED_VOLUME stored;
+        ASSERT_EQ(0, StoreAccess()->GetVolume(0, &stored));
+        EXPECT_EQ(c.dwDisk, stored.dwDiskNumber);
+        EXPECT_EQ(record.chDriveLetter, stored.Partition.chDriveLetter);
+        const std::set<PATH> files = StoredFiles(stored.dwVolume);
+        int nDeleted = 0;
+        for (const rvdtest::ManifestEntry& entry : rvdtest::ReadManifest(c.pszManifest)) {
+            if (!entry.bDeleted || entry.bDirectory || !entry.bRecoverable)
+                continue;
+            ++nDeleted;
+            EXPECT_TRUE(IsListed(files, entry)) << entry.strPath;
+        }
+        EXPECT_GT(nDeleted, 0);
+    }
 }

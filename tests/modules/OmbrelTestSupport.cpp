@@ -56,6 +56,17 @@ public:
         RunCommand("printf 'label: dos\\nunit: sectors\\nstart=" + std::to_string(kGapPartitionStart) +
                    ", size=" + std::to_string(kGapPartitionSectors) +
                    ", type=83\\n' | sfdisk --no-reread --no-tell-kernel -q '" + strGap + "'");
+        // Other formatters than mkntfs leave message texts in the boot code under bytes 446-509.
+        const std::string strBootCode = DiskImage(kBootCodeDisk);
+        RunCommand("cp --sparse=always '" + rvdtest::FixturePath("ntfs-c512.img") + "' '" + strBootCode + "'");
+        std::string strText = "\r\nA disk read error occurred\r\nBOOT loader missing\r\nPress any key";
+        strText.resize(64, ' ');
+        strText[16 + 4] = 'B';
+        FILE* pImage = fopen(strBootCode.c_str(), "r+b");
+        ASSERT_NE(nullptr, pImage);
+        ASSERT_EQ(0, fseek(pImage, 446, SEEK_SET));
+        ASSERT_EQ(strText.size(), fwrite(strText.data(), 1, strText.size(), pImage));
+        fclose(pImage);
         std::string strTable;
         for (DWORD dwDisk = 0; dwDisk < kDiskCount; ++dwDisk)
             strTable += "disk " + DiskImage(dwDisk) + "\n";
@@ -101,6 +112,8 @@ std::string DiskImage(DWORD dwDisk)
     case kGptDisk: return rvdtest::FixturePath("gpt.img");
     case kFat32Disk: return rvdtest::FixturePath("fat32.img");
     case kGapDisk: return MachineDir() + "/gap.img";
+    case kNtfsDisk: return rvdtest::FixturePath("ntfs.img");
+    case kBootCodeDisk: return MachineDir() + "/bootcode.img";
     default: return rvdtest::FixturePath("dyn-mbr-" + std::to_string(dwDisk - kFirstDynamicDisk + 1) + ".img");
     }
 }
@@ -199,6 +212,20 @@ std::string ExtractSectors(const std::string& strImage, uint64_t ullStart, uint6
     RunCommand("dd if='" + strImage + "' of='" + strOut + "' bs=512 skip=" + std::to_string(ullStart) +
                " count=" + std::to_string(ullCount) + " conv=sparse status=none");
     return strOut;
+}
+
+uint64_t NtfsBootSectorSectors(const std::string& strImage)
+{
+    uint8_t abySector[512] = {};
+    FILE* pFile = fopen(strImage.c_str(), "rb");
+    const bool bRead = pFile != nullptr && fread(abySector, 1, sizeof(abySector), pFile) == sizeof(abySector);
+    if (pFile != nullptr)
+        fclose(pFile);
+    EXPECT_TRUE(bRead) << strImage;
+    uint64_t ullSectors = 0;
+    for (int i = 7; i >= 0; --i)
+        ullSectors = (ullSectors << 8) | abySector[40 + i];
+    return ullSectors;
 }
 
 uint64_t FsckFatFreeSectors(const std::string& strImage)

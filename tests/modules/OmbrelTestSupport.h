@@ -7,6 +7,9 @@
 //   disk 2  fat32.img    a FAT32 file system filling the disk, no table
 //   disk 3  gap.img      one partition without a file system, then unpartitioned space
 //   disk 4-6 dyn-mbr-1..3.img   a dynamic-disk group
+//   disk 7  ntfs.img     an NTFS file system filling the disk, no table (a copy of a partition)
+//   disk 8  bootcode.img ntfs-c512.img whose boot code holds a message text where an MBR keeps
+//                        its table, with a 'B' (0x42, the dynamic-disk type) under a type byte
 //   floppy A: fat12.img
 #pragma once
 
@@ -28,7 +31,15 @@ const DWORD kGptDisk = 1;
 const DWORD kFat32Disk = 2;
 const DWORD kGapDisk = 3;
 const DWORD kFirstDynamicDisk = 4;
-const int kDiskCount = 7;
+const DWORD kDynamicDiskCount = 3;
+const DWORD kNtfsDisk = 7;
+const DWORD kBootCodeDisk = 8;
+const int kDiskCount = 9;
+
+inline bool IsDynamicDiskNumber(DWORD dwDisk)
+{
+    return dwDisk >= kFirstDynamicDisk && dwDisk < kFirstDynamicDisk + kDynamicDiskCount;
+}
 
 // gap.img: 32 MiB, partition 1 (type 0x83, nothing formatted) at 2048 for 16384 sectors.
 const uint64_t kGapDiskSectors = 65536;
@@ -40,7 +51,7 @@ const uint64_t kMountedStart = 83968;
 const uint64_t kMountedSectors = 32768;
 const uint64_t kMountedFreeBytes = 1048576;
 
-// Folder of the table and of gap.img; the result database lives there too.
+// Folder of the table, gap.img and bootcode.img; the result database lives there too.
 const std::string& MachineDir();
 // The image behind disk n.
 std::string DiskImage(DWORD dwDisk);
@@ -61,6 +72,10 @@ std::string RunCommand(const std::string& strCommand);
 // Sectors [ullStart, ullStart + ullCount) of an image copied into a file of their own (sparse).
 std::string ExtractSectors(const std::string& strImage, uint64_t ullStart, uint64_t ullCount,
                            const std::string& strName);
+
+// Sectors of an NTFS volume that begins at byte 0 of the image, as its boot sector counts them:
+// the backup boot sector in the last sector of a partition lies outside.
+uint64_t NtfsBootSectorSectors(const std::string& strImage);
 
 // Free 512-byte sectors as the file systems' own tools count them.
 uint64_t FsckFatFreeSectors(const std::string& strImage);
