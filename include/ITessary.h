@@ -41,6 +41,7 @@ enum : int32_t {
     TESSARY_ERR_CANCELLED = 0x2007,       // copy-out stopped at the user's request
     TESSARY_ERR_INCOMPLETE = 0x2008,      // copy-out ended, but some files could not be written
     TESSARY_ERR_NOTHING = 0x2009,         // copy-out: no file ticked or listed
+    TESSARY_ERR_NO_SOURCE = 0x200A,       // preview: the volume the file was found on is not there now
 };
 
 // A preview copies at most this many bytes (50 MiB); the result page refuses larger files first.

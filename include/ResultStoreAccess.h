@@ -13,18 +13,23 @@
 // so the records below carry standard strings and vectors. Every call is safe from any thread;
 // each takes the store's lock only for its own duration.
 //
-// Positions on the medium. Every run is given in absolute 512-byte sectors of the disk that was
-// scanned (STORED_VOLUME::dwDiskNumber): the store has already added the start of the partition
-// or volume and turned clusters and blocks into sectors. A run whose sector is
-// STORED_RUN_SPARSE has no bytes on disk and reads as zeros. The runs may cover more than the
-// file's size (the last cluster is whole); the file ends at ullSize.
+// Positions on the medium. Every run is given in 512-byte sectors of the device the engine
+// scanned for the result (STORED_VOLUME::Source): for a quick or a complete scan, the volume the
+// engine found among the volumes it collects (a basic partition, a dynamic volume spread over
+// several disks, a floppy), counted from that volume's first sector; for a whole-disk scan, the
+// disk itself. The store has already turned clusters and blocks into sectors and added the
+// start of a partition found inside the scanned device. A dynamic volume's sectors lie on its
+// member disks in the volume's own layout, so runs must be read through the volume, never from
+// one disk. A run whose sector is STORED_RUN_SPARSE has no bytes on the medium and reads as
+// zeros. The runs may cover more than the file's size (the last cluster is whole); the file ends
+// at ullSize.
 //
 // Resident data (small NTFS files): the bytes lie inside the file's FILE record, not in a run.
-// ullResidentSector is the absolute sector where that record begins and dwResidentOffset the
-// byte offset of the data within the record; the data is ullSize bytes long. The record must be
-// read whole (its length is the u32 at record offset 0x1C) and its update-sequence fix-ups
-// applied before the bytes are taken, since every 512-byte stretch of a FILE record ends in two
-// bytes that the fix-up array replaces on disk.
+// ullResidentSector is the sector of the scanned device where that record begins and
+// dwResidentOffset the byte offset of the data within the record; the data is ullSize bytes
+// long. The record must be read whole (its length is the u32 at record offset 0x1C) and its
+// update-sequence fix-ups applied before the bytes are taken, since every 512-byte stretch of a
+// FILE record ends in two bytes that the fix-up array replaces on disk.
 #pragma once
 
 #include <cstddef>
@@ -38,18 +43,40 @@
 constexpr ULONGLONG STORED_RUN_SPARSE = ~0ULL;
 
 struct STORED_RUN {
-    ULONGLONG ullSector;  // absolute 512-byte sector on the scanned disk, or STORED_RUN_SPARSE
+    ULONGLONG ullSector;  // sector of the scanned device (see above), or STORED_RUN_SPARSE
     ULONGLONG ullSectors; // length in 512-byte sectors
+};
+
+// STORED_SOURCE::dwKind
+enum : DWORD {
+    STORED_SOURCE_DISK = 0,    // the disk dwDiskNumber itself (results of a whole-disk scan)
+    STORED_SOURCE_VOLUME = 1,  // a volume the engine collects, named by the fields below
+};
+
+// The device a result's runs are counted on. A volume is named the way the engine finds the
+// partition record it is given among the volumes it collects: the first collected volume whose
+// first member lies on disk dwDiskNumber at ullStartSector and whose length is ullSectors (not
+// compared when dwWholeDisk is set); a volume without a disk (a floppy, disk number 0xFFFFFFFF)
+// by its drive letter.
+struct STORED_SOURCE {
+    DWORD dwKind = STORED_SOURCE_DISK;
+    DWORD dwDiskNumber = 0;
+    ULONGLONG ullStartSector = 0;  // STORED_SOURCE_VOLUME: its first member's start on the disk
+    ULONGLONG ullSectors = 0;
+    DWORD dwWholeDisk = 0;
+    CHAR chDriveLetter = 0;        // 0 = none (records of partitions found by a scan carry none)
 };
 
 // One result (volume) of the last scan.
 struct STORED_VOLUME {
     DWORD dwVolume;               // the volume number that keys its files
-    DWORD dwDiskNumber;           // disk the runs are absolute on (the record's disk number)
-    // Disk sector at which the scanned device began: the partition or volume for a quick or a
-    // complete scan of one partition, 0 for a scan of the whole disk. Runs already include it;
-    // a reader that opens the partition itself subtracts it.
+    DWORD dwDiskNumber;           // the record's disk number
+    // Disk sector at which the device the tree was built on began: the partition or volume (a
+    // dynamic volume's first member) for a quick or a complete scan of one partition; 0, or the
+    // found partition's start, for a scan of the whole disk. For the log and for messages only:
+    // runs count from the first sector of Source (see above).
     ULONGLONG ullDeviceStart;
+    STORED_SOURCE Source;         // what the runs are read through
     PARTITION_INFO_EX Partition;  // the record the engine handed over with this result
 };
 

@@ -20,7 +20,8 @@ namespace {
 // "RVDC" in the database header, so a file of another program is never taken for ours.
 const int32_t RESULT_STORE_APPLICATION_ID = 0x52564443;
 // Raised whenever the tables change meaning; an older file is then replaced, not misread.
-const int32_t RESULT_STORE_SCHEMA_VERSION = 1;
+// Version 2: runs count sectors of the scanned volume, no longer of its first disk.
+const int32_t RESULT_STORE_SCHEMA_VERSION = 2;
 
 // One row per found file or folder. key = volume << 32 | record number; records are numbered
 // in tree order (pre-order) from 0, the volume's top, so a folder's subtree is the key range
@@ -32,7 +33,7 @@ const char* const SCHEMA_SQL =
     "  vol INTEGER PRIMARY KEY,"        // the volume number (position in the result)
     "  scan_index INTEGER NOT NULL,"    // the engine's index of the result in its scan
     "  record BLOB NOT NULL,"           // the 832-byte partition record as handed over
-    "  device_start INTEGER NOT NULL,"  // disk sector of the scanned device's sector 0
+    "  device_start INTEGER NOT NULL,"  // disk sector of the scanned device's sector 0 (for the log)
     "  root_start INTEGER NOT NULL,"    // the tree root's start sector on that device
     "  sectors_per_unit INTEGER NOT NULL,"
     "  has_tree INTEGER NOT NULL,"
@@ -53,7 +54,8 @@ const char* const SCHEMA_SQL =
     "  tfiles INTEGER NOT NULL, tbytes INTEGER NOT NULL,"
     "  own INTEGER NOT NULL,"           // a folder's own tick, which counts for a folder
                                         // without files below it
-    "  runs BLOB,"                      // (sector, sectors) pairs, u64 little-endian each
+    "  runs BLOB,"                      // (sector, sectors) pairs, u64 little-endian each, on the
+                                        // device the volume's record names (STORED_SOURCE)
     "  res_sector INTEGER, res_offset INTEGER);" CHILD_INDEX_SQL ";";
 
 #define ROW_COLUMNS "key,pkey,kind,last,name,size,attr,status,flags,ctime,mtime,atime,nfiles,nbytes,tfiles,tbytes,own"

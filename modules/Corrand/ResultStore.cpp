@@ -140,6 +140,7 @@ bool CResultStore::LoadVolumesLocked()
         VOLUME_INFO info;
         info.nScanIndex = static_cast<int32_t>(select.ColumnInt(1));
         memcpy(&info.Partition, pRecord, sizeof(info.Partition));
+        info.Source = SourceOfResult(info.Partition);
         info.ullDeviceStart = select.ColumnU64(3);
         info.ullRootStart = select.ColumnU64(4);
         info.nSectorsPerUnit = static_cast<int32_t>(select.ColumnInt(5));
@@ -271,6 +272,7 @@ int32_t CResultStore::AddPartition(const PARTITION_INFO_EX* pPartition, int32_t 
     VOLUME_INFO info;
     info.nScanIndex = nIndex;
     info.Partition = *pPartition;
+    info.Source = SourceOfResult(info.Partition);
     m_Volumes.push_back(info);
     m_bAcceptingResults = true;
     m_nLastScanIndex = nIndex;
@@ -299,8 +301,9 @@ int32_t CResultStore::AddFileTree(CFileSystemNode* pRoot)
     uint64_t ullRootStart = 0;
     int32_t nSectorsPerUnit = 0;
     pRoot->GetPartitionInfo(&ullRootStart, &nSectorsPerUnit);
+    const uint64_t ullDeviceStart = DeviceStartOfResult(volume.Partition, ullRootStart);
     RUN_GEOMETRY geometry;
-    geometry.ullDeviceStart = DeviceStartOfResult(volume.Partition, ullRootStart);
+    geometry.ullSourceStart = SourceStartOfResult(volume.Partition, ullRootStart);
     geometry.ullRootStart = ullRootStart;
     geometry.nSectorsPerUnit = nSectorsPerUnit;
 
@@ -319,7 +322,7 @@ int32_t CResultStore::AddFileTree(CFileSystemNode* pRoot)
         CSqlStatement& update = m_Db.m_UpdateVolumeTree;
         CStatementUse use(update);
         update.BindInt(1, dwVolume);
-        update.BindU64(2, geometry.ullDeviceStart);
+        update.BindU64(2, ullDeviceStart);
         update.BindU64(3, geometry.ullRootStart);
         update.BindInt(4, geometry.nSectorsPerUnit);
         update.BindInt(5, result.nRecords);
@@ -330,16 +333,17 @@ int32_t CResultStore::AddFileTree(CFileSystemNode* pRoot)
         OnSqlErrorLocked(nCode != SQLITE_DONE ? nCode : sqlite3_errcode(m_Db.Handle()), "storing a tree");
         return STORE_FAILED;
     }
-    volume.ullDeviceStart = geometry.ullDeviceStart;
+    volume.ullDeviceStart = ullDeviceStart;
     volume.ullRootStart = geometry.ullRootStart;
     volume.nSectorsPerUnit = geometry.nSectorsPerUnit;
     volume.bHasTree = true;
     volume.nRecords = result.nRecords;
 
-    LogInfo("Result store: result %u holds %u folders and %u files, device start %" PRIu64 ", root start %" PRIu64
-            ", %d sectors per unit (%" PRIu64 " ms)",
-            dwVolume, result.nFolders, result.nFiles, geometry.ullDeviceStart, geometry.ullRootStart, nSectorsPerUnit,
-            rvd::GetTickCount64() - ullStart);
+    LogInfo("Result store: result %u holds %u folders and %u files, device start %" PRIu64 ", runs on %s, root "
+            "start %" PRIu64 ", %d sectors per unit (%" PRIu64 " ms)",
+            dwVolume, result.nFolders, result.nFiles, ullDeviceStart,
+            volume.Source.dwKind == STORED_SOURCE_DISK ? "the disk" : "the volume", geometry.ullRootStart,
+            nSectorsPerUnit, rvd::GetTickCount64() - ullStart);
     if (result.nLeftOut != 0 || result.bListLoop)
         LogInfo("Result store: %u links of the tree of result %u led to nodes that are not children of the linking "
                 "node%s; they were left out there",
@@ -348,7 +352,7 @@ int32_t CResultStore::AddFileTree(CFileSystemNode* pRoot)
         LogInfo("Result store: the tree of result %u has more nodes than record numbers; the rest is left out",
                 dwVolume);
     if (result.nDamagedRuns != 0)
-        LogInfo("Result store: %u files of result %u have runs that cannot lie on the disk", result.nDamagedRuns,
+        LogInfo("Result store: %u files of result %u have runs that cannot lie on the device", result.nDamagedRuns,
                 dwVolume);
     return STORE_OK;
 }
@@ -896,6 +900,7 @@ int32_t CResultStore::GetVolume(DWORD dwVolume, STORED_VOLUME* pVolume)
     pVolume->dwVolume = dwVolume;
     pVolume->dwDiskNumber = info.Partition.dwDiskNumber;
     pVolume->ullDeviceStart = info.ullDeviceStart;
+    pVolume->Source = info.Source;
     pVolume->Partition = info.Partition;
     return STORE_OK;
 }

@@ -83,6 +83,7 @@ private:
     struct VOLUME_INFO {
         int32_t nScanIndex = 0;
         PARTITION_INFO_EX Partition{};
+        STORED_SOURCE Source;     // follows from the record
         uint64_t ullDeviceStart = 0;
         uint64_t ullRootStart = 0;
         int32_t nSectorsPerUnit = 0;

@@ -59,6 +59,36 @@ uint64_t DeviceStartOfResult(const PARTITION_INFO_EX& partition, uint64_t ullRoo
     return ullRootStart == partition.ullStartSector ? 0 : partition.ullStartSector;
 }
 
+STORED_SOURCE SourceOfResult(const PARTITION_INFO_EX& partition)
+{
+    STORED_SOURCE source;
+    source.dwDiskNumber = partition.dwDiskNumber;
+    if (partition.dwFoundByScan == PARTITION_FROM_USER) {
+        source.dwKind = STORED_SOURCE_VOLUME;
+        source.ullStartSector = partition.ullStartSector;
+        source.ullSectors = partition.ullTotalSectors;
+    } else if (partition.ullScannedStart != PARTITION_SCANNED_WHOLE_DISK) {
+        source.dwKind = STORED_SOURCE_VOLUME;
+        source.ullStartSector = partition.ullScannedStart;
+        source.ullSectors = partition.ullScannedSectors;
+    } else {
+        source.dwKind = STORED_SOURCE_DISK;
+        return source;
+    }
+    source.dwWholeDisk = partition.dwWholeDisk;
+    source.chDriveLetter = partition.chDriveLetter;
+    return source;
+}
+
+uint64_t SourceStartOfResult(const PARTITION_INFO_EX& partition, uint64_t ullRootStart)
+{
+    // A volume's trees are built over the volume's own device; a whole-disk scan builds them
+    // over the disk or over a found partition's window on it.
+    if (SourceOfResult(partition).dwKind == STORED_SOURCE_VOLUME)
+        return 0;
+    return DeviceStartOfResult(partition, ullRootStart);
+}
+
 void ConvertRuns(IDataRunList* pList, int32_t nPropertiesKind, const RUN_GEOMETRY& geometry, CONVERTED_RUNS* pOut)
 {
     *pOut = CONVERTED_RUNS();
@@ -66,14 +96,14 @@ void ConvertRuns(IDataRunList* pList, int32_t nPropertiesKind, const RUN_GEOMETR
         return;
 
     if (pList->IsResident()) {
-        // One run: the sector of the FILE record that holds the data, already counted from the
-        // device's start; the resident value is the data's offset in that record. A FILE record
+        // One run: the sector of the FILE record that holds the data, counted from the start of
+        // the device the tree was built on; the resident value is the data's offset in that record. A FILE record
         // is at most a few KiB, so an offset outside 1..65535 cannot be one.
         const DATA_RUN& run = pList->GetRun(0);
         const int32_t nOffset = pList->GetResidentValue();
         uint64_t ullSector = 0;
         if (nOffset <= 0 || nOffset > 0xFFFF || run.ullStart == DATA_RUN_SPARSE_START ||
-            !AddChecked(geometry.ullDeviceStart, run.ullStart, &ullSector)) {
+            !AddChecked(geometry.ullSourceStart, run.ullStart, &ullSector)) {
             pOut->bDamaged = true;
             return;
         }
@@ -84,12 +114,12 @@ void ConvertRuns(IDataRunList* pList, int32_t nPropertiesKind, const RUN_GEOMETR
     }
 
     uint64_t ullUnit = 1;
-    uint64_t ullOrigin = geometry.ullDeviceStart;
+    uint64_t ullOrigin = geometry.ullSourceStart;
     switch (nPropertiesKind) {
     case PROPERTIES_KIND_FAT:
     case PROPERTIES_KIND_NTFS:
     case PROPERTIES_KIND_EXT2:
-        if (geometry.nSectorsPerUnit <= 0 || !AddChecked(geometry.ullDeviceStart, geometry.ullRootStart, &ullOrigin)) {
+        if (geometry.nSectorsPerUnit <= 0 || !AddChecked(geometry.ullSourceStart, geometry.ullRootStart, &ullOrigin)) {
             pOut->bDamaged = true;
             return;
         }

@@ -1,6 +1,6 @@
 // Copies one "Deleted Files" tree of the engine into the store during AddFileTree: the engine
 // frees the tree as soon as the call returns, so names, sizes, times, attributes, status and the
-// files' runs (in absolute disk sectors) are all taken now.
+// files' runs (in sectors of the scanned device) are all taken now.
 //
 // The tree comes from a reader of damaged disks, so its links are not trusted: a node is taken
 // only from the child list of the node its own parent link names (a node linked into a second

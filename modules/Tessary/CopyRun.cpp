@@ -288,16 +288,17 @@ int32_t CCopyRun::Execute()
 
 // ----- one file ---------------------------------------------------------------------------------
 
-bool CCopyRun::DiskOfVolume(DWORD dwVolume, DWORD* pdwDisk)
+const VOLUME_SOURCE* CCopyRun::SourceOfVolume(DWORD dwVolume)
 {
-    auto it = m_mapVolumeDisk.find(dwVolume);
-    if (it == m_mapVolumeDisk.end()) {
+    auto it = m_mapVolumeSource.find(dwVolume);
+    if (it == m_mapVolumeSource.end()) {
         STORED_VOLUME volume{};
-        const bool bKnown = m_pAccess->GetVolume(dwVolume, &volume) == 0;
-        it = m_mapVolumeDisk.emplace(dwVolume, std::make_pair(bKnown, volume.dwDiskNumber)).first;
+        const VOLUME_SOURCE* pSource = nullptr;
+        if (m_pAccess->GetVolume(dwVolume, &volume) == 0)
+            pSource = &m_Sources.Resolve(volume);
+        it = m_mapVolumeSource.emplace(dwVolume, pSource).first;
     }
-    *pdwDisk = it->second.second;
-    return it->second.first;
+    return it->second;
 }
 
 std::vector<std::u16string> CCopyRun::FoldersOf(const STORED_FILE& file) const
@@ -332,11 +333,16 @@ CCopyRun::FILE_OUTCOME CCopyRun::CopyOne(const STORED_FILE& file)
         return IsTargetFull(nError) ? FILE_STOP_FULL : FILE_FAILED;
     };
 
-    DWORD dwDisk = 0;
-    if (!bFolder && !DiskOfVolume(file.dwVolume, &dwDisk)) {
+    const VOLUME_SOURCE* pSource = bFolder ? nullptr : SourceOfVolume(file.dwVolume);
+    if (!bFolder && pSource == nullptr) {
         Message(TESSARY_MESSAGE_ERROR, "\"" + FoundPath(file) + "\" belongs to volume " +
                                            std::to_string(file.dwVolume) +
                                            ", which the result store does not hold; it was not recovered.");
+        return fail(0);
+    }
+    // Reading some other device at the stored sectors would give another file's bytes.
+    if (!bFolder && pSource->nKind == SOURCE_MISSING) {
+        Message(TESSARY_MESSAGE_ERROR, "\"" + FoundPath(file) + "\" was not recovered: " + pSource->strProblem + ".");
         return fail(0);
     }
     std::vector<std::u16string> vecFolders = FoldersOf(file);
@@ -368,7 +374,7 @@ CCopyRun::FILE_OUTCOME CCopyRun::CopyOne(const STORED_FILE& file)
     SetDetail(strPath);
 
     COPY_RESULT result;
-    m_Copier.Copy(file, dwDisk, nFd,
+    m_Copier.Copy(file, *pSource, nFd,
                   [&](uint64_t ullBytes) {
                       ullFileDone += ullBytes;
                       AddDone(ullBytes);
@@ -416,11 +422,10 @@ void CCopyRun::ReportProblems(const std::string& strPath, const COPY_RESULT& res
     for (size_t i = 0; i < result.vecBad.size(); ++i) {
         const BAD_RANGE& bad = result.vecBad[i];
         if (bad.nReason == BAD_RANGE_NO_DISK) {
-            // One line says it all: every stretch of that disk is zeros.
+            // One line says it all: every stretch of that device is zeros.
             if (!bNoDiskShown)
-                Message(TESSARY_MESSAGE_WARNING, strWho + "disk " + std::to_string(bad.dwDisk) +
-                                                     " cannot be opened (" + ErrorText(bad.nError) +
-                                                     "); its data was written as zeros.");
+                Message(TESSARY_MESSAGE_WARNING, strWho + bad.strDevice + " cannot be opened (" +
+                                                     ErrorText(bad.nError) + "); its data was written as zeros.");
             bNoDiskShown = true;
             continue;
         }
@@ -432,18 +437,29 @@ void CCopyRun::ReportProblems(const std::string& strPath, const COPY_RESULT& res
             break;
         }
         ++nLines;
+        const bool bOne = bad.ullBytes <= 512;
         switch (bad.nReason) {
         case BAD_RANGE_PAST_END:
-            Message(TESSARY_MESSAGE_WARNING, strWho + SectorSpan(bad) + (bad.ullBytes > 512 ? " lie" : " lies") +
-                                                 " beyond the end of disk " +
-                                                 std::to_string(bad.dwDisk) + "; zeros were written in their place.");
+            Message(TESSARY_MESSAGE_WARNING, strWho + SectorSpan(bad) + (bOne ? " lies" : " lie") +
+                                                 " beyond the end of " + bad.strDevice +
+                                                 "; zeros were written in their place.");
+            break;
+        case BAD_RANGE_PAST_VOLUME:
+            Message(TESSARY_MESSAGE_WARNING, strWho + SectorSpan(bad) + " of " + bad.strDevice +
+                                                 (bOne ? " lies" : " lie") +
+                                                 " beyond the end of its volume; zeros were written in their place.");
             break;
         case BAD_RANGE_BAD_POSITION:
             Message(TESSARY_MESSAGE_WARNING, strWho + "a stored position (sector " + std::to_string(bad.ullOffset) +
                                                  ") cannot lie on a disk; zeros were written in its place.");
             break;
+        case BAD_RANGE_MEMBER_AREA:
+            Message(TESSARY_MESSAGE_WARNING, strWho + bad.strDevice + ", a member of its volume, could not be read " +
+                                                 "at " + SectorSpan(bad) +
+                                                 "; whatever of the file lay there is zeros.");
+            break;
         default:
-            Message(TESSARY_MESSAGE_WARNING, strWho + SectorSpan(bad) + " of disk " + std::to_string(bad.dwDisk) +
+            Message(TESSARY_MESSAGE_WARNING, strWho + SectorSpan(bad) + " of " + bad.strDevice +
                                                  " could not be read; zeros were written in their place.");
             break;
         }

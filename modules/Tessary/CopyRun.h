@@ -17,6 +17,7 @@
 #include "ITessary.h"
 #include "ResultStoreAccess.h"
 #include "RunFolder.h"
+#include "SourceDevices.h"
 #include "SourceReader.h"
 
 namespace tessary {
@@ -55,7 +56,8 @@ private:
     int32_t Finish(int32_t nResult, const char* pszTitle);
     FILE_OUTCOME CopyOne(const STORED_FILE& file);
     void ReportProblems(const std::string& strPath, const COPY_RESULT& result);
-    bool DiskOfVolume(DWORD dwVolume, DWORD* pdwDisk);
+    // Where the volume's runs are read from; null when the store holds no such volume.
+    const VOLUME_SOURCE* SourceOfVolume(DWORD dwVolume);
     std::vector<std::u16string> FoldersOf(const STORED_FILE& file) const;
     std::string FoundPath(const STORED_FILE& file) const;
 
@@ -71,9 +73,10 @@ private:
     std::string m_strRecoveryFolder;
 
     CRunFolder m_Folder;
+    CSourceDevices m_Sources;
     CSourceReader m_Reader;
     CFileCopier m_Copier;
-    std::map<DWORD, std::pair<bool, DWORD>> m_mapVolumeDisk;  // volume -> (known, disk)
+    std::map<DWORD, const VOLUME_SOURCE*> m_mapVolumeSource;  // volume -> its source, null when unknown
     bool m_bVolumeFolders;
 
     uint64_t m_ullTotalWeight;

@@ -75,21 +75,24 @@ bool ApplyFileTimes(int nFd, const STORED_FILE& file)
 
 CFileCopier::CFileCopier(CSourceReader* pReader) : m_pReader(pReader) {}
 
-void CFileCopier::Copy(const STORED_FILE& file, DWORD dwDisk, int nFd, const std::function<bool(uint64_t)>& fnStep,
-                       COPY_RESULT* pResult)
+void CFileCopier::Copy(const STORED_FILE& file, const VOLUME_SOURCE& source, int nFd,
+                       const std::function<bool(uint64_t)>& fnStep, COPY_RESULT* pResult)
 {
     *pResult = COPY_RESULT();
     if ((file.dwFlags & STORED_FILE_RESIDENT) != 0) {
-        CopyResident(file, dwDisk, nFd, pResult);
+        CopyResident(file, source, nFd, pResult);
         if (!pResult->bWriteFailed && !fnStep(file.ullSize))
             pResult->bCancelled = true;
     } else {
-        CopyRuns(file, dwDisk, nFd, fnStep, pResult);
+        CopyRuns(file, source, nFd, fnStep, pResult);
     }
     if (pResult->bWriteFailed || pResult->bCancelled)
         return;
+    AddMemberDiskAreas(source, &pResult->vecBad);
     if ((file.dwFlags & STORED_FILE_RUNS_DAMAGED) != 0)
         pResult->vecNotes.push_back("part of its position on the disk is damaged; that part is zeros");
+    if (!source.strNote.empty())
+        pResult->vecNotes.push_back(source.strNote);
     if ((file.wAttributes & ATTRIBUTE_ENCRYPTED) != 0)
         pResult->vecNotes.push_back("it is encrypted on the disk; its bytes are copied as stored");
     else if ((file.wAttributes & ATTRIBUTE_COMPRESSED) != 0)
@@ -102,7 +105,7 @@ void CFileCopier::Copy(const STORED_FILE& file, DWORD dwDisk, int nFd, const std
     }
 }
 
-void CFileCopier::CopyRuns(const STORED_FILE& file, DWORD dwDisk, int nFd,
+void CFileCopier::CopyRuns(const STORED_FILE& file, const VOLUME_SOURCE& source, int nFd,
                            const std::function<bool(uint64_t)>& fnStep, COPY_RESULT* pResult)
 {
     if (file.ullSize > static_cast<uint64_t>(LLONG_MAX)) {
@@ -133,7 +136,7 @@ void CFileCopier::CopyRuns(const STORED_FILE& file, DWORD dwDisk, int nFd,
             const size_t nChunk =
                 static_cast<size_t>(ullRunBytes - ullDone < BLOCK_BYTES ? ullRunBytes - ullDone : BLOCK_BYTES);
             if (bPlaceable) {
-                m_pReader->Read(dwDisk, run.ullSector * SECTOR_BYTES + ullDone, m_vecBuffer.data(), nChunk,
+                m_pReader->Read(source, run.ullSector * SECTOR_BYTES + ullDone, m_vecBuffer.data(), nChunk,
                                 &pResult->vecBad);
                 if (!WriteAll(nFd, m_vecBuffer.data(), nChunk, ullPos + ullDone)) {
                     pResult->bWriteFailed = true;
@@ -142,7 +145,7 @@ void CFileCopier::CopyRuns(const STORED_FILE& file, DWORD dwDisk, int nFd,
                 }
             } else if (ullDone == 0) {
                 BAD_RANGE bad;
-                bad.dwDisk = dwDisk;
+                bad.strDevice = source.strName;
                 bad.ullOffset = run.ullSector;
                 bad.ullBytes = ullRunBytes;
                 bad.nReason = BAD_RANGE_BAD_POSITION;
@@ -164,18 +167,18 @@ void CFileCopier::CopyRuns(const STORED_FILE& file, DWORD dwDisk, int nFd,
     }
 }
 
-void CFileCopier::CopyResident(const STORED_FILE& file, DWORD dwDisk, int nFd, COPY_RESULT* pResult)
+void CFileCopier::CopyResident(const STORED_FILE& file, const VOLUME_SOURCE& source, int nFd, COPY_RESULT* pResult)
 {
     std::vector<uint8_t> vecRecord(FILE_RECORD_FIRST_READ);
     const size_t nBadBefore = pResult->vecBad.size();
     bool bRead = false;
     if (file.ullResidentSector <= UINT64_MAX / SECTOR_BYTES - FILE_RECORD_MAX_BYTES) {
         const uint64_t ullOffset = file.ullResidentSector * SECTOR_BYTES;
-        bRead = m_pReader->Read(dwDisk, ullOffset, vecRecord.data(), vecRecord.size(), &pResult->vecBad);
+        bRead = m_pReader->Read(source, ullOffset, vecRecord.data(), vecRecord.size(), &pResult->vecBad);
         const size_t nLength = bRead ? FileRecordLength(vecRecord.data(), vecRecord.size()) : 0;
         if (nLength > vecRecord.size()) {
             vecRecord.resize(nLength);
-            bRead = m_pReader->Read(dwDisk, ullOffset + FILE_RECORD_FIRST_READ,
+            bRead = m_pReader->Read(source, ullOffset + FILE_RECORD_FIRST_READ,
                                     vecRecord.data() + FILE_RECORD_FIRST_READ, nLength - FILE_RECORD_FIRST_READ,
                                     &pResult->vecBad);
         } else if (nLength != 0) {
@@ -183,7 +186,7 @@ void CFileCopier::CopyResident(const STORED_FILE& file, DWORD dwDisk, int nFd, C
         }
     } else {
         BAD_RANGE bad;
-        bad.dwDisk = dwDisk;
+        bad.strDevice = source.strName;
         bad.ullOffset = file.ullResidentSector;
         bad.ullBytes = FILE_RECORD_FIRST_READ;
         bad.nReason = BAD_RANGE_BAD_POSITION;

@@ -1,4 +1,4 @@
-// Writes one found file's bytes from the scanned disk into an open file: its runs in large
+// Writes one found file's bytes from the scanned device into an open file: its runs in large
 // blocks (sparse runs stay holes), or its resident data taken from its FILE record, then the
 // file cut or extended to its size and given its times.
 #pragma once
@@ -17,7 +17,7 @@ struct COPY_RESULT {
     bool bWriteFailed = false;        // the copy is unusable; nWriteError says why
     int nWriteError = 0;
     bool bCancelled = false;          // stopped at the caller's request
-    std::vector<BAD_RANGE> vecBad;    // stretches of the disk given as zeros
+    std::vector<BAD_RANGE> vecBad;    // stretches of the medium given as zeros
     std::vector<std::string> vecNotes;  // other reasons why some bytes are not the original ones
 };
 
@@ -28,15 +28,15 @@ public:
 
     explicit CFileCopier(CSourceReader* pReader);
 
-    // Writes file (whose runs lie on disk dwDisk) into nFd from offset 0. fnStep is told the
+    // Writes file (whose runs count sectors of source) into nFd from offset 0. fnStep is told the
     // bytes of the file dealt with since its last call; it returns false to stop the copy.
-    void Copy(const STORED_FILE& file, DWORD dwDisk, int nFd, const std::function<bool(uint64_t)>& fnStep,
-              COPY_RESULT* pResult);
+    void Copy(const STORED_FILE& file, const VOLUME_SOURCE& source, int nFd,
+              const std::function<bool(uint64_t)>& fnStep, COPY_RESULT* pResult);
 
 private:
-    void CopyRuns(const STORED_FILE& file, DWORD dwDisk, int nFd, const std::function<bool(uint64_t)>& fnStep,
-                  COPY_RESULT* pResult);
-    void CopyResident(const STORED_FILE& file, DWORD dwDisk, int nFd, COPY_RESULT* pResult);
+    void CopyRuns(const STORED_FILE& file, const VOLUME_SOURCE& source, int nFd,
+                  const std::function<bool(uint64_t)>& fnStep, COPY_RESULT* pResult);
+    void CopyResident(const STORED_FILE& file, const VOLUME_SOURCE& source, int nFd, COPY_RESULT* pResult);
 
     CSourceReader* m_pReader;
     std::vector<uint8_t> m_vecBuffer;

@@ -12,6 +12,7 @@
 #include "CopyRun.h"
 #include "FileCopier.h"
 #include "ResultStoreLoader.h"
+#include "SourceDevices.h"
 #include "SourceReader.h"
 #include "Time.h"
 #include "Veskel.h"
@@ -27,9 +28,9 @@ constexpr size_t TARGET_CHARS = MAX_PATH;
 void LogPreviewProblems(const std::string& strPath, const COPY_RESULT& result)
 {
     for (const BAD_RANGE& bad : result.vecBad)
-        LogInfo("Preview %s: %" PRIu64 " bytes at byte %" PRIu64 " of disk %u could not be read (reason %d); zeros "
+        LogInfo("Preview %s: %" PRIu64 " bytes at byte %" PRIu64 " of %s could not be read (reason %d); zeros "
                 "written",
-                strPath.c_str(), bad.ullBytes, bad.ullOffset, bad.dwDisk, bad.nReason);
+                strPath.c_str(), bad.ullBytes, bad.ullOffset, bad.strDevice.c_str(), bad.nReason);
     for (const std::string& strNote : result.vecNotes)
         LogInfo("Preview %s: %s", strPath.c_str(), strNote.c_str());
 }
@@ -213,6 +214,12 @@ int32_t CTessary::RunPreview()
         LogInfo("Preview: the result store has no volume %u", dwVolume);
         return TESSARY_ERR_STORE;
     }
+    CSourceDevices sources;
+    const VOLUME_SOURCE& source = sources.Resolve(volume);
+    if (source.nKind == SOURCE_MISSING) {
+        LogInfo("Preview: file %u of volume %u cannot be read: %s", dwRecord, dwVolume, source.strProblem.c_str());
+        return TESSARY_ERR_NO_SOURCE;
+    }
     // A fresh name in a shared temporary folder: never follow or reuse what someone put there.
     const int nFd = open(strPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (nFd < 0) {
@@ -222,7 +229,7 @@ int32_t CTessary::RunPreview()
     CSourceReader reader;
     CFileCopier copier(&reader);
     COPY_RESULT result;
-    copier.Copy(file, volume.dwDiskNumber, nFd, [](uint64_t) { return true; }, &result);
+    copier.Copy(file, source, nFd, [](uint64_t) { return true; }, &result);
     int nWriteError = result.bWriteFailed ? result.nWriteError : 0;
     if (nWriteError == 0)
         ApplyFileTimes(nFd, file);

@@ -49,7 +49,7 @@ protected:
 TEST_F(CorrandPersistence, ASecondOpenOfTheFileSeesTheLastResults)
 {
     HandOverSample();
-    const std::string strExpected = "4321 2128 4321 300";
+    const std::string strExpected = "4321 80 4321 300";
     EXPECT_EQ(strExpected, Describe(*m_pStore));
     corrand::CResultStore second(DatabaseFile());
     EXPECT_EQ(strExpected, Describe(second));
@@ -79,12 +79,21 @@ TEST_F(CorrandPersistence, AnotherProcessReadsTheLastResults)
 }
 
 // How a file beside the program can be something other than a sound store.
-enum DAMAGE { DAMAGE_TEXT, DAMAGE_FOREIGN_DATABASE, DAMAGE_OLD_SCHEMA, DAMAGE_TRUNCATED, DAMAGE_OVERWRITTEN_PAGES };
+enum DAMAGE {
+    DAMAGE_TEXT,
+    DAMAGE_FOREIGN_DATABASE,
+    DAMAGE_OLD_SCHEMA,
+    DAMAGE_TRUNCATED,
+    DAMAGE_OVERWRITTEN_PAGES,
+    // A store of the first version, whose runs counted sectors of the first member's disk: read
+    // now, a dynamic volume's files would be copied from the wrong sectors.
+    DAMAGE_VERSION_1
+};
 
 TEST_F(CorrandPersistence, ADamagedOrForeignFileIsReportedAndReplaced)
 {
     for (DAMAGE nDamage : {DAMAGE_TEXT, DAMAGE_FOREIGN_DATABASE, DAMAGE_OLD_SCHEMA, DAMAGE_TRUNCATED,
-                           DAMAGE_OVERWRITTEN_PAGES}) {
+                           DAMAGE_OVERWRITTEN_PAGES, DAMAGE_VERSION_1}) {
         SCOPED_TRACE(nDamage);
         m_pStore.reset();
         unlink(DatabaseFile().c_str());
@@ -101,6 +110,16 @@ TEST_F(CorrandPersistence, ADamagedOrForeignFileIsReportedAndReplaced)
                                      ? "CREATE TABLE contacts(name TEXT); INSERT INTO contacts VALUES('someone');"
                                      : "PRAGMA application_id=1381385283; PRAGMA user_version=999; CREATE TABLE node(x);";
             ASSERT_EQ(SQLITE_OK, sqlite3_exec(pDb, pszSql, nullptr, nullptr, nullptr));
+            sqlite3_close(pDb);
+            break;
+        }
+        case DAMAGE_VERSION_1: {
+            Reopen();
+            HandOverSample();
+            m_pStore.reset();
+            sqlite3* pDb = nullptr;
+            ASSERT_EQ(SQLITE_OK, sqlite3_open(DatabaseFile().c_str(), &pDb));
+            ASSERT_EQ(SQLITE_OK, sqlite3_exec(pDb, "PRAGMA user_version=1", nullptr, nullptr, nullptr));
             sqlite3_close(pDb);
             break;
         }

@@ -1,5 +1,6 @@
-// Runs of every reader's units turned into absolute 512-byte sectors of the scanned disk, for
-// each way the engine hands a result over.
+// Runs of every reader's units turned into 512-byte sectors of the device that was scanned (the
+// volume the record names, or the disk of a whole-disk scan), for each way the engine hands a
+// result over.
 #include "CorrandTestSupport.h"
 #include "RunConversion.h"
 
@@ -24,27 +25,30 @@ std::vector<RUN_CASE> RunCases()
 {
     return {
         // Quick scan of a FAT32 volume at disk sector 2048: runs are data-area cluster indexes
-        // (cluster 2 = index 0) and the root carries the sector of cluster 2 in the volume.
+        // (cluster 2 = index 0) and the root carries the sector of cluster 2 in the volume. The
+        // runs count sectors of the volume, not of the disk: a dynamic volume's sectors do not
+        // lie at its first member's start plus the offset.
         {"fat clusters", UserRecord(2048, FILE_SYSTEM_FAT32), 600, 8, PROPERTIES_KIND_FAT,
          {{3, 2}, {5, 1}, {10, 1}},
-         {{2048 + 600 + 24, 24}, {2048 + 600 + 80, 8}}, false},
+         {{600 + 24, 24}, {600 + 80, 8}}, false},
         // NTFS logical clusters, with a sparse stretch; the run after it counts from the one
         // before it in the packed form.
         {"ntfs clusters with a sparse run", UserRecord(2048), 0, 8, PROPERTIES_KIND_NTFS,
          {{100, 4}, {SPARSE, 2}, {50, 1}},
-         {{2048 + 800, 32}, {STORED_RUN_SPARSE, 16}, {2048 + 400, 8}}, false},
+         {{800, 32}, {STORED_RUN_SPARSE, 16}, {400, 8}}, false},
         // EXT3 with 1 KiB blocks: block 0 is a hole.
         {"ext blocks with a hole", UserRecord(4096, FILE_SYSTEM_EXT3), 0, 2, PROPERTIES_KIND_EXT2,
          {{10, 3}, {0, 2}, {20, 1}},
-         {{4096 + 20, 6}, {STORED_RUN_SPARSE, 4}, {4096 + 40, 2}}, false},
+         {{20, 6}, {STORED_RUN_SPARSE, 4}, {40, 2}}, false},
         // Carved files count sectors of the scanned device, whatever tree they hang in.
         {"carved sectors", UserRecord(2048, FILE_SYSTEM_FAT32), 600, 8, PROPERTIES_KIND_RAW,
          {{777, 3}},
-         {{2048 + 777, 3}}, false},
-        // Complete scan of the partition at 2048 that found an NTFS volume 63 sectors in.
+         {{777, 3}}, false},
+        // Complete scan of the partition at 2048 that found an NTFS volume 63 sectors in: the
+        // scanned partition is the device.
         {"found in a partition", FoundInPartitionRecord(63, 2048), 63, 8, PROPERTIES_KIND_NTFS,
          {{10, 1}},
-         {{2048 + 63 + 80, 8}}, false},
+         {{63 + 80, 8}}, false},
         // Whole-disk block scan: the tree was built over the disk, its root start is on the disk.
         {"whole disk, tree over the disk", WholeDiskRecord(4096), 4096, 8, PROPERTIES_KIND_NTFS,
          {{10, 1}},
@@ -59,7 +63,7 @@ std::vector<RUN_CASE> RunCases()
         // What cannot be placed is kept as a sparse run and the file is marked.
         {"cluster number past 64 bits", UserRecord(2048), 0, 8, PROPERTIES_KIND_NTFS,
          {{1, 1}, {0x7FFFFFFFFFFFFFF0ULL, 1}},
-         {{2048 + 8, 8}, {STORED_RUN_SPARSE, 8}}, true},
+         {{8, 8}, {STORED_RUN_SPARSE, 8}}, true},
         {"no cluster size", UserRecord(2048), 0, 0, PROPERTIES_KIND_NTFS, {{1, 1}}, {}, true},
         {"unknown reader", UserRecord(2048), 0, 8, 99, {{1, 1}}, {}, true},
     };
@@ -67,7 +71,7 @@ std::vector<RUN_CASE> RunCases()
 
 class CorrandRuns : public CStoreTest {};
 
-TEST_F(CorrandRuns, EveryUnitBecomesAbsoluteDiskSectors)
+TEST_F(CorrandRuns, EveryUnitBecomesSectorsOfTheScannedDevice)
 {
     for (const RUN_CASE& c : RunCases()) {
         SCOPED_TRACE(c.pszName);
@@ -96,8 +100,8 @@ TEST_F(CorrandRuns, EveryUnitBecomesAbsoluteDiskSectors)
 
 TEST_F(CorrandRuns, ResidentDataPointsIntoItsFileRecord)
 {
-    // The resident run names the FILE record's sector on the volume (cluster and volume start
-    // already counted in), and the resident value the data's offset in the record.
+    // The resident run names the FILE record's sector on the volume (its cluster already counted
+    // in), and the resident value the data's offset in the record.
     CTestTree tree(0, 8);
     CFileNode* pFile = tree.File(tree.Root(), "small.txt", 700, PROPERTIES_KIND_NTFS);
     CTestTree::Props(pFile)->SetResident(5000, 0x98);
@@ -108,7 +112,7 @@ TEST_F(CorrandRuns, ResidentDataPointsIntoItsFileRecord)
     STORED_FILE file;
     ASSERT_EQ(0, Access()->GetStoredFile(0, FindPath(Store(), 0, {"Deleted Files", "small.txt"}), &file));
     EXPECT_NE(0u, file.dwFlags & STORED_FILE_RESIDENT);
-    EXPECT_EQ(2048u + 5000u, file.ullResidentSector);
+    EXPECT_EQ(5000u, file.ullResidentSector);
     EXPECT_EQ(0x98u, file.dwResidentOffset);
     EXPECT_EQ(700u, file.ullSize);
     EXPECT_TRUE(file.vecRuns.empty());
@@ -118,6 +122,61 @@ TEST_F(CorrandRuns, ResidentDataPointsIntoItsFileRecord)
     EXPECT_EQ(0u, file.dwFlags & STORED_FILE_RESIDENT);
     EXPECT_NE(0u, file.dwFlags & STORED_FILE_RUNS_DAMAGED);
     EXPECT_TRUE(file.vecRuns.empty());
+}
+
+// Where the copy-out reads a result's runs: the volume the engine found for the record (named
+// by the fields the engine matches volumes with), or the disk of a whole-disk scan; kept across
+// a reopening of the store, since it follows from the stored record.
+TEST_F(CorrandRuns, TheSourceNamesTheDeviceThatWasScanned)
+{
+    PARTITION_INFO_EX floppy = UserRecord(0, FILE_SYSTEM_FAT12, 0xFFFFFFFF);
+    floppy.chDriveLetter = 'A';
+    floppy.ullTotalSectors = 2880;
+    PARTITION_INFO_EX wholeDiskVolume = UserRecord(0, FILE_SYSTEM_NTFS, 3);
+    wholeDiskVolume.dwWholeDisk = 1;
+    PARTITION_INFO_EX found = FoundInPartitionRecord(63, 14399);
+    found.dwDiskNumber = 2;
+    found.ullScannedSectors = 32768;
+    struct CASE {
+        const char* pszName;
+        PARTITION_INFO_EX Partition;
+        uint64_t ullRootStart;
+        STORED_SOURCE Expected;
+        uint64_t ullDeviceStart;
+        uint64_t ullFirstRunSector;  // of a run at cluster 10, 8 sectors a cluster
+    } cases[] = {
+        {"quick scan", UserRecord(2048, FILE_SYSTEM_NTFS, 1), 0,
+         {STORED_SOURCE_VOLUME, 1, 2048, 1 << 20, 0, 0}, 2048, 80},
+        {"floppy", floppy, 0, {STORED_SOURCE_VOLUME, 0xFFFFFFFF, 0, 2880, 0, 'A'}, 0, 80},
+        {"whole-disk volume", wholeDiskVolume, 0, {STORED_SOURCE_VOLUME, 3, 0, 1 << 20, 1, 0}, 0, 80},
+        {"found in a dynamic volume", found, 63, {STORED_SOURCE_VOLUME, 2, 14399, 32768, 0, 0}, 14399, 63 + 80},
+        {"whole disk, tree over the disk", WholeDiskRecord(4096), 4096, {STORED_SOURCE_DISK, 0, 0, 0, 0, 0}, 0,
+         4096 + 80},
+        {"whole disk, tree over the partition", WholeDiskRecord(4096), 0, {STORED_SOURCE_DISK, 0, 0, 0, 0, 0}, 4096,
+         4096 + 80},
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        CTestTree tree(c.ullRootStart, 8);
+        CTestTree::Props(tree.File(tree.Root(), "f", 4096))->SetRuns({{10, 1}});
+        ASSERT_EQ(0, HandOver(c.Partition, tree));
+        for (int nOpen = 0; nOpen < 2; ++nOpen) {
+            STORED_VOLUME volume{};
+            ASSERT_EQ(0, Access()->GetVolume(0, &volume));
+            EXPECT_EQ(c.Expected.dwKind, volume.Source.dwKind);
+            EXPECT_EQ(c.Expected.dwDiskNumber, volume.Source.dwDiskNumber);
+            EXPECT_EQ(c.Expected.ullStartSector, volume.Source.ullStartSector);
+            EXPECT_EQ(c.Expected.ullSectors, volume.Source.ullSectors);
+            EXPECT_EQ(c.Expected.dwWholeDisk, volume.Source.dwWholeDisk);
+            EXPECT_EQ(c.Expected.chDriveLetter, volume.Source.chDriveLetter);
+            EXPECT_EQ(c.ullDeviceStart, volume.ullDeviceStart);
+            STORED_FILE file;
+            ASSERT_EQ(0, Access()->GetStoredFile(0, 2, &file));
+            ASSERT_EQ(1u, file.vecRuns.size());
+            EXPECT_EQ(c.ullFirstRunSector, file.vecRuns[0].ullSector);
+            Reopen();
+        }
+    }
 }
 
 TEST(CorrandDeviceStart, FollowsTheKindOfRecord)

@@ -275,7 +275,7 @@ TEST_F(TessaryFailures, CopierStopsBetweenBlocks)
     tessary::CFileCopier copier(&reader);
     tessary::COPY_RESULT result;
     int nCalls = 0;
-    copier.Copy(file, 0, nFd, [&](uint64_t) { return ++nCalls < 2; }, &result);
+    copier.Copy(file, WholeDisk(0), nFd, [&](uint64_t) { return ++nCalls < 2; }, &result);
     close(nFd);
     EXPECT_TRUE(result.bCancelled);
     EXPECT_EQ(2, nCalls);

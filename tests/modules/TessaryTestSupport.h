@@ -24,6 +24,7 @@
 #include "CorrandTestSupport.h"
 #include "DiskTable.h"
 #include "ITessary.h"
+#include "SourceReader.h"
 #include "Tessary.h"
 #include "TestSupport.h"
 #include "WideText.h"
@@ -58,6 +59,16 @@ inline std::vector<uint8_t> ImageBytes(uint64_t ullOffset, uint64_t ullCount)
 inline uint64_t ClusterOffset(uint64_t ullCluster)
 {
     return (kPartitionStart + ullCluster * kSectorsPerCluster) * kSector;
+}
+
+// A physical drive read whole, as the copy-out reads the results of a whole-disk scan.
+inline tessary::VOLUME_SOURCE WholeDisk(DWORD dwDisk)
+{
+    tessary::VOLUME_SOURCE source;
+    source.nKind = tessary::SOURCE_DISK_WINDOW;
+    source.dwDisk = dwDisk;
+    source.strName = tessary::DiskName(dwDisk);
+    return source;
 }
 
 // Sets an environment variable for one scope.
