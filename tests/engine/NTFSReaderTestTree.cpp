@@ -169,6 +169,74 @@ TEST(NTFSReaderTree, ResidentAndNonResidentDataRuns)
     delete pList;
 }
 
+// hostile.img's deleted files were named by libntfs-3g in the POSIX name space, where " * : < >
+// ? \ | are plain characters: they are listed under their own names and give back their bytes.
+// "a/b.txt" and the folder "../../escape" really hold a '/' unit in their names on disk (the
+// fixture helper writes the escaped '/' into the name; no driver going through paths could):
+// such a record counts as damaged, so "a/b.txt" is not listed and the folder's one file,
+// planted.txt, is gathered in LostFiles1.
+TEST(NTFSReaderTree, PosixNamesOfDeletedFilesAreListedAsWritten)
+{
+    fstest::CImageDevice device(rvdtest::FixturePath("hostile.img"));
+    const NTFS_GEOMETRY geometry = ReadGeometry(device, 0);
+    const std::vector<rvdtest::ManifestEntry> manifest = rvdtest::ReadManifest("hostile.img");
+    CTree tree = Build(device, 0);
+    ASSERT_NE(nullptr, tree);
+    const std::map<std::string, CFileNode*> nodes = FlattenTree(tree.get());
+
+    // The name space and the units of a record's one $FILE_NAME, as they lie on disk.
+    auto nameOnDisk = [&](const char* pszManifestPath, uint8_t* pNamespace) {
+        const rvdtest::ManifestEntry* pEntry = rvdtest::FindManifestEntry(manifest, pszManifestPath);
+        EXPECT_NE(nullptr, pEntry) << pszManifestPath;
+        std::u16string strName;
+        if (pEntry == nullptr)
+            return strName;
+        CRecordEditor record(device, RecordSector(geometry, 0, static_cast<uint64_t>(pEntry->nId)), geometry.nRecordBytes);
+        const size_t nAttr = record.Find(0x30);
+        EXPECT_NE(0u, nAttr) << pszManifestPath;
+        const size_t nValue = nAttr + fstest::GetU16(record.Bytes(), nAttr + 20);
+        *pNamespace = record.Bytes()[nValue + 65];
+        for (size_t i = 0; i < record.Bytes()[nValue + 64]; ++i)
+            strName += static_cast<char16_t>(fstest::GetU16(record.Bytes(), nValue + 66 + 2 * i));
+        return strName;
+    };
+
+    const struct {
+        const char* pszManifestPath;
+        const char* pszListedAs;
+        std::u16string strOnDisk;
+    } kListed[] = {
+        {"/Hostile/a:b.txt", "/Hostile/a:b.txt", u"a:b.txt"},
+        {"/Hostile/a?b.txt", "/Hostile/a?b.txt", u"a?b.txt"},
+        {"/Hostile/a*b.txt", "/Hostile/a*b.txt", u"a*b.txt"},
+        {"/Hostile/back\\slash.txt", "/Hostile/back\\slash.txt", u"back\\slash.txt"},
+        {"/Hostile/..%2F..%2Fescape/planted.txt", "/LostFiles1/planted.txt", u"planted.txt"},
+    };
+    for (const auto& c : kListed) {
+        SCOPED_TRACE(c.pszManifestPath);
+        uint8_t byNamespace = 0xFF;
+        EXPECT_EQ(c.strOnDisk, nameOnDisk(c.pszManifestPath, &byNamespace));
+        EXPECT_EQ(0, byNamespace);
+        auto it = nodes.find(c.pszListedAs);
+        ASSERT_NE(nodes.end(), it);
+        IFileProperties* pProps = it->second->GetProperties();
+        EXPECT_EQ(1, pProps->GetStatus());
+        EXPECT_EQ(rvdtest::FindManifestEntry(manifest, c.pszManifestPath)->strSha256,
+                  rvdtest::Sha256Hex(ReadThroughRuns(device, 0, geometry.nSectorsPerCluster, geometry.nRecordBytes, pProps)));
+    }
+
+    for (const char* pszSlashed : {"/Hostile/a%2Fb.txt", "/Hostile/..%2F..%2Fescape"}) {
+        uint8_t byNamespace = 0xFF;
+        const std::u16string strOnDisk = nameOnDisk(pszSlashed, &byNamespace);
+        EXPECT_EQ(0, byNamespace) << pszSlashed;
+        EXPECT_NE(std::u16string::npos, strOnDisk.find(u'/')) << pszSlashed;
+    }
+    for (const auto& node : nodes) {
+        EXPECT_EQ(std::string::npos, std::string(node.second->GetProperties()->GetName()).find('/')) << node.first;
+        EXPECT_NE("/Hostile/a", node.first);
+    }
+}
+
 TEST(NTFSReaderTree, ProgressPhasesAndCancel)
 {
     fstest::CImageDevice device(rvdtest::FixturePath("ntfs.img"));

@@ -641,7 +641,8 @@ TEST(NTFSFileRecord, AttributeWalkStaysInsideTheRecord)
         }
     }
 
-    // A $FILE_NAME whose name runs past the attribute, and one holding ':'.
+    // A $FILE_NAME whose name runs past the attribute, and one holding ':' ($MFT's name is in
+    // the Win32 and DOS name space).
     const uint8_t* pName = FindAttribute(original.data(), original.size(), NTFS_ATTR_FILE_NAME, 0);
     ASSERT_NE(nullptr, pName);
     const size_t nName = static_cast<size_t>(pName - original.data());
@@ -650,6 +651,7 @@ TEST(NTFSFileRecord, AttributeWalkStaysInsideTheRecord)
     EXPECT_FALSE(IsValidFileNameAttribute(longName.data() + nName, longName.size() - nName));
     EXPECT_FALSE(ValidateAttributes(longName.data(), longName.size()));
     EXPECT_LE(GetFileNameText(longName.data() + nName).size() * 2 + 90, GetAttributeLength(longName.data() + nName));
+    ASSERT_EQ(3, GetFileNameNamespace(pName));
     std::vector<uint8_t> colon = original;
     PutU16(colon, nName + 92, ':');
     EXPECT_FALSE(ValidateAttributes(colon.data(), colon.size()));
@@ -665,6 +667,56 @@ TEST(NTFSFileRecord, AttributeWalkStaysInsideTheRecord)
     EXPECT_EQ(0u, GetBytesInUse(original.data(), 40));
     EXPECT_FALSE(ValidateAttributes(nullptr, 1024));
     EXPECT_EQ(nullptr, FindAttribute(original.data(), original.size(), NTFS_ATTR_DATA, -1));
+}
+
+// The characters a $FILE_NAME may hold depend on its name space: POSIX (0) forbids only '/';
+// Win32 (1), DOS (2), Win32 and DOS (3), and a name space byte no volume writes, also
+// " * : < > ? \ |. A name the check refuses makes its whole record invalid.
+TEST(NTFSFileRecord, FileNameCharactersDependOnTheNameSpace)
+{
+    const std::u16string kWindowsForbidden = u"\"*/:<>?\\|";
+    for (uint8_t byNamespace = 0; byNamespace <= 4; ++byNamespace) {
+        struct CASE {
+            std::u16string strName;
+            bool bValid;
+        };
+        std::vector<CASE> cases = {{u"plain name.txt", true}, {u"a/b.txt", false}};
+        for (char16_t c : kWindowsForbidden)
+            cases.push_back({std::u16string(u"a") + c + u"b.txt", byNamespace == 0 && c != u'/'});
+        // A NUL unit ends the name where the check is concerned.
+        cases.push_back({std::u16string(u"ok\0:/", 5), true});
+        for (const CASE& c : cases) {
+            std::vector<uint8_t> value = RecordBuilder::FileName(c.strName);
+            value[65] = byNamespace;
+            RecordBuilder builder(1024);
+            builder.Resident(NTFS_ATTR_STANDARD_INFORMATION, std::vector<uint8_t>(72, 0))
+                .Resident(NTFS_ATTR_FILE_NAME, value);
+            std::vector<uint8_t> record = builder.Finish();
+            const uint8_t* pName = FindAttribute(record.data(), record.size(), NTFS_ATTR_FILE_NAME, 0);
+            ASSERT_NE(nullptr, pName);
+            const size_t nRoom = record.size() - static_cast<size_t>(pName - record.data());
+            const std::string strWhat = "name space " + std::to_string(byNamespace) + ": " + rvd::Utf16ToUtf8(c.strName);
+            EXPECT_EQ(c.bValid, IsValidFileNameAttribute(pName, nRoom)) << strWhat;
+            EXPECT_EQ(c.bValid, IsValidFileRecord(record.data(), record.size())) << strWhat;
+            EXPECT_EQ(c.bValid, CFileRecordHolder(record.data(), record.size(), false).IsValid()) << strWhat;
+        }
+    }
+
+    // As libntfs-3g wrote it: a deleted file named "a:b.txt" in the POSIX name space is a valid
+    // record; the same bytes claiming the Win32 name space are not.
+    CImageDevice device(rvdtest::FixturePath("hostile.img"));
+    CNtfsVolume volume(device, 0);
+    const std::vector<rvdtest::ManifestEntry> manifest = rvdtest::ReadManifest("hostile.img");
+    const rvdtest::ManifestEntry* pEntry = rvdtest::FindManifestEntry(manifest, "/Hostile/a:b.txt");
+    ASSERT_NE(nullptr, pEntry);
+    std::vector<uint8_t> record = volume.ReadRecord(static_cast<uint64_t>(pEntry->nId));
+    const uint8_t* pName = FindAttribute(record.data(), record.size(), NTFS_ATTR_FILE_NAME, 0);
+    ASSERT_NE(nullptr, pName);
+    EXPECT_EQ(u"a:b.txt", GetFileNameText(pName));
+    EXPECT_EQ(0, GetFileNameNamespace(pName));
+    EXPECT_TRUE(IsValidFileRecord(record.data(), record.size()));
+    record[static_cast<size_t>(pName - record.data()) + 89] = 1;
+    EXPECT_FALSE(IsValidFileRecord(record.data(), record.size()));
 }
 
 // Records larger than 1 KiB are walked over their whole used length, and a 256-byte record

@@ -93,8 +93,17 @@ void WalkAttributes(const uint8_t* pRecord, size_t nLength, bool bStopAtEnd, FVi
     }
 }
 
-bool IsFileNameUnitAllowed(uint16_t c)
+// $FILE_NAME name spaces: 0 POSIX, 1 Win32, 2 DOS, 3 Win32 and DOS.
+const uint8_t kNamespacePosix = 0;
+
+// A POSIX name (what Linux's ntfs-3g writes) may hold every unit but NUL and '/'. The Win32
+// and DOS name spaces also forbid " * : < > ? \ |, and a name breaking that rule marks a
+// damaged record; the complete scan relies on it to tell FILE records of Windows volumes from
+// look-alike bytes. A name space byte past 3 is itself damage and gets the strict rule.
+bool IsFileNameUnitAllowed(uint16_t c, uint8_t byNamespace)
 {
+    if (byNamespace == kNamespacePosix)
+        return c != '/';
     switch (c) {
     case '"':
     case '*':
@@ -275,11 +284,12 @@ bool IsValidFileNameAttribute(const uint8_t* pAttr, size_t nRoom)
     const size_t nUnits = pAttr[kFileNameNameLength];
     if (kFileNameName + 2 * nUnits > nLength)
         return false;
+    const uint8_t byNamespace = pAttr[kFileNameNamespace];
     for (size_t i = 0; i < nUnits; ++i) {
         const uint16_t c = U16(pAttr + kFileNameName + 2 * i);
         if (c == 0)
             break;
-        if (!IsFileNameUnitAllowed(c))
+        if (!IsFileNameUnitAllowed(c, byNamespace))
             return false;
     }
     return true;

@@ -86,8 +86,8 @@ bool ValidateAttributes(const uint8_t* pRecord, size_t nLength);
 // attribute's length; a resident attribute holds its value; a non-resident one holds its
 // 64-byte header and its mapping pairs offset, and a $DATA's mapping pairs are well formed.
 bool IsValidAttribute(const uint8_t* pAttr, size_t nRoom);
-// IsValidAttribute, type $FILE_NAME, the name inside the attribute, and none of
-// " * / : < > ? \ | among its units (a 0 unit ends the scan).
+// IsValidAttribute, type $FILE_NAME, the name inside the attribute, and no '/' among its units
+// (a 0 unit ends the scan); outside the POSIX name space (0) none of " * : < > ? \ | either.
 bool IsValidFileNameAttribute(const uint8_t* pAttr, size_t nRoom);
 
 // ---- Record header fields (0 / false for a buffer shorter than the header) ----
