@@ -1,14 +1,11 @@
 #include "ModuleLoader.h"
 
-#include <dlfcn.h>
-
-#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <string>
 
 #include "Charset.h"
-#include "UIRoutines.h"
+#include "SharedModule.h"
 
 namespace {
 
@@ -32,43 +29,23 @@ std::map<std::u16string, MODULE_ENTRY>& ModuleMap()
     return *pMap;
 }
 
-std::string ModuleFolder()
-{
-    if (const char* pszDir = std::getenv("RAVENDO_MODULE_DIR"); pszDir && *pszDir) {
-        std::string strDir = pszDir;
-        if (strDir.back() != '/')
-            strDir += '/';
-        return strDir;
-    }
-    char szDir[4096];
-    if (GetModuleDirectory(szDir, sizeof(szDir)))
-        return szDir;
-    return std::string();
-}
-
-// Loads lib<Name>.so and resolves its factory; false (nothing kept loaded) when either fails.
+// Loads lib<Name>.so from the program's folder (or RAVENDO_MODULE_DIR) and resolves its factory;
+// false (nothing kept loaded) when either fails.
 bool LoadModule(const std::u16string& strName, MODULE_ENTRY& entry)
 {
-    const std::string strFolder = ModuleFolder();
-    if (strFolder.empty())
-        return false;
     // A name is a bare module name: anything that could climb out of the program's folder is
     // not one.
     const std::string strUtf8 = rvd::Utf16ToUtf8(strName);
     if (strUtf8.empty() || strUtf8.find('/') != std::string::npos)
         return false;
-    const std::string strPath = strFolder + "lib" + strUtf8 + ".so";
-    void* hModule = dlopen(strPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // No anchor: the GUI's modules lie beside the program, not beside this code.
+    void* pfnCreate = nullptr;
+    void* hModule = rvdplat::OpenSharedModuleWithSymbol(strUtf8, rvdplat::ModuleSearchFolders(nullptr),
+                                                        "CreateInstance", &pfnCreate, nullptr);
     if (!hModule)
         return false;
-    auto pfnCreate = reinterpret_cast<PFN_CREATE_INSTANCE>(dlsym(hModule, "CreateInstance"));
-    if (!pfnCreate) {
-        // Nothing of it was used; keeping it loaded would only pile up references.
-        dlclose(hModule);
-        return false;
-    }
     entry.hModule = hModule;
-    entry.pfnCreate = pfnCreate;
+    entry.pfnCreate = reinterpret_cast<PFN_CREATE_INSTANCE>(pfnCreate);
     return true;
 }
 

@@ -17,7 +17,6 @@
 // Page cache: the image is read once before anything is timed, so the timed read and the scans
 // both read from a warm cache; neither figure includes the medium's own speed. Progress and
 // problems go to standard error.
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -25,7 +24,6 @@
 
 #include <chrono>
 #include <cinttypes>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,6 +38,7 @@
 #include "IOmbrel.h"
 #include "ITessary.h"
 #include "ResultStoreAccess.h"
+#include "SharedModule.h"
 
 namespace {
 
@@ -120,26 +119,21 @@ uint64_t ReadWhole(const std::string& strImage, std::vector<uint8_t>& buffer)
 
 std::string ExecutableFolder()
 {
-    char szPath[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", szPath, sizeof(szPath) - 1);
-    if (n <= 0)
-        return ".";
-    szPath[n] = 0;
-    std::string strPath = szPath;
-    return strPath.substr(0, strPath.rfind('/'));
+    const std::string strFolder = rvdplat::ProgramFolder();
+    return strFolder.empty() ? "." : strFolder.substr(0, strFolder.size() - 1);
 }
 
 void* CreateFromModule(const std::string& strFolder, const char* pszName, const char* pszFunction, bool bRequired)
 {
-    const std::string strPath = strFolder + "/lib" + pszName + ".so";
-    void* hModule = dlopen(strPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string strError;
+    void* hModule = rvdplat::OpenSharedModule(pszName, {strFolder + "/"}, &strError);
     if (hModule == nullptr) {
         if (bRequired)
-            fprintf(stderr, "rvd-bench: %s\n", dlerror());
+            fprintf(stderr, "rvd-bench: %s\n", strError.c_str());
         return nullptr;
     }
     typedef void* (*PFN_CREATE)();
-    PFN_CREATE pfn = reinterpret_cast<PFN_CREATE>(dlsym(hModule, pszFunction));
+    PFN_CREATE pfn = reinterpret_cast<PFN_CREATE>(rvdplat::FindModuleSymbol(hModule, pszFunction));
     return pfn != nullptr ? pfn() : nullptr;
 }
 
