@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "ByteOrder.h"
 #include "DiskInfo.h"
 #include "EngineSettings.h"
 #include "GlobalAdvanceSettingData.h"
@@ -24,12 +25,6 @@ const int kMaxChainLinks = 256;
 uint64_t UnitsPerSector(DWORD dwBytesPerSector)
 {
     return static_cast<uint64_t>(SectorSizeFromGeometry(dwBytesPerSector)) / kUnitBytes;
-}
-
-uint32_t GetLE32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
 // a x b, or false when the product does not fit 64 bits.
@@ -98,7 +93,7 @@ bool ChainHoldsLdmPartition(IStorageDevice* pDevice, uint8_t* pSector, uint64_t 
             if (byType == 0x42)
                 return true;
             if (IsExtendedType(byType)) {
-                const uint64_t u64Start = GetLE32(pEntry + 8);
+                const uint64_t u64Start = rvd::LoadLE32(pEntry + 8);
                 u64Next = u64Start + u64Base;
                 if (!bBaseSet) {
                     u64Base = u64Start;

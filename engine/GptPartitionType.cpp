@@ -3,25 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
-
-uint16_t GetLE16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t GetLE32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-uint64_t GetLE64(const uint8_t* p)
-{
-    return static_cast<uint64_t>(GetLE32(p)) | (static_cast<uint64_t>(GetLE32(p + 4)) << 32);
-}
-
-} // namespace
+#include "ByteOrder.h"
 
 // The published type GUIDs of the UEFI scheme and of the systems named.
 const GPT_PARTITION_TYPE g_GptPartitionTypes[GPT_PARTITION_TYPE_COUNT] = {
@@ -84,12 +66,12 @@ bool ReadGptEntry(const uint8_t* pData, size_t nSize, GPT_ENTRY* pEntry)
     memset(pEntry, 0, sizeof(*pEntry));
     if (pData == nullptr || nSize < GPT_ENTRY_BYTES)
         return false;
-    pEntry->typeGuid.Data1 = GetLE32(pData);
-    pEntry->typeGuid.Data2 = GetLE16(pData + 4);
-    pEntry->typeGuid.Data3 = GetLE16(pData + 6);
+    pEntry->typeGuid.Data1 = rvd::LoadLE32(pData);
+    pEntry->typeGuid.Data2 = rvd::LoadLE16(pData + 4);
+    pEntry->typeGuid.Data3 = rvd::LoadLE16(pData + 6);
     memcpy(pEntry->typeGuid.Data4, pData + 8, 8);
-    pEntry->u64FirstLba = GetLE64(pData + 32);
-    pEntry->u64LastLba = GetLE64(pData + 40);
+    pEntry->u64FirstLba = rvd::LoadLE64(pData + 32);
+    pEntry->u64LastLba = rvd::LoadLE64(pData + 40);
     return true;
 }
 

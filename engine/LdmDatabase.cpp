@@ -5,23 +5,9 @@
 #include <cstring>
 #include <map>
 
+#include "ByteOrder.h"
+
 namespace {
-
-uint16_t Be16(const uint8_t* p)
-{
-    return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-
-uint32_t Be32(const uint8_t* p)
-{
-    return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-           (static_cast<uint32_t>(p[2]) << 8) | p[3];
-}
-
-uint64_t Be64(const uint8_t* p)
-{
-    return (static_cast<uint64_t>(Be32(p)) << 32) | Be32(p + 4);
-}
 
 // Copies a text field of nField bytes (NUL-padded, or filling the field) into a NUL-terminated
 // buffer, cut to fit.
@@ -72,8 +58,8 @@ bool ReadLdmPrivateHeader(const uint8_t* pData, size_t nSize, LDM_PRIVATE_HEADER
     CopyTextField(pData + kPrivHeadDiskId, kPrivHeadDiskIdBytes, pHeader->szDiskId, sizeof(pHeader->szDiskId));
     CopyTextField(pData + kPrivHeadGroupName, kPrivHeadGroupNameBytes, pHeader->szDiskGroupName,
                   sizeof(pHeader->szDiskGroupName));
-    pHeader->u64LogicalDiskStart = Be64(pData + kPrivHeadLogicalDiskStart);
-    pHeader->u64DatabaseStart = Be64(pData + kPrivHeadDatabaseStart);
+    pHeader->u64LogicalDiskStart = rvd::LoadBE64(pData + kPrivHeadLogicalDiskStart);
+    pHeader->u64DatabaseStart = rvd::LoadBE64(pData + kPrivHeadDatabaseStart);
     return true;
 }
 
@@ -103,9 +89,9 @@ void AssembleVblkRecords(const uint8_t* pArea, size_t nSize, CVblkRecordList& ou
         const uint8_t* pBlock = pArea + nBlock * VBLK_BLOCK_BYTES;
         if (!IsVblk(pBlock))
             continue;
-        const uint32_t nGroup = Be32(pBlock + kVblkGroup);
-        const uint16_t nNumber = Be16(pBlock + kVblkRecordNumber);
-        const uint16_t nCount = Be16(pBlock + kVblkBlockCount);
+        const uint32_t nGroup = rvd::LoadBE32(pBlock + kVblkGroup);
+        const uint16_t nNumber = rvd::LoadBE16(pBlock + kVblkRecordNumber);
+        const uint16_t nCount = rvd::LoadBE16(pBlock + kVblkBlockCount);
         if (nGroup == 0)
             continue;
         if (nCount != 0 && nNumber == 0)
@@ -128,8 +114,8 @@ void AssembleVblkRecords(const uint8_t* pArea, size_t nSize, CVblkRecordList& ou
         if (earliest->nBlock != first.nBlock)
             continue;
         const uint8_t* pBlock = pArea + first.nBlock * VBLK_BLOCK_BYTES;
-        const uint64_t u64Count = Be16(pBlock + kVblkBlockCount);
-        const uint64_t u64Length = Be32(pBlock + kVblkDataLength);
+        const uint64_t u64Count = rvd::LoadBE16(pBlock + kVblkBlockCount);
+        const uint64_t u64Length = rvd::LoadBE32(pBlock + kVblkDataLength);
         // A record's data fills at most its first block and every further block.
         if (u64Length > VBLK_FIRST_DATA_BYTES + (u64Count - 1) * VBLK_NEXT_DATA_BYTES)
             continue;
@@ -141,7 +127,7 @@ void AssembleVblkRecords(const uint8_t* pArea, size_t nSize, CVblkRecordList& ou
             auto range = std::equal_range(continuations.begin(), continuations.end(), first, byGroup);
             for (auto it = range.first; it != range.second && u64Remaining > 0; ++it) {
                 const uint8_t* pNext = pArea + it->nBlock * VBLK_BLOCK_BYTES;
-                if (Be16(pNext + kVblkRecordNumber) != u64Next)
+                if (rvd::LoadBE16(pNext + kVblkRecordNumber) != u64Next)
                     continue;
                 used.push_back(it->nBlock);
                 u64Remaining -= std::min<uint64_t>(u64Remaining, VBLK_NEXT_DATA_BYTES);
@@ -220,7 +206,7 @@ uint64_t CVblkFieldReader::U64()
 {
     if (!Take(8))
         return 0;
-    const uint64_t u64Value = Be64(m_pData + m_nPos);
+    const uint64_t u64Value = rvd::LoadBE64(m_pData + m_nPos);
     m_nPos += 8;
     return u64Value;
 }

@@ -2,15 +2,7 @@
 
 #include <cstring>
 
-namespace {
-
-uint32_t GetLE32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-} // namespace
+#include "ByteOrder.h"
 
 bool HasMbrSignature(const uint8_t* pData, size_t nSize)
 {
@@ -36,8 +28,8 @@ bool ReadMbrSector(const uint8_t* pData, size_t nSize, MBR_ENTRY aEntries[MBR_EN
         MBR_ENTRY& entry = aEntries[i];
         entry.byBootIndicator = pEntry[0];
         entry.byType = pEntry[4];
-        entry.nFirstSector = GetLE32(pEntry + 8);
-        entry.nSectorCount = GetLE32(pEntry + 12);
+        entry.nFirstSector = rvd::LoadLE32(pEntry + 8);
+        entry.nSectorCount = rvd::LoadLE32(pEntry + 12);
         entry.bEmpty = true;
         for (size_t b = 0; b < MBR_ENTRY_BYTES; ++b) {
             if (pEntry[b] != 0) {

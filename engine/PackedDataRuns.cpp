@@ -2,20 +2,13 @@
 
 #include <cstring>
 
+#include "ByteOrder.h"
 #include "DataStreamIO.h"
 #include "ntfs/NTFSRunList.h"
 
 using namespace DataStreamIO;
 
 namespace {
-
-uint64_t ReadUnsigned(const uint8_t* p, unsigned n)
-{
-    uint64_t v = 0;
-    for (unsigned i = 0; i < n; ++i)
-        v |= static_cast<uint64_t>(p[i]) << (8 * i);
-    return v;
-}
 
 // Length of a mapping-pair string up to and including its 0 byte, walking only within nSize
 // bytes; 0 when no well-formed pair sequence ends at a 0 byte inside them.
@@ -108,10 +101,10 @@ BOOL DecodeDataRuns(IDataRunList* pList, const uint8_t* pData, size_t nSize)
         if (nLengthBytes > 8 || nOffsetBytes > 8 || nSize - nPos - 1 < nLengthBytes + nOffsetBytes)
             return FALSE;
         const uint8_t* p = pData + nPos + 1;
-        uint64_t ullLength = ReadUnsigned(p, nLengthBytes);
+        uint64_t ullLength = rvd::LoadLEBytes(p, nLengthBytes);
         uint64_t ullOffset = 0;
         if (nOffsetBytes > 0) {
-            ullOffset = ReadUnsigned(p + nLengthBytes, nOffsetBytes);
+            ullOffset = rvd::LoadLEBytes(p + nLengthBytes, nOffsetBytes);
             if (nOffsetBytes < 8 && (ullOffset & (1ull << (8 * nOffsetBytes - 1))))
                 ullOffset |= ~0ull << (8 * nOffsetBytes);
         }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ByteOrder.h"
 #include "DiskDevice.h"
 #include "DiskTable.h"
 
@@ -22,28 +23,17 @@ struct LAYOUT_FORM {
 const LAYOUT_FORM kLayoutEx = {4, 48, 144, 8, 24};
 const LAYOUT_FORM kLayoutLegacy = {0, 8, 32, 0, 20};
 
-uint32_t GetLe32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
-
-uint64_t GetLe64(const uint8_t* p)
-{
-    return static_cast<uint64_t>(GetLe32(p)) | static_cast<uint64_t>(GetLe32(p + 4)) << 32;
-}
-
 // The count is the disk stack's own answer, and CDiskDevice::QueryDriveLayout only hands out a
 // buffer that holds every entry the count announces.
 int FindPartitionNumberIn(const PARTITION_ENTRY* pEntry, const uint8_t* pLayout, const LAYOUT_FORM& form)
 {
     if (pEntry == nullptr || pLayout == nullptr)
         return -1;
-    const uint32_t nCount = GetLe32(pLayout + form.nCountOffset);
+    const uint32_t nCount = rvd::LoadLE32(pLayout + form.nCountOffset);
     for (uint32_t i = 0; i < nCount; ++i) {
         const uint8_t* pItem = pLayout + form.nFirstEntry + static_cast<size_t>(i) * form.nEntryBytes;
-        if (GetLe64(pItem + form.nStartingOffset) / 512 == pEntry->u64StartSector)
-            return static_cast<int>(GetLe32(pItem + form.nPartitionNumber));
+        if (rvd::LoadLE64(pItem + form.nStartingOffset) / 512 == pEntry->u64StartSector)
+            return static_cast<int>(rvd::LoadLE32(pItem + form.nPartitionNumber));
     }
     return -1;
 }

@@ -2,6 +2,7 @@
 // access to them. See DiskTable.h for the table format.
 #include "DiskTable.h"
 
+#include "ByteOrder.h"
 #include "Charset.h"
 
 #include <algorithm>
@@ -891,8 +892,8 @@ bool SgReadCapacity(int fd, SCSI_READ_CAPACITY* pCapacity) {
         errno = EIO;
         return false;
     }
-    pCapacity->dwLastLba = (DWORD(data[0]) << 24) | (DWORD(data[1]) << 16) | (DWORD(data[2]) << 8) | data[3];
-    pCapacity->dwBlockLength = (DWORD(data[4]) << 24) | (DWORD(data[5]) << 16) | (DWORD(data[6]) << 8) | data[7];
+    pCapacity->dwLastLba = rvd::LoadBE32(data);
+    pCapacity->dwBlockLength = rvd::LoadBE32(data + 4);
     return true;
 }
 
@@ -923,13 +924,6 @@ bool SysDescriptor(const std::string& strPath, STORAGE_DESCRIPTOR_INFO* pOut) {
     else if (strSys.find("/target") != std::string::npos || strSys.find("/host") != std::string::npos) d.dwBusType = 1;
     *pOut = d;
     return true;
-}
-
-void PutLe32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void PutLe64(uint8_t* p, uint64_t v) {
-    for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 // Resolves a root given as "X:", "X:\...", "\\?\Volume{...}\..." or a host path.
@@ -1439,22 +1433,22 @@ DWORD CRawDevice::QueryDriveLayoutBytes(DWORD dwIoctlCode, void* pOut, DWORD nOu
     uint8_t* p = static_cast<uint8_t*>(pOut);
     memset(p, 0, static_cast<size_t>(qwNeeded));
     if (eForm == DriveLayoutForm::Ex) {
-        PutLe32(p + 0, 0);  // partition style: MBR
-        PutLe32(p + 4, static_cast<uint32_t>(parts.size()));
+        rvd::StoreLE32(p + 0, 0);  // partition style: MBR
+        rvd::StoreLE32(p + 4, static_cast<uint32_t>(parts.size()));
         for (size_t i = 0; i < parts.size(); ++i) {
             uint8_t* e = p + qwHeader + qwEntry * i;
-            PutLe64(e + 8, parts[i].qwStartingOffset);
-            PutLe64(e + 16, parts[i].qwPartitionLength);
-            PutLe32(e + 24, parts[i].dwPartitionNumber);
+            rvd::StoreLE64(e + 8, parts[i].qwStartingOffset);
+            rvd::StoreLE64(e + 16, parts[i].qwPartitionLength);
+            rvd::StoreLE32(e + 24, parts[i].dwPartitionNumber);
         }
     } else {
-        PutLe32(p + 0, static_cast<uint32_t>(parts.size()));
+        rvd::StoreLE32(p + 0, static_cast<uint32_t>(parts.size()));
         for (size_t i = 0; i < parts.size(); ++i) {
             uint8_t* e = p + qwHeader + qwEntry * i;
-            PutLe64(e + 0, parts[i].qwStartingOffset);
-            PutLe64(e + 8, parts[i].qwPartitionLength);
-            PutLe32(e + 16, static_cast<uint32_t>(parts[i].qwStartingOffset / kUnit));  // hidden sectors
-            PutLe32(e + 20, parts[i].dwPartitionNumber);
+            rvd::StoreLE64(e + 0, parts[i].qwStartingOffset);
+            rvd::StoreLE64(e + 8, parts[i].qwPartitionLength);
+            rvd::StoreLE32(e + 16, static_cast<uint32_t>(parts[i].qwStartingOffset / kUnit));  // hidden sectors
+            rvd::StoreLE32(e + 20, parts[i].dwPartitionNumber);
             e[26] = 1;  // recognised partition
         }
     }

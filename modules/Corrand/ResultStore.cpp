@@ -13,6 +13,7 @@
 #include "FileNode.h"
 #include "FileProperties.h"
 #include "FileSystemNode.h"
+#include "ByteOrder.h"
 #include "Charset.h"
 #include "Time.h"
 #include "TreeImport.h"
@@ -65,20 +66,6 @@ SYSTEMTIME ToSystemTime(uint64_t ullTicks, bool bLocalAlready)
     if (!rvd::FileTimeToSystemTime(ftLocal, st))
         st = SYSTEMTIME{};
     return st;
-}
-
-void PutU64(BYTE* p, uint64_t v)
-{
-    for (int i = 0; i < 8; ++i)
-        p[i] = static_cast<BYTE>(v >> (8 * i));
-}
-
-uint64_t GetU64(const uint8_t* p)
-{
-    uint64_t v = 0;
-    for (int i = 7; i >= 0; --i)
-        v = (v << 8) | p[i];
-    return v;
 }
 
 } // namespace
@@ -194,7 +181,7 @@ bool CResultStore::LookupLocked(uint64_t ullKey, NODE_ROW* pRow, STORED_FILE* pF
         size_t nBytes = 0;
         const uint8_t* pRuns = select.ColumnBlob(COL_RUNS, &nBytes);
         for (size_t i = 0; i + 16 <= nBytes; i += 16)
-            pFile->vecRuns.push_back(STORED_RUN{GetU64(pRuns + i), GetU64(pRuns + i + 8)});
+            pFile->vecRuns.push_back(STORED_RUN{rvd::LoadLE64(pRuns + i), rvd::LoadLE64(pRuns + i + 8)});
         pFile->ullResidentSector = select.ColumnIsNull(COL_RES_SECTOR) ? 0 : select.ColumnU64(COL_RES_SECTOR);
         pFile->dwResidentOffset = select.ColumnIsNull(COL_RES_OFFSET) ? 0 : static_cast<DWORD>(select.ColumnInt(COL_RES_OFFSET));
     }
@@ -858,7 +845,7 @@ int32_t CResultStore::GetFileInfo(DWORD dwRecord, FILE_DETAIL_INFO** ppInfo, DWO
     pInfo->dwStoreReserved20C = dwVolume;
     pInfo->ullSize = row.ullSize;
     for (int i = 0; i < 3; ++i)
-        PutU64(pInfo->abyStoreReserved218 + 8 * i, row.aullTimes[i]);
+        rvd::StoreLE64(pInfo->abyStoreReserved218 + 8 * i, row.aullTimes[i]);
     pInfo->wAttributes = row.wAttributes;
     pInfo->wStoreReserved232 = row.byStatus;
     pInfo->dwStoreReserved234 = row.dwFlags;

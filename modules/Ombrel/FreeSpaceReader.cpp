@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "ByteOrder.h"
 #include "IStorageDevice.h"
 #include "ext2/Ext2SuperBlock.h"
 #include "fat/FATDBR.h"
@@ -18,17 +19,6 @@ namespace {
 const uint64_t kUnitBytes = 512;
 // Tables and bitmaps are read in pieces of this many units (1 MiB).
 const uint64_t kChunkUnits = 2048;
-
-uint16_t Le16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t Le32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
 
 bool ReadUnits(IStorageDevice* pDevice, std::vector<uint8_t>& buffer, uint64_t ullFirst, uint64_t ullCount)
 {
@@ -49,16 +39,17 @@ const size_t kBootFsInfoSector = 48;
 // more free clusters than the volume has.
 bool ReadFsInfoFreeClusters(IStorageDevice* pVolume, const CFATDBR& dbr, uint32_t nClusters, uint32_t* pnFree)
 {
-    const uint16_t nSector = Le16(dbr.GetSector() + kBootFsInfoSector);
+    const uint16_t nSector = rvd::LoadLE16(dbr.GetSector() + kBootFsInfoSector);
     if (nSector == 0 || nSector >= dbr.GetReservedSectors())
         return false;
     std::vector<uint8_t> sector;
     if (!ReadUnits(pVolume, sector, nSector, 1))
         return false;
     const uint8_t* p = sector.data();
-    if (Le32(p) != kFsInfoLead || Le32(p + 484) != kFsInfoStruct || Le32(p + 508) != kFsInfoTrail)
+    if (rvd::LoadLE32(p) != kFsInfoLead || rvd::LoadLE32(p + 484) != kFsInfoStruct ||
+        rvd::LoadLE32(p + 508) != kFsInfoTrail)
         return false;
-    const uint32_t nFree = Le32(p + 488);
+    const uint32_t nFree = rvd::LoadLE32(p + 488);
     if (nFree > nClusters)
         return false;
     *pnFree = nFree;
@@ -91,10 +82,10 @@ bool CountFreeFatEntries(IStorageDevice* pVolume, const CFATDBR& dbr, uint32_t n
             uint32_t nValue;
             if (nType == FAT_TYPE_FAT12) {
                 const size_t nOffset = static_cast<size_t>(n + n / 2);
-                const uint16_t nPair = Le16(buffer.data() + nOffset);
+                const uint16_t nPair = rvd::LoadLE16(buffer.data() + nOffset);
                 nValue = (n & 1) != 0 ? nPair >> 4 : nPair & 0x0FFF;
             } else {
-                nValue = Le16(buffer.data() + static_cast<size_t>(n * 2));
+                nValue = rvd::LoadLE16(buffer.data() + static_cast<size_t>(n * 2));
             }
             if (nValue == 0)
                 ++ullFree;
@@ -114,7 +105,7 @@ bool CountFreeFatEntries(IStorageDevice* pVolume, const CFATDBR& dbr, uint32_t n
                 continue;
             if (n >= ullEntries)
                 break;
-            if ((Le32(buffer.data() + static_cast<size_t>(i * 4)) & 0x0FFFFFFF) == 0)
+            if ((rvd::LoadLE32(buffer.data() + static_cast<size_t>(i * 4)) & 0x0FFFFFFF) == 0)
                 ++ullFree;
         }
     }
@@ -270,7 +261,7 @@ uint64_t ReadExtFreeSectors(IStorageDevice* pVolume)
     const CExt2SuperBlock superblock(data.data(), data.size());
     if (!superblock.IsValidNormalised())
         return 0;
-    const uint64_t ullFreeBlocks = Le32(data.data() + kFreeBlocksCount);
+    const uint64_t ullFreeBlocks = rvd::LoadLE32(data.data() + kFreeBlocksCount);
     if (ullFreeBlocks > superblock.GetBlocksCount())
         return 0;
     return ullFreeBlocks * superblock.GetSectorsPerBlock();

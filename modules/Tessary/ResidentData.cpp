@@ -1,22 +1,13 @@
 #include "ResidentData.h"
 
+#include "ByteOrder.h"
+
 namespace tessary {
 
 namespace {
 
 constexpr size_t FIXUP_STRIDE = 512;
 constexpr size_t HEADER_BYTES = 48;
-
-uint16_t Le16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t Le32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
 
 bool IsFileSignature(const uint8_t* p)
 {
@@ -29,7 +20,7 @@ size_t FileRecordLength(const uint8_t* pRecord, size_t nBytes)
 {
     if (pRecord == nullptr || nBytes < HEADER_BYTES || !IsFileSignature(pRecord))
         return 0;
-    const uint32_t nLength = Le32(pRecord + 0x1C);
+    const uint32_t nLength = rvd::LoadLE32(pRecord + 0x1C);
     if (nLength < FIXUP_STRIDE || nLength > FILE_RECORD_MAX_BYTES || nLength % FIXUP_STRIDE != 0)
         return 0;
     return nLength;
@@ -45,8 +36,8 @@ bool ExtractResidentData(uint8_t* pRecord, size_t nRecordBytes, uint32_t dwOffse
         return false;
     }
     // Update sequence array: the sequence number, then one saved word per 512-byte stretch.
-    const size_t nArrayOffset = Le16(pRecord + 4);
-    const size_t nArrayCount = Le16(pRecord + 6);
+    const size_t nArrayOffset = rvd::LoadLE16(pRecord + 4);
+    const size_t nArrayCount = rvd::LoadLE16(pRecord + 6);
     if (nArrayCount < 1 || nArrayOffset < 42 || nArrayOffset + 2 * nArrayCount > nRecordBytes ||
         (nArrayCount - 1) * FIXUP_STRIDE > nRecordBytes) {
         *pstrProblem = "its FILE record has a damaged update sequence array";

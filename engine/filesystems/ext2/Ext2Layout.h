@@ -6,30 +6,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "ByteOrder.h"
+
 namespace ext2 {
 
-inline uint16_t GetLe16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-inline uint32_t GetLe32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-inline void SetLe16(uint8_t* p, uint16_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-inline void SetLe32(uint8_t* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
+inline uint16_t GetLe16(const uint8_t* p) { return rvd::LoadLE16(p); }
+inline uint32_t GetLe32(const uint8_t* p) { return rvd::LoadLE32(p); }
+inline void SetLe16(uint8_t* p, uint16_t v) { rvd::StoreLE16(p, v); }
+inline void SetLe32(uint8_t* p, uint32_t v) { rvd::StoreLE32(p, v); }
 
 constexpr uint32_t kSectorBytes = 512;
 

@@ -4,17 +4,11 @@
 
 #include <cstdint>
 
+#include "ByteOrder.h"
+
 namespace fatbytes {
 
-inline uint16_t U16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-inline uint32_t U32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
+inline uint16_t U16(const uint8_t* p) { return rvd::LoadLE16(p); }
+inline uint32_t U32(const uint8_t* p) { return rvd::LoadLE32(p); }
 
 } // namespace fatbytes

@@ -1,24 +1,16 @@
 #include "NTFSRunList.h"
 
+#include "ByteOrder.h"
 #include "DataStreamIO.h"
 
 using namespace DataStreamIO;
 
 namespace {
 
-// Reads n (0..8) little-endian bytes.
-uint64_t ReadUnsigned(const uint8_t* p, unsigned n)
-{
-    uint64_t v = 0;
-    for (unsigned i = 0; i < n; ++i)
-        v |= static_cast<uint64_t>(p[i]) << (8 * i);
-    return v;
-}
-
 // Reads n (1..8) little-endian bytes as a two's-complement number of that width.
 int64_t ReadSigned(const uint8_t* p, unsigned n)
 {
-    uint64_t v = ReadUnsigned(p, n);
+    uint64_t v = rvd::LoadLEBytes(p, n);
     if (n < 8 && (v & (1ull << (8 * n - 1))))
         v |= ~0ull << (8 * n);
     return static_cast<int64_t>(v);
@@ -88,7 +80,7 @@ void CNTFSRunList::ParseMappingPairs(const uint8_t* pData, size_t nSize, CNTFSRu
         if (nLengthBytes > 8 || nOffsetBytes > 8 || nSize - nPos - 1 < nLengthBytes + nOffsetBytes)
             return;
         const uint8_t* p = pData + nPos + 1;
-        uint64_t ullLength = ReadUnsigned(p, nLengthBytes);
+        uint64_t ullLength = rvd::LoadLEBytes(p, nLengthBytes);
         int64_t llOffset = nOffsetBytes ? ReadSigned(p + nLengthBytes, nOffsetBytes) : 0;
         int64_t llLcn = nOffsetBytes ? static_cast<int64_t>(static_cast<uint64_t>(llPreviousLcn) +
                                                              static_cast<uint64_t>(llOffset))
@@ -131,7 +123,7 @@ int64_t CNTFSRunList::SumMappingPairLengths(const uint8_t* pData, size_t nSize)
         unsigned nOffsetBytes = pData[nPos] >> 4;
         if (nLengthBytes > 8 || nOffsetBytes > 8 || nSize - nPos - 1 < nLengthBytes + nOffsetBytes)
             break;
-        nSum += static_cast<uint32_t>(ReadUnsigned(pData + nPos + 1, nLengthBytes));
+        nSum += static_cast<uint32_t>(rvd::LoadLEBytes(pData + nPos + 1, nLengthBytes));
         nPos += 1 + nLengthBytes + nOffsetBytes;
     }
     return static_cast<int64_t>(static_cast<int32_t>(nSum));
