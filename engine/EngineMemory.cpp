@@ -3,8 +3,8 @@
 #include <cinttypes>
 #include <cstdint>
 #include <cstdlib>
-#include <sys/sysinfo.h>
 
+#include "MemoryStatus.h"
 #include "Veskel.h"
 #include "common/FatalError.h"
 
@@ -12,40 +12,14 @@ namespace {
 
 const uint64_t BYTES_PER_MIB = 1048576;
 
-// The memory figures logged before giving up, in bytes. Nothing here may allocate: it runs
-// after malloc has already failed.
-struct MEMORY_FIGURES {
-    uint64_t ullTotalPhys;
-    uint64_t ullAvailPhys;
-    uint64_t ullTotalPageFile;
-    uint64_t ullAvailPageFile;
-};
-
-bool QueryMemoryFigures(MEMORY_FIGURES* pFigures)
-{
-    struct sysinfo info;
-    if (sysinfo(&info) != 0)
-        return false;
-    uint64_t ullUnit = info.mem_unit ? info.mem_unit : 1;
-    pFigures->ullTotalPhys = static_cast<uint64_t>(info.totalram) * ullUnit;
-    pFigures->ullAvailPhys = (static_cast<uint64_t>(info.freeram) + info.bufferram) * ullUnit;
-    // The commit limit of a Windows page file is memory plus swap; swap is the nearest match.
-    pFigures->ullTotalPageFile = (static_cast<uint64_t>(info.totalram) + info.totalswap) * ullUnit;
-    pFigures->ullAvailPageFile =
-        (static_cast<uint64_t>(info.freeram) + info.bufferram + info.freeswap) * ullUnit;
-    return true;
-}
-
 [[noreturn]] void ReportOutOfMemory(size_t nSize)
 {
     // The logged size is the 32-bit request word of the original format; larger requests
     // show their full width.
     LogInfo("Failed to alloc 0x%08zx bytes", nSize);
-    MEMORY_FIGURES figures = {0, 0, 0, 0};
-    if (!QueryMemoryFigures(&figures)) {
-        figures = MEMORY_FIGURES{0, 0, 0, 0};
+    rvdplat::MEMORY_STATUS figures = {0, 0, 0, 0};
+    if (!rvdplat::QueryMemoryStatus(&figures))
         LogInfo("Failed to query memory status.");
-    }
     LogInfo("Memory status:");
     LogInfo("Total physical memory:%4" PRIu64 " MB\tAvailable physical memory:%4" PRIu64 " MB",
             figures.ullTotalPhys / BYTES_PER_MIB, figures.ullAvailPhys / BYTES_PER_MIB);
