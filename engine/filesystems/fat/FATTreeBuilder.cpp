@@ -537,8 +537,10 @@ bool CFATBuildContext::AddFolder(CFileNode* pNode, CFileNode* pParent, bool bSto
     CFileNode* pExisting = it->second;
     CFATFileProperties* pOld = Props(pExisting);
     // A folder whose entry names one of the folders it lies in is a directory loop: the folder
-    // higher up stays, whatever the comparison says, or the tree would contain itself.
-    if (CompareFolders(pOld, pNew) >= 0 || IsSelfOrAncestor(pExisting, pParent)) {
+    // higher up stays, whatever the comparison says, or the tree would contain itself. The root
+    // (filed under cluster 0) is never replaced by an entry that names cluster 0: the tree would
+    // lose its root node.
+    if (pExisting == m_pRoot || CompareFolders(pOld, pNew) >= 0 || IsSelfOrAncestor(pExisting, pParent)) {
         DebugTrace("Discard a directory named %s, cur:%x, parent:%x", pNew->GetName(), nCluster,
                    pNew->GetParentCluster());
         delete pNew;
