@@ -28,34 +28,6 @@ using namespace tessarytest;
 
 // ----- the engine and store modules ----------------------------------------------------------------
 
-const std::string& ModuleStoreFolder()
-{
-    static rvdtest::CTempDir dir;
-    return dir.Path();
-}
-
-// A module of the output folder, loaded the way the program loads it; the store keeps its file
-// in a folder that outlasts every test.
-void* LoadModule(const char* pszName)
-{
-    static CScopedEnv* pDatabase = new CScopedEnv("RAVENDO_RESULT_DB", ModuleStoreFolder() + "/Corrand.db");
-    (void)pDatabase;
-    void* hModule = dlopen((rvdtest::OutputDir() + "/lib" + pszName + ".so").c_str(), RTLD_NOW | RTLD_LOCAL);
-    EXPECT_NE(nullptr, hModule) << dlerror();
-    return hModule;
-}
-
-template <typename T>
-T* ModuleObject(const char* pszModule, const char* pszExport)
-{
-    void* hModule = LoadModule(pszModule);
-    if (hModule == nullptr)
-        return nullptr;
-    auto pfn = reinterpret_cast<void* (*)()>(dlsym(hModule, pszExport));
-    EXPECT_NE(nullptr, pfn) << pszExport;
-    return pfn != nullptr ? static_cast<T*>(pfn()) : nullptr;
-}
-
 // The engine module with its own disk table, read again after a test wrote a new one.
 struct ENGINE_MODULE {
     IDelvar* pEngine = nullptr;

@@ -19,36 +19,6 @@ namespace {
 
 using namespace tessarytest;
 
-// The modules keep the store's database file for the rest of the process: it lives in a folder
-// of its own that outlasts every test.
-const std::string& ModuleStoreFolder()
-{
-    static rvdtest::CTempDir dir;
-    return dir.Path();
-}
-
-// A module of the output folder, loaded once the way the program loads it (a second dlopen of
-// the same file gives the same module).
-void* LoadModule(const char* pszName)
-{
-    static CScopedEnv* pDatabase = new CScopedEnv("RAVENDO_RESULT_DB", ModuleStoreFolder() + "/Corrand.db");
-    (void)pDatabase;
-    void* hModule = dlopen((rvdtest::OutputDir() + "/lib" + pszName + ".so").c_str(), RTLD_NOW | RTLD_LOCAL);
-    EXPECT_NE(nullptr, hModule) << dlerror();
-    return hModule;
-}
-
-template <typename T>
-T* ModuleObject(const char* pszModule, const char* pszExport)
-{
-    void* hModule = LoadModule(pszModule);
-    if (hModule == nullptr)
-        return nullptr;
-    auto pfn = reinterpret_cast<void* (*)()>(dlsym(hModule, pszExport));
-    EXPECT_NE(nullptr, pfn) << pszExport;
-    return pfn != nullptr ? static_cast<T*>(pfn()) : nullptr;
-}
-
 ICorrand* ModuleStore()
 {
     return ModuleObject<ICorrand>("Corrand", "CreateInstance");
