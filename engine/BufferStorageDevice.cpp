@@ -1,0 +1,97 @@
+#include "BufferStorageDevice.h"
+
+#include <cstring>
+
+CBufferStorageDevice::CBufferStorageDevice()
+    : m_pRing(nullptr), m_bInitialized(0), m_llWindowStart(0), m_llHeldSectors(0), m_nWritePos(0),
+      m_nChunkSectors(0), m_nChunkCount(0), m_nRingSectors(0)
+{
+}
+
+CBufferStorageDevice::~CBufferStorageDevice()
+{
+    Release();
+}
+
+void CBufferStorageDevice::Release()
+{
+    FreeMemory(m_pRing);
+    m_pRing = nullptr;
+    m_bInitialized = 0;
+    m_llHeldSectors = 0;
+    m_nWritePos = 0;
+}
+
+BOOL CBufferStorageDevice::Init(uint64_t ullFirstSector, int nSectorSize, uint32_t nChunkSectors,
+                                uint32_t nChunkCount)
+{
+    const uint64_t ullRingSectors = static_cast<uint64_t>(nChunkSectors) * nChunkCount;
+    const bool bSameShape = m_pRing != nullptr && m_nChunkSectors == nChunkSectors && m_nChunkCount == nChunkCount;
+    m_nSectorSize = nSectorSize > 0 ? nSectorSize : 512;
+    m_llWindowStart = ullFirstSector;
+    m_llHeldSectors = 0;
+    m_nWritePos = 0;
+    if (bSameShape) {
+        // Restarting at another sector: the store is reused; what it held is no longer valid.
+        memset(m_pRing, 0, static_cast<size_t>(m_nRingSectors) * STORAGE_UNIT_BYTES);
+        m_bInitialized = 1;
+        return TRUE;
+    }
+    Release();
+    if (ullRingSectors == 0 || ullRingSectors > UINT32_MAX)
+        return FALSE;
+    m_nChunkSectors = nChunkSectors;
+    m_nChunkCount = nChunkCount;
+    m_nRingSectors = static_cast<uint32_t>(ullRingSectors);
+    const size_t nBytes = static_cast<size_t>(m_nRingSectors) * STORAGE_UNIT_BYTES;
+    m_pRing = static_cast<uint8_t*>(AllocOrRaise(nBytes));
+    memset(m_pRing, 0, nBytes);
+    m_bInitialized = 1;
+    return TRUE;
+}
+
+void CBufferStorageDevice::Append(const uint8_t* pChunk)
+{
+    if (!m_bInitialized || pChunk == nullptr)
+        return;
+    memcpy(m_pRing + static_cast<size_t>(m_nWritePos) * STORAGE_UNIT_BYTES, pChunk,
+           static_cast<size_t>(m_nChunkSectors) * STORAGE_UNIT_BYTES);
+    m_nWritePos = static_cast<uint32_t>((static_cast<uint64_t>(m_nWritePos) + m_nChunkSectors) % m_nRingSectors);
+    if (m_llHeldSectors < m_nRingSectors)
+        m_llHeldSectors += m_nChunkSectors;
+    else
+        m_llWindowStart += m_nChunkSectors;
+}
+
+bool CBufferStorageDevice::IsFull() const
+{
+    return m_bInitialized != 0 && m_llHeldSectors == m_nRingSectors;
+}
+
+int CBufferStorageDevice::ReadSectors(void* pBuffer, uint64_t u64StartSector, uint64_t u64SectorCount)
+{
+    if (!m_bInitialized || pBuffer == nullptr || u64SectorCount == 0)
+        return 0;
+    if (u64StartSector < m_llWindowStart)
+        return 0;
+    const uint64_t ullOffset = u64StartSector - m_llWindowStart;
+    if (ullOffset >= m_llHeldSectors || u64SectorCount > m_llHeldSectors - ullOffset)
+        return 0;
+    // While the ring fills, the oldest sector sits at position 0 and the write position is the
+    // end of what is held; once full, the oldest sector sits at the write position.
+    const uint64_t ullOldest = m_llHeldSectors == m_nRingSectors ? m_nWritePos : 0;
+    const uint64_t m = (ullOffset + ullOldest) % m_nRingSectors;
+    uint8_t* pDest = static_cast<uint8_t*>(pBuffer);
+    const uint64_t ullFirstPiece = u64SectorCount < m_nRingSectors - m ? u64SectorCount : m_nRingSectors - m;
+    memcpy(pDest, m_pRing + m * STORAGE_UNIT_BYTES, static_cast<size_t>(ullFirstPiece) * STORAGE_UNIT_BYTES);
+    if (ullFirstPiece < u64SectorCount)
+        memcpy(pDest + ullFirstPiece * STORAGE_UNIT_BYTES, m_pRing,
+               static_cast<size_t>(u64SectorCount - ullFirstPiece) * STORAGE_UNIT_BYTES);
+    return 1;
+}
+
+int CBufferStorageDevice::Close()
+{
+    Release();
+    return 1;
+}

@@ -1,0 +1,92 @@
+#include "SectorWindowReader.h"
+
+#include <cstring>
+
+#include "BufferStorageDevice.h"
+#include "IStorageDevice.h"
+
+namespace {
+
+alignas(64) uint8_t s_WindowBuffer[SectorWindowReader::BUFFER_BYTES];
+// Counts loads of the buffer; a reader's window is the buffer's content only while the count is
+// the one it loaded at.
+uint64_t s_ullBufferGeneration = 0;
+
+} // namespace
+
+SectorWindowReader::SectorWindowReader(IStorageDevice* pDevice, uint64_t ullBaseSector)
+    : m_pDevice(pDevice), m_ullBaseSector(ullBaseSector), m_ullWindowOffset(0), m_nValid(0), m_ullGeneration(0)
+{
+}
+
+bool SectorWindowReader::HoldsWindow() const
+{
+    return m_ullGeneration != 0 && m_ullGeneration == s_ullBufferGeneration;
+}
+
+uint64_t SectorWindowReader::DeviceEndSector()
+{
+    // The ring of recent runs counts the sectors it holds, not its last sector + 1.
+    if (CBufferStorageDevice* pRing = dynamic_cast<CBufferStorageDevice*>(m_pDevice))
+        return pRing->GetWindowEnd();
+    return m_pDevice->GetTotalSectors();
+}
+
+bool SectorWindowReader::Load(uint64_t ullRelSector)
+{
+    // Whatever happens below, the buffer no longer holds any reader's window.
+    ++s_ullBufferGeneration;
+    m_ullGeneration = 0;
+    if (m_pDevice == nullptr || ullRelSector > UINT64_MAX / 512 || m_ullBaseSector > UINT64_MAX - ullRelSector)
+        return false;
+    const uint64_t ullFirst = m_ullBaseSector + ullRelSector;
+    size_t nValid = 0;
+    if (ullFirst <= UINT64_MAX - BUFFER_SECTORS && m_pDevice->ReadSectors(s_WindowBuffer, ullFirst, BUFFER_SECTORS) != 0) {
+        nValid = BUFFER_BYTES;
+    } else {
+        // Near the device's end: read what is left, and zero what lies behind it.
+        memset(s_WindowBuffer, 0, BUFFER_BYTES);
+        const uint64_t ullEnd = DeviceEndSector();
+        if (ullFirst >= ullEnd)
+            return false;
+        const uint64_t ullCount = ullEnd - ullFirst < BUFFER_SECTORS ? ullEnd - ullFirst : BUFFER_SECTORS;
+        if (ullCount == BUFFER_SECTORS || m_pDevice->ReadSectors(s_WindowBuffer, ullFirst, ullCount) == 0) {
+            memset(s_WindowBuffer, 0, BUFFER_BYTES);
+            return false;
+        }
+        nValid = static_cast<size_t>(ullCount) * 512;
+    }
+    m_ullWindowOffset = ullRelSector * 512;
+    m_nValid = nValid;
+    m_ullGeneration = s_ullBufferGeneration;
+    return true;
+}
+
+const uint8_t* SectorWindowReader::Read(uint64_t ullOffset, size_t* pnValid)
+{
+    if (!HoldsWindow() || ullOffset < m_ullWindowOffset || ullOffset - m_ullWindowOffset >= WINDOW_BYTES) {
+        if (!Load(ullOffset / WINDOW_BYTES * WINDOW_SECTORS))
+            return nullptr;
+    }
+    const uint64_t ullRel = ullOffset - m_ullWindowOffset;
+    if (ullRel >= m_nValid)
+        return nullptr;
+    if (pnValid != nullptr)
+        *pnValid = m_nValid - static_cast<size_t>(ullRel);
+    return s_WindowBuffer + ullRel;
+}
+
+const uint8_t* SectorWindowReader::ReadSpan(uint64_t ullOffset, size_t nLength)
+{
+    if (nLength > WINDOW_BYTES || ullOffset > UINT64_MAX - nLength)
+        return nullptr;
+    const bool bInside = HoldsWindow() && ullOffset >= m_ullWindowOffset &&
+                         ullOffset - m_ullWindowOffset <= m_nValid &&
+                         nLength <= m_nValid - (ullOffset - m_ullWindowOffset);
+    if (!bInside && !Load(ullOffset / 512))
+        return nullptr;
+    const uint64_t ullRel = ullOffset - m_ullWindowOffset;
+    if (ullRel > m_nValid || nLength > m_nValid - ullRel || (nLength == 0 && ullRel >= m_nValid))
+        return nullptr;
+    return s_WindowBuffer + ullRel;
+}
