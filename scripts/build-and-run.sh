@@ -1,18 +1,25 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds everything and starts the program.
-# Extra arguments are passed to the program; set RAVENDO_DISKS to point it at images.
+# Installs what is needed, builds everything and starts the program from its folder.
+# Extra arguments are passed to the program; set RAVENDO_DISKS to point it at disks or images.
 set -euo pipefail
+ORIGIN="$PWD"
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 bash scripts/build.sh
+# The program runs from its own folder: entries of RAVENDO_DISKS given relative to where the
+# script was started are made absolute first.
+if [ -n "${RAVENDO_DISKS:-}" ]; then
+  IFS=':' read -r -a entries <<< "$RAVENDO_DISKS"
+  absolute=()
+  for entry in "${entries[@]}"; do
+    [ -z "$entry" ] && continue
+    case "$entry" in
+      /*) absolute+=("$entry") ;;
+      *) absolute+=("$ORIGIN/$entry") ;;
+    esac
+  done
+  RAVENDO_DISKS="$(IFS=':'; echo "${absolute[*]}")"
+  export RAVENDO_DISKS
+fi
 cd build/bin
-if [ -x ./RVDUI ]; then
-  exec ./RVDUI "$@"
-fi
-# The recovery program's window is not part of this build yet: the engine and its modules are
-# driven from the command line by rvd-bench.
-echo "The graphical program is not built yet. Recover from an image on the command line with:" >&2
-echo "  $(pwd)/rvd-bench IMAGE [--mode quick] [--volume N] [--copy-to DIR] [--deleted-only]" >&2
-if [ "$#" -gt 0 ]; then
-  exec ./rvd-bench "$@"
-fi
+exec ./RVDUI "$@"

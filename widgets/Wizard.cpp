@@ -228,7 +228,7 @@ void CWizard::keyPressEvent(QKeyEvent* pEvent)
         return;
     }
     if (pEvent->key() == Qt::Key_F1)
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QDir::current().absoluteFilePath("RVDHelp.chm")));
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QDir::current().absoluteFilePath("RVDHelp.html")));
     // Other keys stop here, so Enter never triggers a default button.
     pEvent->accept();
 }
