@@ -147,7 +147,11 @@ CControllerKindList SelectSearchControllerKinds(int32_t nFileSystemType, DWORD d
 
 CControllerKindList SelectAllSearchControllerKinds(int32_t bScanRaw)
 {
-    CControllerKindList kinds = {CONTROLLER_KIND_FAT, CONTROLLER_KIND_NTFS, CONTROLLER_KIND_EXT2};
+    CControllerKindList kinds;
+    kinds.reserve(4);
+    kinds.push_back(CONTROLLER_KIND_FAT);
+    kinds.push_back(CONTROLLER_KIND_NTFS);
+    kinds.push_back(CONTROLLER_KIND_EXT2);
     if (bScanRaw != 0)
         kinds.push_back(CONTROLLER_KIND_RAW);
     return kinds;

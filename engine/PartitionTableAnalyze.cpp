@@ -319,6 +319,8 @@ void CDiskAnalysis::AddGaps()
 
 } // namespace
 
+CPartitionTableAnalyze::~CPartitionTableAnalyze() {}
+
 int CPartitionTableAnalyze::AnalyzePartitionTable(IStorageDevice* pDisk, CPartitionEntryList& out,
                                                   const rvdplat::DISK_GEOMETRY& geometry)
 {

@@ -43,7 +43,7 @@ void FreePartitionEntries(CPartitionEntryList& list, bool bDeleteDevices);
 class CPartitionTableAnalyze : public CEngineObject {
 public:
     CPartitionTableAnalyze() {}
-    virtual ~CPartitionTableAnalyze() {}
+    virtual ~CPartitionTableAnalyze();
 
     // Appends the entries of the disk to out, sorted by start sector with the gaps among them,
     // and returns the size of out. A dynamic (LDM) disk yields nothing and returns 0: its volumes

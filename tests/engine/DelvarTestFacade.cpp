@@ -208,8 +208,9 @@ TEST_F(DelvarFacade, FloppyIsFoundByItsDriveLetter)
         if (c.nStatus == 0) {
             EXPECT_EQ(std::vector<uint64_t>{ullFloppySectors}, engine.ReaderDeviceSectors);
             EXPECT_EQ(1u, FakeStore()->Partitions.size());
-            if (!FakeStore()->Partitions.empty())
+            if (!FakeStore()->Partitions.empty()) {
                 EXPECT_EQ(0xFFFFFFFFu, FakeStore()->Partitions[0].Record.dwDiskNumber);
+            }
         } else {
             EXPECT_TRUE(engine.ReaderDeviceSectors.empty());
         }

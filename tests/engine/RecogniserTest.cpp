@@ -74,18 +74,21 @@ TEST_P(RecogniserFixture, MatchesTheTools)
     } else {
         EXPECT_EQ(tool.u64TotalSectors, pVolume->GetTotalSectors());
     }
-    if (tool.nKind <= 2)
+    if (tool.nKind <= 2) {
         EXPECT_EQ(static_cast<int>(tool.nSectorsPerTrack), pVolume->GetSectorsPerTrack());
-    if (tool.nKind >= 4)
+    }
+    if (tool.nKind >= 4) {
         EXPECT_EQ(0, pVolume->GetSectorsPerTrack());
+    }
 
     // The list hands back the recogniser of the family: NTFS, FAT, EXT2 in that order.
-    if (tool.nKind == 3)
+    if (tool.nKind == 3) {
         EXPECT_NE(nullptr, dynamic_cast<CNtfsVolumeAnalyze*>(pVolume));
-    else if (tool.nKind <= 2)
+    } else if (tool.nKind <= 2) {
         EXPECT_NE(nullptr, dynamic_cast<CFatVolumeAnalyze*>(pVolume));
-    else
+    } else {
         EXPECT_NE(nullptr, dynamic_cast<CExt2Volume*>(pVolume));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Recogniser, RecogniserFixture,
