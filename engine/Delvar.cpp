@@ -19,6 +19,7 @@
 #include "ICorrand.h"
 #include "IOmbrel.h"
 #include "IStorageDevice.h"
+#include "ntfs/NTFSSearchController.h"
 #include "ntfs/NTFSTreeBuilder.h"
 #include "ProgressRecord.h"
 #include "RawFileInfo.h"
@@ -161,8 +162,12 @@ IFileSystemSearchController* NewSearchController(SEARCH_CONTROLLER_KIND eKind)
 {
     // The FAT, NTFS and EXT2 search controllers come with their readers, the carving controller
     // with the carving; until a kind is part of the engine the scan runs without it.
-    (void)eKind;
-    return nullptr;
+    switch (eKind) {
+    case CONTROLLER_KIND_NTFS:
+        return new CNTFSSearchController();
+    default:
+        return nullptr;
+    }
 }
 
 static void AppendControllers(CSearchControllerList& controllers, const CControllerKindList& kinds)

@@ -1,0 +1,233 @@
+// The NTFS search controller and the tree of a found partition: boot sectors and their backups,
+// failed reads, reads that cut records and blocks, scoring, the saved state, and whole volumes
+// found and rebuilt from the fixtures, also with the boot sector or $MFT record 0 destroyed.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Delvar.h"
+#include "FSStructTestSupport.h"
+#include "FileSystemNode.h"
+#include "MemoryDataStream.h"
+#include "NTFSReaderTestSupport.h"
+#include "PartitionTestSupport.h"
+#include "RawFileInfo.h"
+#include "SearchStatistics.h"
+#include "ntfs/NTFSSearchController.h"
+#include "ntfs/NTFSSearchedPartitionInfo.h"
+
+namespace {
+
+const uint64_t kBlock = 8192;
+
+// Feeds the whole device to a controller in blocks of nBlock sectors, then ends the search.
+void Scan(CNTFSSearchController& controller, IStorageDevice& device, CRawFileInfoContainer& raw,
+          SEARCH_STATISTICS* pStatistics, uint64_t nBlock = kBlock)
+{
+    controller.SetRawFileInfoContainer(&raw);
+    controller.SetStorageDevice(&device);
+    controller.SetSectorsPerRead(static_cast<int32_t>(nBlock));
+    controller.BeginSearch();
+    const uint64_t ullTotal = device.GetTotalSectors();
+    for (uint64_t s = 0; s < ullTotal; s += nBlock)
+        controller.SearchSectors(s, std::min(nBlock, ullTotal - s), pStatistics);
+    controller.EndSearch();
+}
+
+struct CANDIDATES {
+    CSearchedPartitionInfoList list;
+    ~CANDIDATES()
+    {
+        for (CSearchedPartitionInfo* p : list)
+            delete p;
+    }
+    CSearchedNTFSPartitionInfo* At(uint64_t ullStart, uint8_t bySectorsPerCluster) const
+    {
+        for (CSearchedPartitionInfo* p : list)
+            if (p->m_ullStartSector == ullStart && p->m_bySectorsPerCluster == bySectorsPerCluster)
+                return static_cast<CSearchedNTFSPartitionInfo*>(p);
+        return nullptr;
+    }
+    // Highest confidence; the lowest start among equals.
+    CSearchedNTFSPartitionInfo* Best() const
+    {
+        CSearchedPartitionInfo* pBest = nullptr;
+        for (CSearchedPartitionInfo* p : list)
+            if (pBest == nullptr || p->m_ullConfidence > pBest->m_ullConfidence)
+                pBest = p;
+        return static_cast<CSearchedNTFSPartitionInfo*>(pBest);
+    }
+};
+
+// The boot sector of ntfs.img with another size and serial number.
+std::vector<uint8_t> BootSector(uint64_t ullTotal, uint64_t ullSerial)
+{
+    fstest::CImageDevice image(rvdtest::FixturePath("ntfs.img"));
+    std::vector<uint8_t> boot = image.Sector(0);
+    for (int i = 0; i < 8; ++i) {
+        boot[40 + i] = static_cast<uint8_t>(ullTotal >> (8 * i));
+        boot[72 + i] = static_cast<uint8_t>(ullSerial >> (8 * i));
+    }
+    return boot;
+}
+
+TEST(NTFSSearchController, BootSectorsAndTheirBackupsMakeOneCandidate)
+{
+    // A boot sector at 2048 of a volume of 4096 sectors on a larger disk, and its backup at 6144.
+    parttest::CMemoryDisk disk(1 << 16);
+    disk.Write(2048, BootSector(4096, 0x1111));
+    disk.Write(6144, BootSector(4096, 0x1111));
+    CNTFSSearchController controller;
+    CRawFileInfoContainer raw;
+    SEARCH_STATISTICS statistics{};
+    Scan(controller, disk, raw, &statistics);
+    EXPECT_EQ(statistics.NTFSBootRecords, 2u);
+    CANDIDATES found;
+    controller.CollectSearchedPartitions(&found.list);
+    ASSERT_EQ(found.list.size(), 1u);
+    CSearchedNTFSPartitionInfo* p = found.At(2048, 8);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->GetFlags(), NTFS_EVIDENCE_BOOT_SECTOR | NTFS_EVIDENCE_BACKUP_BOOT_SECTOR);
+    EXPECT_EQ(p->GetSerialNumber(), 0x1111u);
+    EXPECT_EQ(p->m_ullSectorCount, 4096u);
+    EXPECT_EQ(p->m_nFileSystemKind, 3);
+    EXPECT_EQ(p->m_ullConfidence, 20u);
+
+    // Alone, a boot sector whose volume would begin before the disk is only a primary one; one
+    // whose backup reading fits is both until a primary confirms it.
+    parttest::CMemoryDisk lone(1 << 16);
+    lone.Write(2048, BootSector(4096, 0x2222));
+    lone.Write(20000, BootSector(4096, 0x3333));
+    CNTFSSearchController second;
+    Scan(second, lone, raw, nullptr);
+    CANDIDATES more;
+    second.CollectSearchedPartitions(&more.list);
+    ASSERT_EQ(more.list.size(), 3u);
+    EXPECT_EQ(more.At(2048, 8)->GetFlags(), NTFS_EVIDENCE_BOOT_SECTOR);
+    EXPECT_EQ(more.At(20000 - 4096, 8)->GetFlags(), NTFS_EVIDENCE_BACKUP_BOOT_SECTOR);
+    EXPECT_EQ(more.At(20000, 8)->GetFlags(), NTFS_EVIDENCE_BOOT_SECTOR);
+}
+
+// A device whose failed reads leave the caller's buffer as it was.
+class CStaleOnFailureDisk : public parttest::CMemoryDisk {
+public:
+    using parttest::CMemoryDisk::CMemoryDisk;
+    int ReadSectors(void* pBuffer, uint64_t u64Start, uint64_t u64Count) override
+    {
+        if (u64Start <= m_ullBad && m_ullBad < u64Start + u64Count)
+            return 0;
+        return parttest::CMemoryDisk::ReadSectors(pBuffer, u64Start, u64Count);
+    }
+    uint64_t m_ullBad = ~0ull;
+};
+
+TEST(NTFSSearchController, FailedReadsGiveNoEvidenceFromEarlierBlocks)
+{
+    // The first block holds a boot sector at its start; the second block's read fails. Its
+    // buffer must not be examined as it was left.
+    CStaleOnFailureDisk disk(2 * kBlock);
+    disk.Write(0, BootSector(4000, 0x4444));
+    disk.m_ullBad = kBlock + 5;
+    CNTFSSearchController controller;
+    CRawFileInfoContainer raw;
+    SEARCH_STATISTICS statistics{};
+    Scan(controller, disk, raw, &statistics);
+    EXPECT_EQ(statistics.NTFSBootRecords, 1u);
+    CANDIDATES found;
+    controller.CollectSearchedPartitions(&found.list);
+    ASSERT_EQ(found.list.size(), 1u);
+    EXPECT_NE(found.At(0, 8), nullptr);
+}
+
+// A whole fixture volume, found and rebuilt: every file of the manifest (live or deleted) whose
+// record survived is in the tree where expected, with its bytes.
+struct VOLUME_CASE {
+    const char* pszName;
+    const char* pszImage;
+    enum { INTACT, BOOT_ZEROED, MFT_RECORD_DAMAGED } eDamage;
+    uint64_t nBlock;
+};
+
+class NTFSFoundVolume : public ::testing::TestWithParam<VOLUME_CASE> {};
+
+TEST_P(NTFSFoundVolume, IsFoundAndRebuiltWithEveryFile)
+{
+    const VOLUME_CASE& c = GetParam();
+    fstest::CImageDevice device(rvdtest::FixturePath(c.pszImage));
+    const ntfstest::NTFS_GEOMETRY geometry = ntfstest::ReadGeometry(device, 0);
+    const uint64_t ullMFT = geometry.ullMFTCluster * geometry.nSectorsPerCluster;
+    if (c.eDamage == VOLUME_CASE::BOOT_ZEROED)
+        device.Patch(0, std::vector<uint8_t>(512, 0));
+    if (c.eDamage == VOLUME_CASE::MFT_RECORD_DAMAGED) {
+        device.Patch(ullMFT, std::vector<uint8_t>(512, 0xE5));
+        device.Patch(ullMFT + 1, std::vector<uint8_t>(512, 0xE5));
+    }
+    CNTFSSearchController controller;
+    CRawFileInfoContainer raw;
+    SEARCH_STATISTICS statistics{};
+    Scan(controller, device, raw, &statistics, c.nBlock);
+    EXPECT_GT(statistics.NTFSFileRecords, 100u);
+
+    // The state that an interrupted scan keeps, saved and read back.
+    CMemoryDataStream state;
+    ASSERT_TRUE(controller.SaveState(&state));
+    CNTFSSearchController reloaded;
+    ASSERT_TRUE(reloaded.LoadState(&state));
+    EXPECT_EQ(reloaded.GetMFTRecords().size(), controller.GetMFTRecords().size());
+    EXPECT_EQ(reloaded.GetExtents().size(), controller.GetExtents().size());
+
+    CANDIDATES found;
+    controller.CollectSearchedPartitions(&found.list);
+    CSearchedNTFSPartitionInfo* pVolume = found.Best();
+    ASSERT_NE(pVolume, nullptr);
+    EXPECT_EQ(pVolume->m_ullStartSector, 0u);
+    EXPECT_EQ(pVolume->m_bySectorsPerCluster, geometry.nSectorsPerCluster);
+    EXPECT_EQ(pVolume->m_bUseMFTSets, 1);
+    EXPECT_EQ(pVolume->m_ullAttrDefSectorsSeen, 5u);
+    EXPECT_EQ(pVolume->m_ullUpCaseSectorsSeen, 256u);
+    if (c.eDamage != VOLUME_CASE::BOOT_ZEROED)
+        EXPECT_NE(pVolume->GetFlags() & NTFS_EVIDENCE_BOOT_SECTOR, 0u);
+    else
+        EXPECT_NE(pVolume->GetFlags() & NTFS_EVIDENCE_BACKUP_BOOT_SECTOR, 0u);
+
+    std::unique_ptr<CFileSystemNode, void (*)(CFileSystemNode*)> root(
+        controller.BuildFileTree(pVolume, &device, 0, 0), [](CFileSystemNode* p) {
+            if (p != nullptr)
+                DeleteFileTree(p);
+        });
+    ASSERT_TRUE(root);
+    EXPECT_EQ(root->GetFileSystemKind(), 3);
+    const std::map<std::string, CFileNode*> nodes = ntfstest::FlattenTree(root.get());
+    int nChecked = 0;
+    for (const rvdtest::ManifestEntry& entry : rvdtest::ReadManifest(c.pszImage)) {
+        if (entry.bDeleted && !entry.bRecoverable && !entry.bDirectory)
+            continue;
+        SCOPED_TRACE(entry.strPath);
+        auto it = nodes.find(ntfstest::JoinPath(entry.vecNames));
+        ASSERT_TRUE(it != nodes.end()) << "not found";
+        if (entry.bDirectory)
+            continue;
+        const std::vector<uint8_t> data = ntfstest::ReadThroughRuns(device, 0, geometry.nSectorsPerCluster,
+                                                                   geometry.nRecordBytes, it->second->GetProperties());
+        EXPECT_EQ(fstest::Sha256Hex(data), entry.strSha256);
+        ++nChecked;
+    }
+    EXPECT_GT(nChecked, 50);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, NTFSFoundVolume,
+    ::testing::Values(VOLUME_CASE{"Ntfs4k", "ntfs.img", VOLUME_CASE::INTACT, kBlock},
+                      VOLUME_CASE{"Ntfs512", "ntfs-c512.img", VOLUME_CASE::INTACT, kBlock},
+                      VOLUME_CASE{"Ntfs64k", "ntfs-c64k.img", VOLUME_CASE::INTACT, kBlock},
+                      // Odd reads cut records, INDX blocks and log pages at their ends.
+                      VOLUME_CASE{"Ntfs4kOddReads", "ntfs.img", VOLUME_CASE::INTACT, 1001},
+                      VOLUME_CASE{"BootZeroed", "ntfs.img", VOLUME_CASE::BOOT_ZEROED, kBlock},
+                      VOLUME_CASE{"MFTRecordDamaged", "ntfs.img", VOLUME_CASE::MFT_RECORD_DAMAGED, kBlock}),
+    [](const ::testing::TestParamInfo<VOLUME_CASE>& info) { return info.param.pszName; });
+
+} // namespace
