@@ -228,8 +228,9 @@ void CBuildTreePage::TickFolderRow(QTreeWidgetItem* pItem)
     if (nState != GetKnownTickState(pItem))
         SetItemTickState(pItem, nState, 1);
     const bool bSelect = nState == Qt::Checked;
+    // The file list follows when it shows this folder or a folder below it.
     const int nRelation = RelationToCurrentFolder(pItem);
-    if (nState != Qt::PartiallyChecked && (nRelation == 0 || nRelation == 2)) {
+    if (nState != Qt::PartiallyChecked && (nRelation == 0 || nRelation == 1)) {
         TickAllRows(FilesTreeWidget, nullptr, bSelect);
         if (nRelation == 0)
             SyncFolderFromFileList(pItem);

@@ -113,7 +113,7 @@ CProgressPage::~CProgressPage()
     if (m_pLock != nullptr && m_pTextBrowser != nullptr) {
         QMutexLocker lock(m_pLock);
         for (const QString& strLine : m_vecMessages)
-            m_pTextBrowser->append(strLine.toHtmlEscaped());
+            m_pTextBrowser->append(QString("<span>%1</span>").arg(strLine.toHtmlEscaped()));
         m_vecMessages.clear();
     }
     FreeRun();
@@ -254,7 +254,7 @@ void CProgressPage::UpdateProgress()
         QMutexLocker lock(m_pLock);
         // Names from the scanned disk are text, never markup.
         for (const QString& strLine : m_vecMessages)
-            m_pTextBrowser->append(strLine.toHtmlEscaped());
+            m_pTextBrowser->append(QString("<span>%1</span>").arg(strLine.toHtmlEscaped()));
         m_vecMessages.clear();
     }
 
