@@ -1,0 +1,256 @@
+#include "ArchiveAnalysers.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "ByteOrder.h"
+#include "CarvingFormatRoutines.h"
+#include "SectorWindowReader.h"
+#include "RawFileAnalyserFactories.h"
+
+using rvd::LoadLE16;
+using rvd::LoadLE32;
+
+namespace {
+
+const uint32_t ZIP_LOCAL_HEADER = 0x04034B50;
+const uint32_t ZIP_END_RECORD = 0x06054B50;
+const char CONTENT_TYPES_NAME[] = "[Content_Types].xml";
+const uint8_t RAR_MARKER[7] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
+const uint8_t RAR_END_BLOCK[7] = {0xC4, 0x3D, 0x7B, 0x00, 0x40, 0x07, 0x00};
+
+bool IsLzhMethod(const uint8_t* p)
+{
+    return memcmp(p, "-lh5-", 5) == 0 || memcmp(p, "-lh0-", 5) == 0;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+FileZIPAnalyser::FileZIPAnalyser() : m_nPackage(0) { m_nFileType = 68; }
+
+BOOL FileZIPAnalyser::AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo)
+{
+    if (LoadLE32(pSector) != ZIP_LOCAL_HEADER)
+        return FALSE;
+    pInfo->SetType(68);
+    return TRUE;
+}
+
+BOOL FileZIPAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice)
+{
+    const uint64_t u64Limit = GetCarvedSizeLimit();
+    SectorWindowReader reader(pDevice, pInfo->GetStartSector());
+    const uint8_t* p = reader.Read(0);
+    if (p == nullptr || !IsZipRecord(p))
+        return FALSE;
+
+    // Only a package whose first entry is the content-types part may be named DOCX/XLSX/PPTX.
+    const size_t nNameLength = sizeof(CONTENT_TYPES_NAME) - 1;
+    m_nPackage = LoadLE32(p) == ZIP_LOCAL_HEADER && LoadLE16(p + 26) == nNameLength &&
+                 memcmp(p + 30, CONTENT_TYPES_NAME, nNameLength) == 0;
+
+    int32_t nType = 68;
+    uint32_t dwLength = 0;
+    if (!GetZipRecordLength(p, &dwLength, m_nPackage != 0, &nType))
+        return FALSE;
+    uint64_t u64Pos = dwLength;
+    // The end-of-central-directory record and its comment close the archive: whatever follows
+    // (another archive written right behind it) is not part of it.
+    bool bEnded = LoadLE32(p) == ZIP_END_RECORD;
+    while (!bEnded && u64Pos <= u64Limit) {
+        p = reader.Read(u64Pos);
+        if (p == nullptr || !IsZipRecord(p) || !GetZipRecordLength(p, &dwLength, m_nPackage != 0, &nType))
+            break;
+        bEnded = LoadLE32(p) == ZIP_END_RECORD;
+        u64Pos += dwLength;
+    }
+    pInfo->SetType(nType);
+    pInfo->SetSize(std::min(u64Pos, u64Limit));
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------------
+FileRARAnalyser::FileRARAnalyser() { m_nFileType = 54; }
+
+BOOL FileRARAnalyser::AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo)
+{
+    if (memcmp(pSector, RAR_MARKER, sizeof(RAR_MARKER)) != 0)
+        return FALSE;
+    pInfo->SetType(54);
+    return TRUE;
+}
+
+BOOL FileRARAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice)
+{
+    const uint64_t u64Limit = GetCarvedSizeLimit();
+    SectorWindowReader reader(pDevice, pInfo->GetStartSector());
+    const uint8_t* p = reader.Read(0);
+    if (p == nullptr)
+        return FALSE;
+    uint32_t dwLow = 0, dwHigh = 0;
+    if (!GetRarBlockSize(p + sizeof(RAR_MARKER), 512 - static_cast<int>(sizeof(RAR_MARKER)), &dwLow, &dwHigh))
+        return FALSE;
+    uint64_t u64Pos = sizeof(RAR_MARKER) + ((static_cast<uint64_t>(dwHigh) << 32) | dwLow);
+    if (u64Pos > u64Limit) {
+        pInfo->SetSize(u64Limit);
+        return TRUE;
+    }
+    p = reader.Read(u64Pos);
+    if (p == nullptr)
+        return FALSE;
+    while (GetRarBlockSize(p, 32, &dwLow, &dwHigh)) {
+        u64Pos += (static_cast<uint64_t>(dwHigh) << 32) | dwLow;
+        if (u64Pos > u64Limit)
+            break;
+        p = reader.Read(u64Pos);
+        if (p == nullptr)
+            return FALSE;
+    }
+    if (u64Pos <= u64Limit) {
+        // The end-of-archive block is only 7 bytes, too short for the block rules above.
+        p = reader.Read(u64Pos);
+        if (p != nullptr && memcmp(p, RAR_END_BLOCK, sizeof(RAR_END_BLOCK)) == 0)
+            u64Pos += sizeof(RAR_END_BLOCK);
+    }
+    pInfo->SetSize(std::min(u64Pos, u64Limit));
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------------
+FileGZAnalyser::FileGZAnalyser() { m_nFileType = 29; }
+
+BOOL FileGZAnalyser::AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo)
+{
+    if (pSector[0] != 0x1F || pSector[1] != 0x8B || pSector[2] != 0x08)
+        return FALSE;
+    pInfo->SetType(29);
+    return TRUE;
+}
+
+BOOL FileGZAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* /*pDevice*/)
+{
+    // The deflate stream is not walked: the file is taken up to the limit.
+    pInfo->SetSize(GetCarvedSizeLimit());
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------------
+FileLZHAnalyser::FileLZHAnalyser() { m_nFileType = 34; }
+
+BOOL FileLZHAnalyser::AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo)
+{
+    if (!IsLzhMethod(pSector + 2))
+        return FALSE;
+    pInfo->SetType(34);
+    return TRUE;
+}
+
+BOOL FileLZHAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice)
+{
+    const uint64_t u64Limit = GetCarvedSizeLimit();
+    SectorWindowReader reader(pDevice, pInfo->GetStartSector());
+    // 64-bit: member sizes up to 4 GiB would wrap a 32-bit position back into the archive.
+    uint64_t u64Pos = 0;
+    const uint8_t* p = reader.Read(0);
+    if (p == nullptr)
+        return FALSE;
+    for (;;) {
+        if (!IsLzhMethod(p + 2)) {
+            if (u64Pos == 0)
+                return FALSE;
+            // A header size of 0 is the archive's end mark, the last byte that archivers write.
+            if (p[0] == 0)
+                ++u64Pos;
+            break;
+        }
+        u64Pos += 2 + static_cast<uint64_t>(p[0]) + LoadLE32(p + 7);
+        if (u64Pos > u64Limit)
+            break;
+        p = reader.Read(u64Pos);
+        if (p == nullptr)
+            break;
+    }
+    pInfo->SetSize(std::min(u64Pos, u64Limit));
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------------
+FileTARAnalyser::FileTARAnalyser() { m_nFileType = 59; }
+
+BOOL FileTARAnalyser::AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo)
+{
+    if (memcmp(pSector + 257, "ustar", 5) != 0)
+        return FALSE;
+    pInfo->SetType(59);
+    return TRUE;
+}
+
+uint64_t ParseTarOctal(const uint8_t* pField)
+{
+    uint64_t u64Value = 0;
+    for (int i = 0; i < 11; ++i) {
+        const uint8_t c = pField[i];
+        const uint64_t u64Digit = (c >= '0' && c <= '7') ? c - '0' : 0;
+        u64Value = u64Value * 8 + u64Digit;
+    }
+    return u64Value;
+}
+
+BOOL FileTARAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice)
+{
+    const uint64_t u64Limit = GetCarvedSizeLimit();
+    SectorWindowReader reader(pDevice, pInfo->GetStartSector());
+    uint64_t u64Pos = 0;
+    const uint8_t* p = reader.Read(0);
+    if (p == nullptr)
+        return FALSE;
+    for (;;) {
+        // A header that starts with a name character must carry the magic; headers of other
+        // archivers (and the zero end block) start with other bytes and are taken as they are.
+        if (p[0] >= 0x21 && p[0] <= 0x7F && memcmp(p + 257, "ustar", 5) != 0) {
+            if (u64Pos == 0)
+                return FALSE;
+            break;
+        }
+        u64Pos += 512;
+        // A header with an empty name is the end block: the archive ends with it. Directories,
+        // links and empty files also have size 0 but are followed by further members.
+        if (p[0] == 0)
+            break;
+        const uint64_t u64Size = ParseTarOctal(p + 124);
+        u64Pos += (u64Size + 511) / 512 * 512;
+        if (u64Pos > u64Limit)
+            break;
+        p = reader.Read(u64Pos);
+        if (p == nullptr)
+            break;
+    }
+    pInfo->SetSize(std::min(u64Pos, u64Limit));
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------------
+void FileZIPAnalyser::GetLeadBytes(LEAD_BYTE_SET* pSet)
+{
+    pSet->Clear();
+    pSet->Add(0x50);
+}
+
+void FileRARAnalyser::GetLeadBytes(LEAD_BYTE_SET* pSet)
+{
+    pSet->Clear();
+    pSet->Add(0x52);
+}
+
+void FileGZAnalyser::GetLeadBytes(LEAD_BYTE_SET* pSet)
+{
+    pSet->Clear();
+    pSet->Add(0x1F);
+}
+
+IRawFileAnalyser* NewFileZIPAnalyser() { return new FileZIPAnalyser; }
+IRawFileAnalyser* NewFileRARAnalyser() { return new FileRARAnalyser; }
+IRawFileAnalyser* NewFileGZAnalyser() { return new FileGZAnalyser; }
+IRawFileAnalyser* NewFileLZHAnalyser() { return new FileLZHAnalyser; }
+IRawFileAnalyser* NewFileTARAnalyser() { return new FileTARAnalyser; }

@@ -1,0 +1,79 @@
+// Analysers of office and database documents: OLE compound files (named after the application
+// from their first directory entries), the older Word formats, PDF and Illustrator, RTF,
+// WordPerfect, OneNote, Outlook PST, Access, Money and Windows help files.
+#pragma once
+
+#include "RawFileAnalyser.h"
+
+class FileOLEAnalyser : public IRawFileAnalyser {
+public:
+    FileOLEAnalyser();
+    BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
+    BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
+    void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+};
+
+class FileLowDocAnalyser : public IRawFileAnalyser {
+public:
+    FileLowDocAnalyser();
+    BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
+    void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+};
+
+class FilePDFAnalyser : public IRawFileAnalyser {
+public:
+    FilePDFAnalyser();
+    BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
+    BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
+    void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+};
+
+class FileRTFAnalyser : public IRawFileAnalyser {
+public:
+    FileRTFAnalyser();
+    BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
+    BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
+    void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+};
+
+class FileWPDAnalyser : public IRawFileAnalyser {
+public:
+    FileWPDAnalyser();
+    BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
+    void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+};
+
+class FileONEAnalyser : public IRawFileAnalyser {
+public:
+    FileONEAnalyser();
+    BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
+    void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+};
+
+class FilePSTAnalyser : public IRawFileAnalyser {
+public:
+    FilePSTAnalyser();
+    BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
+    void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+};
+
+class FileMDBAnalyser : public IRawFileAnalyser {
+public:
+    FileMDBAnalyser();
+    BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
+    BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
+    void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+};
+
+class FileMNYAnalyser : public IRawFileAnalyser {
+public:
+    FileMNYAnalyser();
+    BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
+};
+
+class FileHLPAnalyser : public IRawFileAnalyser {
+public:
+    FileHLPAnalyser();
+    BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
+    void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+};

@@ -1,0 +1,701 @@
+#include "DrawingAnalysers.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "ByteOrder.h"
+#include "IStorageDevice.h"
+#include "CarvingFormatRoutines.h"
+#include "SectorWindowReader.h"
+#include "RawFileAnalyserFactories.h"
+
+using rvd::LoadBE32;
+using rvd::LoadLE16;
+using rvd::LoadLE32;
+using rvd::LoadLE64;
+
+namespace {
+
+uint8_t FoldAscii(uint8_t c) { return (c >= 'a' && c <= 'z') ? static_cast<uint8_t>(c - 32) : c; }
+
+bool SameLetters(const uint8_t* p, const uint8_t* pOther, size_t n)
+{
+    for (size_t i = 0; i < n; ++i) {
+        if (FoldAscii(p[i]) != FoldAscii(pOther[i]))
+            return false;
+    }
+    return true;
+}
+
+bool SameLetters(const uint8_t* p, const char* psz)
+{
+    return SameLetters(p, reinterpret_cast<const uint8_t*>(psz), strlen(psz));
+}
+
+BOOL SearchFooterFor(CRawFileInfo* pInfo, IStorageDevice* pDevice, const void* pPattern, int nLength)
+{
+    FOOTER_PATTERN pattern;
+    memcpy(pattern.pattern, pPattern, nLength);
+    pattern.nLength = nLength;
+    pattern.ullSearchLimit = 0;
+    return SearchFooter(pInfo, pDevice, pattern);
+}
+
+// ----- GIF ------------------------------------------------------------------------------------
+// Reads single bytes of a GIF through the window, never past the carved-size limit.
+class CGifCursor {
+public:
+    CGifCursor(SectorWindowReader& reader, uint64_t u64Limit) : m_reader(reader), m_u64Limit(u64Limit) {}
+    // False when the byte cannot be read or lies beyond the limit.
+    bool ByteAt(uint64_t u64Pos, uint8_t* pByte)
+    {
+        if (u64Pos > m_u64Limit)
+            return false;
+        const uint8_t* p = m_reader.Read(u64Pos);
+        if (p == nullptr)
+            return false;
+        *pByte = p[0];
+        return true;
+    }
+    // Steps over a chain of data sub-blocks and its zero terminator.
+    bool SkipSubBlocks(uint64_t* pu64Pos)
+    {
+        uint8_t nLength = 0;
+        for (;;) {
+            if (!ByteAt(*pu64Pos, &nLength))
+                return false;
+            if (nLength == 0)
+                break;
+            *pu64Pos += static_cast<uint64_t>(nLength) + 1;
+        }
+        *pu64Pos += 1;
+        return true;
+    }
+
+private:
+    SectorWindowReader& m_reader;
+    uint64_t m_u64Limit;
+};
+
+const uint8_t GIF_IMAGE = 0x2C;
+const uint8_t GIF_EXTENSION = 0x21;
+const uint8_t GIF_TRAILER = 0x3B;
+// A byte some writers leave before an image descriptor; the walk then looks for the descriptor.
+const uint8_t GIF_STRAY = 0x66;
+const int GIF_SEPARATOR_SEARCH = 512;
+
+uint64_t GifColourTableBytes(uint8_t nPacked)
+{
+    return (nPacked & 0x80) ? 3ull << ((nPacked & 7) + 1) : 0;
+}
+
+// ----- DWG ------------------------------------------------------------------------------------
+const uint8_t DWG_2004_SENTINEL[16] = {0x68, 0x40, 0xF8, 0xF7, 0x92, 0x2A, 0xB5, 0xEF,
+                                       0x18, 0xDD, 0x0B, 0xF1, 0xF1, 0xBB, 0xE9, 0xEB};
+const uint8_t DWG_HEADER_SENTINEL[16] = {0x1F, 0x25, 0x6D, 0x07, 0xD4, 0x36, 0x28, 0x28,
+                                         0x9D, 0x57, 0xCA, 0x3F, 0x9D, 0x44, 0x10, 0x2B};
+const uint64_t DWG_2004_SEARCH_END = 524287999;
+const uint32_t DWG_MAX_LOCATORS = 100;
+
+// ----- CRW ------------------------------------------------------------------------------------
+const uint64_t CRW_SEARCH_LIMIT = 0x1400000;
+const uint64_t CRW_TRAILER_BYTES = 144;
+
+// ----- ASF ------------------------------------------------------------------------------------
+const uint8_t ASF_HEADER_OBJECT[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                       0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+const uint8_t ASF_DATA_OBJECT[16] = {0x36, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                     0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+const uint8_t ASF_INDEX_OBJECT[16] = {0x90, 0x08, 0x00, 0x33, 0xB1, 0xE5, 0xCF, 0x11,
+                                      0x89, 0xF4, 0x00, 0xA0, 0xC9, 0x03, 0x49, 0xCB};
+const uint64_t ASF_OBJECT_HEADER_BYTES = 24;
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+FileGIFAnalyser::FileGIFAnalyser() { m_nFileType = 28; }
+
+BOOL FileGIFAnalyser::AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo)
+{
+    if (memcmp(pSector, "GIF87a", 6) != 0 && memcmp(pSector, "GIF89a", 6) != 0)
+        return FALSE;
+    pInfo->SetType(28);
+    return TRUE;
+}
+
+BOOL FileGIFAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice)
+{
+    const uint64_t u64Limit = GetCarvedSizeLimit();
+    SectorWindowReader reader(pDevice, pInfo->GetStartSector());
+    const uint8_t* p = reader.Read(0);
+    if (p == nullptr)
+        return FALSE;
+    CGifCursor cursor(reader, u64Limit);
+    uint64_t u64Pos = 13 + GifColourTableBytes(p[10]);
+    uint8_t nByte = 0;
+    if (!cursor.ByteAt(u64Pos, &nByte))
+        return FALSE;
+    while (nByte == GIF_IMAGE || nByte == GIF_EXTENSION || nByte == GIF_STRAY) {
+        while (nByte == GIF_EXTENSION) {
+            u64Pos += 2;
+            if (!cursor.SkipSubBlocks(&u64Pos) || !cursor.ByteAt(u64Pos, &nByte))
+                return FALSE;
+        }
+        // The trailer may follow an extension directly (a comment after the last image).
+        if (nByte == GIF_TRAILER)
+            break;
+        for (int k = 0; nByte != GIF_IMAGE; ++k) {
+            if (k >= GIF_SEPARATOR_SEARCH || !cursor.ByteAt(++u64Pos, &nByte))
+                return FALSE;
+        }
+        // Image descriptor: separator, left, top, width, height, packed byte; then the local
+        // colour table, the LZW code size and the image data.
+        u64Pos += 9;
+        uint8_t nPacked = 0;
+        if (!cursor.ByteAt(u64Pos, &nPacked))
+            return FALSE;
+        u64Pos += 1 + GifColourTableBytes(nPacked) + 1;
+        if (!cursor.SkipSubBlocks(&u64Pos))
+            return FALSE;
+        if (!cursor.ByteAt(u64Pos, &nByte))
+            break;
+    }
+    pInfo->SetSize(std::min(u64Pos + 1, u64Limit));
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------------
+FileFH11Analyser::FileFH11Analyser() { m_nFileType = 27; }
+
+BOOL FileFH11Analyser::AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo)
+{
+    static const uint8_t header[16] = {0x1C, 0x01, 0x00, 0x00, 0x02, 0x00, 0x04, 0x1C,
+                                       0x01, 0x14, 0x00, 0x02, 0x00, 0x14, 0x1C, 0x01};
+    if (memcmp(pSector, header, 16) != 0 || LoadLE16(pSector + 34) != 0x3131)
+        return FALSE;
+    pInfo->SetType(27);
+    return TRUE;
+}
+
+BOOL FileFH11Analyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice)
+{
+    static const uint8_t footer[11] = {'D', 'e', 'c', 'o', 'd', 'e', 0x00, 0xFF, 0xFF, 0xFF, 0xFF};
+    return SearchFooterFor(pInfo, pDevice, footer, sizeof(footer));
+}
+
+// ---------------------------------------------------------------------------------------------
+FileEPSAnalyser::FileEPSAnalyser() { m_nFileType = 25; }
+
+BOOL FileEPSAnalyser::AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo)
+{
+    static const uint8_t signature[4] = {0xC5, 0xD0, 0xD3, 0xC6};
+    static const uint8_t previewPs[4] = {0xFF, 0xFF, 0x25, 0x21};
+    static const uint8_t previewNone[4] = {0xFF, 0xFF, 0x00, 0x00};
+    static const uint8_t intel[4] = {0xFF, 0xFF, 0x49, 0x49};
+    if (memcmp(pSector, signature, 4) != 0)
+        return FALSE;
+    // Sections: PostScript at 4/8, WMF preview at 12/16, TIFF preview at 20/24 (offset/length).
+    uint64_t u64Size = 0;
+    if (SameLetters(pSector + 28, previewPs, 4) || SameLetters(pSector + 28, previewNone, 4)) {
+        u64Size = static_cast<uint64_t>(LoadLE32(pSector + 12)) + LoadLE32(pSector + 16) +
+                  LoadLE32(pSector + 20) + LoadLE32(pSector + 24);
+    } else if (SameLetters(pSector + 28, intel, 4)) {
+        u64Size = static_cast<uint64_t>(LoadLE32(pSector + 4)) + LoadLE32(pSector + 8);
+    } else {
+        return FALSE;
+    }
+    pInfo->SetType(25);
+    pInfo->SetSize(u64Size);
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------------
+FileEMFAnalyser::FileEMFAnalyser() { m_nFileType = 24; }
+
+BOOL FileEMFAnalyser::AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo)
+{
+    if (LoadLE32(pSector + 40) != 0x464D4520 || LoadLE16(pSector + 58) != 0 || LoadLE32(pSector + 48) == 0)
+        return FALSE;
+    pInfo->SetType(24);
+    pInfo->SetSize(LoadLE32(pSector + 48));
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------------
+FileDXFAnalyser::FileDXFAnalyser() { m_nFileType = 23; }
+
+BOOL FileDXFAnalyser::AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo)
+{
+    if (memcmp(pSector, "  0\r\nSECTION\r\n  2\r\nHEADER\r\n", 27) != 0)
+        return FALSE;
+    pInfo->SetType(23);
+    return TRUE;
+}
+
+BOOL FileDXFAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice)
+{
+    return SearchFooterFor(pInfo, pDevice, "EOF\r\n", 5);
+}
+
+// ---------------------------------------------------------------------------------------------
+FileDWGAnalyser::FileDWGAnalyser() { m_nFileType = 22; }
+
+BOOL FileDWGAnalyser::AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo)
+{
+    static const char* const versions[] = {"AC1018", "AC1015", "AC1014", "AC1013", "AC1009", "AC1012"};
+    for (const char* pszVersion : versions) {
+        if (memcmp(pSector, pszVersion, 6) == 0 && pSector[6] == 0 && pSector[7] == 0) {
+            pInfo->SetType(22);
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
+BOOL FileDWGAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice)
+{
+    const uint64_t u64Limit = GetCarvedSizeLimit();
+    SectorWindowReader reader(pDevice, pInfo->GetStartSector());
+    const uint8_t* p = reader.Read(0);
+    if (p == nullptr)
+        return FALSE;
+    if (memcmp(p, "AC1018", 6) == 0) {
+        // 2004 format: the file ends 108 bytes after the second copy of the header sentinel.
+        p = reader.Read(128);
+        if (p == nullptr || memcmp(p, DWG_2004_SENTINEL, 16) != 0)
+            return FALSE;
+        uint64_t u64Pos = 144;
+        while (u64Pos <= DWG_2004_SEARCH_END && u64Pos <= u64Limit) {
+            p = reader.Read(u64Pos);
+            if (p == nullptr) {
+                if (u64Pos < 513)
+                    return FALSE;
+                break;
+            }
+            if (memcmp(p, DWG_2004_SENTINEL, 16) == 0) {
+                u64Pos += 108;
+                break;
+            }
+            ++u64Pos;
+        }
+        pInfo->SetSize(std::min(u64Pos, u64Limit));
+        return TRUE;
+    }
+    if (memcmp(p, "AC1009", 6) == 0)
+        return FALSE;
+
+    // R13-R2000: the section locator records name each section's seeker and size; the one
+    // furthest into the file ends it.
+    const uint32_t dwSentinelAt = LoadLE32(p + 13);
+    const uint32_t dwLocators = LoadLE32(p + 21);
+    if (dwSentinelAt == 0 || dwLocators == 0 || dwLocators > DWG_MAX_LOCATORS)
+        return FALSE;
+    const uint8_t* pSentinel = reader.Read(dwSentinelAt);
+    if (pSentinel == nullptr || memcmp(pSentinel, DWG_HEADER_SENTINEL, 16) != 0)
+        return FALSE;
+    uint32_t dwSeeker = 0, dwSize = 0;
+    for (uint32_t i = 0; i < dwLocators; ++i) {
+        const uint8_t* pRecord = reader.Read(25 + 9 * static_cast<uint64_t>(i));
+        if (pRecord == nullptr)
+            return FALSE;
+        const uint32_t dwRecordSeeker = LoadLE32(pRecord + 1);
+        if (i == 0 || dwRecordSeeker > dwSeeker) {
+            dwSeeker = dwRecordSeeker;
+            dwSize = LoadLE32(pRecord + 5);
+        }
+    }
+    if (dwSeeker == 0 || dwSize == 0)
+        return FALSE;
+    pInfo->SetSize(std::min(static_cast<uint64_t>(dwSeeker) + dwSize, u64Limit));
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------------
+FileDBXAnalyser::FileDBXAnalyser() { m_nFileType = 19; }
+
+BOOL FileDBXAnalyser::AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo)
+{
+    static const uint8_t classIds[4][16] = {
+        {0xCF, 0xAD, 0x12, 0xFE, 0xC5, 0xFD, 0x74, 0x6F, 0x66, 0xE3, 0xD1, 0x11, 0x9A, 0x4E, 0x00, 0xC0},
+        {0xCF, 0xAD, 0x12, 0xFE, 0xC6, 0xFD, 0x74, 0x6F, 0x66, 0xE3, 0xD1, 0x11, 0x9A, 0x4E, 0x00, 0xC0},
+        {0xCF, 0xAD, 0x12, 0xFE, 0xC7, 0xFD, 0x74, 0x6F, 0x66, 0xE3, 0xD1, 0x11, 0x9A, 0x4E, 0x00, 0xC0},
+        {0xCF, 0xAD, 0x12, 0xFE, 0x30, 0x9D, 0xFE, 0x26, 0x8F, 0x1A, 0xD2, 0x11, 0xAA, 0xBF, 0x00, 0x60},
+    };
+    static const uint8_t jmf6[8] = {0x4A, 0x4D, 0x46, 0x36, 0x03, 0x00, 0x10, 0x00};
+    bool bMatch = memcmp(pSector, jmf6, 8) == 0;
+    for (const auto& classId : classIds)
+        bMatch = bMatch || memcmp(pSector, classId, 16) == 0;
+    if (!bMatch)
+        return FALSE;
+    pInfo->SetType(19);
+    pInfo->SetSize(LoadLE32(pSector + 124));
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------------
+FileCRWAnalyser::FileCRWAnalyser() : m_u64ScratchFirst(0), m_u64ScratchSectors(0)
+{
+    m_nFileType = 16;
+    memset(m_scratch, 0, sizeof(m_scratch));
+}
+
+BOOL FileCRWAnalyser::AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo)
+{
+    static const uint8_t header[16] = {0x49, 0x49, 0x1A, 0x00, 0x00, 0x00, 0x48, 0x45,
+                                       0x41, 0x50, 0x43, 0x43, 0x44, 0x52, 0x02, 0x00};
+    if (memcmp(pSector, header, 16) != 0)
+        return FALSE;
+    pInfo->SetType(16);
+    return TRUE;
+}
+
+BOOL FileCRWAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice)
+{
+    // The camera writes its description texts near the end of the file; the file is taken to
+    // the end of the sector before them.
+    const uint64_t u64Start = pInfo->GetStartSector();
+    const uint64_t u64DeviceEnd = pDevice->GetTotalSectors();
+    m_u64ScratchSectors = 0;  // bytes of an earlier file are never trusted
+    for (uint64_t i = 16; i <= CRW_SEARCH_LIMIT; ++i) {
+        const uint64_t u64Sector = i / 512;
+        const uint64_t u64Offset = i % 512;
+        const uint64_t u64Need = (u64Offset + CRW_TRAILER_BYTES > 512) ? 2 : 1;
+        if (m_u64ScratchSectors == 0 || u64Sector < m_u64ScratchFirst ||
+            u64Sector + u64Need > m_u64ScratchFirst + m_u64ScratchSectors) {
+            // Device sectors are absolute: the file's sectors must end within the device.
+            if (u64Start > u64DeviceEnd || u64Sector + u64Need > u64DeviceEnd - u64Start)
+                return FALSE;
+            // Two sectors whenever possible, so the next 512 positions need no further read.
+            const uint64_t u64Count = (u64Sector + 2 <= u64DeviceEnd - u64Start) ? 2 : u64Need;
+            m_u64ScratchSectors = 0;
+            if (!pDevice->ReadSectors(m_scratch, u64Start + u64Sector, u64Count))
+                return FALSE;
+            m_u64ScratchFirst = u64Sector;
+            m_u64ScratchSectors = u64Count;
+        }
+        const uint8_t* p = m_scratch + (i - m_u64ScratchFirst * 512);
+        if (p[0] == 'H' && memcmp(p, "High definition CCD image", 25) == 0 &&
+            memcmp(p + 32, "CRW:High definition CCD image", 29) == 0 && memcmp(p + 122, "Canon", 5) == 0 &&
+            memcmp(p + 128, "Canon PowerShot", 15) == 0) {
+            pInfo->SetSize((i + 511) / 512 * 512);
+            return TRUE;
+        }
+    }
+    pInfo->SetSize(CRW_SEARCH_LIMIT);
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------------
+FileCPTAnalyser::FileCPTAnalyser() { m_nFileType = 15; }
+
+BOOL FileCPTAnalyser::AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo)
+{
+    if (memcmp(pSector, "CPT7FILE", 8) != 0 && memcmp(pSector, "CPT8FILE", 8) != 0 &&
+        memcmp(pSector, "CPT9FILE", 8) != 0)
+        return FALSE;
+    if (LoadLE32(pSector + 52) != 316)
+        return FALSE;
+    pInfo->SetType(15);
+    pInfo->SetSize(0);
+    return TRUE;
+}
+
+BOOL FileCPTAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice)
+{
+    const uint64_t u64Limit = GetCarvedSizeLimit();
+    SectorWindowReader reader(pDevice, pInfo->GetStartSector());
+    // Every pointer of the block table must stay inside the file the limit allows.
+    auto readU32 = [&](uint64_t u64At, uint32_t* pdwValue) {
+        if (u64At > u64Limit)
+            return false;
+        const uint8_t* p = reader.Read(u64At);
+        if (p == nullptr)
+            return false;
+        *pdwValue = LoadLE32(p);
+        return true;
+    };
+    uint32_t dwTable = 0, dwCount = 0;
+    if (!readU32(52, &dwTable) || !readU32(40, &dwCount) || dwCount == 0)
+        return FALSE;
+    if (reader.Read(dwTable) == nullptr)
+        return FALSE;
+    uint32_t dwLast = 0;
+    if (!readU32(static_cast<uint64_t>(dwTable) + 8ull * dwCount - 8, &dwLast))
+        return FALSE;
+    const uint64_t u64Last = dwLast;
+    uint64_t u64End = u64Last + 60;
+    uint32_t dwAt32 = 0, dwGap = 0;
+    if (!readU32(u64Last + 32, &dwAt32) || !readU32(u64Last + 60, &dwGap))
+        return FALSE;
+    if (dwAt32 != 0 && dwAt32 == dwGap)
+        u64End = u64Last + dwGap + 60;
+    uint32_t dwA = 0, dwB = 0;
+    if (!readU32(u64End, &dwA) || !readU32(u64End + 4, &dwB))
+        return FALSE;
+    uint64_t u64Size = u64Last;
+    if (dwA != 0 && dwB != 0) {
+        uint32_t dwOffset = 0, dwLength = 0;
+        if (dwA < 8 || !readU32(dwA - 8ull, &dwOffset) || !readU32(dwA - 4ull, &dwLength))
+            return FALSE;
+        u64Size = static_cast<uint64_t>(dwOffset) + dwLength;
+    }
+    pInfo->SetSize(std::min(u64Size, u64Limit));
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------------
+FileCHMAnalyser::FileCHMAnalyser() { m_nFileType = 12; }
+
+BOOL FileCHMAnalyser::AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo)
+{
+    static const uint8_t guid1[16] = {0x10, 0xFD, 0x01, 0x7C, 0xAA, 0x7B, 0xD0, 0x11,
+                                      0x9E, 0x0C, 0x00, 0xA0, 0xC9, 0x22, 0xE6, 0xEC};
+    static const uint8_t guid2[16] = {0x11, 0xFD, 0x01, 0x7C, 0xAA, 0x7B, 0xD0, 0x11,
+                                      0x9E, 0x0C, 0x00, 0xA0, 0xC9, 0x22, 0xE6, 0xEC};
+    const uint32_t dwHeader = 96;
+    if (memcmp(pSector, "ITSF", 4) != 0 || LoadLE32(pSector + 8) != dwHeader || memcmp(pSector + 24, guid1, 16) != 0 ||
+        memcmp(pSector + 40, guid2, 16) != 0)
+        return FALSE;
+    // The header section table follows the header: its first entry is the 0x1FE-byte section
+    // at offset 0, then the file size as a 64-bit number.
+    const uint8_t* pSection = pSector + dwHeader;
+    if (LoadLE32(pSection) != 0x1FE || LoadLE32(pSection + 4) != 0 || LoadLE32(pSection + 16) != 0 ||
+        LoadLE32(pSection + 20) != 0)
+        return FALSE;
+    pInfo->SetType(12);
+    pInfo->SetSize(LoadLE64(pSection + 8));
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------------
+FileCABAnalyser::FileCABAnalyser() { m_nFileType = 10; }
+
+BOOL FileCABAnalyser::AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo)
+{
+    if (memcmp(pSector, "MSCF", 4) != 0)
+        return FALSE;
+    pInfo->SetType(10);
+    pInfo->SetSize(0);
+    if (LoadLE32(pSector + 4) != 0 || LoadLE32(pSector + 12) != 0 || LoadLE32(pSector + 20) != 0 ||
+        LoadLE16(pSector + 24) != 0x0103 || LoadLE32(pSector + 8) == 0)
+        return FALSE;
+    pInfo->SetSize(LoadLE32(pSector + 8));
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------------
+FileBMPAnalyser::FileBMPAnalyser() { m_nFileType = 9; }
+
+BOOL FileBMPAnalyser::AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo)
+{
+    if (LoadLE16(pSector) != 0x4D42)
+        return FALSE;
+    pInfo->SetType(9);
+    pInfo->SetSize(0);
+    const uint32_t dwInfoHeader = LoadLE32(pSector + 14);
+    if (LoadLE16(pSector + 6) != 0 || LoadLE16(pSector + 8) != 0 || (dwInfoHeader != 40 && dwInfoHeader != 124))
+        return FALSE;
+    pInfo->SetSize(LoadLE32(pSector + 2));
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------------
+FileAUAnalyser::FileAUAnalyser() { m_nFileType = 7; }
+
+BOOL FileAUAnalyser::AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo)
+{
+    if (memcmp(pSector, ".snd", 4) != 0)
+        return FALSE;
+    pInfo->SetType(7);
+    pInfo->SetSize(0);
+    const uint32_t dwDataOffset = LoadBE32(pSector + 4);
+    const uint32_t dwDataSize = LoadBE32(pSector + 8);
+    // A data size of all ones means "unknown" in this format.
+    if (dwDataOffset <= 23 || dwDataSize == 0xFFFFFFFF)
+        return FALSE;
+    pInfo->SetSize(static_cast<uint64_t>(dwDataOffset) + dwDataSize);
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------------
+FileASFAnalyser::FileASFAnalyser() { m_nFileType = 6; }
+
+BOOL FileASFAnalyser::AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo)
+{
+    if (memcmp(pSector, ASF_HEADER_OBJECT, 16) != 0)
+        return FALSE;
+    pInfo->SetType(6);
+    pInfo->SetSize(0);
+    return TRUE;
+}
+
+BOOL FileASFAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice)
+{
+    const uint64_t u64Limit = GetCarvedSizeLimit();
+    const uint8_t* const objects[3] = {ASF_HEADER_OBJECT, ASF_DATA_OBJECT, ASF_INDEX_OBJECT};
+    uint8_t buffer[1024];
+    uint64_t u64Pos = 0;
+    for (int n = 0; n < 3; ++n) {
+        const uint64_t u64Offset = u64Pos % 512;
+        const uint64_t u64Count = (u64Offset + ASF_OBJECT_HEADER_BYTES > 512) ? 2 : 1;
+        if (!pDevice->ReadSectors(buffer, pInfo->GetStartSector() + u64Pos / 512, u64Count))
+            return FALSE;
+        const uint8_t* p = buffer + u64Offset;
+        if (memcmp(p, objects[n], 16) != 0) {
+            if (n == 2)
+                break;
+            return FALSE;
+        }
+        // An object is at least its own 24-byte header; a size that small, or one that runs
+        // past the limit, ends the walk without wrapping the position.
+        const uint64_t u64ObjectSize = LoadLE64(p + 16);
+        if (u64ObjectSize < ASF_OBJECT_HEADER_BYTES) {
+            if (n == 2)
+                break;
+            return FALSE;
+        }
+        if (u64ObjectSize > u64Limit - std::min(u64Pos, u64Limit)) {
+            u64Pos = u64Limit;
+            break;
+        }
+        u64Pos += u64ObjectSize;
+    }
+    pInfo->SetSize(u64Pos);
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------------
+File3GPAnalyser::File3GPAnalyser() { m_nFileType = 2; }
+
+BOOL File3GPAnalyser::AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo)
+{
+    if (!SameLetters(pSector + 4, "ftyp3g2a") && !SameLetters(pSector + 4, "ftyp3gp4"))
+        return FALSE;
+    pInfo->SetType(2);
+    pInfo->SetSize(0);
+    return TRUE;
+}
+
+BOOL File3GPAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice)
+{
+    return WalkMp4Atoms(pInfo, pDevice);
+}
+
+// ---------------------------------------------------------------------------------------------
+File3DSAnalyser::File3DSAnalyser() { m_nFileType = 1; }
+
+BOOL File3DSAnalyser::AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo)
+{
+    // Main chunk 0x4D4D with the editor chunk 0x3D3D (or the version chunk before it) at 16.
+    if (LoadLE16(pSector) != 0x4D4D || LoadLE16(pSector + 16) != 0x3D3D)
+        return FALSE;
+    pInfo->SetType(1);
+    const uint32_t dwMain = LoadLE32(pSector + 2);
+    if (dwMain == 0 || dwMain < LoadLE32(pSector + 18))
+        return FALSE;
+    pInfo->SetSize(dwMain);
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------------
+void FileGIFAnalyser::GetLeadBytes(LEAD_BYTE_SET* pSet)
+{
+    pSet->Clear();
+    pSet->Add(0x47);
+}
+
+void FileFH11Analyser::GetLeadBytes(LEAD_BYTE_SET* pSet)
+{
+    pSet->Clear();
+    pSet->Add(0x1C);
+}
+
+void FileEPSAnalyser::GetLeadBytes(LEAD_BYTE_SET* pSet)
+{
+    pSet->Clear();
+    pSet->Add(0xC5);
+}
+
+void FileDXFAnalyser::GetLeadBytes(LEAD_BYTE_SET* pSet)
+{
+    pSet->Clear();
+    pSet->Add(0x20);
+}
+
+void FileDWGAnalyser::GetLeadBytes(LEAD_BYTE_SET* pSet)
+{
+    pSet->Clear();
+    pSet->Add(0x41);
+}
+
+void FileDBXAnalyser::GetLeadBytes(LEAD_BYTE_SET* pSet)
+{
+    pSet->Clear();
+    pSet->Add(0xCF);
+    pSet->Add(0x4A);
+}
+
+void FileCRWAnalyser::GetLeadBytes(LEAD_BYTE_SET* pSet)
+{
+    pSet->Clear();
+    pSet->Add(0x49);
+}
+
+void FileCPTAnalyser::GetLeadBytes(LEAD_BYTE_SET* pSet)
+{
+    pSet->Clear();
+    pSet->Add(0x43);
+}
+
+void FileCHMAnalyser::GetLeadBytes(LEAD_BYTE_SET* pSet)
+{
+    pSet->Clear();
+    pSet->Add(0x49);
+}
+
+void FileCABAnalyser::GetLeadBytes(LEAD_BYTE_SET* pSet)
+{
+    pSet->Clear();
+    pSet->Add(0x4D);
+}
+
+void FileBMPAnalyser::GetLeadBytes(LEAD_BYTE_SET* pSet)
+{
+    pSet->Clear();
+    pSet->Add(0x42);
+}
+
+void FileAUAnalyser::GetLeadBytes(LEAD_BYTE_SET* pSet)
+{
+    pSet->Clear();
+    pSet->Add(0x2E);
+}
+
+void FileASFAnalyser::GetLeadBytes(LEAD_BYTE_SET* pSet)
+{
+    pSet->Clear();
+    pSet->Add(0x30);
+}
+
+void File3DSAnalyser::GetLeadBytes(LEAD_BYTE_SET* pSet)
+{
+    pSet->Clear();
+    pSet->Add(0x4D);
+}
+
+IRawFileAnalyser* NewFileGIFAnalyser() { return new FileGIFAnalyser; }
+IRawFileAnalyser* NewFileFH11Analyser() { return new FileFH11Analyser; }
+IRawFileAnalyser* NewFileEPSAnalyser() { return new FileEPSAnalyser; }
+IRawFileAnalyser* NewFileEMFAnalyser() { return new FileEMFAnalyser; }
+IRawFileAnalyser* NewFileDXFAnalyser() { return new FileDXFAnalyser; }
+IRawFileAnalyser* NewFileDWGAnalyser() { return new FileDWGAnalyser; }
+IRawFileAnalyser* NewFileDBXAnalyser() { return new FileDBXAnalyser; }
+IRawFileAnalyser* NewFileCRWAnalyser() { return new FileCRWAnalyser; }
+IRawFileAnalyser* NewFileCPTAnalyser() { return new FileCPTAnalyser; }
+IRawFileAnalyser* NewFileCHMAnalyser() { return new FileCHMAnalyser; }
+IRawFileAnalyser* NewFileCABAnalyser() { return new FileCABAnalyser; }
+IRawFileAnalyser* NewFileBMPAnalyser() { return new FileBMPAnalyser; }
+IRawFileAnalyser* NewFileAUAnalyser() { return new FileAUAnalyser; }
+IRawFileAnalyser* NewFileASFAnalyser() { return new FileASFAnalyser; }
+IRawFileAnalyser* NewFile3GPAnalyser() { return new File3GPAnalyser; }
+IRawFileAnalyser* NewFile3DSAnalyser() { return new File3DSAnalyser; }

@@ -1,0 +1,131 @@
+// Analysers of images, drawings and media containers: GIF, FreeHand 11, DOS EPS, EMF, DXF, DWG,
+// Outlook Express DBX, Canon CRW, Corel Photo-Paint CPT, compiled HTML help, cabinets, BMP,
+// Sun AU, ASF, 3GP and 3D Studio.
+#pragma once
+
+#include "RawFileAnalyser.h"
+
+class FileGIFAnalyser : public IRawFileAnalyser {
+public:
+    FileGIFAnalyser();
+    BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
+    BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
+    void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+};
+
+class FileFH11Analyser : public IRawFileAnalyser {
+public:
+    FileFH11Analyser();
+    BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
+    BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
+    void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+};
+
+class FileEPSAnalyser : public IRawFileAnalyser {
+public:
+    FileEPSAnalyser();
+    BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
+    void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+};
+
+class FileEMFAnalyser : public IRawFileAnalyser {
+public:
+    FileEMFAnalyser();
+    BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
+};
+
+class FileDXFAnalyser : public IRawFileAnalyser {
+public:
+    FileDXFAnalyser();
+    BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
+    BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
+    void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+};
+
+class FileDWGAnalyser : public IRawFileAnalyser {
+public:
+    FileDWGAnalyser();
+    BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
+    BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
+    void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+};
+
+class FileDBXAnalyser : public IRawFileAnalyser {
+public:
+    FileDBXAnalyser();
+    BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
+    void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+};
+
+class FileCRWAnalyser : public IRawFileAnalyser {
+public:
+    FileCRWAnalyser();
+    BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
+    BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
+    void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+
+private:
+    // The two sectors last read by the trailer search, and where they start (in sectors from
+    // the file's first sector); m_u64ScratchSectors is 0 while the buffer holds nothing.
+    uint8_t m_scratch[1024];
+    uint64_t m_u64ScratchFirst;
+    uint64_t m_u64ScratchSectors;
+};
+
+class FileCPTAnalyser : public IRawFileAnalyser {
+public:
+    FileCPTAnalyser();
+    BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
+    BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
+    void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+};
+
+class FileCHMAnalyser : public IRawFileAnalyser {
+public:
+    FileCHMAnalyser();
+    BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
+    void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+};
+
+class FileCABAnalyser : public IRawFileAnalyser {
+public:
+    FileCABAnalyser();
+    BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
+    void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+};
+
+class FileBMPAnalyser : public IRawFileAnalyser {
+public:
+    FileBMPAnalyser();
+    BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
+    void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+};
+
+class FileAUAnalyser : public IRawFileAnalyser {
+public:
+    FileAUAnalyser();
+    BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
+    void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+};
+
+class FileASFAnalyser : public IRawFileAnalyser {
+public:
+    FileASFAnalyser();
+    BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
+    BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
+    void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+};
+
+class File3GPAnalyser : public IRawFileAnalyser {
+public:
+    File3GPAnalyser();
+    BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
+    BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
+};
+
+class File3DSAnalyser : public IRawFileAnalyser {
+public:
+    File3DSAnalyser();
+    BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
+    void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+};
