@@ -1,9 +1,9 @@
 // Shared body of the carving analysers' fuzz targets: the input is a candidate file's bytes (its
-// sectors repeat over a device of a few MiB, so walks meet fuzzer bytes wherever they jump). Every
-// analyser of a family tests the first sector and measures the candidate, at two start sectors,
-// with a small carved-size limit so that each run stays short. Whatever the bytes, the analysers
-// end, read nothing outside their buffers, and never report a length beyond the limit that their
-// rule allows.
+// sectors repeat over the device, so walks meet fuzzer bytes wherever they jump). Every analyser
+// of a family tests the first sector and measures the candidate, at two start sectors, with a
+// small carved-size limit and a 256 KiB device so that each run stays short. Whatever the bytes,
+// the analysers end, read nothing outside their buffers, and never report a length beyond what
+// their rule allows.
 #pragma once
 
 #include <cstdint>
@@ -20,17 +20,19 @@
 
 // Lengths that a rule may give beyond the carved-size limit: footer searches and the PDF walk
 // stop one byte past it, HTML pages at 1 MiB + 1 and the Canon raw search at 20 MiB.
-const uint64_t FUZZ_CARVED_LIMIT = 1 << 20;
+const uint64_t FUZZ_CARVED_LIMIT = 1 << 16;
 const uint64_t FUZZ_MAX_MEASURED = 0x1400000;
 
 inline void FuzzAnalysers(const uint8_t* pData, size_t nSize, const std::vector<IRawFileAnalyser*>& analysers)
 {
+    if (nSize == 0)
+        return;
     GetEngineSettings()->m_llRawFileSize = FUZZ_CARVED_LIMIT;
     // Exact-size copy: a read past the input is caught by the address checker.
     const std::vector<uint8_t> input(pData, pData + nSize);
     std::vector<uint8_t> sector(512, 0);
     memcpy(sector.data(), input.data(), nSize < 512 ? nSize : 512);
-    CFuzzDisk disk(input.data(), input.size(), 8192);
+    CFuzzDisk disk(input.data(), input.size(), 512);
     for (IRawFileAnalyser* pAnalyser : analysers) {
         for (uint64_t ullStart : {0ull, 5ull}) {
             CRawFileInfo info;
@@ -39,7 +41,7 @@ inline void FuzzAnalysers(const uint8_t* pData, size_t nSize, const std::vector<
             const uint64_t ullHeaderSize = info.GetSize();
             // The atom walk of MP4 and 3GP may end one atom past the limit; the search
             // controller caps what it keeps.
-            const bool bAtomWalk = info.GetType() == 2 || info.GetType() == 42;
+            const bool bAtomWalk = pAnalyser->m_nFileType == 2 || pAnalyser->m_nFileType == 42;
             if (pAnalyser->AnalyzeFileSize(&info, &disk) && info.GetSize() != ullHeaderSize && !bAtomWalk &&
                 info.GetSize() > FUZZ_MAX_MEASURED)
                 abort();
