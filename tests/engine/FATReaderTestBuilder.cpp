@@ -395,19 +395,27 @@ TEST_F(FatTreeBuilder, QuickBuildLoopingFileChain)
     }
 }
 
-// A deleted file's data is taken from the clusters after its first one, passing over clusters
-// that end a chain (a small live file took them), whatever width the FAT has and whichever
-// end-of-chain value it holds.
-TEST_F(FatTreeBuilder, DeletedFilePassesOverClustersThatEndAChain)
+// A deleted file's data is taken from its first cluster and the free clusters after it, passing
+// over every cluster whose entry is not free: one that ends a chain, a bad one, or a link of a
+// longer chain (a live file took them), whatever width the FAT has and whichever mark it holds.
+// The first cluster is the entry's own and is taken even when the FAT says it is in use.
+TEST_F(FatTreeBuilder, DeletedFilePassesOverClustersInUse)
 {
     const struct {
         const char* pszImage;
         int nType;
-        uint32_t nEndMark;
-    } cases[] = {{"fat16.img", 1, 0xFFFF}, {"fat16.img", 1, 0xFFF8}, {"fat32.img", 2, 0x0FFFFFFF},
-                 {"fat32.img", 2, 0x0FFFFFF8}, {"fat32.img", 2, 0xFFFFFFFF}};
+        uint32_t nMark;     // the entry of the last cluster passed over
+        uint32_t nSkipped;  // clusters in use right after the first one
+        bool bFirstInUse;   // the first cluster's own entry is not free either
+    } cases[] = {{"fat12.img", 0, 0xFFF, 1, false},      {"fat12.img", 0, 0xFF7, 2, false},
+                 {"fat16.img", 1, 0xFFFF, 1, false},     {"fat16.img", 1, 0xFFF8, 1, false},
+                 {"fat16.img", 1, 0xFFF7, 1, false},     {"fat16.img", 1, 0xFFFF, 2, false},
+                 {"fat16.img", 1, 0xFFFF, 1, true},      {"fat32.img", 2, 0x0FFFFFFF, 1, false},
+                 {"fat32.img", 2, 0x0FFFFFF8, 1, false}, {"fat32.img", 2, 0xFFFFFFFF, 1, false},
+                 {"fat32.img", 2, 0x0FFFFFF7, 1, false}, {"fat32.img", 2, 0x0FFFFFFF, 3, true}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.pszImage) + " " + std::to_string(c.nEndMark));
+        SCOPED_TRACE(std::string(c.pszImage) + " " + std::to_string(c.nMark) + " skipped " +
+                     std::to_string(c.nSkipped) + (c.bFirstInUse ? " first in use" : ""));
         std::vector<uint8_t> image = rvdtest::ReadFileBytes(rvdtest::FixturePath(c.pszImage));
         const FAT_LAYOUT layout = ReadLayout(image.data(), 0, c.nType);
         const std::vector<rvdtest::ManifestEntry> manifest = rvdtest::ReadManifest(c.pszImage);
@@ -417,9 +425,15 @@ TEST_F(FatTreeBuilder, DeletedFilePassesOverClustersThatEndAChain)
         const uint32_t nFirst = static_cast<uint32_t>(pDraft->nId);
         const uint64_t ullClusterBytes = layout.nSectorsPerCluster * kSector;
         const uint64_t ullClusters = (pDraft->nSize + ullClusterBytes - 1) / ullClusterBytes;
-        ASSERT_EQ(0u, FatEntry(image.data(), layout, nFirst + 1));
-        for (int n = 0; n < 2; ++n)
-            SetFatEntry(image.data(), layout, nFirst + 1, c.nEndMark, n);
+        for (uint64_t n = nFirst + 1; n < nFirst + c.nSkipped + ullClusters; ++n)
+            ASSERT_EQ(0u, FatEntry(image.data(), layout, static_cast<uint32_t>(n))) << n;
+        for (int n = 0; n < 2; ++n) {
+            for (uint32_t k = 1; k < c.nSkipped; ++k)
+                SetFatEntry(image.data(), layout, nFirst + k, nFirst + k + 1, n);
+            SetFatEntry(image.data(), layout, nFirst + c.nSkipped, c.nMark, n);
+            if (c.bFirstInUse)
+                SetFatEntry(image.data(), layout, nFirst, c.nMark, n);
+        }
         fstest::CImageDevice device(rvdtest::FixturePath(c.pszImage));
         for (uint64_t s = layout.ullFAT1; s < layout.ullFAT1 + 2 * layout.nSectorsPerFAT; ++s)
             device.Patch(s, std::vector<uint8_t>(image.begin() + s * kSector, image.begin() + (s + 1) * kSector));
@@ -432,7 +446,8 @@ TEST_F(FatTreeBuilder, DeletedFilePassesOverClustersThatEndAChain)
         const FAKE_TREE tree = TreeOf(pRoot);
         const FAKE_TREE_NODE* pNode = FindManifestNode(tree, TreePaths(tree), pDraft->strPath);
         ASSERT_NE(nullptr, pNode);
-        const std::vector<std::pair<uint64_t, uint64_t>> expected = {{nFirst - 2, 1}, {nFirst, ullClusters - 1}};
+        const std::vector<std::pair<uint64_t, uint64_t>> expected = {{nFirst - 2, 1},
+                                                                     {nFirst - 1 + c.nSkipped, ullClusters - 1}};
         EXPECT_EQ(expected, pNode->Runs);
         DeleteFileTree(pRoot);
     }

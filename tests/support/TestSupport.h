@@ -49,8 +49,8 @@ struct ManifestEntry {
                                 // even where the file system zeroed it (EXT3, not recoverable)
     std::string strSha256;      // of the bytes as written; empty for folders
     bool bRecoverable = false;  // deleted file whose entry still leads to its original bytes:
-                                // FAT contiguous clusters from the first cluster, NTFS runs or
-                                // resident data of the freed record, EXT block pointers
+                                // FAT first cluster and the free clusters after it, NTFS runs
+                                // or resident data of the freed record, EXT block pointers
     bool bFragmented = false;   // data not in one contiguous run (EXT indirect blocks aside)
     int64_t nMtime = 0;         // modification time, Unix seconds (FAT local time = UTC here)
     int64_t nId = -1;           // NTFS record number, EXT inode, FAT first cluster; -1 if none

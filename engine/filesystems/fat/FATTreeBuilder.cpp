@@ -43,11 +43,10 @@ const size_t kNoRun = static_cast<size_t>(-1);
 // Clusters a FAT can number: 2 to 0x0FFFFFEF.
 const uint64_t kMaxClusterCount = FAT_LAST_VALID_CLUSTER - FAT_FIRST_DATA_CLUSTER + 1;
 
-// Chain values from 0x0FFFFFF8 up end a chain (FAT12/16 marks are normalised into that range by
-// the tables; FAT32 keeps four reserved bits above the 28-bit value).
-bool IsEndOfChainMark(uint32_t nValue)
+// A free cluster's entry is 0 (FAT32 keeps four reserved bits above the 28-bit value).
+bool IsFreeEntry(uint32_t nValue)
 {
-    return (nValue & 0x0FFFFFFF) >= FAT_END_OF_CHAIN;
+    return (nValue & 0x0FFFFFFF) == 0;
 }
 
 // Folders the reader makes up for directory sectors whose folder entry was not found are named
@@ -640,12 +639,14 @@ bool CFATBuildContext::BuildFileRuns(CFATFileProperties* pProps, uint32_t nFirst
     m_Runs.Clear();
     if (bDeleted && HasFAT()) {
         // The deleted file's chain is gone: it is taken to lie in the free clusters from its first
-        // cluster upwards. A cluster whose entry ends a chain belongs to a live file and is
-        // passed over.
+        // cluster upwards. The first cluster is always taken (the entry names it); after it, a
+        // cluster whose entry is not free (in a chain, bad, or ending a chain) belongs to
+        // something else and is passed over, so a live file written between two pieces of the
+        // deleted one is never copied into it.
         const uint64_t ullClusterBytes = static_cast<uint64_t>(m_nSectorsPerCluster) * FAT_SECTOR_BYTES;
         uint64_t ullGathered = 0;
         for (uint64_t nCluster = nFirstCluster; ullGathered < ullSize && IsDataCluster(nCluster); ++nCluster) {
-            if (IsEndOfChainMark(NextCluster(static_cast<uint32_t>(nCluster))))
+            if (nCluster != nFirstCluster && !IsFreeEntry(NextCluster(static_cast<uint32_t>(nCluster))))
                 continue;
             m_Runs.AddRun(DATA_RUN(nCluster - FAT_FIRST_DATA_CLUSTER, 1));
             ullGathered += ullClusterBytes;
