@@ -64,6 +64,8 @@ CSearchFileProgressDlg::CSearchFileProgressDlg(IDelvar* pEngine, QWidget* pParen
         m_pLabelRemainTime->hide();
         m_pReMainTimeLabel->hide();
         MoveElapsedLeft();
+        // Without the count of files found the detail line has the whole width.
+        m_pLabelOperation->resize(431, 16);
     }
     m_dwStartTick = rvd::GetTickCount();
 }
@@ -77,7 +79,7 @@ void CSearchFileProgressDlg::SetupForm()
 {
     setFixedSize(520, 189);
     setWindowTitle(tr("Searching"));
-    m_pLabelOperation = MakeLabel(this, tr("Reading partition parameters..."), 70, 50, 261, 16);
+    m_pLabelOperation = MakeLabel(this, tr("Reading partition parameters..."), 70, 50, 225, 16);
     m_pProgressBar = new QProgressBar(this);
     m_pProgressBar->setGeometry(70, 80, 431, 23);
     m_pProgressBar->setValue(0);
@@ -85,19 +87,20 @@ void CSearchFileProgressDlg::SetupForm()
     m_pPushButtonCancel = new CImagePushButton(this);
     m_pPushButtonCancel->move(240, 150);
     m_pLabelOperation2 = MakeLabel(this, tr("Phase 1 of 2"), 70, 20, 411, 16);
-    m_pLabelOperation3 = MakeLabel(this, tr("Files found:"), 340, 50, 161, 16);
+    m_pLabelOperation3 = MakeLabel(this, tr("Files found:"), 280, 50, 220, 16);
     m_pLabelOperation4 = MakeLabel(this, QString(), 390, 70, 81, 16);
-    m_pLabelElapsedTime = MakeLabel(this, tr("Elapsed Time:"), 70, 120, 78, 16);
-    m_pElapsedTimeLabel = MakeLabel(this, "00:00:00", 150, 120, 48, 16);
-    m_pLabelRemainTime = MakeLabel(this, tr("Remaining Time:"), 340, 120, 90, 16);
-    m_pReMainTimeLabel = MakeLabel(this, tr("Calculating..."), 430, 120, 81, 16);
+    // Captions and values get room for the fonts of any desktop, not only the narrowest.
+    m_pLabelElapsedTime = MakeLabel(this, tr("Elapsed Time:"), 70, 120, 122, 16);
+    m_pElapsedTimeLabel = MakeLabel(this, "00:00:00", 195, 120, 75, 16);
+    m_pLabelRemainTime = MakeLabel(this, tr("Remaining Time:"), 280, 120, 142, 16);
+    m_pReMainTimeLabel = MakeLabel(this, tr("Calculating..."), 425, 120, 90, 16);
     m_pLabel = MakeLabel(this, QString(), 0, 20, 54, 41);
 }
 
 void CSearchFileProgressDlg::MoveElapsedLeft()
 {
-    m_pLabelElapsedTime->move(197, 120);
-    m_pElapsedTimeLabel->move(277, 120);
+    m_pLabelElapsedTime->move(150, 120);
+    m_pElapsedTimeLabel->move(275, 120);
 }
 
 QString CSearchFileProgressDlg::FormatElapsed(uint32_t dwSeconds)

@@ -53,7 +53,7 @@ STATES = {
 # Wizard buttons (96 x 30, file prefix -> word).
 BUTTONS = {"Back": "BACK", "Next": "NEXT", "Cancel": "CANCEL", "Finish": "FINISH",
            "OK": "OK", "Default": "DEFAULT", "ProgressCancel": "CANCEL", "Browse": "BROWSE"}
-# Small buttons of the file-type page (72 x 26).
+# Small buttons of the file-type page (84 x 26).
 SMALL_BUTTONS = {"Add": "ADD", "Del": "DELETE", "SelectAll": "ALL", "UnSelect": "NONE",
                  "InvertSel": "INVERT"}
 # The main window's corner buttons (56 x 23, scale 1) and its three scan buttons (140 x 140).
@@ -268,7 +268,7 @@ def main():
     for name, word in BUTTONS.items():
         button_set(images, name, word)
     for name, word in SMALL_BUTTONS.items():
-        button_set(images, name, word, width=72, height=26, radius=6)
+        button_set(images, name, word, width=84, height=26, radius=6)
     for name, word in CORNER_BUTTONS.items():
         button_set(images, name, word, width=56, height=23, radius=5, scale=1)
     for name, lines in SCAN_BUTTONS.items():

@@ -179,10 +179,12 @@ TEST_F(ScanFailureTest, QuickScanThatDoesNotFinishKeepsTheDiskPage)
         wizard.OnNext();
         EXPECT_EQ(CurrentIndex(&wizard), 0) << std::hex << c.nSearch;
         EXPECT_EQ(!watcher.Texts().isEmpty(), c.bMessage) << std::hex << c.nSearch;
-        if (c.nSearch == DELVAR_NOTHING_FOUND)
+        if (c.nSearch == DELVAR_NOTHING_FOUND) {
             EXPECT_EQ(watcher.Texts().value(0), TrMessage(58));
-        if (c.nSearch == 0x7777)
+        }
+        if (c.nSearch == 0x7777) {
             EXPECT_EQ(watcher.Texts().value(0), TrMessage(7));
+        }
         EXPECT_EQ(GetLastScanOutcome().nResult, c.nSearch & 0xFFFF);
     }
 }

@@ -116,8 +116,9 @@ TEST(ScanWizardTest, QuickScanOfAVolumeReachesTheResultsWithItsFiles)
     ASSERT_GT(ullDeletedFiles, 0u);
     EXPECT_EQ(StoredFileCount(), ullDeletedFiles);
     auto* pOutcome = dynamic_cast<CScanOutcomePage*>(CurrentPage(&wizard));
-    if (pOutcome != nullptr)
+    if (pOutcome != nullptr) {
         EXPECT_FALSE(pOutcome->OutcomeLabel()->text().isEmpty());
+    }
     SaveScreenshot(&wizard, "quick-3-result");
 
     wizard.OnNext();
