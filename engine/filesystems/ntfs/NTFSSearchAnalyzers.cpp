@@ -135,15 +135,19 @@ void CNTFSSystemFileDataAnalyzer::FillCandidate(CSearchedNTFSPartitionInfo* pCan
     StoreFill(pCandidate, pFound->m_ullRecordSector, ullSeen);
 }
 
-CNTFSAttrDefAnalyzer::CNTFSAttrDefAnalyzer() : CNTFSSystemFileDataAnalyzer(kAttrDefDistance)
+CNTFSAttrDefAnalyzer::CNTFSAttrDefAnalyzer() : CNTFSSystemFileDataAnalyzer(kAttrDefDistance), m_pImage(GetNTFSAttrDefImage())
 {
+    for (size_t i = 0; i < kAttrDefSectors; ++i)
+        memcpy(&m_aullPrefix[i], m_pImage + i * kSectorBytes, sizeof(m_aullPrefix[i]));
 }
 
 bool CNTFSAttrDefAnalyzer::CheckSector(uint64_t ullSector, const uint8_t* pSector)
 {
-    const uint8_t* pImage = GetNTFSAttrDefImage();
+    // Every sector of the disk comes here: the first 8 bytes rule out almost all of them.
+    uint64_t ullPrefix;
+    memcpy(&ullPrefix, pSector, sizeof(ullPrefix));
     for (size_t i = 0; i < kAttrDefSectors; ++i) {
-        if (memcmp(pSector, pImage + i * kSectorBytes, kSectorBytes) == 0) {
+        if (ullPrefix == m_aullPrefix[i] && memcmp(pSector, m_pImage + i * kSectorBytes, kSectorBytes) == 0) {
             m_Seen.AddSector(ullSector);
             return true;
         }
@@ -159,25 +163,30 @@ void CNTFSAttrDefAnalyzer::StoreFill(CSearchedNTFSPartitionInfo* pCandidate, uin
     pCandidate->m_ullAttrDefSectorsSeen = ullSeen;
 }
 
-CNTFSUpCaseAnalyzer::CNTFSUpCaseAnalyzer() : CNTFSSystemFileDataAnalyzer(kUpCaseDistance)
+CNTFSUpCaseAnalyzer::CNTFSUpCaseAnalyzer() : CNTFSSystemFileDataAnalyzer(kUpCaseDistance), m_pImage(GetNTFSUpCaseImage())
 {
     // Slice k of the table maps the units 256k to 256k + 255; its first entry is almost always
     // 256k itself, so the sector's second byte names the slice to compare with. A slice whose
     // first unit has another upper-case form (0x2D00, Georgian, maps to 0x10A0) would never be
     // found that way: those are kept to be tried besides.
-    const uint8_t* pImage = GetNTFSUpCaseImage();
-    for (size_t k = 0; k < NTFS_UPCASE_IMAGE_BYTES / kSectorBytes; ++k)
-        if (pImage[k * kSectorBytes + 1] != k)
+    for (size_t k = 0; k < kUpCaseSlices; ++k) {
+        memcpy(&m_aullPrefix[k], m_pImage + k * kSectorBytes, sizeof(m_aullPrefix[k]));
+        if (m_pImage[k * kSectorBytes + 1] != k)
             m_OddSlices.push_back(static_cast<uint16_t>(k));
+    }
 }
 
 bool CNTFSUpCaseAnalyzer::CheckSector(uint64_t ullSector, const uint8_t* pSector)
 {
-    const uint8_t* pImage = GetNTFSUpCaseImage();
-    bool bMatch = memcmp(pSector, pImage + pSector[1] * kSectorBytes, kSectorBytes) == 0;
-    for (size_t i = 0; !bMatch && i < m_OddSlices.size(); ++i)
-        bMatch = pImage[m_OddSlices[i] * kSectorBytes + 1] == pSector[1] &&
-                 memcmp(pSector, pImage + m_OddSlices[i] * kSectorBytes, kSectorBytes) == 0;
+    uint64_t ullPrefix;
+    memcpy(&ullPrefix, pSector, sizeof(ullPrefix));
+    const size_t nNamed = pSector[1];
+    bool bMatch = ullPrefix == m_aullPrefix[nNamed] &&
+                  memcmp(pSector, m_pImage + nNamed * kSectorBytes, kSectorBytes) == 0;
+    for (size_t i = 0; !bMatch && i < m_OddSlices.size(); ++i) {
+        const size_t k = m_OddSlices[i];
+        bMatch = ullPrefix == m_aullPrefix[k] && memcmp(pSector, m_pImage + k * kSectorBytes, kSectorBytes) == 0;
+    }
     if (!bMatch)
         return false;
     m_Seen.AddSector(ullSector);

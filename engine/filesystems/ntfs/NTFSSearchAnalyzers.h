@@ -71,6 +71,11 @@ public:
 
 protected:
     void StoreFill(CSearchedNTFSPartitionInfo* pCandidate, uint64_t ullRecordSector, uint64_t ullSeen) const override;
+
+private:
+    const uint8_t* m_pImage;
+    // The first 8 bytes of each of the image's five sectors.
+    uint64_t m_aullPrefix[5];
 };
 
 class CNTFSUpCaseAnalyzer : public CNTFSSystemFileDataAnalyzer {
@@ -84,6 +89,9 @@ protected:
     void StoreFill(CSearchedNTFSPartitionInfo* pCandidate, uint64_t ullRecordSector, uint64_t ullSeen) const override;
 
 private:
+    static const size_t kUpCaseSlices = 256;
+    const uint8_t* m_pImage;
+    uint64_t m_aullPrefix[kUpCaseSlices];
     std::vector<uint16_t, CEngineAllocator<uint16_t>> m_OddSlices;
 };
 

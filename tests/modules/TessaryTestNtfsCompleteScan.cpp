@@ -1,0 +1,223 @@
+// Recoveries of NTFS volumes that only the complete scan finds: quick-formatted over earlier
+// files, boot sector zeroed, $MFT record 0 destroyed, table entry wiped. Each is scanned
+// through the engine module (complete scan of the partition, and whole-disk scan), its results
+// go to the real store, every file is ticked and copied out, and the copies are compared with
+// what was written before the damage.
+#include <dlfcn.h>
+
+#include <map>
+#include <set>
+
+#include "EngineSettings.h"
+#include "GlobalAdvanceSettingData.h"
+#include "ICorrand.h"
+#include "IDelvar.h"
+#include "SafeName.h"
+#include "TessaryTestSupport.h"
+
+namespace {
+
+using namespace tessarytest;
+
+ICorrand* ModuleStore()
+{
+    return ModuleObject<ICorrand>("Corrand", "CreateInstance");
+}
+
+IResultStoreAccess* ModuleStoreAccess()
+{
+    return ModuleObject<IResultStoreAccess>("Corrand", "GetResultStoreAccess");
+}
+
+IDelvar* EngineModule()
+{
+    static IDelvar* s_pEngine = [] {
+        void* hModule = LoadModule("Delvar");
+        auto pfn = hModule != nullptr
+                       ? reinterpret_cast<PFN_DELVAR_CREATE_INSTANCE>(dlsym(hModule, "CreateInstance"))
+                       : nullptr;
+        return pfn != nullptr ? pfn() : nullptr;
+    }();
+    return s_pEngine;
+}
+
+struct NTFS_SCAN_CASE {
+    const char* pszName;
+    const char* pszImage;
+    int nPartition;                 // scanned partition; 0: the whole disk
+    std::vector<int> vecExpected;   // partitions of the image whose files must come back
+};
+
+// What was written to a partition before it was damaged.
+std::vector<rvdtest::ManifestEntry> WrittenFiles(const std::string& strImage, int nPartition)
+{
+    const std::string strExpect = rvdtest::FixturePath(strImage + ".p" + std::to_string(nPartition) + ".expect");
+    if (Exists(strExpect))
+        return rvdtest::ReadManifestFile(strExpect);
+    return rvdtest::ReadManifest(strImage, nPartition);
+}
+
+// The image still holds the file's FILE record with its name: a quick format overwrites only the
+// first records of $MFT.
+bool RecordSurvives(const std::vector<uint8_t>& vecDisk, uint64_t ullStart, const rvdtest::ManifestEntry& entry)
+{
+    const uint8_t* pBoot = vecDisk.data() + ullStart * kSector;
+    uint64_t ullMFTCluster = 0;
+    for (int i = 7; i >= 0; --i)
+        ullMFTCluster = (ullMFTCluster << 8) | pBoot[48 + i];
+    const uint64_t ullRecord = (ullStart + ullMFTCluster * pBoot[13]) * kSector + static_cast<uint64_t>(entry.nId) * 1024;
+    if (pBoot[13] == 0 || ullRecord + 1024 > vecDisk.size())
+        return false;
+    const std::u16string strName = rvd::Utf8ToUtf16(entry.vecNames.back());
+    const std::string strBytes(reinterpret_cast<const char*>(strName.data()), strName.size() * 2);
+    const std::string strRecord(reinterpret_cast<const char*>(vecDisk.data() + ullRecord), 1024);
+    return strRecord.compare(0, 4, "FILE") == 0 && strRecord.find(strBytes) != std::string::npos;
+}
+
+// Every file of a volume of the store, by the names along its path.
+std::set<std::vector<std::string>> StoredFiles(ICorrand* pStore, DWORD dwVolume)
+{
+    std::set<std::vector<std::string>> setFiles;
+    std::vector<std::pair<DWORD, std::vector<std::string>>> vecStack = {{0, {}}};
+    while (!vecStack.empty()) {
+        const auto folder = vecStack.back();
+        vecStack.pop_back();
+        for (int32_t nKind : {ENUM_KIND_FOLDERS, ENUM_KIND_FILES})
+            for (const FILE_INFO_EX& info : corrandtest::ListAll(pStore, dwVolume, folder.first, nKind)) {
+                std::vector<std::string> vecPath = folder.second;
+                vecPath.push_back(rvd::Utf16ToUtf8(corrandtest::NameOf(info)));
+                if (nKind == ENUM_KIND_FOLDERS)
+                    vecStack.emplace_back(info.dwRecordNumber, vecPath);
+                else
+                    setFiles.insert(vecPath);
+            }
+    }
+    return setFiles;
+}
+
+class NtfsCompleteScanRecovery : public ::testing::TestWithParam<NTFS_SCAN_CASE> {
+protected:
+    void SetUp() override
+    {
+        CGlobalAdvanceSettingData* pSettings = GetEngineSettings();
+        m_Saved = *pSettings;
+        pSettings->m_nFileSystemType = 0;
+        pSettings->m_bScanRaw = 0;
+        pSettings->m_nDiskFullScan = 1;
+        pSettings->m_nPartitionMaxlimit = 8;
+    }
+    void TearDown() override { *GetEngineSettings() = m_Saved; }
+
+    rvdtest::CTempDir m_Dir;
+    CDeviceTable m_Table{m_Dir};
+    CScopedEnv m_ModuleDir{"RAVENDO_MODULE_DIR", rvdtest::OutputDir()};
+    CGlobalAdvanceSettingData m_Saved{};
+};
+
+TEST_P(NtfsCompleteScanRecovery, GivesBackTheTreesNamesAndBytes)
+{
+    const NTFS_SCAN_CASE& c = GetParam();
+    const std::string strImage = rvdtest::FixturePath(c.pszImage);
+    const std::vector<uint8_t> vecDisk = rvdtest::ReadFileBytes(strImage);
+    const std::vector<rvdtest::PartitionEntry> partitions = rvdtest::ReadPartitions(c.pszImage);
+    auto partition = [&](int nIndex) {
+        for (const rvdtest::PartitionEntry& p : partitions)
+            if (p.nIndex == nIndex)
+                return p;
+        ADD_FAILURE() << "no partition " << nIndex;
+        return rvdtest::PartitionEntry();
+    };
+
+    DISK_INFO_EX disk{};
+    disk.dwBytesPerSector = 512;
+    disk.ullTotalSectors = vecDisk.size() / kSector;
+    PARTITION_INFO_EX record{};
+    record.dwBytesPerSector = 512;
+    std::string strTable = "disk " + strImage + "\n";
+    if (c.nPartition != 0) {
+        const rvdtest::PartitionEntry p = partition(c.nPartition);
+        strTable += "volume disk=0 start=" + std::to_string(p.nStart) + " count=" + std::to_string(p.nCount) +
+                    " fs=NTFS\n";
+        record.dwFileSystem = FILE_SYSTEM_NTFS;
+        record.ullStartSector = p.nStart;
+        record.ullTotalSectors = p.nCount;
+    }
+    m_Table.Load(strTable);
+    IDelvar* pEngine = EngineModule();
+    ASSERT_NE(nullptr, pEngine);
+    ASSERT_EQ(0, pEngine->Init(&disk, &record, c.nPartition != 0 ? SCAN_MODE_COMPLETE : SCAN_MODE_WHOLE_DISK, 0));
+    ASSERT_EQ(DELVAR_SUCCESS, pEngine->Search());
+
+    ICorrand* pStore = ModuleStore();
+    IResultStoreAccess* pAccess = ModuleStoreAccess();
+    ASSERT_NE(nullptr, pStore);
+    int32_t nVolumes = 0;
+    pStore->GetPartitionCount(&nVolumes);
+    ASSERT_GE(nVolumes, 1);
+    std::set<std::vector<std::string>> setStored;
+    for (int32_t v = 0; v < nVolumes; ++v) {
+        const DWORD dwTop = corrandtest::FindPath(pStore, static_cast<DWORD>(v), {"Deleted Files"});
+        if (dwTop == 0xFFFFFFFFu)
+            continue;
+        ASSERT_EQ(0, pStore->SetCheckState(dwTop, 1, 1, 1, static_cast<DWORD>(v)));
+        for (const auto& path : StoredFiles(pStore, static_cast<DWORD>(v)))
+            setStored.insert(path);
+    }
+    ULONGLONG ullTicked = 0, ullBytes = 0;
+    ASSERT_EQ(0, pAccess->GetCheckedTotals(&ullTicked, &ullBytes));
+
+    const std::string strTarget = m_Dir.File("target");
+    CTestTessary tessary(pAccess);
+    MESSAGES messages;
+    SEARCH_PROGRESS progress{};
+    DWORD adwFlags[2] = {0, 0};
+    tessary.SetTarget(rvd::Utf8ToUtf16(strTarget).c_str(), static_cast<DWORD>(ullBytes),
+                      static_cast<DWORD>(ullBytes >> 32));
+    tessary.SetProgressSink(&progress, adwFlags);
+    tessary.SetMessageCallback(CollectMessage, &messages);
+    EXPECT_EQ(TESSARY_OK, tessary.Run(TESSARY_RUN_COPY)) << messages.All();
+    // Copies by their own (sanitised) name, with the hashes of their bytes.
+    std::multimap<std::string, std::string> copies;
+    for (const auto& copy : RegularFiles(strTarget + "/Run")) {
+        const std::string strName = copy.first.substr(copy.first.rfind('/') + 1);
+        copies.emplace(strName, rvdtest::Sha256Hex(copy.second));
+    }
+    EXPECT_EQ(ullTicked, copies.size());
+
+    int nChecked = 0;
+    for (int nIndex : c.vecExpected) {
+        const rvdtest::PartitionEntry p = partition(nIndex);
+        const bool bReformatted = p.strLabel == "REFORMAT";
+        for (const rvdtest::ManifestEntry& entry : WrittenFiles(c.pszImage, nIndex)) {
+            if (entry.bDirectory || (entry.bDeleted && !entry.bRecoverable))
+                continue;
+            SCOPED_TRACE(std::string(c.pszImage) + " p" + std::to_string(nIndex) + entry.strPath);
+            if (bReformatted && !RecordSurvives(vecDisk, p.nStart, entry))
+                continue;
+            if (!bReformatted) {
+                // The volume's own tree, from its root.
+                std::vector<std::string> vecPath = {"Deleted Files"};
+                vecPath.insert(vecPath.end(), entry.vecNames.begin(), entry.vecNames.end());
+                EXPECT_EQ(1u, setStored.count(vecPath)) << "not listed at its path";
+            }
+            bool bCopied = false;
+            const std::string strName = tessary::SanitiseComponent(rvd::Utf8ToUtf16(entry.vecNames.back()));
+            for (auto it = copies.lower_bound(strName); it != copies.end() && it->first == strName; ++it)
+                bCopied = bCopied || it->second == entry.strSha256;
+            EXPECT_TRUE(bCopied) << "no copy named " << strName << " with the bytes written";
+            ++nChecked;
+        }
+    }
+    EXPECT_GT(nChecked, 5);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, NtfsCompleteScanRecovery,
+    ::testing::Values(NTFS_SCAN_CASE{"Reformatted", "ntfs-damaged.img", 1, {1}},
+                      NTFS_SCAN_CASE{"BootZeroed", "ntfs-damaged.img", 2, {2}},
+                      NTFS_SCAN_CASE{"MFTRecordDestroyed", "ntfs-damaged.img", 3, {3}},
+                      NTFS_SCAN_CASE{"DamagedWholeDisk", "ntfs-damaged.img", 0, {1, 2, 3}},
+                      NTFS_SCAN_CASE{"TableEntryWipedWholeDisk", "lost.img", 0, {2}}),
+    [](const ::testing::TestParamInfo<NTFS_SCAN_CASE>& info) { return info.param.pszName; });
+
+} // namespace
