@@ -37,6 +37,11 @@ bool SameLetters16(const uint8_t* p, const char* psz)
     return true;
 }
 
+const uint8_t UTF16_PAGE_START[4] = {0xFF, 0xFE, 0x3C, 0x00};
+
+// The length rule of a UTF-16 page (FileUnicodeHTMAnalyser).
+BOOL MeasureUnicodePage(CRawFileInfo* pInfo, IStorageDevice* pDevice);
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -57,6 +62,14 @@ BOOL FileHTMAnalyser::AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pI
 
 BOOL FileHTMAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice)
 {
+    // Both HTML analysers carry type 31, so a hit measured later by its type number may reach this
+    // analyser although the UTF-16 one found it: such a page is measured as UTF-16 text.
+    {
+        SectorWindowReader reader(pDevice, pInfo->GetStartSector());
+        const uint8_t* p = reader.Read(0);
+        if (p != nullptr && memcmp(p, UTF16_PAGE_START, 4) == 0)
+            return MeasureUnicodePage(pInfo, pDevice);
+    }
     FOOTER_PATTERN pattern;
     memcpy(pattern.pattern, "</HTML>", 7);
     pattern.nLength = 7;
@@ -69,14 +82,20 @@ FileUnicodeHTMAnalyser::FileUnicodeHTMAnalyser() { m_nFileType = 31; }
 
 BOOL FileUnicodeHTMAnalyser::AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo)
 {
-    static const uint8_t lead[4] = {0xFF, 0xFE, 0x3C, 0x00};
-    if (memcmp(pSector, lead, 4) != 0)
+    if (memcmp(pSector, UTF16_PAGE_START, 4) != 0)
         return FALSE;
     pInfo->SetType(31);
     return TRUE;
 }
 
 BOOL FileUnicodeHTMAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice)
+{
+    return MeasureUnicodePage(pInfo, pDevice);
+}
+
+namespace {
+
+BOOL MeasureUnicodePage(CRawFileInfo* pInfo, IStorageDevice* pDevice)
 {
     SectorWindowReader reader(pDevice, pInfo->GetStartSector());
     const uint8_t* p = reader.Read(0);
@@ -116,6 +135,8 @@ BOOL FileUnicodeHTMAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice
     pInfo->SetSize(u64Pos);
     return TRUE;
 }
+
+} // namespace
 
 // ---------------------------------------------------------------------------------------------
 FileTTFAnalyser::FileTTFAnalyser() { m_nFileType = 61; }

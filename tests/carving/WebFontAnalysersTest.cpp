@@ -68,6 +68,19 @@ TEST(WebFontAnalysers, Utf16PagesEndAfterTheirClosingTagOrBeforeTheNextFile)
     EXPECT_EQ(r.nType, 31);
     EXPECT_EQ(r.ullSize, nPage);
 
+    // The hit is measured again later through the first analyser of its type number, the
+    // single-byte one: it measures a UTF-16 page the same way.
+    {
+        std::vector<uint8_t> disk(3 * 512, 0xEE);
+        disk.insert(disk.end(), b.Get().begin(), b.Get().end());
+        CCarvingMemoryDevice device(disk);
+        CRawFileInfo info;
+        info.SetStartSector(3);
+        FileHTMAnalyser html;
+        EXPECT_TRUE(html.AnalyzeFileSize(&info, &device));
+        EXPECT_EQ(info.GetSize(), nPage);
+    }
+
     // No closing tag: the page ends where the next file's byte-order mark starts.
     CBytes cut = Utf16("<!DOCTYPE html><html><p>unclosed");
     const size_t nCut = cut.Size();
