@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "DiskProbe.h"
 #include "DiskTable.h"
 #include "EngineMemory.h"
 #include "IStorageDevice.h"
@@ -66,18 +67,9 @@ private:
     CSectorReader m_SectorReader;
 };
 
-// Bytes per sector that a geometry's BytesPerSector stands for: 512 for 0 and for sizes that are
-// not multiples of 512 (no disk has them; the answer is damaged), otherwise the size itself.
-int SectorSizeFromGeometry(DWORD dwBytesPerSector);
-
 // Bytes per sector of an opened raw device: 0 when it is not open; 512 when the geometry cannot
 // be read or reports 0 or a size that is not a multiple of 512; otherwise the reported size.
 int QuerySectorSize(const rvdplat::CRawDevice& device);
-
-// True when the disk holds a dynamic-disk (LDM) database: an MBR chain with a partition of type
-// 0x42, or a GPT whose first entries hold both LDM partitions. A disk whose sector 0 is a FAT or
-// NTFS boot sector is never dynamic.
-bool IsDynamicDisk(IStorageDevice* pDevice, uint64_t u64TotalSectors, uint32_t nBufferSize);
 
 // Storage-descriptor text as it is shown: cut after the first space of the first run of two or
 // more spaces, then leading spaces skipped.

@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "DiskDevice.h"
+#include "DynamicVolumeNames.h"
 #include "EngineSettings.h"
 #include "GlobalAdvanceSettingData.h"
-#include "LdmDatabaseReader.h"
 #include "Veskel.h"
 
 namespace {

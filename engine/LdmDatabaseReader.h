@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "EngineMemory.h"
+#include "DynamicVolumeNames.h"
 #include "IDynamicDevice.h"
 #include "LdmDatabase.h"
 
@@ -95,11 +96,3 @@ void SettleVolumeSize(int nKind, const LDM_VOLUME_RECORD& volume, const CLdmExte
 // True when the disk carries an LDM database: a GPT whose first entry is the LDM metadata
 // partition, or an MBR entry of type 0x42.
 bool IsLdmDisk(IStorageDevice* pDisk);
-
-// "\\?\Volume{...}\" with the 16 bytes of the volume GUID in stored order, lower-case hex.
-void GetVolumeGuidPath(const uint8_t aGuid[16], char* pszOut, size_t nOutSize);
-// The drive letter of the volume with this GUID: the first path the system gives for it when
-// that is a drive root ("X:\"); 0 otherwise.
-char GetDriveLetterFromVolumeGuid(const uint8_t aGuid[16]);
-// The letter 'A'..'Z' whose device is "\Device\HarddiskDmVolumes\<group>\<volume>"; 0 when none.
-char GetDriveLetterFromDmVolume(const char* pszVolumeName, const char* pszDiskGroupName);

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "BasicPartitionDevice.h"
-#include "DiskDevice.h"
+#include "DiskProbe.h"
 #include "GptPartitionType.h"
 #include "MbrSector.h"
 #include "VolumeAnalyzeList.h"
@@ -405,17 +405,6 @@ void GetDynamicVolumeKindName(uint32_t nKind, char* pszOut, size_t nOutSize)
 {
     static const char* const kNames[] = {"SIMPLE", "MIRROR", "SPANNED", "STRIPPED", "RAID5"};
     CopyName(nKind >= 2 && nKind <= 6 ? kNames[nKind - 2] : "UNKNOWN", pszOut, nOutSize);
-}
-
-uint32_t GetBootSectorFileSystemKind(const uint8_t* pSector, size_t nSize)
-{
-    if (pSector == nullptr || nSize < kSectorBytes)
-        return FILE_SYSTEM_UNKNOWN;
-    CFATDBR fat(pSector, nSize);
-    const int nFatType = fat.GetFATType();
-    if (nFatType != FILE_SYSTEM_UNKNOWN)
-        return static_cast<uint32_t>(nFatType);
-    return IsValidNTFSDBR(pSector, nSize) ? FILE_SYSTEM_NTFS : FILE_SYSTEM_UNKNOWN;
 }
 
 bool ReadVolumeLabelByKind(IStorageDevice* pVolume, uint32_t nKind, char* pszOut, size_t nOutSize)

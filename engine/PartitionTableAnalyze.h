@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <list>
 
+#include "DiskProbe.h"
 #include "DiskTable.h"
 #include "EngineMemory.h"
 #include "IStorageDevice.h"
@@ -68,10 +69,6 @@ uint32_t KindToPartitionType(uint32_t nKind);
 void GetFileSystemKindName(uint32_t nKind, char* pszOut, size_t nOutSize);
 // "SIMPLE", "MIRROR", "SPANNED", "STRIPPED", "RAID5" for 2 to 6, else "UNKNOWN".
 void GetDynamicVolumeKindName(uint32_t nKind, char* pszOut, size_t nOutSize);
-
-// Kind of the file system whose boot sector this is: FAT 0-2, NTFS 3, else 7. nSize must
-// cover the 512-byte sector; a shorter buffer is no boot sector.
-uint32_t GetBootSectorFileSystemKind(const uint8_t* pSector, size_t nSize);
 
 // Label of the FAT (kinds 0-2) or NTFS (kind 3) volume that begins at sector 0 of the device,
 // into a buffer of nOutSize bytes (100 in the collections). False for other kinds and for a
