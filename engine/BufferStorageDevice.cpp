@@ -32,8 +32,8 @@ BOOL CBufferStorageDevice::Init(uint64_t ullFirstSector, int nSectorSize, uint32
     m_llHeldSectors = 0;
     m_nWritePos = 0;
     if (bSameShape) {
-        // Restarting at another sector: the store is reused; what it held is no longer valid.
-        memset(m_pRing, 0, static_cast<size_t>(m_nRingSectors) * STORAGE_UNIT_BYTES);
+        // Restarting at another sector: the store is reused. Nothing of it is readable until
+        // chunks are appended again, so it need not be cleared.
         m_bInitialized = 1;
         return TRUE;
     }

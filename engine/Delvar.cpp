@@ -22,6 +22,8 @@
 #include "ntfs/NTFSSearchController.h"
 #include "ntfs/NTFSTreeBuilder.h"
 #include "ProgressRecord.h"
+#include "RAWSearchController.h"
+#include "RAWTreeBuilder.h"
 #include "RawFileInfo.h"
 #include "ResultStoreModule.h"
 #include "Veskel.h"
@@ -160,11 +162,13 @@ CControllerKindList SelectAllSearchControllerKinds(int32_t bScanRaw)
 
 IFileSystemSearchController* NewSearchController(SEARCH_CONTROLLER_KIND eKind)
 {
-    // The FAT, NTFS and EXT2 search controllers come with their readers, the carving controller
-    // with the carving; until a kind is part of the engine the scan runs without it.
+    // The FAT and EXT2 search controllers come with their readers; until a kind is part of the
+    // engine the scan runs without it.
     switch (eKind) {
     case CONTROLLER_KIND_NTFS:
         return new CNTFSSearchController();
+    case CONTROLLER_KIND_RAW:
+        return new CRAWSearchController();
     default:
         return nullptr;
     }
@@ -206,11 +210,10 @@ void DeleteSearchedPartitions(CSearchedPartitionInfoList& candidates)
 
 CFileSystemNode* BuildRawFileTreeFromContainer(CRawFileInfoContainer* pContainer, IStorageDevice* pDevice)
 {
-    // The tree of carved files is built by the carving's tree builder; until the carving is part
-    // of the engine there is nothing to show.
-    (void)pContainer;
-    (void)pDevice;
-    return nullptr;
+    // A carving-only result: no file system was read, so no cluster is known to be in use. This
+    // build shows no progress and cannot be cancelled.
+    CRAWTreeBuilder builder;
+    return builder.BuildTree(pDevice, pContainer != nullptr ? pContainer->GetIterator() : nullptr, nullptr, 0);
 }
 
 // ----- trees ------------------------------------------------------------------------------------

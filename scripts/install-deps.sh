@@ -18,6 +18,8 @@ PACKAGES=(
   clang libclang-rt-14-dev
   # fixture images and the independent readers that check them
   dosfstools mtools e2fsprogs ntfs-3g ntfs-3g-dev fdisk gdisk sleuthkit ldmtool
+  # sample images for the carving tests
+  imagemagick
   # headless GUI runs
   xvfb xauth
 )

@@ -1,5 +1,5 @@
 // One factory per analyser class. Each family file (ImageAnalysers.cpp, ...) defines the factories
-// of its own classes; PendingAnalysers.cpp answers null for the classes not built yet, and the
+// of its own classes. A factory may answer null (a class not built in this configuration); the
 // registry skips a null factory, so a type whose analyser is missing simply carves nothing.
 #pragma once
 

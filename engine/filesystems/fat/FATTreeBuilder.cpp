@@ -24,6 +24,8 @@
 #include "GlobalAdvanceSettingData.h"
 #include "IStorageDevice.h"
 #include "ProgressRecord.h"
+#include "RAWTreeBuilder.h"
+#include "RawFileInfo.h"
 #include "Pubic.h"
 #include "Time.h"
 #include "Veskel.h"
@@ -929,10 +931,11 @@ CFileSystemNode* CFATTreeBuilder::BuildRawFileTree(int32_t nMode, CRawFileInfoCo
                                                    IStorageDevice* pDevice, IIsClusterUsed* pClusterUse)
 {
     (void)nMode;
-    (void)pCarved;
-    (void)pDevice;
-    (void)pClusterUse;
-    return nullptr;
+    if (pCarved == nullptr)
+        return nullptr;
+    CRAWTreeBuilder builder;
+    builder.SetProgress(m_pProgress, m_pnCancel);
+    return builder.BuildTree(pDevice, pCarved->GetIterator(), pClusterUse, 0);
 }
 
 CFileSystemNode* CFATTreeBuilder::BuildTree(int32_t nMode, CFATSearchedPartitionInfo* pInfo, IStorageDevice* pDevice,
