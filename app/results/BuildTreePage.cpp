@@ -484,12 +484,7 @@ void CBuildTreePage::ForgetRow(QTreeWidgetItem* pItem)
     m_mapKnownTickStates.remove(pItem);
     DWORD dwVolume = 0, dwRecord = 0;
     if (ParseItemKey(pItem, &dwVolume, &dwRecord) == 0) {
-        auto it = m_mapRowsByRecord.find((static_cast<uint64_t>(dwVolume) << 32) | dwRecord);
-        if (it != m_mapRowsByRecord.end()) {
-            it->removeAll(pItem);
-            if (it->isEmpty())
-                m_mapRowsByRecord.erase(it);
-        }
+        m_mapRowsByRecord.remove((static_cast<uint64_t>(dwVolume) << 32) | dwRecord, pItem);
     }
     if (pItem == m_pLastPreviewedFileRow)
         m_pLastPreviewedFileRow = nullptr;
@@ -505,8 +500,18 @@ void CBuildTreePage::ClearList(QTreeWidget* pList)
         m_pLastPreviewedFileRow = nullptr;
     else if (pList == SearchFilesTreeWidget)
         m_pLastPreviewedSearchRow = nullptr;
+    // Dropping the whole list's rows one by one from the record index would cost a lookup
+    // each; rebuilding the index from the other list's rows is one pass.
+    QTreeWidget* pOther = pList == FilesTreeWidget ? static_cast<QTreeWidget*>(SearchFilesTreeWidget) : FilesTreeWidget;
     for (int i = 0; i < pList->topLevelItemCount(); ++i)
-        ForgetRow(pList->topLevelItem(i));
+        m_mapKnownTickStates.remove(pList->topLevelItem(i));
+    m_mapRowsByRecord.clear();
+    for (int i = 0; i < pOther->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* pRow = pOther->topLevelItem(i);
+        DWORD dwVolume = 0, dwRecord = 0;
+        if (ParseItemKey(pRow, &dwVolume, &dwRecord) == 0)
+            m_mapRowsByRecord.insert((static_cast<uint64_t>(dwVolume) << 32) | dwRecord, pRow);
+    }
     pList->clear();
 }
 
@@ -577,6 +582,8 @@ void CBuildTreePage::FillLists(const LISTING& listing, QTreeWidgetItem* pParent,
         }
         QString strType;
         CResultRowItem* pItem = new CResultRowItem();
+        // The last column first: the row's column storage is sized once, not once per column.
+        pItem->setData(RESULT_COLUMN_SIZE_VALUE, Qt::DisplayRole, QVariant::fromValue<qulonglong>(info.ullSize));
         pItem->setText(RESULT_COLUMN_NAME, strName);
         pItem->setIcon(RESULT_COLUMN_NAME, FileIcon(strName, &strType));
         pItem->setText(RESULT_COLUMN_SIZE, FormatSizeText(info.ullSize));
@@ -585,13 +592,12 @@ void CBuildTreePage::FillLists(const LISTING& listing, QTreeWidgetItem* pParent,
         pItem->setText(RESULT_COLUMN_CREATED, QString::fromUtf16(FormatDateText(info.stCreationTime, szDate)));
         pItem->setText(RESULT_COLUMN_ACCESSED, QString::fromUtf16(FormatDateText(info.stAccessTime, szDate)));
         pItem->SetSortTimes(info.stModificationTime, info.stCreationTime, info.stAccessTime);
-        pItem->setData(RESULT_COLUMN_SIZE_VALUE, Qt::DisplayRole, QVariant::fromValue<qulonglong>(info.ullSize));
         pItem->setData(ROW_KEY_COLUMN, Qt::UserRole, strKey);
         SetRowBytes(pItem, info.ullSize);
         pItem->setCheckState(0, nState);
         listFiles.append(pItem);
         RememberRow(pItem, nState);
-        m_mapRowsByRecord[(static_cast<uint64_t>(entry.dwVolume) << 32) | info.dwRecordNumber].append(pItem);
+        m_mapRowsByRecord.insert((static_cast<uint64_t>(entry.dwVolume) << 32) | info.dwRecordNumber, pItem);
         if (bSearch) {
             if (nState == Qt::Checked)
                 m_ullSearchSelectedSize = AddBytes(m_ullSearchSelectedSize, info.ullSize);

@@ -129,7 +129,8 @@ public:
     void SyncFolderFromFileList(QTreeWidgetItem* pFolder);
     void UpdateFolderTickStates(QTreeWidgetItem* pItem);
     void UpdateFolderSizes(QTreeWidgetItem* pItem);
-    void TickAllRows(QTreeWidget* pList, QTreeWidgetItem* pFolder, bool bSelect);
+    // bTellStore false: the store already knows (its folder was ticked or cleared as a whole).
+    void TickAllRows(QTreeWidget* pList, QTreeWidgetItem* pFolder, bool bSelect, bool bTellStore = true);
     void TickAllFiles(QTreeWidget* pList, bool bSelect, bool bRowsDone);
     void PropagateTickDown(QTreeWidgetItem* pFolder, bool bChecked);
     QTreeWidgetItem* FindTwinRow(DWORD dwVolume, DWORD dwRecord, QTreeWidgetItem* pSkip) const;
@@ -219,7 +220,7 @@ private:
     QHash<QTreeWidgetItem*, QVector<int>> m_mapFileTickStates;
     QHash<QTreeWidgetItem*, uint64_t> m_mapOwnTickedBytes;
     // File rows and search rows by record (volume in the high word), for their twins.
-    QHash<uint64_t, QVector<QTreeWidgetItem*>> m_mapRowsByRecord;
+    QMultiHash<uint64_t, QTreeWidgetItem*> m_mapRowsByRecord;
     ICorrand* m_pStore;
     ITessary* m_pTessary;
     bool m_bSearchMode;

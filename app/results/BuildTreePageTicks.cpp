@@ -184,12 +184,10 @@ void CBuildTreePage::PropagateTickDown(QTreeWidgetItem* pFolder, bool bChecked)
 
 QTreeWidgetItem* CBuildTreePage::FindTwinRow(DWORD dwVolume, DWORD dwRecord, QTreeWidgetItem* pSkip) const
 {
-    const auto it = m_mapRowsByRecord.constFind((static_cast<uint64_t>(dwVolume) << 32) | dwRecord);
-    if (it == m_mapRowsByRecord.constEnd())
-        return nullptr;
-    for (QTreeWidgetItem* pRow : *it)
-        if (pRow != pSkip)
-            return pRow;
+    const uint64_t ullKey = (static_cast<uint64_t>(dwVolume) << 32) | dwRecord;
+    for (auto it = m_mapRowsByRecord.constFind(ullKey); it != m_mapRowsByRecord.constEnd() && it.key() == ullKey; ++it)
+        if (it.value() != pSkip)
+            return it.value();
     return nullptr;
 }
 
@@ -231,7 +229,7 @@ void CBuildTreePage::TickFolderRow(QTreeWidgetItem* pItem)
     // The file list follows when it shows this folder or a folder below it.
     const int nRelation = RelationToCurrentFolder(pItem);
     if (nState != Qt::PartiallyChecked && (nRelation == 0 || nRelation == 1)) {
-        TickAllRows(FilesTreeWidget, nullptr, bSelect);
+        TickAllRows(FilesTreeWidget, nullptr, bSelect, false);
         if (nRelation == 0)
             SyncFolderFromFileList(pItem);
         else
@@ -279,7 +277,7 @@ void CBuildTreePage::TickSearchRow(QTreeWidgetItem* pItem)
     AddToSearchTotal(ullSize, nState == Qt::Checked);
 }
 
-void CBuildTreePage::TickAllRows(QTreeWidget* pList, QTreeWidgetItem* pFolder, bool bSelect)
+void CBuildTreePage::TickAllRows(QTreeWidget* pList, QTreeWidgetItem* pFolder, bool bSelect, bool bTellStore)
 {
     if (pList == nullptr)
         return;
@@ -288,6 +286,12 @@ void CBuildTreePage::TickAllRows(QTreeWidget* pList, QTreeWidgetItem* pFolder, b
     uint64_t ullDelta = 0, ullOwn = 0;
     QVector<int> vecStates;
     vecStates.reserve(pList->topLevelItemCount());
+    // Thousands of boxes change at once: the model's per-row notices are held back and the list
+    // is repainted once at the end.
+    CRVTreeWidget* pTree = qobject_cast<CRVTreeWidget*>(pList);
+    if (pTree != nullptr)
+        pTree->DisconnectItemChanged();
+    const bool bBlocked = pList->model()->blockSignals(true);
     for (int i = 0; i < pList->topLevelItemCount(); ++i) {
         QTreeWidgetItem* pRow = pList->topLevelItem(i);
         const bool bChanged = pRow->checkState(0) != nTarget || GetKnownTickState(pRow) != nTarget;
@@ -297,15 +301,21 @@ void CBuildTreePage::TickAllRows(QTreeWidget* pList, QTreeWidgetItem* pFolder, b
         if (bSelect)
             ullOwn = AddBytes(ullOwn, ullSize);
         vecStates.append(nTarget);
-        if (bSearchList) {
+        if (bSearchList || !bTellStore) {
             // The search tab's ticks are its own: the hits only, handed over on Next.
             pRow->setCheckState(0, nTarget);
             RememberRow(pRow, nTarget);
+            if (!bSearchList)
+                RefreshTwin(pRow, nTarget);
         } else {
             SetItemTickState(pRow, nTarget, 0);
             RefreshTwin(pRow, nTarget);
         }
     }
+    pList->model()->blockSignals(bBlocked);
+    if (pTree != nullptr)
+        pTree->RestoreItemChanged();
+    pList->viewport()->update();
     if (bSearchList) {
         AddToSearchTotal(ullDelta, bSelect);
         return;
@@ -327,10 +337,18 @@ void CBuildTreePage::TickAllFiles(QTreeWidget* pList, bool bSelect, bool bRowsDo
         return;
     if (pFolder->checkState(0) == (bSelect ? Qt::Checked : Qt::Unchecked))
         return;
+    // When every subfolder already agrees, the folder as a whole takes the new state: one call
+    // to the store instead of one per file. Otherwise the files go one by one, and the folder
+    // follows its files and subfolders, so the store never ticks a subfolder the user did not.
+    const Qt::CheckState nTarget = bSelect ? Qt::Checked : Qt::Unchecked;
+    const bool bWhole = CountChildrenInState(pFolder, nTarget) == pFolder->childCount();
+    if (bWhole) {
+        FloderTreeWidget->DisconnectItemChanged();
+        SetItemTickState(pFolder, nTarget, 1);
+        FloderTreeWidget->RestoreItemChanged();
+    }
     if (!bRowsDone)
-        TickAllRows(pList, pFolder, bSelect);
-    // The folder follows its files and subfolders: ticked fully only when every subfolder is
-    // ticked too, so the store never ticks a subfolder the user did not.
+        TickAllRows(pList, pFolder, bSelect, !bWhole);
     UpdateFolderTickStates(pFolder);
     UpdateFolderSizes(pFolder);
 }

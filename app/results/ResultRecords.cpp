@@ -5,7 +5,7 @@
 
 QString MakeItemKey(DWORD dwVolume, DWORD dwRecord)
 {
-    return QString("%1%2%3").arg(dwVolume).arg(QStringLiteral("##")).arg(dwRecord);
+    return QString::number(dwVolume) + QLatin1String("##") + QString::number(dwRecord);
 }
 
 QString MakePartitionKey(int nIndex)

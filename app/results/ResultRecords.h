@@ -21,6 +21,9 @@ struct LISTING_ENTRY {
 static_assert(std::is_trivially_copyable<LISTING_ENTRY>::value, "a listing entry is copied whole");
 static_assert(offsetof(LISTING_ENTRY, dwVolume) == sizeof(FILE_INFO_EX), "the volume number follows the record");
 
+// Plain bytes: the vector moves entries with memcpy when it grows.
+Q_DECLARE_TYPEINFO(LISTING_ENTRY, Q_PRIMITIVE_TYPE);
+
 typedef QVector<LISTING_ENTRY> LISTING;
 
 // Status of a key that names no record (the invisible root, a row without key).
