@@ -143,6 +143,26 @@ TEST(NTFSSearchController, FailedReadsGiveNoEvidenceFromEarlierBlocks)
     EXPECT_NE(found.At(0, 8), nullptr);
 }
 
+TEST(NTFSSearchController, BeyondAThousandCandidatesOnlyWellScoredOnesStay)
+{
+    // Boot sectors whose volumes would begin before the disk give primary candidates only, each
+    // scored 10 for its boot sector.
+    for (const uint64_t nCandidates : {1000u, 1003u}) {
+        parttest::CMemoryDisk disk(1 << 16);
+        const std::vector<uint8_t> boot = BootSector(1 << 15, 0x5555);
+        for (uint64_t s = 0; s < nCandidates; ++s)
+            disk.Write(s, boot);
+        CNTFSSearchController controller;
+        CRawFileInfoContainer raw;
+        Scan(controller, disk, raw, nullptr);
+        CANDIDATES found;
+        controller.CollectSearchedPartitions(&found.list);
+        ASSERT_EQ(found.list.size(), 1000u) << nCandidates;
+        EXPECT_EQ(found.list.back()->m_ullStartSector, 999u);
+        EXPECT_EQ(found.list.back()->m_ullConfidence, 10u);
+    }
+}
+
 // A whole fixture volume, found and rebuilt: every file of the manifest (live or deleted) whose
 // record survived is in the tree where expected, with its bytes.
 struct VOLUME_CASE {
@@ -189,6 +209,12 @@ TEST_P(NTFSFoundVolume, IsFoundAndRebuiltWithEveryFile)
     EXPECT_EQ(pVolume->m_bUseMFTSets, 1);
     EXPECT_EQ(pVolume->m_ullAttrDefSectorsSeen, 5u);
     EXPECT_EQ(pVolume->m_ullUpCaseSectorsSeen, 256u);
+    // The INDX blocks of folders whose index spilled out of their records line up with it
+    // (with clusters larger than an index block, its VCNs do not count clusters: no evidence).
+    if (geometry.nSectorsPerCluster <= 8) {
+        EXPECT_NE(pVolume->GetFlags() & NTFS_EVIDENCE_INDEX_BLOCK, 0u);
+        EXPECT_GT(pVolume->m_ullRecordMatches, 0u);
+    }
     if (c.eDamage != VOLUME_CASE::BOOT_ZEROED)
         EXPECT_NE(pVolume->GetFlags() & NTFS_EVIDENCE_BOOT_SECTOR, 0u);
     else
