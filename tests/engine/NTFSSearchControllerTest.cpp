@@ -11,10 +11,13 @@
 
 #include "Delvar.h"
 #include "FSStructTestSupport.h"
+#include "EngineSettings.h"
 #include "FileSystemNode.h"
+#include "GlobalAdvanceSettingData.h"
 #include "MemoryDataStream.h"
 #include "NTFSReaderTestSupport.h"
 #include "PartitionTestSupport.h"
+#include "DataRunList.h"
 #include "RawFileInfo.h"
 #include "SearchStatistics.h"
 #include "ntfs/NTFSSearchController.h"
@@ -161,6 +164,70 @@ TEST(NTFSSearchController, BeyondAThousandCandidatesOnlyWellScoredOnesStay)
         EXPECT_EQ(found.list.back()->m_ullStartSector, 999u);
         EXPECT_EQ(found.list.back()->m_ullConfidence, 10u);
     }
+}
+
+TEST(NTFSSearchController, CarvedFilesInClustersOfTheVolumesFilesAreLeftOut)
+{
+    const CGlobalAdvanceSettingData saved = *GetEngineSettings();
+    CGlobalAdvanceSettingData* pSettings = GetEngineSettings();
+    pSettings->m_bScanRaw = 0;
+    pSettings->m_vecRawTypes = {33};
+    fstest::CImageDevice device(rvdtest::FixturePath("ntfs.img"));
+    const ntfstest::NTFS_GEOMETRY geometry = ntfstest::ReadGeometry(device, 0);
+    CNTFSSearchController controller;
+    CRawFileInfoContainer raw;
+    Scan(controller, device, raw, nullptr);
+    CANDIDATES found;
+    controller.CollectSearchedPartitions(&found.list);
+    ASSERT_NE(found.Best(), nullptr);
+    auto build = [&] {
+        return std::unique_ptr<CFileSystemNode, void (*)(CFileSystemNode*)>(
+            controller.BuildFileTree(found.Best(), &device, 0, 0), [](CFileSystemNode* p) {
+                if (p != nullptr)
+                    DeleteFileTree(p);
+            });
+    };
+
+    // Where a photo's data lies, from the tree without carved files.
+    uint64_t ullPhotoSector = 0;
+    {
+        auto root = build();
+        ASSERT_TRUE(root);
+        const auto nodes = ntfstest::FlattenTree(root.get());
+        ASSERT_EQ(nodes.count("/Photos/holiday-001.jpg"), 1u);
+        IDataRunList* pRuns = nodes.at("/Photos/holiday-001.jpg")->GetProperties()->GetDataRunList();
+        ASSERT_NE(pRuns, nullptr);
+        ullPhotoSector = pRuns->GetRun(0).ullStart * geometry.nSectorsPerCluster;
+        delete pRuns;
+        for (const auto& node : nodes)
+            EXPECT_EQ(node.first.find("Raw"), std::string::npos) << "carving is off";
+    }
+    // A JPEG carved there and one carved in a cluster that no file uses.
+    const uint64_t ullFreeSector = (device.GetTotalSectors() - 64) / 8 * 8;
+    for (uint64_t ullSector : {ullPhotoSector, ullFreeSector}) {
+        CRawFileInfo* pFile = new CRawFileInfo();
+        pFile->SetStartSector(ullSector);
+        pFile->SetSize(4096);
+        pFile->SetType(33);
+        raw.AddFile(pFile);
+    }
+    pSettings->m_bScanRaw = 1;
+    {
+        auto root = build();
+        ASSERT_TRUE(root);
+        int nCarved = 0;
+        for (const auto& node : ntfstest::FlattenTree(root.get()))
+            if (node.first.rfind("/Raw Files/", 0) == 0 && node.second->GetFirstChild() == nullptr &&
+                node.second->GetProperties()->GetSize() == 4096) {
+                ++nCarved;
+                IDataRunList* pRuns = node.second->GetProperties()->GetDataRunList();
+                ASSERT_NE(pRuns, nullptr);
+                EXPECT_EQ(pRuns->GetRun(0).ullStart, ullFreeSector) << node.first;
+                delete pRuns;
+            }
+        EXPECT_EQ(nCarved, 1);
+    }
+    *GetEngineSettings() = saved;
 }
 
 // A whole fixture volume, found and rebuilt: every file of the manifest (live or deleted) whose

@@ -1,7 +1,10 @@
 #include "NTFSScanTreeBuilder.h"
 
+#include <cstdlib>
 #include <cstring>
 
+#include "ClusterUseBitMap.h"
+#include "EngineSettings.h"
 #include "FileNode.h"
 #include "FileRecordHolder.h"
 #include "FileSystemNode.h"
@@ -16,7 +19,10 @@
 #include "NTFSRecordMapping.h"
 #include "NTFSSearchedPartitionInfo.h"
 #include "NTFSVolumeLabelReader.h"
+#include "GlobalAdvanceSettingData.h"
 #include "ProgressRecord.h"
+#include "RAWTreeBuilder.h"
+#include "RawFileInfo.h"
 
 namespace {
 
@@ -132,6 +138,9 @@ CFileSystemNode* CNTFSScanTreeBuilder::BuildTree(const NTFS_SCAN_LISTS& lists, C
     // The nodes point to the items, which go now.
     ClearNTFSItemLinks(pRoot);
     FreeItems();
+
+    if (!bCancelled && !IsCancelRequested(m_pCancel) && GetEngineSettings()->m_bScanRaw != 0 && m_pRawFiles != nullptr)
+        AddCarvedFiles(pRoot);
     if (pRoot->GetFirstChild() == nullptr) {
         delete pRoot->GetProperties();
         DestroyFileSystemNode(pRoot);
@@ -341,4 +350,42 @@ void CNTFSScanTreeBuilder::ReadVolumeLabel(char* pszLabel)
     if (!m_pDevice->ReadSectors(record.data(), ullSector, kSectorsPerRecord))
         return;
     GetVolumeNameFromFileRecord(record.data(), kRecordBytes, pszLabel);
+}
+
+void CNTFSScanTreeBuilder::AddCarvedFiles(CFileSystemNode* pRoot)
+{
+    uint64_t ullStart = 0;
+    int32_t nSectorsPerCluster = 0;
+    if (!pRoot->GetPartitionInfo(&ullStart, &nSectorsPerCluster) || nSectorsPerCluster <= 0)
+        return;
+    const CSearchedNTFSPartitionInfo* pCandidate = static_cast<const CSearchedNTFSPartitionInfo*>(m_pCandidate);
+    uint64_t ullClusters = pCandidate->m_ullClusterCount;
+    if (ullClusters == ~0ull)
+        ullClusters = pCandidate->m_ullSectorCount / static_cast<uint64_t>(nSectorsPerCluster);
+    // The clusters that the volume's files use, so that the carving leaves them out. The vector
+    // is sized by the candidate, which may be huge: when it cannot be had, the carved files are
+    // listed without it instead of ending the process.
+    uint8_t* pBits = nullptr;
+    if (ullClusters != 0 && ullClusters / 8 < SIZE_MAX)
+        pBits = static_cast<uint8_t*>(calloc(ClusterBitmapBytes(ullClusters), 1));
+    CLUSTER_BITMAP_INFO info;
+    info.pUsedBits = pBits;
+    info.ullPartitionStart = ullStart;
+    info.nSectorsPerCluster = static_cast<uint8_t>(nSectorsPerCluster);
+    info.ullClusterCount = ullClusters;
+    CClusterUseBitMap bitmap(info);
+    if (pBits != nullptr) {
+        USED_CLUSTER_MARKER marker;
+        marker.pUsedBits = pBits;
+        marker.ullPartitionStart = ullStart;
+        marker.nSectorsPerCluster = static_cast<uint8_t>(nSectorsPerCluster);
+        marker.ullClusterCount = ullClusters;
+        MarkUsedClusters(pRoot, marker);
+    }
+    CRAWTreeBuilder builder;
+    builder.SetProgress(m_pProgress, m_pCancel);
+    if (CFileSystemNode* pCarved =
+            builder.BuildTree(m_pDevice, m_pRawFiles->GetIterator(), pBits != nullptr ? &bitmap : nullptr, m_nRawTreeArgument))
+        pRoot->AddChild(pCarved);
+    free(pBits);
 }

@@ -58,6 +58,8 @@ private:
     void ProcessRecord(uint8_t* pRecord, size_t nLength, uint64_t ullSector);
     CMFTFileRecordSet* FindRecordSet(uint64_t ullSector) const;
     void ReadVolumeLabel(char* pszLabel);
+    // The carved files found in clusters that no file of the tree uses, under the root.
+    void AddCarvedFiles(CFileSystemNode* pRoot);
     void FreeItems();
 
     std::vector<CMFTFileRecordSet*, CEngineAllocator<CMFTFileRecordSet*>> m_RecordSets;
