@@ -137,17 +137,38 @@ void CNTFSSystemFileDataAnalyzer::FillCandidate(CSearchedNTFSPartitionInfo* pCan
 
 CNTFSAttrDefAnalyzer::CNTFSAttrDefAnalyzer() : CNTFSSystemFileDataAnalyzer(kAttrDefDistance), m_pImage(GetNTFSAttrDefImage())
 {
-    for (size_t i = 0; i < kAttrDefSectors; ++i)
-        memcpy(&m_aullPrefix[i], m_pImage + i * kSectorBytes, sizeof(m_aullPrefix[i]));
+    // Three of the five sectors begin inside the zero padding of a name, like every empty sector
+    // of a disk: each is first compared at its first 8-byte word that is not zero.
+    for (size_t i = 0; i < kAttrDefSectors; ++i) {
+        const uint8_t* pSlice = m_pImage + i * kSectorBytes;
+        m_anKeyOffset[i] = 0;
+        for (size_t nOffset = 0; nOffset + 8 <= kSectorBytes; nOffset += 8) {
+            uint64_t ullWord;
+            memcpy(&ullWord, pSlice + nOffset, sizeof(ullWord));
+            if (ullWord != 0) {
+                m_anKeyOffset[i] = nOffset;
+                break;
+            }
+        }
+        memcpy(&m_aullKey[i], pSlice + m_anKeyOffset[i], sizeof(m_aullKey[i]));
+    }
 }
 
 bool CNTFSAttrDefAnalyzer::CheckSector(uint64_t ullSector, const uint8_t* pSector)
 {
-    // Every sector of the disk comes here: the first 8 bytes rule out almost all of them.
-    uint64_t ullPrefix;
-    memcpy(&ullPrefix, pSector, sizeof(ullPrefix));
+    // Every sector of the disk comes here: one or two 8-byte words rule out almost all of them.
+    // A sector is compared only with the image sectors that begin as it does (with a zero word
+    // or not), each at its own key word.
+    uint64_t ullFirst;
+    memcpy(&ullFirst, pSector, sizeof(ullFirst));
+    const bool bZeroStart = ullFirst == 0;
     for (size_t i = 0; i < kAttrDefSectors; ++i) {
-        if (ullPrefix == m_aullPrefix[i] && memcmp(pSector, m_pImage + i * kSectorBytes, kSectorBytes) == 0) {
+        if ((m_anKeyOffset[i] != 0) != bZeroStart)
+            continue;
+        uint64_t ullWord = ullFirst;
+        if (bZeroStart)
+            memcpy(&ullWord, pSector + m_anKeyOffset[i], sizeof(ullWord));
+        if (ullWord == m_aullKey[i] && memcmp(pSector, m_pImage + i * kSectorBytes, kSectorBytes) == 0) {
             m_Seen.AddSector(ullSector);
             return true;
         }
@@ -356,6 +377,21 @@ CNTFSMFTRecordAnalyzer::CNTFSMFTRecordAnalyzer(CMFTRecordInfoList* pMFTRecords, 
 
 CNTFSMFTRecordAnalyzer::~CNTFSMFTRecordAnalyzer()
 {
+}
+
+void CNTFSMFTRecordAnalyzer::CheckEmptyPosition(uint64_t ullSector)
+{
+    // What CheckRecord does with an empty holder, without one: most sectors of a disk hold no
+    // FILE record.
+    if (m_ullGroupSector == NTFS_UNKNOWN_SECTOR) {
+        if (m_pCurrentMFT != nullptr || m_pCurrentMirr != nullptr || m_llBitmapClusters != -1)
+            FinishGroup();
+        return;
+    }
+    const uint64_t ullDistance = ullSector >= m_ullGroupSector ? ullSector - m_ullGroupSector : ~0ull;
+    if (ullDistance % 2 == 1 && ullDistance <= kGroupSpan)
+        return;
+    FinishGroup();
 }
 
 void CNTFSMFTRecordAnalyzer::CheckRecord(uint64_t ullSector, const CFileRecordHolder& holder)

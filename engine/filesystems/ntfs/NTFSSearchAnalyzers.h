@@ -74,8 +74,9 @@ protected:
 
 private:
     const uint8_t* m_pImage;
-    // The first 8 bytes of each of the image's five sectors.
-    uint64_t m_aullPrefix[5];
+    // Per sector of the image: where its first 8-byte word that is not zero lies, and the word.
+    size_t m_anKeyOffset[5];
+    uint64_t m_aullKey[5];
 };
 
 class CNTFSUpCaseAnalyzer : public CNTFSSystemFileDataAnalyzer {
@@ -141,6 +142,8 @@ public:
 
     // Every FILE-record position of the scan; the holder is empty when the record was refused.
     void CheckRecord(uint64_t ullSector, const CFileRecordHolder& holder);
+    // The same for a position that holds no FILE record at all.
+    void CheckEmptyPosition(uint64_t ullSector);
     // Ends the group being followed (the scan's end).
     void FinishGroup();
 

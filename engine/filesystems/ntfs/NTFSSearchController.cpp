@@ -353,6 +353,10 @@ bool CNTFSSearchController::AnalyzeFileRecordWindow(uint64_t ullSector, uint8_t*
 
 bool CNTFSSearchController::AnalyzeFileRecord(uint64_t ullSector, uint8_t* pRecord, size_t nLength)
 {
+    if (!Signature(pRecord, "FILE")) {
+        m_pMFTAnalyzer->CheckEmptyPosition(ullSector);
+        return false;
+    }
     // The holder applies the record's fix-ups in place and restores them when it goes.
     const CFileRecordHolder holder(pRecord, nLength, false);
     m_pMFTAnalyzer->CheckRecord(ullSector, holder);
