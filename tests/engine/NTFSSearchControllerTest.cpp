@@ -239,6 +239,12 @@ struct VOLUME_CASE {
     uint64_t nBlock;
 };
 
+// Shown by its name, so that the test's name stays the same from build to build.
+void PrintTo(const VOLUME_CASE& c, std::ostream* pOut)
+{
+    *pOut << c.pszName;
+}
+
 class NTFSFoundVolume : public ::testing::TestWithParam<VOLUME_CASE> {};
 
 TEST_P(NTFSFoundVolume, IsFoundAndRebuiltWithEveryFile)

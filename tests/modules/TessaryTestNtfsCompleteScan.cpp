@@ -48,6 +48,12 @@ struct NTFS_SCAN_CASE {
     std::vector<int> vecExpected;   // partitions of the image whose files must come back
 };
 
+// Shown by its name, so that the test's name stays the same from build to build.
+void PrintTo(const NTFS_SCAN_CASE& c, std::ostream* pOut)
+{
+    *pOut << c.pszName;
+}
+
 // What was written to a partition before it was damaged.
 std::vector<rvdtest::ManifestEntry> WrittenFiles(const std::string& strImage, int nPartition)
 {
