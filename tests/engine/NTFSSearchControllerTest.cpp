@@ -282,12 +282,10 @@ TEST_P(NTFSFoundVolume, IsFoundAndRebuiltWithEveryFile)
     EXPECT_EQ(pVolume->m_bUseMFTSets, 1);
     EXPECT_EQ(pVolume->m_ullAttrDefSectorsSeen, 5u);
     EXPECT_EQ(pVolume->m_ullUpCaseSectorsSeen, 256u);
-    // The INDX blocks of folders whose index spilled out of their records line up with it
-    // (with clusters larger than an index block, its VCNs do not count clusters: no evidence).
-    if (geometry.nSectorsPerCluster <= 8) {
-        EXPECT_NE(pVolume->GetFlags() & NTFS_EVIDENCE_INDEX_BLOCK, 0u);
-        EXPECT_GT(pVolume->m_ullRecordMatches, 0u);
-    }
+    // The INDX blocks of folders whose index spilled out of their records line up with it, also
+    // where a cluster holds several blocks and their VCNs count 512-byte units.
+    EXPECT_NE(pVolume->GetFlags() & NTFS_EVIDENCE_INDEX_BLOCK, 0u);
+    EXPECT_GT(pVolume->m_ullRecordMatches, 0u);
     if (c.eDamage != VOLUME_CASE::BOOT_ZEROED)
         EXPECT_NE(pVolume->GetFlags() & NTFS_EVIDENCE_BOOT_SECTOR, 0u);
     else

@@ -305,12 +305,23 @@ void CNTFSSearchController::AnalyzeIndexBlock(uint64_t ullSector, const uint8_t*
 void CNTFSSearchController::MergeIndexCandidate(uint64_t ullBlockSector, uint64_t ullVcn,
                                                 const CNTFSFolderRecordInfo& folder)
 {
-    const int64_t llCluster = folder.MapVCN(ullVcn);
-    if (llCluster < 0 || folder.m_nSectorsPerCluster <= 0)
+    if (folder.m_nSectorsPerCluster <= 0)
         return;
-    CSearchedNTFSPartitionInfo* pProbe =
-        BuildPartitionInfoAccordingtoFileRecord(ullBlockSector, llCluster, static_cast<uint32_t>(folder.m_nSectorsPerCluster),
-                                                NTFS_EVIDENCE_INDEX_BLOCK, m_ullTotalSectors);
+    const uint64_t ullSectorsPerCluster = static_cast<uint64_t>(folder.m_nSectorsPerCluster);
+    // An index block's VCN counts clusters, except where a cluster is larger than the 4 KiB
+    // block: then it counts 512-byte units, and the block may start inside its cluster.
+    uint64_t ullClusterVcn = ullVcn;
+    uint64_t ullInCluster = 0;
+    if (ullSectorsPerCluster > kIndexBlockSectors) {
+        ullClusterVcn = ullVcn / ullSectorsPerCluster;
+        ullInCluster = ullVcn % ullSectorsPerCluster;
+    }
+    const int64_t llCluster = folder.MapVCN(ullClusterVcn);
+    if (llCluster < 0 || ullInCluster > ullBlockSector)
+        return;
+    CSearchedNTFSPartitionInfo* pProbe = BuildPartitionInfoAccordingtoFileRecord(
+        ullBlockSector - ullInCluster, llCluster, static_cast<uint32_t>(ullSectorsPerCluster), NTFS_EVIDENCE_INDEX_BLOCK,
+        m_ullTotalSectors);
     if (pProbe == nullptr)
         return;
     if (CSearchedNTFSPartitionInfo* pSame = m_Candidates.Find(pProbe)) {
@@ -383,6 +394,17 @@ void CNTFSSearchController::AnalyzeFolderRecord(uint64_t ullSector, const CFileR
     if (!pFolder->SetFromRecord(holder.GetRecord(), holder.GetLength(), ullSector)) {
         delete pFolder;
         return;
+    }
+    // The allocated size of the index allocation is a whole number of clusters, so it tells the
+    // cluster size where the initialized size (a few 4 KiB blocks in one large cluster) does not.
+    if (const uint8_t* pAllocation = holder.FindAttribute(NTFS_ATTR_INDEX_ALLOCATION, 0)) {
+        const uint64_t ullClusters = pFolder->m_IndexRuns.GetTotalLength();
+        const uint64_t ullAllocated = GetAllocatedSize(pAllocation);
+        if (ullClusters != 0 && ullClusters <= ullAllocated / kSectorBytes && ullAllocated % (ullClusters * kSectorBytes) == 0) {
+            const uint64_t ullSectors = ullAllocated / (ullClusters * kSectorBytes);
+            if (ullSectors <= 128 && (ullSectors & (ullSectors - 1)) == 0)
+                pFolder->m_nSectorsPerCluster = static_cast<int32_t>(ullSectors);
+        }
     }
     const uint64_t ullNumber = pFolder->m_ullFolderNumber;
     m_FolderRecords.emplace(ullNumber, pFolder);
