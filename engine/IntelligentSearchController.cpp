@@ -12,6 +12,7 @@
 #include "IStorageDevice.h"
 #include "ProgressRecord.h"
 #include "RawFileInfo.h"
+#include "StorageDeviceWithCache.h"
 #include "Veskel.h"
 
 CFreeSectorRanges::CFreeSectorRanges(const SECTOR_RANGE& whole)
@@ -101,8 +102,13 @@ void CIntelligentSearchController::EndSearch()
 void CIntelligentSearchController::SearchSectors(uint64_t ullFirstSector, uint64_t ullSectorCount,
                                                  SEARCH_STATISTICS* pStatistics)
 {
-    for (IFileSystemSearchController* pController : m_Controllers)
-        pController->SearchSectors(ullFirstSector, ullSectorCount, pStatistics);
+    // A controller that fails on a block loses that block only; the others still see it.
+    for (IFileSystemSearchController* pController : m_Controllers) {
+        try {
+            pController->SearchSectors(ullFirstSector, ullSectorCount, pStatistics);
+        } catch (...) {
+        }
+    }
 }
 
 void CIntelligentSearchController::ZeroBlockCounters()
@@ -136,11 +142,13 @@ int CIntelligentSearchController::Run(SEARCH_PROGRESS* pProgress, CANCEL_FLAG* p
     if (m_pDevice == nullptr)
         return 1;
 
-    // The controllers read each block through the device itself; the read-ahead cache that lets
-    // reading and analysing overlap slots in here, between the device and the controllers.
-    IStorageDevice* pScanDevice = m_pDevice;
+    // The controllers read through the read-ahead cache: a thread of its own reads the next
+    // blocks while the controllers analyse the current one. The cache is a local object, so its
+    // thread is stopped on every way out of this function, exceptions included.
+    CStorageDeviceWithCache cache(m_pDevice);
+    cache.SetCacheSize(INTELLIGENT_SEARCH_BLOCK_SECTORS);
     try {
-        SetStorageDevice(pScanDevice);
+        SetStorageDevice(&cache);
         SetSectorsPerRead(static_cast<int32_t>(INTELLIGENT_SEARCH_BLOCK_SECTORS));
         BeginSearch();
     } catch (...) {
@@ -148,7 +156,7 @@ int CIntelligentSearchController::Run(SEARCH_PROGRESS* pProgress, CANCEL_FLAG* p
         return 1;
     }
 
-    const uint64_t ullTotal = pScanDevice->GetTotalSectors();
+    const uint64_t ullTotal = cache.GetTotalSectors();
     const uint64_t ullBlocks = (ullTotal + INTELLIGENT_SEARCH_BLOCK_SECTORS - 1) / INTELLIGENT_SEARCH_BLOCK_SECTORS;
     if (m_pProgress != nullptr) {
         rvd::ProgressSetPercent(m_pProgress, 0);
@@ -158,25 +166,30 @@ int CIntelligentSearchController::Run(SEARCH_PROGRESS* pProgress, CANCEL_FLAG* p
         rvd::ProgressSetStatus(m_pProgress, 0);
     }
 
+    // The start override is read once, so the read-ahead and the scan start at the same block,
+    // and it is kept inside the device.
     const int64_t llStart = EngineStartPosition();
-    const uint64_t ullFirstBlock = llStart > 0 ? static_cast<uint64_t>(llStart) / INTELLIGENT_SEARCH_BLOCK_SECTORS : 0;
+    uint64_t ullStart = llStart > 0 ? static_cast<uint64_t>(llStart) : 0;
+    if (ullTotal > 0 && ullStart >= ullTotal)
+        ullStart = ullTotal - 1;
+    const uint64_t ullFirstBlock = ullStart / INTELLIGENT_SEARCH_BLOCK_SECTORS;
+    bool bCancelled = false;
     try {
+        if (ullBlocks > 0)
+            cache.StartPrefetch(ullStart);
         for (uint64_t ullBlock = ullFirstBlock; ullBlock < ullBlocks; ++ullBlock) {
             if (IsCancelRequested(m_pCancel)) {
+                bCancelled = true;
                 if (m_pProgress != nullptr)
                     rvd::ProgressSetTitle(m_pProgress, "Canceling...");
                 break;
             }
             ZeroBlockCounters();
+            cache.LoadBlock(ullBlock);
             const uint64_t ullFirstSector = ullBlock * INTELLIGENT_SEARCH_BLOCK_SECTORS;
             const uint64_t ullCount =
                 std::min<uint64_t>(INTELLIGENT_SEARCH_BLOCK_SECTORS, ullTotal - ullFirstSector);
-            // A controller that fails on a block loses that block only; the ones after it in the
-            // list skip it too, and the scan goes on with the next block.
-            try {
-                SearchSectors(ullFirstSector, ullCount, m_pStatistics);
-            } catch (...) {
-            }
+            SearchSectors(ullFirstSector, ullCount, m_pStatistics);
             if (m_pProgress != nullptr && ullBlocks > 0) {
                 rvd::ProgressSetPercent(m_pProgress, static_cast<DWORD>(ullBlock * 100 / ullBlocks));
                 char szDetail[101];
@@ -190,6 +203,9 @@ int CIntelligentSearchController::Run(SEARCH_PROGRESS* pProgress, CANCEL_FLAG* p
         LogInfo("m_pIntelligentSearchCallback != NULL");
         return 1;
     }
+    cache.StopPrefetch();
+    if (m_pProgress != nullptr && !bCancelled)
+        rvd::ProgressSetPercent(m_pProgress, 100);
 
     LogInfo("CallEachFileSystemSearchControllerEndSearch begin!");
     EndSearch();

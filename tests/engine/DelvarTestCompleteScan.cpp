@@ -100,7 +100,7 @@ TEST_F(DelvarCompleteScan, BlockScanFeedsEveryControllerEveryBlockOfThePartition
     EXPECT_EQ(expected, firstBlocks);
     EXPECT_EQ(expected, secondBlocks);
     const SEARCH_PROGRESS progress = engine.Progress();
-    EXPECT_EQ(75u, progress.dwPercent);
+    EXPECT_EQ(100u, progress.dwPercent);
     EXPECT_EQ(u"3 of 4 blocks", rvd::ReadWideText(progress.szDetail));
 }
 

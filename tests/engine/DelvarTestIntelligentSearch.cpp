@@ -59,11 +59,13 @@ TEST(IntelligentSearch, ScansTheAreaInBlocksAndReportsProgress)
     EXPECT_EQ(u"0 of 2 blocks", seen[1].strDetail);
     EXPECT_EQ(0u, seen[1].dwPercent);
     EXPECT_EQ(u"1 of 2 blocks", rvd::ReadWideText(progress.szDetail));
-    EXPECT_EQ(50u, progress.dwPercent);
+    EXPECT_EQ(100u, progress.dwPercent) << "a finished block scan ends at 100";
     EXPECT_EQ(0u, progress.dwStatus);
     EXPECT_EQ(1, controller.nBeginCalls);
     EXPECT_EQ(1, controller.nEndCalls);
-    EXPECT_EQ(&device, controller.pDevice);
+    // The controllers read through the read-ahead cache, which answers for the device.
+    ASSERT_NE(nullptr, controller.pDevice);
+    EXPECT_EQ(8193u, controller.pDevice->GetTotalSectors());
 }
 
 TEST(IntelligentSearch, StartOverrideBeginsAtItsBlock)
@@ -83,6 +85,18 @@ TEST(IntelligentSearch, StartOverrideBeginsAtItsBlock)
     search.AddController(&controller);
     search.Run(nullptr, nullptr);
     EXPECT_EQ((std::vector<uint64_t>{16384, 24576, 32768}), controller.BlocksSeen);
+
+    // An override past the device's end is kept inside it: the last block is still scanned.
+    pFile = fopen(strIni.c_str(), "w");
+    ASSERT_NE(nullptr, pFile);
+    fputs("[main]\npos=999999\n", pFile);
+    fclose(pFile);
+    CFakeController late;
+    CIntelligentSearchController lateSearch;
+    lateSearch.SetDevice(&device);
+    lateSearch.AddController(&late);
+    lateSearch.Run(nullptr, nullptr);
+    EXPECT_EQ((std::vector<uint64_t>{32768}), late.BlocksSeen);
 }
 
 TEST(IntelligentSearch, CancelEndsTheLoopButNotTheEndOfTheSearch)
@@ -130,7 +144,8 @@ TEST(IntelligentSearch, AControllerThatFailsOnABlockCostsThatBlockOnly)
     search.AddController(&second);
     EXPECT_EQ(1, search.Run(nullptr, nullptr));
     EXPECT_EQ((std::vector<uint64_t>{0, 16384}), first.BlocksSeen);
-    EXPECT_EQ((std::vector<uint64_t>{0, 16384}), second.BlocksSeen) << "later controllers skip the failed block";
+    EXPECT_EQ((std::vector<uint64_t>{0, 8192, 16384}), second.BlocksSeen)
+        << "one controller's failure does not cost the others the block";
     EXPECT_EQ(1, first.nEndCalls);
     EXPECT_EQ(1, second.nEndCalls) << "a failing EndSearch does not stop the others'";
 }

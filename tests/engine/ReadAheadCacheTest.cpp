@@ -1,0 +1,183 @@
+// The block scan's read-ahead cache: blocks come back in order and whole, the last block is
+// short and zero-padded, the thread never reads past the device's end, reads that straddle the
+// window are split correctly, and the thread ends on every path.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+#include "StorageDeviceWithCache.h"
+
+namespace {
+
+// Each 512-byte unit carries its own number in its first 8 bytes and 0xA5 after them.
+class CNumberedDevice : public IStorageDevice {
+public:
+    explicit CNumberedDevice(uint64_t ullTotal) : m_ullTotal(ullTotal) {}
+    int ReadSectors(void* pBuffer, uint64_t ullStart, uint64_t ullCount) override
+    {
+        ++m_nReads;
+        if (ullStart > m_ullTotal || ullCount > m_ullTotal - ullStart) {
+            m_bReadPastEnd = true;
+            return 0;
+        }
+        if (m_bThrow)
+            throw std::runtime_error("device gone");
+        uint8_t* p = static_cast<uint8_t*>(pBuffer);
+        for (uint64_t i = 0; i < ullCount; ++i) {
+            memset(p + i * 512, 0xA5, 512);
+            const uint64_t ullSector = ullStart + i;
+            memcpy(p + i * 512, &ullSector, 8);
+        }
+        return 1;
+    }
+    uint64_t GetTotalSectors() override { return m_ullTotal; }
+    int GetSectorSize() override { return 512; }
+    int Open() override { return 1; }
+    int Close() override { return 1; }
+
+    uint64_t m_ullTotal;
+    std::atomic<int> m_nReads{0};
+    std::atomic<bool> m_bReadPastEnd{false};
+    std::atomic<bool> m_bThrow{false};
+};
+
+uint64_t SectorAt(const uint8_t* p)
+{
+    uint64_t v = 0;
+    memcpy(&v, p, 8);
+    return v;
+}
+
+bool HoldsSectors(const uint8_t* p, uint64_t ullFirst, uint64_t ullCount)
+{
+    for (uint64_t i = 0; i < ullCount; ++i) {
+        if (SectorAt(p + i * 512) != ullFirst + i || p[i * 512 + 8] != 0xA5)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+TEST(ReadAheadCacheTest, BlocksComeInOrderAndTheLastIsShortAndZeroPadded)
+{
+    // Sizes below, at and above the ten blocks read up front, and not multiples of a block.
+    for (uint64_t ullTotal : {1ull, 15ull, 16ull, 17ull, 160ull, 163ull, 1000ull}) {
+        CNumberedDevice device(ullTotal);
+        CStorageDeviceWithCache cache(&device);
+        cache.SetCacheSize(16);
+        ASSERT_TRUE(cache.StartPrefetch(0));
+        const uint64_t ullBlocks = (ullTotal + 15) / 16;
+        for (uint64_t b = 0; b < ullBlocks; ++b) {
+            ASSERT_EQ(cache.LoadBlock(b), 1) << ullTotal << " " << b;
+            const uint64_t ullCount = std::min<uint64_t>(16, ullTotal - b * 16);
+            const uint8_t* p = cache.PeekSectors(b * 16, 16);
+            ASSERT_NE(p, nullptr);
+            EXPECT_TRUE(HoldsSectors(p, b * 16, ullCount)) << ullTotal << " " << b;
+            for (uint64_t i = ullCount * 512; i < 16 * 512; ++i)
+                ASSERT_EQ(p[i], 0) << ullTotal << " " << b;
+        }
+        EXPECT_EQ(cache.LoadBlock(ullBlocks), 0);
+        EXPECT_EQ(cache.GetWindowBlock(), static_cast<int64_t>(ullBlocks - 1));
+        cache.StopPrefetch();
+        EXPECT_FALSE(device.m_bReadPastEnd) << ullTotal;
+    }
+}
+
+TEST(ReadAheadCacheTest, StartsAtTheBlockOfTheStartSectorAndCopesWithBlocksAskedOutOfOrder)
+{
+    CNumberedDevice device(1000);
+    CStorageDeviceWithCache cache(&device);
+    cache.SetCacheSize(16);
+    ASSERT_TRUE(cache.StartPrefetch(40)); // block 2
+    ASSERT_EQ(cache.LoadBlock(2), 1);
+    EXPECT_TRUE(HoldsSectors(cache.PeekSectors(32, 16), 32, 16));
+    // Skipping ahead drops the blocks in between; going back reads the block directly.
+    ASSERT_EQ(cache.LoadBlock(5), 1);
+    EXPECT_TRUE(HoldsSectors(cache.PeekSectors(80, 16), 80, 16));
+    ASSERT_EQ(cache.LoadBlock(1), 1);
+    EXPECT_TRUE(HoldsSectors(cache.PeekSectors(16, 16), 16, 16));
+    ASSERT_EQ(cache.LoadBlock(6), 1);
+    EXPECT_TRUE(HoldsSectors(cache.PeekSectors(96, 16), 96, 16));
+
+    // A start beyond the device is clamped to its last block.
+    CStorageDeviceWithCache late(&device);
+    late.SetCacheSize(16);
+    ASSERT_TRUE(late.StartPrefetch(5000));
+    ASSERT_EQ(late.LoadBlock(62), 1);
+    EXPECT_TRUE(HoldsSectors(late.PeekSectors(992, 8), 992, 8));
+    EXPECT_FALSE(device.m_bReadPastEnd);
+}
+
+TEST(ReadAheadCacheTest, ReadsAroundTheWindowAreSplitBetweenWindowAndDevice)
+{
+    CNumberedDevice device(1000);
+    CStorageDeviceWithCache cache(&device);
+    cache.SetCacheSize(64);
+    std::vector<uint8_t> buffer(64 * 512);
+    // Before any block is loaded every read passes through.
+    ASSERT_EQ(cache.ReadSectors(buffer.data(), 10, 4), 1);
+    EXPECT_TRUE(HoldsSectors(buffer.data(), 10, 4));
+
+    ASSERT_TRUE(cache.StartPrefetch(0));
+    ASSERT_EQ(cache.LoadBlock(0), 1);
+    ASSERT_EQ(cache.LoadBlock(1), 1); // window [64, 128)
+    const int nBefore = device.m_nReads;
+    ASSERT_EQ(cache.ReadSectors(buffer.data(), 70, 16), 1); // wholly in the window
+    EXPECT_TRUE(HoldsSectors(buffer.data(), 70, 16));
+    EXPECT_EQ(device.m_nReads, nBefore);
+    ASSERT_EQ(cache.ReadSectors(buffer.data(), 56, 16), 1); // starts before: all from the device
+    EXPECT_TRUE(HoldsSectors(buffer.data(), 56, 16));
+    ASSERT_EQ(cache.ReadSectors(buffer.data(), 120, 16), 1); // 8 from the window, 8 read
+    EXPECT_TRUE(HoldsSectors(buffer.data(), 120, 16));
+    ASSERT_EQ(cache.ReadSectors(buffer.data(), 500, 3), 1); // past the window
+    EXPECT_TRUE(HoldsSectors(buffer.data(), 500, 3));
+    EXPECT_EQ(cache.ReadSectors(buffer.data(), 998, 4), 0); // past the device's end
+}
+
+TEST(ReadAheadCacheTest, TheThreadEndsOnStopOnFailureAndWithTheCache)
+{
+    // Stopped while the queue is full and the thread waits for space.
+    {
+        CNumberedDevice device(100000);
+        CStorageDeviceWithCache cache(&device);
+        cache.SetCacheSize(8);
+        ASSERT_TRUE(cache.StartPrefetch(0));
+        ASSERT_EQ(cache.LoadBlock(0), 1);
+        for (int i = 0; i < 200 && cache.GetQueuedCount() < 11; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_EQ(cache.GetQueuedCount(), 11u); // ten read up front, one more by the thread
+        cache.StopPrefetch();
+        EXPECT_EQ(cache.GetQueuedCount(), 0u);
+        // Loading after the stop still gives the right bytes, read directly.
+        ASSERT_EQ(cache.LoadBlock(3), 1);
+        EXPECT_TRUE(HoldsSectors(cache.PeekSectors(24, 8), 24, 8));
+    }
+    // The device fails in the thread: the consumer is woken and gets the block read directly,
+    // where the failure shows as zeros rather than as a hang.
+    {
+        CNumberedDevice device(100000);
+        CStorageDeviceWithCache cache(&device);
+        cache.SetCacheSize(8);
+        ASSERT_TRUE(cache.StartPrefetch(0));
+        device.m_bThrow = true;
+        for (uint64_t b = 0; b < 10; ++b)
+            ASSERT_EQ(cache.LoadBlock(b), 1);
+        EXPECT_THROW(cache.LoadBlock(30), std::runtime_error);
+    }
+    // Destroyed mid-scan by an exception: the destructor joins the thread.
+    {
+        CNumberedDevice device(100000);
+        try {
+            CStorageDeviceWithCache cache(&device);
+            cache.SetCacheSize(8);
+            cache.StartPrefetch(0);
+            cache.LoadBlock(0);
+            throw std::runtime_error("controller failed");
+        } catch (const std::runtime_error&) {
+        }
+    }
+}
