@@ -281,7 +281,7 @@ def main():
     write_png(os.path.join(images, "Dialog_Background.png"), 64, 64, panel(64, 64, (40, 50, 66), (58, 72, 94)))
     write_png(os.path.join(images, "Page_Background.png"), 64, 64,
               panel(64, 64, (36, 46, 60), (50, 62, 80), (90, 110, 140, 255)))
-    write_png(os.path.join(images, "Main_Note.png"), 64, 32, panel(64, 32, (24, 30, 40), (30, 38, 50), (80, 100, 130, 255)))
+    write_png(os.path.join(images, "Main_Note.png"), 80, 80, panel(80, 80, (30, 38, 50), (36, 46, 60), (80, 100, 130, 255)))
     strip = panel(661, 171, (44, 56, 74), (60, 76, 100), (90, 110, 140, 255))
     write_png(os.path.join(images, "Main_Strip.png"), 661, 171, strip)
     banner = blank(421, 91)

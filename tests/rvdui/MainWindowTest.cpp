@@ -50,6 +50,7 @@ TEST(MainWindowTest, ButtonsAreSkinnedAndThePromptFollowsTheMouse)
     wnd.show();
     SaveScreenshot(&wnd, "main-window");
     ExpectSkinnedButtonsDrawn(&wnd, "main window");
+    ExpectNoSkinKeysShown(&wnd, "main window");
     EXPECT_EQ(wnd.NoteLabel()->text(), TrMessage(13));
     QEvent enter(QEvent::Enter);
     QApplication::sendEvent(wnd.QuickScanButton(), &enter);
@@ -85,12 +86,14 @@ TEST(MainWindowTest, AboutAndAddDialogsDraw)
     about.show();
     SaveScreenshot(&about, "about-dialog");
     ExpectSkinnedButtonsDrawn(&about, "about dialog");
+    ExpectNoSkinKeysShown(&about, "about dialog");
 
     CAddGroup group;
     group.SetupForm();
     group.show();
     SaveScreenshot(&group, "add-group-dialog");
     ExpectSkinnedButtonsDrawn(&group, "add group dialog");
+    ExpectNoSkinKeysShown(&group, "add group dialog");
     {
         CMessageBoxWatcher watcher;
         group.OnOKClicked();

@@ -31,6 +31,7 @@ TEST(OptionsTest, FirstRunShowsTheDefaultsAndCancelWritesNothing)
     EXPECT_TRUE(dlg.PathEdit()->text().isEmpty());
     rvduitest::SaveScreenshot(&dlg, "options-dialog");
     rvduitest::ExpectSkinnedButtonsDrawn(&dlg, "options dialog");
+    rvduitest::ExpectNoSkinKeysShown(&dlg, "options dialog");
     dlg.CancelClick();
     EXPECT_FALSE(QFile::exists(TempFile(dir)));
 }

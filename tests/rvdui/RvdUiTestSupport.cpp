@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
+#include <QSettings>
 #include <QStackedWidget>
 #include <gtest/gtest.h>
 
@@ -116,6 +118,30 @@ void ExpectSkinnedButtonsDrawn(QWidget* pWidget, const QString& strWhere)
         EXPECT_GT(pButton->width(), 0) << strWhere.toStdString() << " " << pButton->objectName().toStdString();
         EXPECT_GT(pButton->height(), 0) << strWhere.toStdString() << " " << pButton->objectName().toStdString();
         EXPECT_FALSE(pButton->icon().isNull()) << strWhere.toStdString() << " " << pButton->objectName().toStdString();
+    }
+}
+
+void ExpectNoSkinKeysShown(QWidget* pWidget, const QString& strWhere)
+{
+    QSettings ini("UIConfig.ini", QSettings::IniFormat);
+    QStringList listKeys;
+    for (const char* pszGroup : {"Image", "Icon", "Text"}) {
+        ini.beginGroup(pszGroup);
+        listKeys << ini.childKeys();
+        ini.endGroup();
+    }
+    QStringList listTexts;
+    for (QLabel* pLabel : pWidget->findChildren<QLabel*>()) {
+        if (pLabel->isVisibleTo(pWidget))
+            listTexts << pLabel->text();
+    }
+    for (QAbstractButton* pButton : pWidget->findChildren<QAbstractButton*>()) {
+        if (pButton->isVisibleTo(pWidget))
+            listTexts << pButton->text();
+    }
+    listTexts << pWidget->windowTitle();
+    for (const QString& strText : listTexts) {
+        EXPECT_FALSE(listKeys.contains(strText.trimmed())) << strWhere.toStdString() << " shows the key " << strText.toStdString();
     }
 }
 

@@ -26,6 +26,8 @@ int CurrentIndex(CWizard* pWizard);
 void SaveScreenshot(QWidget* pWidget, const QString& strName);
 // Every image button below pWidget that is shown has a size and an image.
 void ExpectSkinnedButtonsDrawn(QWidget* pWidget, const QString& strWhere);
+// No text shown below pWidget (labels, buttons, the title) is a bare key of the skin file.
+void ExpectNoSkinKeysShown(QWidget* pWidget, const QString& strWhere);
 
 // Answers every message box that opens while it lives with the given button (the box's only
 // button when it does not have that one), keeping the texts.

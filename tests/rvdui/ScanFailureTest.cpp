@@ -149,6 +149,7 @@ TEST_F(ScanFailureTest, ProgressDialogShowsTheEngineProgressAndCancels)
         EXPECT_NE(dlg.RemainLabel()->text(), "Calculating...");
         SaveScreenshot(&dlg, "progress-dialog");
         ExpectSkinnedButtonsDrawn(&dlg, "progress dialog");
+        ExpectNoSkinKeysShown(&dlg, "progress dialog");
         // The title bar's close button cancels but does not close.
         dlg.close();
         EXPECT_TRUE(dlg.isVisible());

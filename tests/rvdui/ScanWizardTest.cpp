@@ -96,6 +96,7 @@ TEST(ScanWizardTest, QuickScanOfAVolumeReachesTheResultsWithItsFiles)
     EXPECT_FALSE(pPage->RawCheckBox()->isVisibleTo(pPage));
     SaveScreenshot(&wizard, "quick-1-volumes");
     ExpectSkinnedButtonsDrawn(&wizard, "quick scan volumes");
+    ExpectNoSkinKeysShown(&wizard, "quick scan volumes");
 
     QTreeWidgetItem* pRow = FindRow(pTree, 0, false);
     ASSERT_NE(pRow, nullptr);
@@ -140,6 +141,7 @@ TEST(ScanWizardTest, QuickScanByTypesStoresTheFilterAndScansOnTheTypePage)
     ASSERT_GT(pTypes->TypeTree()->topLevelItemCount(), 0);
     SaveScreenshot(&wizard, "quick-2-types");
     ExpectSkinnedButtonsDrawn(&wizard, "file-type page");
+    ExpectNoSkinKeysShown(&wizard, "file-type page");
 
     // Documents group ticked as a whole: its extensions become the filter.
     QTreeWidgetItem* pDocuments = pTypes->TypeTree()->topLevelItem(0);
@@ -161,6 +163,7 @@ TEST(ScanWizardTest, CompleteScanOfAPartitionRunsOnTheFileSystemPage)
     EXPECT_TRUE(pPage->RawCheckBox()->isVisibleTo(pPage));
     SaveScreenshot(&wizard, "complete-1-disks");
     ExpectSkinnedButtonsDrawn(&wizard, "complete scan disks");
+    ExpectNoSkinKeysShown(&wizard, "complete scan disks");
 
     // Disks in ascending number, the dynamic group shown as such.
     ASSERT_GE(pTree->topLevelItemCount(), 3);
@@ -177,6 +180,7 @@ TEST(ScanWizardTest, CompleteScanOfAPartitionRunsOnTheFileSystemPage)
     EXPECT_EQ(pFsPage->SelectedFileSystem(), 0);
     SaveScreenshot(&wizard, "complete-2-file-systems");
     ExpectSkinnedButtonsDrawn(&wizard, "file-system page");
+    ExpectNoSkinKeysShown(&wizard, "file-system page");
 
     CMessageBoxWatcher watcher;
     wizard.OnNext();
@@ -233,6 +237,7 @@ TEST(ScanWizardTest, ContinueRecoveryShowsTwoPages)
     EXPECT_EQ(CurrentIndex(&wizard), 1);
     SaveScreenshot(&wizard, "continue-2-copy-out");
     ExpectSkinnedButtonsDrawn(&wizard, "continue last page");
+    ExpectNoSkinKeysShown(&wizard, "continue last page");
 }
 
 } // namespace

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "AddTypeDialogs.h"
+#include "MainWnd.h"
+#include <QLabel>
 #include "MessageTable.h"
 #include "RVTreeWidget.h"
 #include "RvdUiTestSupport.h"
@@ -96,6 +98,16 @@ TEST(TranslationTest, TheChineseTranslationIsBuiltAndLoads)
     ASSERT_TRUE(translator.load(QString::fromStdString(rvdtest::OutputDir()) + "/Resources/Language/zh_CN/rvdui_zh.qm"));
     EXPECT_FALSE(translator.translate("QObject", "Quick Scan").isEmpty());
     EXPECT_FALSE(translator.translate("QObject", "You must run Ravendo with administrator rights.").isEmpty());
+
+    // Installed, it turns the screens' texts.
+    QApplication::installTranslator(&translator);
+    {
+        CMainWnd wnd;
+        EXPECT_NE(wnd.NoteLabel()->text(), QString(g_szMessageTable[13]));
+        EXPECT_EQ(wnd.NoteLabel()->text(), translator.translate("QObject", g_szMessageTable[13]));
+        SaveScreenshot(&wnd, "main-window-zh");
+    }
+    QApplication::removeTranslator(&translator);
 }
 
 } // namespace
