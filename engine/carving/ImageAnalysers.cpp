@@ -224,7 +224,8 @@ BOOL FilePNGAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevi
     uint64_t ullLength = LoadBE32(p + 8);
     uint64_t ullPos = 0;
     uint64_t ullStep = 20;
-    bool bHeader = false, bData = false, bEnd = false;
+    // The header chunk at 8 was checked above.
+    bool bHeader = true, bData = false, bEnd = false;
     for (;;) {
         ullPos += ullStep + ullLength;
         ullStep = 12;
