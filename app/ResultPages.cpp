@@ -1,14 +1,15 @@
 #include "ResultPages.h"
 
-#include "ScanOutcomePage.h"
+#include "BuildTreePage.h"
+#include "ProgressPage.h"
+#include "Wizard.h"
 
-// Until the result browser is built, the stand-in pages take its place.
 CWizardPage* CreateBuildTreePage(CWizard* pWizard, int nContinueMode)
 {
-    return new CScanOutcomePage(pWizard, nContinueMode, false);
+    return new CBuildTreePage(pWizard, nContinueMode == 1);
 }
 
 CWizardPage* CreateProgressPage(CWizard* pWizard)
 {
-    return new CScanOutcomePage(pWizard, 0, true);
+    return new CProgressPage(pWizard);
 }

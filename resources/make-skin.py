@@ -52,10 +52,11 @@ STATES = {
 
 # Wizard buttons (96 x 30, file prefix -> word).
 BUTTONS = {"Back": "BACK", "Next": "NEXT", "Cancel": "CANCEL", "Finish": "FINISH",
-           "OK": "OK", "Default": "DEFAULT", "ProgressCancel": "CANCEL", "Browse": "BROWSE"}
+           "OK": "OK", "Default": "DEFAULT", "ProgressCancel": "CANCEL", "Browse": "BROWSE",
+           "Search": "SEARCH", "Find": "FIND"}
 # Small buttons of the file-type page (84 x 26).
 SMALL_BUTTONS = {"Add": "ADD", "Del": "DELETE", "SelectAll": "ALL", "UnSelect": "NONE",
-                 "InvertSel": "INVERT"}
+                 "InvertSel": "INVERT", "PreviewSplit": "SPLIT", "PreviewList": "LIST"}
 # The main window's corner buttons (56 x 23, scale 1) and its three scan buttons (140 x 140).
 CORNER_BUTTONS = {"MainOption": "OPTION", "MainHelp": "HELP", "MainAbout": "ABOUT"}
 SCAN_BUTTONS = {"MainQuickScan": ("QUICK", "SCAN"), "MainCompleteScan": ("COMPLETE", "SCAN"),

@@ -283,10 +283,15 @@ void CBuildTreePage::SetButtonImages()
     pushButtonBrowse->SetImagePath(parser.GetImagePathList("BrowseImage"));
     const QStringList listModes = parser.GetImagePathList("FilePreviewModeImage");
     if (listModes.size() >= 2) {
-        for (CImagePushButton* pButton : {pushButtonSplit, pushButtonSearchSplit})
+        // One image per mode serves every state of its two buttons.
+        for (CImagePushButton* pButton : {pushButtonSplit, pushButtonSearchSplit}) {
+            pButton->SetImagePath(listModes.at(0), listModes.at(0), listModes.at(0), listModes.at(0));
             pButton->setIcon(QIcon(listModes.at(0)));
-        for (CImagePushButton* pButton : {pushButtonList, pushButtonSearchList})
+        }
+        for (CImagePushButton* pButton : {pushButtonList, pushButtonSearchList}) {
+            pButton->SetImagePath(listModes.at(1), listModes.at(1), listModes.at(1), listModes.at(1));
             pButton->setIcon(QIcon(listModes.at(1)));
+        }
     }
 }
 

@@ -42,6 +42,7 @@ void Ui_Dialog::setupUi(QDialog* pDialog)
 
     label = new QLabel(Tr("File Name,part of file name or file mask:"), pDialog);
     label->setObjectName("label");
+    label->setWordWrap(true);
     lineEdit = new QLineEdit(pDialog);
     lineEdit->setObjectName("lineEdit");
     pLayout->addWidget(label);

@@ -68,10 +68,13 @@ TEST_F(CopyOutPage, TickedFoldersAreCopiedWithTheManifestBytes)
     ASSERT_EQ(0, page.OnNext(nStep)) << (page.vecMessages.empty() ? QString() : page.vecMessages.back()).toStdString();
 
     CTestProgressPage progress;
+    progress.resize(760, 518);
+    progress.show();
     progress.Initialize();
     ASSERT_TRUE(RunToEnd(progress));
     progress.UpdateProgress();
     EXPECT_EQ(100, progress.progressBar->value());
+    SaveScreenshot(&progress, "copy-out-finished");
     ASSERT_FALSE(progress.RecoveryPath().isEmpty());
     EXPECT_TRUE(progress.RecoveryPath().startsWith(QString::fromStdString(m_Target.Path() + "/")));
     ExpectCopies(progress.RecoveryPath(),

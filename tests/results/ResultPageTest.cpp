@@ -1,6 +1,8 @@
 // The result page on a quick scan of the NTFS fixture: partitions and folders listed from the
 // store, ticks that reach the store and add up to the manifest's sizes, searches by name, date
 // and size that find the manifest's files, and the target checks on Next.
+#include <QCheckBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTabWidget>
@@ -8,6 +10,7 @@
 #include "ResultsTestSupport.h"
 #include "MessageTable.h"
 #include "RVTabWidget.h"
+#include "SearchDlg.h"
 #include "TargetCheck.h"
 #include "UIRoutines.h"
 
@@ -344,6 +347,41 @@ TEST_F(ResultPage, SplitModeClickPreviewsOnceListModeTicks)
     m_pPage->OnRightItemClicked(pRow, 0);
     EXPECT_EQ(1u, m_pPage->vecPreviewed.size());
     EXPECT_EQ(CBuildTreePage::RowBytes(pRow), m_pPage->SelectedSize());
+}
+
+TEST_F(ResultPage, Screenshots)
+{
+    m_pPage->resize(760, 518);
+    m_pPage->show();
+    QTreeWidgetItem* pDeleted = OpenDeletedFiles();
+    m_pPage->OpenFolder(ChildNamed(pDeleted, "Documents"));
+    ClickBox(*m_pPage, m_pPage->FilesTreeWidget, RowNamed(m_pPage->FilesTreeWidget, "OLDMEMO.TXT"), Qt::Checked);
+    m_pPage->lineEditPath->setText("/media/usb/recovered");
+    m_pPage->OnListMode();
+    QTest::qWait(50);
+    SaveScreenshot(m_pPage.get(), "results-list");
+    m_pPage->OnSplitMode();
+    QTest::qWait(50);
+    SaveScreenshot(m_pPage.get(), "results-split");
+    SEARCH_CONDITION c{};
+    c.dwCriteria = SEARCH_BY_NAME;
+    c.szNameMask[0] = u'*';
+    m_pPage->OpenFolder(pDeleted);
+    m_pPage->RunSearch(c);
+    m_pPage->OnSearchListMode();
+    QTest::qWait(50);
+    SaveScreenshot(m_pPage.get(), "results-search");
+
+    CSearchDlg dialog;
+    dialog.lineEdit->setText("*.doc");
+    dialog.checkBox_5->setChecked(true);
+    dialog.DateClick();
+    dialog.checkBox_6->setChecked(true);
+    dialog.SizeClick();
+    dialog.show();
+    QTest::qWait(50);
+    SaveScreenshot(&dialog, "search-dialog");
+    EXPECT_FALSE(QImage(QString(RVD_SCREENSHOT_DIR) + "/results-split.png").isNull());
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QTest>
 #include <QTreeWidget>
@@ -126,6 +127,13 @@ protected:
     QString ChooseFolder() override { return strChosenFolder; }
     void PreviewRow(QTreeWidgetItem* pItem, QWidget*) override { vecPreviewed.push_back(pItem); }
 };
+
+// A picture of a widget as drawn, for the record of what the pages look like.
+inline void SaveScreenshot(QWidget* pWidget, const QString& strName)
+{
+    QDir().mkpath(RVD_SCREENSHOT_DIR);
+    pWidget->grab().save(QString(RVD_SCREENSHOT_DIR) + "/" + strName + ".png");
+}
 
 inline QString RowName(QTreeWidgetItem* pItem)
 {

@@ -1,6 +1,8 @@
 // The scan wizards with the real engine and modules on fixture images: pick a volume, a
 // partition or a disk, scan, and reach the page after the scan with the files stored.
 #include <QCheckBox>
+#include <QLineEdit>
+#include <QTest>
 #include <QLabel>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -13,7 +15,9 @@
 #include "RVTreeWidget.h"
 #include "Pubic.h"
 #include "ResultStoreAccess.h"
+#include "BuildTreePage.h"
 #include "ICorrand.h"
+#include "ProgressPage.h"
 #include "RvdUiTestSupport.h"
 #include "ScanOutcome.h"
 #include "ScanOutcomePage.h"
@@ -86,6 +90,23 @@ uint64_t StoredFileCount()
     return ullFiles;
 }
 
+// Gives the result page a target folder, presses Next (answering Yes to the question about a
+// folder beside the scanned image) and waits for the copy-out page to end its run.
+void CopyOutToScratchFolder(CWizard* pWizard)
+{
+    static rvdtest::CTempDir* pTarget = new rvdtest::CTempDir();
+    auto* pResult = dynamic_cast<CBuildTreePage*>(CurrentPage(pWizard));
+    if (pResult != nullptr)
+        pResult->lineEditPath->setText(QString::fromStdString(pTarget->Path()));
+    {
+        CMessageBoxWatcher watcher(QMessageBox::Yes);
+        pWizard->OnNext();
+    }
+    auto* pProgress = dynamic_cast<CProgressPage*>(CurrentPage(pWizard));
+    for (int i = 0; pProgress != nullptr && pProgress->IsRunning() && i < 600; ++i)
+        QTest::qWait(50);
+}
+
 TEST(ScanWizardTest, QuickScanOfAVolumeReachesTheResultsWithItsFiles)
 {
     CQuickScanWizard wizard;
@@ -102,9 +123,11 @@ TEST(ScanWizardTest, QuickScanOfAVolumeReachesTheResultsWithItsFiles)
     ASSERT_NE(pRow, nullptr);
     EXPECT_EQ(pRow->text(2), "FAT16");
     Choose(pTree, pRow);
-    CMessageBoxWatcher watcher;
-    wizard.OnNext();
-    EXPECT_TRUE(watcher.Texts().isEmpty()) << watcher.Texts().join("|").toStdString();
+    {
+        CMessageBoxWatcher watcher;
+        wizard.OnNext();
+        EXPECT_TRUE(watcher.Texts().isEmpty()) << watcher.Texts().join("|").toStdString();
+    }
     // The types box was unticked: the scan ran inside Next and the file-type page was skipped.
     ASSERT_EQ(CurrentIndex(&wizard), 2);
     const SCAN_OUTCOME outcome = GetLastScanOutcome();
@@ -122,7 +145,8 @@ TEST(ScanWizardTest, QuickScanOfAVolumeReachesTheResultsWithItsFiles)
     }
     SaveScreenshot(&wizard, "quick-3-result");
 
-    wizard.OnNext();
+    // Next needs a target folder; one beside the scanned image is allowed after a question.
+    CopyOutToScratchFolder(&wizard);
     EXPECT_EQ(CurrentIndex(&wizard), 3);
     SaveScreenshot(&wizard, "quick-4-copy-out");
 }
@@ -233,7 +257,7 @@ TEST(ScanWizardTest, ContinueRecoveryShowsTwoPages)
     CContinueScanWizard wizard;
     EXPECT_EQ(CurrentIndex(&wizard), 0);
     SaveScreenshot(&wizard, "continue-1-result");
-    wizard.OnNext();
+    CopyOutToScratchFolder(&wizard);
     EXPECT_EQ(CurrentIndex(&wizard), 1);
     SaveScreenshot(&wizard, "continue-2-copy-out");
     ExpectSkinnedButtonsDrawn(&wizard, "continue last page");
