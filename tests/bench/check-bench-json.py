@@ -48,7 +48,7 @@ def main():
             if not isinstance(result[key], (int, float)) or result[key] < 0:
                 sys.exit("%s is not a figure: %r" % (key, result[key]))
         copied = sum(len(files) for _, _, files in os.walk(target))
-        if os.path.exists(os.path.join(os.path.dirname(bench), "libTessary.so")):
+        if os.path.exists(os.path.join(os.path.dirname(os.path.realpath(bench)), "libTessary.so")):
             if not isinstance(result["copy_s"], (int, float)) or copied != result["deleted"]:
                 sys.exit("copy: %r, %d files in the target" % (result["copy_s"], copied))
         elif result["copy_s"] is not None or result["copy_mb_s"] is not None or copied != 0:
