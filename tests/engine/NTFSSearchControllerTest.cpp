@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -228,6 +229,30 @@ TEST(NTFSSearchController, CarvedFilesInClustersOfTheVolumesFilesAreLeftOut)
         EXPECT_EQ(nCarved, 1);
     }
     *GetEngineSettings() = saved;
+}
+
+TEST(NTFSSearchController, DamagedVolumesOfADiskGiveOneCandidateEach)
+{
+    // The backup boot sector of a volume whose own boot sector was zeroed must not start a
+    // volume of its own (it would overlap the next partition by its first sector).
+    fstest::CImageDevice device(rvdtest::FixturePath("ntfs-damaged.img"));
+    CNTFSSearchController controller;
+    CRawFileInfoContainer raw;
+    Scan(controller, device, raw, nullptr);
+    CANDIDATES found;
+    controller.CollectSearchedPartitions(&found.list);
+    std::set<uint64_t> starts;
+    for (CSearchedPartitionInfo* p : found.list)
+        if (p->m_ullConfidence > 10)
+            starts.insert(p->m_ullStartSector);
+    std::set<uint64_t> expected;
+    for (const rvdtest::PartitionEntry& p : rvdtest::ReadPartitions("ntfs-damaged.img"))
+        expected.insert(p.nStart);
+    EXPECT_EQ(starts, expected);
+    const CSearchedNTFSPartitionInfo* pNoBoot = found.At(34816, 8);
+    ASSERT_NE(pNoBoot, nullptr);
+    EXPECT_NE(pNoBoot->GetFlags() & NTFS_EVIDENCE_BACKUP_BOOT_SECTOR, 0u);
+    EXPECT_NE(pNoBoot->GetSerialNumber(), 0u);
 }
 
 // A whole fixture volume, found and rebuilt: every file of the manifest (live or deleted) whose

@@ -27,6 +27,8 @@ const uint64_t kRecordSectors = 2;
 const size_t kIndexBlockBytes = 4096;
 const uint64_t kIndexBlockSectors = 8;
 const uint64_t kRootFolderNumber = 5;
+// A $Bitmap is kept in whole 8-byte words: it may describe up to 64 clusters past the volume.
+const uint64_t kBitmapSlackClusters = 64;
 // Candidates beyond this many need more than the lowest score to stay.
 const size_t kCandidatesKeptUnscored = 1000;
 const uint64_t kLowestKeptScore = 10;
@@ -220,6 +222,19 @@ void CNTFSSearchController::AnalyzeBootSector(uint64_t ullSector, const uint8_t*
             bBackup = (pSame->m_ullSectorCount == pBackup->m_ullSectorCount &&
                        pSame->GetSerialNumber() == pBackup->GetSerialNumber()) ||
                       (pSame->GetFlags() & NTFS_EVIDENCE_BOOT_SECTOR) != 0;
+            // A volume whose own boot sector is gone but whose $MFT was found there, with a
+            // $Bitmap that describes just this size: the sector is that volume's backup boot
+            // sector, not the start of another volume (which would overlap the next one).
+            const uint64_t ullReach = pSame->m_ullMFTReachSectors;
+            const uint64_t ullSize = pBackup->m_ullSectorCount;
+            if (!bBackup &&
+                (pSame->GetFlags() & (NTFS_EVIDENCE_MFT_CONFIRMED | NTFS_EVIDENCE_MFT_RECORD |
+                                      NTFS_EVIDENCE_MFT_MIRROR_PAIR)) != 0 &&
+                ullReach != ~0ull && ullReach >= ullSize && ullReach - ullSize <= kBitmapSlackClusters * dbr.GetSectorsPerCluster()) {
+                bBackup = true;
+                if (pSame->GetSerialNumber() == 0)
+                    pSame->SetSerialNumber(pBackup->GetSerialNumber());
+            }
         }
         if (bBackup) {
             // The boot sector at S - T is a primary one: the backup reading it gave of itself,
