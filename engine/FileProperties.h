@@ -29,6 +29,17 @@ enum {
     PROPERTIES_KIND_RAW = 3,
 };
 
+// How a file's bytes follow from its runs where a plain copy of them would be wrong (NTFS).
+struct DATA_STREAM_LAYOUT {
+    // Bytes from the start of the file that hold its data; past them the file reads as zeros
+    // whatever its clusters hold (NTFS valid data length). At most the file's size.
+    uint64_t ullValidSize;
+    // 0: the runs hold the bytes as they are. Otherwise the runs hold LZNT1 compression units
+    // of this many clusters each: a unit whose clusters are all sparse is zeros, a unit whose
+    // clusters all hold data is stored as it is, any other unit is compressed.
+    uint32_t nCompressionUnitClusters;
+};
+
 class IFileProperties : public CEngineObject {
 public:
     // Releases the object and its packed runs.
@@ -56,4 +67,12 @@ public:
     // FALSE on a short or damaged record.
     virtual BOOL Load(IDataStream* pReader) = 0;
     virtual int32_t GetReservedValue() = 0;
+    // FALSE (and *pLayout untouched) when a plain copy of the runs up to the size gives the
+    // file's bytes; the file systems whose data can be compressed or partly initialised say
+    // otherwise.
+    virtual BOOL GetDataStreamLayout(DATA_STREAM_LAYOUT* pLayout)
+    {
+        (void)pLayout;
+        return FALSE;
+    }
 };

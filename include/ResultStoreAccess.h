@@ -109,7 +109,21 @@ struct STORED_FILE {
     ULONGLONG ullResidentSector = 0;   // STORED_FILE_RESIDENT only
     DWORD dwResidentOffset = 0;        // STORED_FILE_RESIDENT only
     std::vector<STORED_RUN> vecRuns;   // in file order
+    // Bytes from the file's start that hold its data (NTFS valid data length); past them, up
+    // to ullSize, the file reads as zeros whatever its runs hold. ~0 (or anything from ullSize
+    // up): the whole file.
+    ULONGLONG ullValidSize = ~0ULL;
+    // 0: the runs hold the file's bytes as they are. Otherwise NTFS compression: the runs,
+    // taken from the file's start in units of this many sectors, hold LZNT1 compression units.
+    // A unit whose sectors are all sparse is zeros; a unit whose sectors all lie on the medium
+    // is stored as it is; a unit that lies on the medium in part and is sparse for the rest
+    // holds that many sectors of LZNT1 chunks that give the unit's bytes.
+    DWORD dwCompressionUnitSectors = 0;
 };
+
+// Largest compression unit a store hands out, in sectors: 16 clusters of 64 KiB, the largest
+// NTFS cluster.
+constexpr DWORD MAX_COMPRESSION_UNIT_SECTORS = 2048;
 
 // Position of a walk over the ticked files; start with a value-initialised cursor.
 struct CHECKED_FILE_CURSOR {

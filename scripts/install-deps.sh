@@ -13,6 +13,7 @@ PACKAGES=(
   qtbase5-dev qtbase5-dev-tools qttools5-dev-tools libqt5xml5 libqt5svg5
   libphonon4qt5-dev phonon4qt5-backend-vlc
   zlib1g-dev libminizip-dev libgc-dev libsqlite3-dev libarchive-dev
+  libfwnt-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev

@@ -21,7 +21,7 @@ namespace {
 const int32_t RESULT_STORE_APPLICATION_ID = 0x52564443;
 // Raised whenever the tables change meaning; an older file is then replaced, not misread.
 // Version 2: runs count sectors of the scanned volume, no longer of its first disk.
-const int32_t RESULT_STORE_SCHEMA_VERSION = 2;
+const int32_t RESULT_STORE_SCHEMA_VERSION = 3;
 
 // One row per found file or folder. key = volume << 32 | record number; records are numbered
 // in tree order (pre-order) from 0, the volume's top, so a folder's subtree is the key range
@@ -56,7 +56,10 @@ const char* const SCHEMA_SQL =
                                         // without files below it
     "  runs BLOB,"                      // (sector, sectors) pairs, u64 little-endian each, on the
                                         // device the volume's record names (STORED_SOURCE)
-    "  res_sector INTEGER, res_offset INTEGER);" CHILD_INDEX_SQL ";";
+    "  res_sector INTEGER, res_offset INTEGER,"
+    "  valid INTEGER,"                  // bytes that hold data, the rest zeros; NULL: the whole size
+    "  cunit INTEGER);"                 // compression unit in sectors (NTFS); NULL or 0: none
+    CHILD_INDEX_SQL ";";
 
 #define ROW_COLUMNS "key,pkey,kind,last,name,size,attr,status,flags,ctime,mtime,atime,nfiles,nbytes,tfiles,tbytes,own"
 
@@ -155,10 +158,10 @@ bool CResultDatabase::PrepareStatements()
         const char* pszSql;
     };
     const STATEMENT_TEXT statements[] = {
-        {&m_InsertNode, "INSERT INTO node(" ROW_COLUMNS ",runs,res_sector,res_offset) "
-                        "VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18,?19,?20)"},
+        {&m_InsertNode, "INSERT INTO node(" ROW_COLUMNS ",runs,res_sector,res_offset,valid,cunit) "
+                        "VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18,?19,?20,?21,?22)"},
         // ?1 key
-        {&m_SelectNode, "SELECT " ROW_COLUMNS ",runs,res_sector,res_offset FROM node WHERE key=?1"},
+        {&m_SelectNode, "SELECT " ROW_COLUMNS ",runs,res_sector,res_offset,valid,cunit FROM node WHERE key=?1"},
         // ?1 parent key, ?2 kind, ?3 last key already listed, ?4 batch size
         {&m_SelectChildren,
          "SELECT " ROW_COLUMNS " FROM node WHERE pkey=?1 AND kind=?2 AND key>?3 ORDER BY key LIMIT ?4"},

@@ -184,6 +184,8 @@ bool CResultStore::LookupLocked(uint64_t ullKey, NODE_ROW* pRow, STORED_FILE* pF
             pFile->vecRuns.push_back(STORED_RUN{rvd::LoadLE64(pRuns + i), rvd::LoadLE64(pRuns + i + 8)});
         pFile->ullResidentSector = select.ColumnIsNull(COL_RES_SECTOR) ? 0 : select.ColumnU64(COL_RES_SECTOR);
         pFile->dwResidentOffset = select.ColumnIsNull(COL_RES_OFFSET) ? 0 : static_cast<DWORD>(select.ColumnInt(COL_RES_OFFSET));
+        pFile->ullValidSize = select.ColumnIsNull(COL_VALID) ? ~0ULL : select.ColumnU64(COL_VALID);
+        pFile->dwCompressionUnitSectors = select.ColumnIsNull(COL_CUNIT) ? 0 : static_cast<DWORD>(select.ColumnInt(COL_CUNIT));
     }
     return true;
 }
@@ -202,7 +204,7 @@ bool CResultStore::InsertTopLocked(uint32_t dwVolume)
         insert.BindInt(i, 0);
     insert.BindInt(7, FILE_ATTR_DIRECTORY);
     insert.BindInt(9, STORED_FILE_FOLDER);
-    for (int i = 18; i <= 20; ++i)
+    for (int i = 18; i <= 22; ++i)
         insert.BindNull(i);
     const int nCode = insert.Step();
     if (nCode != SQLITE_DONE) {

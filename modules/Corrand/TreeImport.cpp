@@ -174,6 +174,8 @@ bool ImportTree(CResultDatabase& db, CFileNode* pRoot, uint32_t dwVolume, const 
         FILETIME ftCreation{}, ftModification{}, ftAccess{};
         DWORD dwFlags = bFolder ? DWORD(STORED_FILE_FOLDER) : 0;
         runs = CONVERTED_RUNS();
+        DATA_STREAM_LAYOUT layout{};
+        bool bLayout = false;
         if (pProperties != nullptr) {
             ullSize = pProperties->GetSize();
             wAttributes = pProperties->GetAttributes();
@@ -195,6 +197,7 @@ bool ImportTree(CResultDatabase& db, CFileNode* pRoot, uint32_t dwVolume, const 
                     dwFlags |= STORED_FILE_RUNS_DAMAGED;
                     ++pResult->nDamagedRuns;
                 }
+                bLayout = !runs.bResident && pProperties->GetDataStreamLayout(&layout) != FALSE;
             }
         }
         if (bFolder)
@@ -229,6 +232,20 @@ bool ImportTree(CResultDatabase& db, CFileNode* pRoot, uint32_t dwVolume, const 
             insert.BindNull(19);
             insert.BindNull(20);
         }
+        // A unit of clusters becomes a unit of sectors of the same runs; one too large for a
+        // file system to use is kept as 0, and the runs are copied as they lie.
+        uint64_t ullUnitSectors = 0;
+        if (bLayout && geometry.nSectorsPerUnit > 0)
+            ullUnitSectors = static_cast<uint64_t>(layout.nCompressionUnitClusters) *
+                             static_cast<uint64_t>(geometry.nSectorsPerUnit);
+        if (bLayout && layout.ullValidSize < ullSize)
+            insert.BindU64(21, layout.ullValidSize);
+        else
+            insert.BindNull(21);
+        if (ullUnitSectors != 0 && ullUnitSectors <= MAX_COMPRESSION_UNIT_SECTORS)
+            insert.BindInt(22, static_cast<int64_t>(ullUnitSectors));
+        else
+            insert.BindNull(22);
         const int nCode = insert.Step();
         if (nCode != SQLITE_DONE) {
             pResult->nSqlCode = nCode;

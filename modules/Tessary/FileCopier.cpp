@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 
+#include "Lznt1Unit.h"
 #include "ResidentData.h"
 #include "Time.h"
 
@@ -93,12 +95,17 @@ void CFileCopier::Copy(const STORED_FILE& file, const VOLUME_SOURCE& source, int
         pResult->vecNotes.push_back("part of its position on the disk is damaged; that part is zeros");
     if (!source.strNote.empty())
         pResult->vecNotes.push_back(source.strNote);
+    // Compressed data is decompressed (resident data never is compressed); encrypted data
+    // cannot be read without its key.
     if ((file.wAttributes & ATTRIBUTE_ENCRYPTED) != 0)
         pResult->vecNotes.push_back("it is encrypted on the disk; its bytes are copied as stored");
-    else if ((file.wAttributes & ATTRIBUTE_COMPRESSED) != 0)
-        pResult->vecNotes.push_back("it is compressed on the disk; its bytes are copied as stored");
+    else if ((file.wAttributes & ATTRIBUTE_COMPRESSED) != 0 && (file.dwFlags & STORED_FILE_RESIDENT) == 0 &&
+             file.dwCompressionUnitSectors == 0 && !file.vecRuns.empty())
+        pResult->vecNotes.push_back("it is compressed on the disk in a way that is not known; its bytes are "
+                                    "copied as stored");
     // The last run ends at a whole cluster: the file ends at its size, and a tail that no run
-    // covers is zeros.
+    // covers (or that lies past the valid data length) is zeros; what was never written is a
+    // hole.
     if (ftruncate(nFd, static_cast<off_t>(file.ullSize)) != 0) {
         pResult->bWriteFailed = true;
         pResult->nWriteError = errno;
@@ -115,6 +122,12 @@ void CFileCopier::CopyRuns(const STORED_FILE& file, const VOLUME_SOURCE& source,
     }
     if (m_vecBuffer.empty() && file.ullSize != 0)
         m_vecBuffer.resize(BLOCK_BYTES);
+    // Past the valid data length the file reads as zeros, whatever its clusters hold.
+    const uint64_t ullValid = file.ullValidSize < file.ullSize ? file.ullValidSize : file.ullSize;
+    if (file.dwCompressionUnitSectors != 0) {
+        CopyCompressedUnits(file, source, nFd, ullValid, fnStep, pResult);
+        return;
+    }
     uint64_t ullPos = 0;
     for (const STORED_RUN& run : file.vecRuns) {
         if (ullPos >= file.ullSize)
@@ -135,10 +148,12 @@ void CFileCopier::CopyRuns(const STORED_FILE& file, const VOLUME_SOURCE& source,
         for (uint64_t ullDone = 0; ullDone < ullRunBytes;) {
             const size_t nChunk =
                 static_cast<size_t>(ullRunBytes - ullDone < BLOCK_BYTES ? ullRunBytes - ullDone : BLOCK_BYTES);
-            if (bPlaceable) {
-                m_pReader->Read(source, run.ullSector * SECTOR_BYTES + ullDone, m_vecBuffer.data(), nChunk,
+            const uint64_t ullAt = ullPos + ullDone;
+            const size_t nWanted = ullAt >= ullValid ? 0 : static_cast<size_t>(std::min<uint64_t>(nChunk, ullValid - ullAt));
+            if (bPlaceable && nWanted != 0) {
+                m_pReader->Read(source, run.ullSector * SECTOR_BYTES + ullDone, m_vecBuffer.data(), nWanted,
                                 &pResult->vecBad);
-                if (!WriteAll(nFd, m_vecBuffer.data(), nChunk, ullPos + ullDone)) {
+                if (!WriteAll(nFd, m_vecBuffer.data(), nWanted, ullAt)) {
                     pResult->bWriteFailed = true;
                     pResult->nWriteError = errno;
                     return;
@@ -165,6 +180,109 @@ void CFileCopier::CopyRuns(const STORED_FILE& file, const VOLUME_SOURCE& source,
         if (!fnStep(file.ullSize - ullPos))
             pResult->bCancelled = true;
     }
+}
+
+void CFileCopier::CopyCompressedUnits(const STORED_FILE& file, const VOLUME_SOURCE& source, int nFd, uint64_t ullValid,
+                                      const std::function<bool(uint64_t)>& fnStep, COPY_RESULT* pResult)
+{
+    const uint64_t ullUnitSectors = file.dwCompressionUnitSectors;
+    const uint64_t ullUnitBytes = ullUnitSectors * SECTOR_BYTES;
+    if (ullUnitSectors > MAX_COMPRESSION_UNIT_SECTORS || ullUnitBytes > BLOCK_BYTES) {
+        // No store hands out such a unit; the bytes cannot be told, so none are made up.
+        pResult->vecNotes.push_back("its compression unit of " + std::to_string(ullUnitSectors) +
+                                    " sectors is not one NTFS uses; the file is zeros");
+        if (!fnStep(file.ullSize))
+            pResult->bCancelled = true;
+        return;
+    }
+    if (m_vecPacked.size() < ullUnitBytes)
+        m_vecPacked.resize(ullUnitBytes);
+    size_t nRun = 0;
+    uint64_t ullRunUsed = 0;      // sectors of run nRun already given to earlier units
+    uint64_t ullCoveredBytes = 0; // of the file, by the runs
+    uint64_t ullBadUnits = 0, ullFirstBad = 0;
+    for (uint64_t ullUnitStart = 0; ullUnitStart < file.ullSize; ullUnitStart += ullUnitBytes) {
+        const uint64_t ullUnitEnd = std::min(file.ullSize, ullUnitStart + ullUnitBytes);
+        // The unit's sectors, in order: where each stretch lies, and whether any is sparse.
+        uint64_t ullCovered = 0, ullStored = 0;
+        bool bSparse = false, bPlaceable = true;
+        m_vecPieces.clear();
+        while (ullCovered < ullUnitSectors && nRun < file.vecRuns.size()) {
+            const STORED_RUN& run = file.vecRuns[nRun];
+            const uint64_t ullTake = std::min(run.ullSectors - ullRunUsed, ullUnitSectors - ullCovered);
+            if (run.ullSector == STORED_RUN_SPARSE) {
+                bSparse = true;
+            } else if (ullRunUsed + ullTake > UINT64_MAX / SECTOR_BYTES ||
+                       run.ullSector > UINT64_MAX / SECTOR_BYTES - (ullRunUsed + ullTake)) {
+                bPlaceable = false;
+            } else {
+                m_vecPieces.push_back(STORED_RUN{run.ullSector + ullRunUsed, ullTake});
+                ullStored += ullTake;
+            }
+            ullCovered += ullTake;
+            ullRunUsed += ullTake;
+            if (ullRunUsed >= run.ullSectors) {
+                ++nRun;
+                ullRunUsed = 0;
+            }
+        }
+        if (ullCovered == 0) {
+            // The runs end here: the rest of the file is zeros, counted in one step.
+            if (!fnStep(file.ullSize - ullUnitStart))
+                pResult->bCancelled = true;
+            break;
+        }
+        ullCoveredBytes += std::min(ullCovered * SECTOR_BYTES, ullUnitEnd - ullUnitStart);
+        if (!bPlaceable) {
+            BAD_RANGE bad;
+            bad.strDevice = source.strName;
+            bad.ullOffset = ullUnitStart / SECTOR_BYTES;
+            bad.ullBytes = ullUnitEnd - ullUnitStart;
+            bad.nReason = BAD_RANGE_BAD_POSITION;
+            pResult->vecBad.push_back(bad);
+        }
+        // A unit that is all hole, or lies past the valid data length, stays a hole.
+        if (bPlaceable && ullStored != 0 && ullUnitStart < ullValid) {
+            uint8_t* pPacked = m_vecPacked.data();
+            size_t nPacked = 0;
+            for (const STORED_RUN& piece : m_vecPieces) {
+                const size_t nBytes = static_cast<size_t>(piece.ullSectors * SECTOR_BYTES);
+                m_pReader->Read(source, piece.ullSector * SECTOR_BYTES, pPacked + nPacked, nBytes, &pResult->vecBad);
+                nPacked += nBytes;
+            }
+            const uint8_t* pData = pPacked;
+            size_t nData = nPacked;
+            if (bSparse) {
+                // Part of the unit is sparse: its stored clusters hold the unit compressed.
+                if (!DecompressLznt1Unit(pPacked, nPacked, m_vecBuffer.data(), static_cast<size_t>(ullUnitBytes))) {
+                    if (ullBadUnits++ == 0)
+                        ullFirstBad = ullUnitStart;
+                }
+                pData = m_vecBuffer.data();
+                nData = static_cast<size_t>(ullUnitBytes);
+            }
+            const uint64_t ullEnd = std::min(ullUnitEnd, ullValid);
+            const size_t nWrite = static_cast<size_t>(std::min<uint64_t>(nData, ullEnd - ullUnitStart));
+            if (!WriteAll(nFd, pData, nWrite, ullUnitStart)) {
+                pResult->bWriteFailed = true;
+                pResult->nWriteError = errno;
+                return;
+            }
+        }
+        if (!fnStep(ullUnitEnd - ullUnitStart)) {
+            pResult->bCancelled = true;
+            return;
+        }
+    }
+    if (pResult->bCancelled)
+        return;
+    if (ullBadUnits != 0)
+        pResult->vecNotes.push_back(std::to_string(ullBadUnits) + " of its compression units (the first at byte " +
+                                    std::to_string(ullFirstBad) + ") could not be decompressed; what could not be "
+                                    "decoded is zeros");
+    if (ullCoveredBytes < file.ullSize)
+        pResult->vecNotes.push_back("its data on the disk covers only " + std::to_string(ullCoveredBytes) + " of its " +
+                                    std::to_string(file.ullSize) + " bytes; the rest is zeros");
 }
 
 void CFileCopier::CopyResident(const STORED_FILE& file, const VOLUME_SOURCE& source, int nFd, COPY_RESULT* pResult)

@@ -1,6 +1,7 @@
 // Writes one found file's bytes from the scanned device into an open file: its runs in large
-// blocks (sparse runs stay holes), or its resident data taken from its FILE record, then the
-// file cut or extended to its size and given its times.
+// blocks (sparse runs stay holes; NTFS compression units decompressed; nothing past the valid
+// data length), or its resident data taken from its FILE record, then the file cut or extended
+// to its size and given its times.
 #pragma once
 
 #include <cstdint>
@@ -36,10 +37,16 @@ public:
 private:
     void CopyRuns(const STORED_FILE& file, const VOLUME_SOURCE& source, int nFd,
                   const std::function<bool(uint64_t)>& fnStep, COPY_RESULT* pResult);
+    // NTFS compression: unit by unit, a unit that is all sparse stays a hole, a unit whose
+    // sectors all lie on the medium is copied, any other unit is decompressed (LZNT1).
+    void CopyCompressedUnits(const STORED_FILE& file, const VOLUME_SOURCE& source, int nFd, uint64_t ullValid,
+                             const std::function<bool(uint64_t)>& fnStep, COPY_RESULT* pResult);
     void CopyResident(const STORED_FILE& file, const VOLUME_SOURCE& source, int nFd, COPY_RESULT* pResult);
 
     CSourceReader* m_pReader;
     std::vector<uint8_t> m_vecBuffer;
+    std::vector<uint8_t> m_vecPacked;      // a compression unit as stored
+    std::vector<STORED_RUN> m_vecPieces;   // where its stored sectors lie
 };
 
 // Sets the file's modification and access times (a FAT time, a local clock reading, is taken

@@ -104,6 +104,7 @@ const std::vector<E2E_CASE>& EndToEndCases()
         {"NtfsC512", "ntfs-c512.img", 0, FILE_SYSTEM_NTFS},
         {"NtfsC64k", "ntfs-c64k.img", 0, FILE_SYSTEM_NTFS},
         {"Hostile", "hostile.img", 0, FILE_SYSTEM_NTFS},
+        {"NtfsCompressed", "ntfs-compressed.img", 0, FILE_SYSTEM_NTFS},
         {"Ext2_1k_128", "ext2-1k-128.img", 0, FILE_SYSTEM_EXT2},
         {"Ext2_1k_256", "ext2-1k-256.img", 0, FILE_SYSTEM_EXT2},
         {"Ext2_4k_128", "ext2-4k-128.img", 0, FILE_SYSTEM_EXT2},
@@ -282,10 +283,10 @@ uint64_t WholeDiskVolumeSectors(const std::vector<uint8_t>& vecDisk, DWORD dwFil
     return ullSectors;
 }
 
-TEST_P(TessaryEndToEnd, RecoversEveryRecoverableDeletedFile)
+// Quick-scans the one volume of image c into the store module (strImage: the fixture, or a
+// copy of it).
+void ScanIntoStore(CDeviceTable& table, const E2E_CASE& c, const std::string& strImage)
 {
-    const E2E_CASE& c = GetParam();
-    const std::string strImage = rvdtest::FixturePath(c.pszImage);
     const std::vector<uint8_t> vecDisk = rvdtest::ReadFileBytes(strImage);
     const uint64_t ullDiskSectors = vecDisk.size() / kSector;
     uint64_t ullStart = 0, ullCount = WholeDiskVolumeSectors(vecDisk, c.dwFileSystem);
@@ -299,8 +300,8 @@ TEST_P(TessaryEndToEnd, RecoversEveryRecoverableDeletedFile)
             }
         ASSERT_TRUE(bFound);
     }
-    m_Table.Load("disk " + strImage + "\nvolume disk=0 start=" + std::to_string(ullStart) +
-                 " count=" + std::to_string(ullCount) + " fs=" + TableFileSystemName(c.dwFileSystem) + "\n");
+    table.Load("disk " + strImage + "\nvolume disk=0 start=" + std::to_string(ullStart) +
+               " count=" + std::to_string(ullCount) + " fs=" + TableFileSystemName(c.dwFileSystem) + "\n");
     CEngineModule& engine = CEngineModule::Get();
     ASSERT_NE(nullptr, engine.Engine());
     ASSERT_TRUE(engine.ReloadDiskTable());
@@ -324,6 +325,16 @@ TEST_P(TessaryEndToEnd, RecoversEveryRecoverableDeletedFile)
     int32_t nVolumes = 0;
     pStore->GetPartitionCount(&nVolumes);
     ASSERT_EQ(1, nVolumes);
+}
+
+TEST_P(TessaryEndToEnd, RecoversEveryRecoverableDeletedFile)
+{
+    const E2E_CASE& c = GetParam();
+    ScanIntoStore(m_Table, c, rvdtest::FixturePath(c.pszImage));
+    if (HasFatalFailure())
+        return;
+    ICorrand* pStore = ModuleStore();
+    IResultStoreAccess* pAccess = ModuleStoreAccess();
     TickDeletedFiles(pStore, 0);
     ULONGLONG ullTicked = 0, ullBytes = 0;
     ASSERT_EQ(0, pAccess->GetCheckedTotals(&ullTicked, &ullBytes));
@@ -406,5 +417,136 @@ TEST_P(TessaryEndToEnd, RecoversEveryRecoverableDeletedFile)
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, TessaryEndToEnd, ::testing::ValuesIn(EndToEndCases()),
                          [](const ::testing::TestParamInfo<E2E_CASE>& info) { return info.param.pszName; });
+
+// ----- NTFS data that is not plain clusters -----------------------------------------------------
+
+// ntfs-compressed.img: deleted files of a compressed folder (units that shrink, units stored as
+// they are, a unit that is all hole, resident data), a sparse file, and a file whose valid data
+// length stops short of its size.
+const E2E_CASE kCompressedCase = {"NtfsCompressed", "ntfs-compressed.img", 0, FILE_SYSTEM_NTFS};
+
+class TessaryNtfsDataLayout : public TessaryEndToEnd {
+protected:
+    // Copies the ticked files of the store into a new folder strName of the test folder; the
+    // run's result, its messages in *pMessages, and where the files went in *pstrRun.
+    int32_t CopyTicked(const std::string& strName, MESSAGES* pMessages, std::string* pstrRun)
+    {
+        IResultStoreAccess* pAccess = ModuleStoreAccess();
+        ULONGLONG ullTicked = 0, ullBytes = 0;
+        EXPECT_EQ(0, pAccess->GetCheckedTotals(&ullTicked, &ullBytes));
+        const std::string strTarget = m_Dir.File(strName);
+        CTestTessary tessary(pAccess);
+        SEARCH_PROGRESS progress{};
+        DWORD adwFlags[2] = {0, 0};
+        tessary.SetTarget(rvd::Utf8ToUtf16(strTarget).c_str(), static_cast<DWORD>(ullBytes),
+                          static_cast<DWORD>(ullBytes >> 32));
+        tessary.SetProgressSink(&progress, adwFlags);
+        tessary.SetMessageCallback(CollectMessage, pMessages);
+        const int32_t nResult = tessary.Run(TESSARY_RUN_COPY);
+        EXPECT_EQ(PROGRESS_STATE_FINISHED, progress.dwState);
+        *pstrRun = strTarget + "/Run";
+        return nResult;
+    }
+};
+
+TEST_F(TessaryNtfsDataLayout, DecompressedZeroedPastTheValidLengthAndHolesKept)
+{
+    ScanIntoStore(m_Table, kCompressedCase, rvdtest::FixturePath(kCompressedCase.pszImage));
+    if (HasFatalFailure())
+        return;
+    ICorrand* pStore = ModuleStore();
+    TickDeletedFiles(pStore, 0);
+    MESSAGES messages;
+    std::string strRun;
+    EXPECT_EQ(TESSARY_OK, CopyTicked("target", &messages, &strRun)) << messages.All();
+    // Compressed data is no fault of a file: nothing is reported, resident data included.
+    EXPECT_EQ(0u, messages.Count(TESSARY_MESSAGE_WARNING)) << messages.All();
+    EXPECT_EQ(0u, messages.Count(TESSARY_MESSAGE_ERROR)) << messages.All();
+
+    const auto copies = RegularFiles(strRun);
+    int nDeleted = 0;
+    const std::vector<rvdtest::ManifestEntry> vecManifest = rvdtest::ReadManifest(kCompressedCase.pszImage);
+    for (const rvdtest::ManifestEntry& entry : vecManifest) {
+        if (!entry.bDeleted || entry.bDirectory)
+            continue;
+        SCOPED_TRACE(entry.strPath);
+        ++nDeleted;
+        const std::string strCopy = CopyPath(NtfsListedNames(entry));
+        const auto it = copies.find(strCopy);
+        ASSERT_NE(copies.end(), it);
+        EXPECT_EQ(entry.strSha256, rvdtest::Sha256Hex(it->second));
+    }
+    EXPECT_EQ(6, nDeleted);
+    // Holes stay holes: a 2 MiB file of 12 KiB data, and a compressed file whose middle unit
+    // (64 KiB) is all hole, take no room for them.
+    struct stat st{};
+    ASSERT_EQ(0, stat((strRun + "/Deleted Files/Sparse plain.bin").c_str(), &st));
+    EXPECT_EQ(2101248, st.st_size);
+    EXPECT_LE(static_cast<uint64_t>(st.st_blocks) * 512, 256u * 1024);
+    ASSERT_EQ(0, stat((strRun + "/Deleted Files/Compressed/sparse.bin").c_str(), &st));
+    EXPECT_EQ(161072, st.st_size);
+    EXPECT_LT(static_cast<uint64_t>(st.st_blocks) * 512, 2u * 65536u);
+
+    // The preview file holds the same bytes as the copy.
+    const rvdtest::ManifestEntry* pReport = rvdtest::FindManifestEntry(vecManifest, "/Compressed/report.txt");
+    ASSERT_NE(nullptr, pReport);
+    const std::string strPreview = m_Dir.File("~@!C1.tmp");
+    CTestTessary preview(ModuleStoreAccess());
+    preview.SetTarget(rvd::Utf8ToUtf16(strPreview).c_str(), static_cast<DWORD>(pReport->nSize), 0);
+    preview.SetSingleFile(0, corrandtest::FindPath(pStore, 0, {"Deleted Files", "Compressed", "report.txt"}));
+    EXPECT_EQ(TESSARY_OK, preview.Run(TESSARY_RUN_PREVIEW) & 0xFFFF);
+    EXPECT_EQ(pReport->strSha256, rvdtest::Sha256Hex(FileBytes(strPreview)));
+}
+
+TEST_F(TessaryNtfsDataLayout, AUnitThatDoesNotDecompressIsReportedAndTheOthersKept)
+{
+    const std::string strFixture = rvdtest::FixturePath(kCompressedCase.pszImage);
+    ScanIntoStore(m_Table, kCompressedCase, strFixture);
+    if (HasFatalFailure())
+        return;
+    ICorrand* pStore = ModuleStore();
+    DWORD dwRecord = corrandtest::FindPath(pStore, 0, {"Deleted Files", "Compressed", "report.txt"});
+    ASSERT_NE(0xFFFFFFFFu, dwRecord);
+    STORED_FILE file;
+    ASSERT_EQ(0, ModuleStoreAccess()->GetStoredFile(0, dwRecord, &file));
+    ASSERT_NE(0u, file.dwCompressionUnitSectors);
+    ASSERT_FALSE(file.vecRuns.empty());
+    ASSERT_NE(STORED_RUN_SPARSE, file.vecRuns[0].ullSector);
+    ASSERT_EQ(0, pStore->SetCheckState(dwRecord, 1, 0, 1, 0));
+    MESSAGES good;
+    std::string strGoodRun;
+    EXPECT_EQ(TESSARY_OK, CopyTicked("good", &good, &strGoodRun)) << good.All();
+    const std::vector<uint8_t> vecOriginal = FileBytes(strGoodRun + "/Deleted Files/Compressed/report.txt");
+    ASSERT_EQ(200000u, vecOriginal.size());
+
+    // The first unit is compressed (two clusters, the rest sparse); its first chunk is made to
+    // start with a back reference, which no chunk can.
+    std::vector<uint8_t> vecImage = rvdtest::ReadFileBytes(strFixture);
+    const uint64_t ullChunk = file.vecRuns[0].ullSector * kSector;
+    ASSERT_LT(ullChunk + 5, vecImage.size());
+    ASSERT_NE(0, vecImage[ullChunk + 1] & 0x80) << "the first chunk is not compressed";
+    vecImage[ullChunk + 2] = 0x01;
+    vecImage[ullChunk + 3] = 0x00;
+    vecImage[ullChunk + 4] = 0x10;
+    const std::string strDamaged = m_Dir.File("damaged.img");
+    rvdtest::WriteFileBytes(strDamaged, vecImage);
+    ScanIntoStore(m_Table, kCompressedCase, strDamaged);
+    if (HasFatalFailure())
+        return;
+    dwRecord = corrandtest::FindPath(pStore, 0, {"Deleted Files", "Compressed", "report.txt"});
+    ASSERT_NE(0xFFFFFFFFu, dwRecord);
+    ASSERT_EQ(0, pStore->SetCheckState(dwRecord, 1, 0, 1, 0));
+    MESSAGES messages;
+    std::string strRun;
+    CopyTicked("damaged", &messages, &strRun);
+    EXPECT_EQ(1u, messages.Count(TESSARY_MESSAGE_WARNING)) << messages.All();
+    EXPECT_TRUE(messages.Has("could not be decompressed")) << messages.All();
+    EXPECT_TRUE(messages.Has("1 of them is not wholly the original bytes")) << messages.All();
+    const std::vector<uint8_t> vecCopy = FileBytes(strRun + "/Deleted Files/Compressed/report.txt");
+    ASSERT_EQ(vecOriginal.size(), vecCopy.size());
+    const size_t nUnit = file.dwCompressionUnitSectors * kSector;
+    EXPECT_EQ(std::vector<uint8_t>(nUnit, 0), std::vector<uint8_t>(vecCopy.begin(), vecCopy.begin() + nUnit));
+    EXPECT_TRUE(std::equal(vecCopy.begin() + nUnit, vecCopy.end(), vecOriginal.begin() + nUnit));
+}
 
 } // namespace

@@ -81,12 +81,16 @@ uint64_t TotalClusters(IDataRunList* pList)
     return ullTotal;
 }
 
+// Clusters of a compression unit. The attribute holds the power of two (offset 34); Windows
+// writes 4 and reads compressed data in no other unit, so a damaged value changes nothing.
+const uint32_t kCompressionUnitClusters = 16;
+
 } // namespace
 
 CNTFSFileProperties::CNTFSFileProperties()
     : m_pszName(nullptr), m_nNameLength(0), m_llSize(0), m_wAttributes(0), m_ftCreation(), m_ftModification(),
       m_ftAccess(), m_byStatus(0), m_byCheckState(0), m_byFlag(0), m_ullRecordSector(0), m_pPackedRuns(nullptr),
-      m_pRecordExtents(nullptr)
+      m_pRecordExtents(nullptr), m_ullValidSize(UINT64_MAX), m_nCompressionUnitClusters(0)
 {
     m_ftCreation.qwTicks = 0;
     m_ftModification.qwTicks = 0;
@@ -128,6 +132,19 @@ int32_t CNTFSFileProperties::SetFlag(uint8_t nFlag)
     const uint8_t byOld = m_byFlag;
     m_byFlag = nFlag;
     return byOld;
+}
+
+BOOL CNTFSFileProperties::GetDataStreamLayout(DATA_STREAM_LAYOUT* pLayout)
+{
+    const uint64_t ullSize = m_llSize > 0 ? static_cast<uint64_t>(m_llSize) : 0;
+    const uint64_t ullValid = m_ullValidSize < ullSize ? m_ullValidSize : ullSize;
+    if (m_nCompressionUnitClusters == 0 && ullValid == ullSize)
+        return FALSE;
+    if (pLayout != nullptr) {
+        pLayout->ullValidSize = ullValid;
+        pLayout->nCompressionUnitClusters = m_nCompressionUnitClusters;
+    }
+    return TRUE;
 }
 
 bool CNTFSFileProperties::GetFileRecordSector(uint64_t* pullSector)
@@ -319,6 +336,9 @@ CNTFSFileProperties* CreateNTFSFileProperties(uint64_t ullRecordSector, CNTFSFul
     // the base and the extension records.
     IDataRunList* pList = nullptr;
     CNTFSRunList runs;
+    // Taken from the extent that starts at VCN 0, which alone carries the sizes.
+    uint64_t ullValidSize = UINT64_MAX;
+    uint32_t nUnitClusters = 0;
     for (int nIndex = 0;; ++nIndex) {
         NTFS_FOUND_ATTRIBUTE data = {};
         if (!record.FindAttribute(NTFS_ATTR_DATA, nIndex, &data))
@@ -345,6 +365,11 @@ CNTFSFileProperties* CreateNTFSFileProperties(uint64_t ullRecordSector, CNTFSFul
         AppendAttributeRuns(data.pAttr, data.nRoom, &llRealSize, &ullFirstVcn, &runs);
         if (ullFirstVcn == 0 && (llSize <= 0 || llSize < llRealSize))
             llSize = llRealSize;
+        if (ullFirstVcn == 0) {
+            ullValidSize = GetInitializedSize(data.pAttr);
+            if (IsAttributeCompressed(data.pAttr))
+                nUnitClusters = kCompressionUnitClusters;
+        }
     }
     if (pList == nullptr) {
         pList = MakeDataRunList(runs);
@@ -370,7 +395,12 @@ CNTFSFileProperties* CreateNTFSFileProperties(uint64_t ullRecordSector, CNTFSFul
     pProperties->SetTimes(ullCreation, ullModification, ullAccess);
     pProperties->SetRecordSector(ullRecordSector);
     pProperties->SetStatus(record.IsInUse() ? NTFS_STATUS_LIVE : NTFS_STATUS_DELETED);
+    const bool bResident = pList != nullptr && pList->IsResident();
     pProperties->SetDataRunList(pList);
+    // Resident data is never compressed and is valid to its end; encrypted data is copied as
+    // stored, whatever its compressed flag says.
+    if (!bResident)
+        pProperties->SetDataStreamLayout(ullValidSize, (wAttributes & FILE_ATTR_COMPRESSED) != 0 ? nUnitClusters : 0);
     return pProperties;
 }
 

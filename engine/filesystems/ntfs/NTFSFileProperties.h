@@ -55,6 +55,9 @@ public:
     // the properties keep their old values then.
     BOOL Load(IDataStream* pReader) override;
     int32_t GetReservedValue() override { return 0; }
+    // TRUE for non-resident data that is compressed or whose valid data length stops short of
+    // the size. Not part of the saved form: loaded properties copy their runs as they are.
+    BOOL GetDataStreamLayout(DATA_STREAM_LAYOUT* pLayout) override;
 
     bool GetFileRecordSector(uint64_t* pullSector) override;
     uint64_t GetRecordSector() const { return m_ullRecordSector; }
@@ -72,6 +75,13 @@ public:
     void SetRecordSector(uint64_t ullSector) { m_ullRecordSector = ullSector; }
     // Packs the list into the properties and deletes it (null clears the runs).
     void SetDataRunList(IDataRunList* pList);
+    // The $DATA attribute's valid data length (clamped to the size when the layout is asked
+    // for) and its compression unit in clusters (0 when not compressed).
+    void SetDataStreamLayout(uint64_t ullValidSize, uint32_t nCompressionUnitClusters)
+    {
+        m_ullValidSize = ullValidSize;
+        m_nCompressionUnitClusters = nCompressionUnitClusters;
+    }
     bool HasDataRuns() const { return m_pPackedRuns != nullptr; }
 
 private:
@@ -88,6 +98,8 @@ private:
     uint64_t m_ullRecordSector;
     PACKED_DATA_RUNS* m_pPackedRuns;
     CRecordLocationList* m_pRecordExtents;
+    uint64_t m_ullValidSize;            // UINT64_MAX: the whole size
+    uint32_t m_nCompressionUnitClusters;
 };
 
 // The properties of the file in a full record (base and extension records); null when it has
