@@ -22,11 +22,11 @@ for mode in ${RVD_BENCH_MODES:-quick}; do
   for fs in fat32 ntfs ext3; do
     echo "bench-$fs.img, $mode" >&2
     if [ "$mode" = quick ]; then
-      "$bench" "$images/bench-$fs.img" --mode "$mode" --copy-to "$copy/$fs" 2> "$copy/log" ||
+      "$bench" "$images/bench-$fs.img" --mode "$mode" --measure-read --copy-to "$copy/$fs" 2> "$copy/log" ||
         { cat "$copy/log" >&2; exit 1; }
       rm -rf "${copy:?}/$fs"
     else
-      "$bench" "$images/bench-$fs.img" --mode "$mode" 2> "$copy/log" || { cat "$copy/log" >&2; exit 1; }
+      "$bench" "$images/bench-$fs.img" --mode "$mode" --measure-read 2> "$copy/log" || { cat "$copy/log" >&2; exit 1; }
     fi
   done
 done

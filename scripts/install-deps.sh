@@ -4,7 +4,13 @@
 set -euo pipefail
 
 SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null 2>&1; then
+    echo "install-deps.sh: run this as root (sudo is not installed)" >&2
+    exit 1
+  fi
+  SUDO="sudo"
+fi
 
 PACKAGES=(
   # toolchain
