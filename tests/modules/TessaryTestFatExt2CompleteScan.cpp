@@ -1,0 +1,242 @@
+// Recoveries of FAT and EXT2 volumes that only the complete scan finds: formatted again over
+// earlier files, and partitions whose table entries were wiped. Each is scanned through the
+// engine module (complete scan of the partition, or whole-disk scan), its results go to the real
+// store, every file is ticked and copied out, and the copies are compared with what was written
+// before the damage.
+#include <dlfcn.h>
+
+#include <map>
+#include <set>
+
+#include "EngineSettings.h"
+#include "GlobalAdvanceSettingData.h"
+#include "ICorrand.h"
+#include "IDelvar.h"
+#include "SafeName.h"
+#include "TessaryTestSupport.h"
+
+namespace {
+
+using namespace tessarytest;
+
+ICorrand* ModuleStore()
+{
+    return ModuleObject<ICorrand>("Corrand", "CreateInstance");
+}
+
+IResultStoreAccess* ModuleStoreAccess()
+{
+    return ModuleObject<IResultStoreAccess>("Corrand", "GetResultStoreAccess");
+}
+
+IDelvar* EngineModule()
+{
+    static IDelvar* s_pEngine = [] {
+        void* hModule = LoadModule("Delvar");
+        auto pfn = hModule != nullptr
+                       ? reinterpret_cast<PFN_DELVAR_CREATE_INSTANCE>(dlsym(hModule, "CreateInstance"))
+                       : nullptr;
+        return pfn != nullptr ? pfn() : nullptr;
+    }();
+    return s_pEngine;
+}
+
+
+enum {
+    EXPECT_ALL,        // the volume's own tree: every live file, and deleted ones still recoverable
+    EXPECT_IN_FOLDERS, // a FAT quick format: live files below the (new, empty) root's level
+};
+
+struct FS_SCAN_CASE {
+    const char* pszName;
+    const char* pszImage;
+    int nPartition;                 // scanned partition; 0: the whole disk
+    DWORD dwFileSystem;             // of the scanned partition
+    std::vector<int> vecExpected;   // partitions of the image whose files must come back
+    int nRule;
+};
+
+void PrintTo(const FS_SCAN_CASE& c, std::ostream* pOut)
+{
+    *pOut << c.pszName;
+}
+
+std::vector<rvdtest::ManifestEntry> WrittenFiles(const std::string& strImage, int nPartition)
+{
+    const std::string strExpect = rvdtest::FixturePath(strImage + ".p" + std::to_string(nPartition) + ".expect");
+    if (Exists(strExpect))
+        return rvdtest::ReadManifestFile(strExpect);
+    return rvdtest::ReadManifest(strImage, nPartition);
+}
+
+// Every file of a volume of the store, by the names along its path.
+std::set<std::vector<std::string>> StoredFiles(ICorrand* pStore, DWORD dwVolume)
+{
+    std::set<std::vector<std::string>> setFiles;
+    std::vector<std::pair<DWORD, std::vector<std::string>>> vecStack = {{0, {}}};
+    while (!vecStack.empty()) {
+        const auto folder = vecStack.back();
+        vecStack.pop_back();
+        for (int32_t nKind : {ENUM_KIND_FOLDERS, ENUM_KIND_FILES})
+            for (const FILE_INFO_EX& info : corrandtest::ListAll(pStore, dwVolume, folder.first, nKind)) {
+                std::vector<std::string> vecPath = folder.second;
+                vecPath.push_back(rvd::Utf16ToUtf8(corrandtest::NameOf(info)));
+                if (nKind == ENUM_KIND_FOLDERS)
+                    vecStack.emplace_back(info.dwRecordNumber, vecPath);
+                else
+                    setFiles.insert(vecPath);
+            }
+    }
+    return setFiles;
+}
+
+class FatExt2CompleteScanRecovery : public ::testing::TestWithParam<FS_SCAN_CASE> {
+protected:
+    void SetUp() override
+    {
+        CGlobalAdvanceSettingData* pSettings = GetEngineSettings();
+        m_Saved = *pSettings;
+        pSettings->m_nFileSystemType = 0;
+        pSettings->m_bScanRaw = 0;
+        pSettings->m_nDiskFullScan = 1;
+        pSettings->m_nPartitionMaxlimit = 8;
+    }
+    void TearDown() override { *GetEngineSettings() = m_Saved; }
+
+    rvdtest::CTempDir m_Dir;
+    CDeviceTable m_Table{m_Dir};
+    CScopedEnv m_ModuleDir{"RAVENDO_MODULE_DIR", rvdtest::OutputDir()};
+    CGlobalAdvanceSettingData m_Saved{};
+};
+
+TEST_P(FatExt2CompleteScanRecovery, GivesBackTheTreesNamesAndBytes)
+{
+    const FS_SCAN_CASE& c = GetParam();
+    const std::string strImage = rvdtest::FixturePath(c.pszImage);
+    const std::vector<uint8_t> vecDisk = rvdtest::ReadFileBytes(strImage);
+    const std::vector<rvdtest::PartitionEntry> partitions = rvdtest::ReadPartitions(c.pszImage);
+    auto partition = [&](int nIndex) {
+        for (const rvdtest::PartitionEntry& p : partitions)
+            if (p.nIndex == nIndex)
+                return p;
+        ADD_FAILURE() << "no partition " << nIndex;
+        return rvdtest::PartitionEntry();
+    };
+
+    DISK_INFO_EX disk{};
+    disk.dwBytesPerSector = 512;
+    disk.ullTotalSectors = vecDisk.size() / kSector;
+    PARTITION_INFO_EX record{};
+    record.dwBytesPerSector = 512;
+    std::string strTable = "disk " + strImage + "\n";
+    if (c.nPartition != 0) {
+        const rvdtest::PartitionEntry p = partition(c.nPartition);
+        strTable += "volume disk=0 start=" + std::to_string(p.nStart) + " count=" + std::to_string(p.nCount) +
+                    (c.dwFileSystem == FILE_SYSTEM_FAT32 ? " fs=FAT32\n" : " fs=EXT2\n");
+        record.dwFileSystem = c.dwFileSystem;
+        record.ullStartSector = p.nStart;
+        record.ullTotalSectors = p.nCount;
+    }
+    m_Table.Load(strTable);
+    IDelvar* pEngine = EngineModule();
+    ASSERT_NE(nullptr, pEngine);
+    ASSERT_EQ(0, pEngine->Init(&disk, &record, c.nPartition != 0 ? SCAN_MODE_COMPLETE : SCAN_MODE_WHOLE_DISK, 0));
+    ASSERT_EQ(DELVAR_SUCCESS, pEngine->Search());
+
+    ICorrand* pStore = ModuleStore();
+    IResultStoreAccess* pAccess = ModuleStoreAccess();
+    ASSERT_NE(nullptr, pStore);
+    int32_t nVolumes = 0;
+    pStore->GetPartitionCount(&nVolumes);
+    ASSERT_GE(nVolumes, 1);
+    std::set<std::vector<std::string>> setStored;
+    for (int32_t v = 0; v < nVolumes; ++v) {
+        const DWORD dwTop = corrandtest::FindPath(pStore, static_cast<DWORD>(v), {"Deleted Files"});
+        if (dwTop == 0xFFFFFFFFu)
+            continue;
+        ASSERT_EQ(0, pStore->SetCheckState(dwTop, 1, 1, 1, static_cast<DWORD>(v)));
+        for (const auto& path : StoredFiles(pStore, static_cast<DWORD>(v)))
+            setStored.insert(path);
+    }
+    ULONGLONG ullTicked = 0, ullBytes = 0;
+    ASSERT_EQ(0, pAccess->GetCheckedTotals(&ullTicked, &ullBytes));
+
+    const std::string strTarget = m_Dir.File("target");
+    CTestTessary tessary(pAccess);
+    MESSAGES messages;
+    SEARCH_PROGRESS progress{};
+    DWORD adwFlags[2] = {0, 0};
+    tessary.SetTarget(rvd::Utf8ToUtf16(strTarget).c_str(), static_cast<DWORD>(ullBytes),
+                      static_cast<DWORD>(ullBytes >> 32));
+    tessary.SetProgressSink(&progress, adwFlags);
+    tessary.SetMessageCallback(CollectMessage, &messages);
+    EXPECT_EQ(TESSARY_OK, tessary.Run(TESSARY_RUN_COPY)) << messages.All();
+    // Copies by their own (sanitised) name, and by the hashes of their bytes.
+    std::multimap<std::string, std::string> copies;
+    std::multimap<std::string, std::string> namesBySha;
+    for (const auto& copy : RegularFiles(strTarget + "/Run")) {
+        const std::string strName = copy.first.substr(copy.first.rfind('/') + 1);
+        const std::string strSha = rvdtest::Sha256Hex(copy.second);
+        copies.emplace(strName, strSha);
+        namesBySha.emplace(strSha, strName);
+    }
+    EXPECT_EQ(ullTicked, copies.size());
+
+    int nChecked = 0;
+    for (int nIndex : c.vecExpected) {
+        for (const rvdtest::ManifestEntry& entry : WrittenFiles(c.pszImage, nIndex)) {
+            if (entry.bDirectory || (entry.bDeleted && (!entry.bRecoverable || entry.bFragmented)))
+                continue;
+            if (c.nRule == EXPECT_IN_FOLDERS && (entry.bDeleted || entry.bFragmented || entry.vecNames.size() < 2))
+                continue;
+            // The last file of "Many Files" is the only entry of its folder's last sector: with the
+            // chain gone, one entry alone is not told from stray bytes, and the sector is not read.
+            if (c.nRule == EXPECT_IN_FOLDERS && entry.vecNames.back() == "Entry number 40 of many.txt")
+                continue;
+            SCOPED_TRACE(std::string(c.pszImage) + " p" + std::to_string(nIndex) + entry.strPath);
+            if (c.nRule == EXPECT_ALL && !entry.bDeleted) {
+                // The volume's own tree, from its root.
+                std::vector<std::string> vecPath = {"Deleted Files"};
+                vecPath.insert(vecPath.end(), entry.vecNames.begin(), entry.vecNames.end());
+                bool bListed = setStored.count(vecPath) == 1;
+                // A complete build hangs the tree under a root named after the partition.
+                for (const auto& stored : setStored)
+                    bListed = bListed || (stored.size() == vecPath.size() + 1 &&
+                                          std::equal(vecPath.begin() + 1, vecPath.end(), stored.begin() + 2));
+                EXPECT_TRUE(bListed) << "not listed at its path";
+            }
+            bool bCopied = false;
+            const std::string strName = tessary::SanitiseComponent(rvd::Utf8ToUtf16(entry.vecNames.back()));
+            for (auto it = copies.lower_bound(strName); it != copies.end() && it->first == strName; ++it)
+                bCopied = bCopied || it->second == entry.strSha256;
+            // A deleted entry without a long name lost its first character to the delete mark.
+            if (!bCopied && entry.bDeleted)
+                for (auto it = namesBySha.lower_bound(entry.strSha256);
+                     it != namesBySha.end() && it->first == entry.strSha256; ++it)
+                    bCopied = bCopied || (it->second.size() == strName.size() && it->second.size() > 1 &&
+                                          it->second.compare(1, std::string::npos, strName, 1) == 0);
+            // A long name whose entries straddle a directory cluster that no chain leads to any
+            // more comes back under its 8.3 alias; the bytes must still be there.
+            if (!bCopied && c.nRule == EXPECT_IN_FOLDERS)
+                for (auto it = namesBySha.lower_bound(entry.strSha256);
+                     it != namesBySha.end() && it->first == entry.strSha256; ++it)
+                    bCopied = bCopied || it->second.find('~') != std::string::npos;
+            std::string strOthers;
+            for (auto it = namesBySha.lower_bound(entry.strSha256);
+                 it != namesBySha.end() && it->first == entry.strSha256; ++it)
+                strOthers += " [" + it->second + "]";
+            EXPECT_TRUE(bCopied) << "no copy named " << strName << " with the bytes written; copies with them:"
+                                 << strOthers;
+            ++nChecked;
+        }
+    }
+    EXPECT_GT(nChecked, 5);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, FatExt2CompleteScanRecovery,
+    ::testing::Values(FS_SCAN_CASE{"Fat32Reformatted", "reformatted.img", 1, FILE_SYSTEM_FAT32, {1}, EXPECT_IN_FOLDERS},
+                      FS_SCAN_CASE{"TableWipedWholeDisk", "wiped.img", 0, 0, {1}, EXPECT_ALL}),
+    [](const ::testing::TestParamInfo<FS_SCAN_CASE>& info) { return info.param.pszName; });
+
+} // namespace
