@@ -19,6 +19,7 @@
 #include "ICorrand.h"
 #include "IOmbrel.h"
 #include "IStorageDevice.h"
+#include "ext2/Ext2SearchController.h"
 #include "fat/FATSearchController.h"
 #include "ntfs/NTFSSearchController.h"
 #include "ntfs/NTFSTreeBuilder.h"
@@ -163,11 +164,11 @@ CControllerKindList SelectAllSearchControllerKinds(int32_t bScanRaw)
 
 IFileSystemSearchController* NewSearchController(SEARCH_CONTROLLER_KIND eKind)
 {
-    // The EXT2 search controller comes with its reader; until a kind is part of the engine the
-    // scan runs without it.
     switch (eKind) {
     case CONTROLLER_KIND_FAT:
         return new CFATSearchController();
+    case CONTROLLER_KIND_EXT2:
+        return new CEXT2SearchController();
     case CONTROLLER_KIND_NTFS:
         return new CNTFSSearchController();
     case CONTROLLER_KIND_RAW:
