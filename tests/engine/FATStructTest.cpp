@@ -539,6 +539,12 @@ TEST(FATDirEntry, LongNames)
     ASSERT_TRUE(GetNameFromEntries(colon.data(), colon.size(), strName));
     EXPECT_EQ("AB~1.TXT", strName);
 
+    // A run cut short: its last part (and the flag that marks it) lay in a directory cluster
+    // that was not read. The fragment is no name; the 8.3 name is.
+    const std::vector<uint8_t> cut = Join({LongEntry(0x01, u"Quarterly rep"), Entry("QUARTE~1TXT", 0x20, 5, 3000)});
+    ASSERT_TRUE(GetNameFromEntries(cut.data(), cut.size(), strName));
+    EXPECT_EQ("QUARTE~1.TXT", strName);
+
     const std::vector<uint8_t> bare = Entry("PLAIN   TXT", 0x20, 5, 1);
     ASSERT_TRUE(GetNameFromEntries(bare.data(), bare.size(), strName));
     EXPECT_EQ("PLAIN.TXT", strName);

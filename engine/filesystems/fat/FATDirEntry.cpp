@@ -230,22 +230,19 @@ bool GetNameFromEntries(const uint8_t* pEntries, size_t nLength, std::string& st
     size_t nFirst = nShort > FAT_MAX_LONG_NAME_ENTRIES ? nShort - FAT_MAX_LONG_NAME_ENTRIES : 0;
     const uint8_t* pShortBytes = pEntries + nShort * FAT_DIR_ENTRY_BYTES;
     if (nShort > 0 && pShortBytes[0] != FAT_DELETED_MARK) {
-        // A live entry's long name is whole only when its parts count down to 1 just before the 8.3
-        // entry, the farthest carries the last-part flag, and all carry the 8.3 name's checksum. A
-        // run cut short (its first parts in a directory cluster nobody reads any more) would give
-        // a fragment of the name: the 8.3 name is the true one then. Deleted entries lost their
-        // sequence bytes to the delete mark and keep the old rule.
-        uint8_t byChecksum = 0;
-        for (size_t i = 0; i < 11; ++i)
-            byChecksum = static_cast<uint8_t>(((byChecksum & 1) << 7) + (byChecksum >> 1) + pShortBytes[i]);
+        // A live entry's long name is whole only when its parts count down to 1 just before the
+        // 8.3 entry and the farthest carries the last-part flag (or the run reaches the longest
+        // name). A run cut short (its first parts in a directory cluster nobody reads any more)
+        // would give a fragment of the name: the 8.3 name is the true one then. Deleted entries
+        // lost their sequence bytes to the delete mark and keep the old rule.
         size_t nStart = nShort;
         bool bWhole = false;
         for (size_t nPart = 1; nStart > nFirst; ++nPart) {
             const uint8_t* pPart = pEntries + (nStart - 1) * FAT_DIR_ENTRY_BYTES;
-            if ((pPart[0] & 0x1F) != nPart || pPart[13] != byChecksum)
+            if ((pPart[0] & 0x1F) != nPart)
                 break;
             --nStart;
-            if (pPart[0] & 0x40) {
+            if ((pPart[0] & 0x40) || nPart == FAT_MAX_LONG_NAME_ENTRIES) {
                 bWhole = true;
                 break;
             }
