@@ -598,6 +598,7 @@ void CDelvar::BuildCandidateResults(const CSearchControllerList& controllers, CS
         PARTITION_INFO_EX record;
         if (bWholeDisk) {
             record = MakeWholeDiskRecord(dwKind, ullStart, static_cast<WORD>(nSecond));
+            record.dwTreeDevice = PARTITION_TREE_ON_DISK;
         } else {
             memset(&record, 0, sizeof(record));
             record.dwDiskNumber = m_PartitionInfo.dwDiskNumber;
@@ -687,8 +688,10 @@ void CDelvar::DiskSearch(SEARCH_DEVICE_CONTEXT* pContext, CDiskDevice* pDisk)
         uint64_t ullStart = 0;
         int32_t nSecond = 0;
         m_pResultTree->GetPartitionInfo(&ullStart, &nSecond);
-        const PARTITION_INFO_EX record = MakeWholeDiskRecord(static_cast<DWORD>(m_pResultTree->GetFileSystemKind()),
-                                                             pPartition->ullStartSector, static_cast<WORD>(nSecond));
+        PARTITION_INFO_EX record = MakeWholeDiskRecord(static_cast<DWORD>(m_pResultTree->GetFileSystemKind()),
+                                                       pPartition->ullStartSector, static_cast<WORD>(nSecond));
+        // Built over the found partition's window: its sectors count from the partition's start.
+        record.dwTreeDevice = PARTITION_TREE_ON_FOUND_PARTITION;
         BuildDeletedFilesFolder();
         HandOverResult(record, i, i == 0 ? 1 : 0);
     }

@@ -56,6 +56,15 @@ enum : DWORD {
     PARTITION_FOUND_BY_SCAN = 1, // built by the engine for a partition its scan found
 };
 
+// PARTITION_INFO_EX::dwTreeDevice of a whole-disk result: whether the tree's sectors count from
+// the disk's start (a tree of the block scan) or from the found partition's start (a tree built
+// over the window of a partition that the lost-partition search found).
+enum : DWORD {
+    PARTITION_TREE_DEVICE_UNSAID = 0,
+    PARTITION_TREE_ON_DISK = 1,
+    PARTITION_TREE_ON_FOUND_PARTITION = 2,
+};
+
 // PARTITION_INFO_EX::ullScannedStart of a result of a whole-disk scan: the area scanned was
 // the disk itself, not a partition on it.
 constexpr ULONGLONG PARTITION_SCANNED_WHOLE_DISK = ~0ULL;
@@ -64,7 +73,7 @@ constexpr ULONGLONG PARTITION_SCANNED_WHOLE_DISK = ~0ULL;
 // Contract offsets: 0 disk number, 8 drive letter, 10 volume label, 212 file-system code,
 // 736 primary flag, 740 active flag, 752 start sector, 760 bytes per sector, 764 sectors per
 // cluster, 768 total sectors, 784 free sectors, 792 found-by-scan flag, 800 scanned start,
-// 808 scanned sectors, 816 whole-disk flag. The label's length (100 characters) was chosen here;
+// 796 tree device, 808 scanned sectors, 816 whole-disk flag. The label's length (100 characters) was chosen here;
 // every other byte is reserved.
 struct PARTITION_INFO_EX {
     DWORD dwDiskNumber;          // 0
@@ -89,7 +98,9 @@ struct PARTITION_INFO_EX {
     ULONGLONG ullReserved308;
     ULONGLONG ullFreeSectors;    // 784
     DWORD dwFoundByScan;         // 792: PARTITION_FROM_USER or PARTITION_FOUND_BY_SCAN
-    DWORD dwReserved31C;
+    // 796: for a whole-disk result, the device its tree was built on (PARTITION_TREE_*); 0 in
+    // records written before the engine said so.
+    DWORD dwTreeDevice;
     // 800: start on the disk of the area that was scanned (PARTITION_SCANNED_WHOLE_DISK for a
     // whole-disk scan); 0 in the user's own record.
     ULONGLONG ullScannedStart;
@@ -126,6 +137,7 @@ static_assert(offsetof(PARTITION_INFO_EX, wSectorsPerCluster) == 764, "PARTITION
 static_assert(offsetof(PARTITION_INFO_EX, ullTotalSectors) == 768, "PARTITION_INFO_EX layout");
 static_assert(offsetof(PARTITION_INFO_EX, ullFreeSectors) == 784, "PARTITION_INFO_EX layout");
 static_assert(offsetof(PARTITION_INFO_EX, dwFoundByScan) == 792, "PARTITION_INFO_EX layout");
+static_assert(offsetof(PARTITION_INFO_EX, dwTreeDevice) == 796, "PARTITION_INFO_EX layout");
 static_assert(offsetof(PARTITION_INFO_EX, ullScannedStart) == 800, "PARTITION_INFO_EX layout");
 static_assert(offsetof(PARTITION_INFO_EX, ullScannedSectors) == 808, "PARTITION_INFO_EX layout");
 static_assert(offsetof(PARTITION_INFO_EX, dwWholeDisk) == 816, "PARTITION_INFO_EX layout");

@@ -53,9 +53,14 @@ uint64_t DeviceStartOfResult(const PARTITION_INFO_EX& partition, uint64_t ullRoo
         return partition.ullStartSector;
     if (partition.ullScannedStart != PARTITION_SCANNED_WHOLE_DISK)
         return partition.ullScannedStart;
-    // A whole-disk result: the block scan builds its trees over the disk and records the
-    // root's own start; the partition search builds each over the found partition's device and
-    // records that partition's start on the disk.
+    // A whole-disk result: the block scan builds its trees over the disk, the partition search
+    // over the found partition's device; the engine says which.
+    if (partition.dwTreeDevice == PARTITION_TREE_ON_DISK)
+        return 0;
+    if (partition.dwTreeDevice == PARTITION_TREE_ON_FOUND_PARTITION)
+        return partition.ullStartSector;
+    // Records kept from before the engine said so: the block scan records the root's own start,
+    // the partition search the found partition's start on the disk.
     return ullRootStart == partition.ullStartSector ? 0 : partition.ullStartSector;
 }
 

@@ -194,6 +194,15 @@ TEST(CorrandDeviceStart, FollowsTheKindOfRecord)
     };
     for (const CASE& c : cases)
         EXPECT_EQ(c.ullExpected, corrand::DeviceStartOfResult(c.Partition, c.ullRootStart));
+    // When the engine says which device a whole-disk tree was built on, no start is guessed: a
+    // tree of a found partition whose root happens to record the partition's start, and a block
+    // scan tree whose root records 0, both come out right.
+    PARTITION_INFO_EX onFound = WholeDiskRecord(5000);
+    onFound.dwTreeDevice = PARTITION_TREE_ON_FOUND_PARTITION;
+    EXPECT_EQ(5000u, corrand::DeviceStartOfResult(onFound, 5000));
+    PARTITION_INFO_EX onDisk = WholeDiskRecord(5000);
+    onDisk.dwTreeDevice = PARTITION_TREE_ON_DISK;
+    EXPECT_EQ(0u, corrand::DeviceStartOfResult(onDisk, 0));
 
     corrand::CONVERTED_RUNS runs;
     corrand::ConvertRuns(nullptr, PROPERTIES_KIND_NTFS, corrand::RUN_GEOMETRY(), &runs);
