@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <QUrl>
 
 class CWizard;
 class CWizardPage;
@@ -44,6 +45,15 @@ private:
     QTimer m_timer;
     QMessageBox::StandardButton m_nAnswer;
     QStringList m_listTexts;
+};
+
+// Takes the URLs the desktop would open (install with QDesktopServices::setUrlHandler, slot "Open").
+class CUrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> listUrls;
+public slots:
+    void Open(const QUrl& url) { listUrls << url; }
 };
 
 } // namespace rvduitest
