@@ -1,12 +1,14 @@
 // rvd-bench IMAGE [--mode quick|complete|disk] [--volume N] [--copy-to DIR] [--deleted-only]
-//           [--measure-read]
+//           [--measure-read] [--carve]
 //
 // Drives one disk image through the modules as the program does: the disk table points at
 // IMAGE (RAVENDO_DISKS) and nothing else, the results go to a temporary database
 // (RAVENDO_RESULT_DB), Ombrel lists the image's volumes, the engine scans every volume (or
 // volume N of that list; quick mode 0, complete mode 1) or the whole disk (disk mode 2), and
 // with --copy-to every found file (or every deleted one) is ticked in the store and copied out
-// by Tessary under DIR. Ends with one JSON line on standard output:
+// by Tessary under DIR. --carve turns on the carving of files by signature (every built-in type)
+// for the complete and whole-disk scans; carved files are stored and copied like any other.
+// Ends with one JSON line on standard output:
 //   {"volumes":..,"files":..,"deleted":..,"scan_s":..,"scan_mb_s":..,"read_mb_s":..,
 //    "copy_s":..,"copy_mb_s":..,"peak_rss_mb":..}
 // volumes: the volumes Ombrel lists on the image; files, deleted: files the scans stored and how
@@ -37,6 +39,8 @@
 #include <vector>
 
 #include "Charset.h"
+#include "GlobalAdvanceSettingData.h"
+#include "Pubic.h"
 #include "ICorrand.h"
 #include "IDelvar.h"
 #include "IOmbrel.h"
@@ -56,6 +60,7 @@ struct OPTIONS {
     std::string strCopyTo;
     bool bDeletedOnly = false;
     bool bMeasureRead = false;
+    bool bCarve = false;
 };
 
 int Usage(const char* pszWhy)
@@ -63,7 +68,7 @@ int Usage(const char* pszWhy)
     if (pszWhy != nullptr)
         fprintf(stderr, "rvd-bench: %s\n", pszWhy);
     fprintf(stderr, "usage: rvd-bench IMAGE [--mode quick|complete|disk] [--volume N] [--copy-to DIR] "
-                    "[--deleted-only] [--measure-read]\n");
+                    "[--deleted-only] [--measure-read] [--carve]\n");
     return 2;
 }
 
@@ -93,6 +98,8 @@ bool ParseOptions(int argc, char** argv, OPTIONS* pOptions)
             pOptions->bDeletedOnly = true;
         } else if (strArg == "--measure-read") {
             pOptions->bMeasureRead = true;
+        } else if (strArg == "--carve") {
+            pOptions->bCarve = true;
         } else if (!strArg.empty() && strArg[0] != '-' && pOptions->strImage.empty()) {
             pOptions->strImage = strArg;
         } else {
@@ -270,6 +277,14 @@ int main(int argc, char** argv)
     if (getenv("RAVENDO_MODULE_DIR") == nullptr)
         setenv("RAVENDO_MODULE_DIR", ExecutableFolder().c_str(), 1);
     const std::string strModules = getenv("RAVENDO_MODULE_DIR");
+    if (options.bCarve) {
+        // The settings record the engine reads lives in the common library, shared with the engine.
+        CGlobalAdvanceSettingData& settings = CPubic::GetGlobalAdvanceSettingData();
+        settings.m_bScanRaw = 1;
+        settings.m_vecRawTypes.clear();
+        for (int32_t nType = 1; nType <= 72; ++nType)
+            settings.m_vecRawTypes.push_back(nType);
+    }
 
     // The plain read, asked for by the benchmark scripts: once to warm the page cache, once timed.
     uint64_t ullImageBytes = 0;
