@@ -7,7 +7,12 @@
 #include <stdexcept>
 #include <string>
 
+#include "ClusterUseBitMap.h"
 #include "DataRunList.h"
+#include "EngineSettings.h"
+#include "GlobalAdvanceSettingData.h"
+#include "RAWTreeBuilder.h"
+#include "RawFileInfo.h"
 #include "Ext2BlockIterator.h"
 #include "Ext2DirIterator.h"
 #include "Ext2FileProperties.h"
@@ -84,6 +89,31 @@ CFileSystemNode* CExt2TreeBuilder::BuildTree(IStorageDevice* pDevice, int32_t nO
     return pRoot;
 }
 
+namespace {
+
+// A carved hit is no lost file when it starts inside a block that a file of the tree uses.
+class CExt2UsedBlocks : public IIsClusterUsed {
+public:
+    CExt2UsedBlocks(const CExt2TreeBuilder::CBlockBits& bits, uint64_t ullStart, uint32_t nSectorsPerBlock)
+        : m_Bits(bits), m_ullStart(ullStart), m_nSectorsPerBlock(nSectorsPerBlock != 0 ? nSectorsPerBlock : 1)
+    {
+    }
+    bool IsClusterUsed(uint64_t ullSector) override
+    {
+        if (ullSector < m_ullStart)
+            return false;
+        const uint64_t ullBlock = (ullSector - m_ullStart) / m_nSectorsPerBlock;
+        return ullBlock < m_Bits.size() && m_Bits[static_cast<size_t>(ullBlock)];
+    }
+
+private:
+    const CExt2TreeBuilder::CBlockBits& m_Bits;
+    uint64_t m_ullStart;
+    uint32_t m_nSectorsPerBlock;
+};
+
+} // namespace
+
 CFileSystemNode* CExt2TreeBuilder::BuildTree(CExt2FileSystem* pFileSystem, int32_t nOption,
                                              CRawFileInfoContainer* pContainer, int32_t nIndex)
 {
@@ -98,8 +128,15 @@ CFileSystemNode* CExt2TreeBuilder::BuildTree(CExt2FileSystem* pFileSystem, int32
     CExt2FileProperties* pProperties = Properties(pRoot);
     const std::string strName = std::to_string(static_cast<int64_t>(nIndex) + 1) + " " + pProperties->GetName();
     pProperties->SetName(strName.c_str(), strName.size());
-    // The carved files of the scan are hung under this root by the carving's tree builder, over
-    // GetUsedBlocks(), once the carving is part of the engine.
+    // The carved files of the scan hang under this root, less those inside blocks the files found
+    // here use. This build reports no progress and cannot be cancelled.
+    if (m_pContainer != nullptr && GetEngineSettings()->m_bScanRaw != 0) {
+        CExt2UsedBlocks used(m_UsedBlocks, pFileSystem->GetPartitionStart(), pFileSystem->GetSectorsPerBlock());
+        CRAWTreeBuilder builder;
+        if (CFileSystemNode* pRawRoot =
+                builder.BuildTree(pFileSystem->GetDevice(), m_pContainer->GetIterator(), &used, 0))
+            pRoot->AddChild(pRawRoot);
+    }
     return pRoot;
 }
 
