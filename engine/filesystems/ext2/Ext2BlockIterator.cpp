@@ -11,6 +11,15 @@ CExt2BlockIterator::CExt2BlockIterator(const CExt2Inode& inode)
 {
 }
 
+void CExt2BlockIterator::Reset(const CExt2Inode& inode)
+{
+    m_Inode = inode;
+    m_nIndex = 0;
+    m_nEnd = inode.GetBlockCount();
+    for (Level& level : m_Levels)
+        level.bLoaded = false;
+}
+
 uint32_t CExt2BlockIterator::Entry(int nLevel, uint32_t nBlock, uint64_t nEntry)
 {
     CExt2FileSystem* pFs = m_Inode.GetFileSystem();

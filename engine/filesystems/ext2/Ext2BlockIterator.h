@@ -15,6 +15,10 @@ public:
     // which does not see this object's memory.
     explicit CExt2BlockIterator(const CExt2Inode& inode);
 
+    // Moves to another inode, at logical block 0; keeps the indirect-block buffers (their
+    // contents are read again), so that one iterator walks many inodes without allocating.
+    void Reset(const CExt2Inode& inode);
+
     void Begin() { m_nIndex = 0; }
     bool IsEnd() const { return m_nIndex >= m_nEnd; }
     void Next() { ++m_nIndex; }

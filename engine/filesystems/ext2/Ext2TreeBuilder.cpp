@@ -356,7 +356,11 @@ void CExt2TreeBuilder::SetDataRuns(const CExt2Inode& inode, CExt2FileProperties*
 {
     CExt2FileSystem* pFs = m_pFileSystem;
     CExt2DataRunList* pList = new CExt2DataRunList();
-    CExt2BlockIterator blocks(inode);
+    if (!m_pBlocks)
+        m_pBlocks.reset(new CExt2BlockIterator(inode));
+    else
+        m_pBlocks->Reset(inode);
+    CExt2BlockIterator& blocks = *m_pBlocks;
     // The block count comes from the allocated sectors, which also count the indirect blocks;
     // the blocks past the file's size are not its data. Bounding the walk by the size (and by
     // the file system's blocks) also keeps a damaged count from walking billions of blocks.

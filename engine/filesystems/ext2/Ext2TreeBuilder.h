@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "CancelFlag.h"
@@ -24,6 +25,8 @@ class CFileNode;
 class CFileSystemNode;
 class CRawFileInfoContainer;
 class IStorageDevice;
+
+class CExt2BlockIterator;
 
 class CExt2TreeBuilder : public CEngineObject {
 public:
@@ -105,6 +108,9 @@ private:
     // deleted ones); damaged or crafted inodes whose sizes and pointers all name the same valid
     // blocks would otherwise cost inodes x blocks reads and runs.
     uint64_t m_nBlockBudget;
+    // One block iterator for every file's data runs, so that the indirect-block buffers are
+    // allocated once per scan rather than once per file.
+    std::unique_ptr<CExt2BlockIterator> m_pBlocks;
     // Every node made for the tree being built, so that a cancelled or failed build frees all of
     // them, those already linked under directories included.
     CNodeList m_Nodes;
