@@ -26,6 +26,7 @@ public:
     void SetFileInfo(const QString& strPath, const QString& strDisplayName);
     void ShowFile();
     QTabWidget* TabWidget() const { return m_pTabs; }
+    const QString& FilePath() const { return m_strPath; }
 
 public slots:
     void OnTabChanged(int nIndex);

@@ -1,5 +1,7 @@
 #include "BuildTreePage.h"
 
+#include "FilePreview.h"
+
 #include <QCoreApplication>
 #include <QFileIconProvider>
 #include <QFrame>
@@ -236,6 +238,7 @@ CBuildTreePage::CBuildTreePage(QWidget* pParent, bool bContinueMode)
 CBuildTreePage::~CBuildTreePage()
 {
     StopPanePlayers();
+    delete m_pPreviewWindow;
     m_mapKnownTickStates.clear();
     m_mapFileTickStates.clear();
     m_mapOwnTickedBytes.clear();
@@ -795,6 +798,5 @@ void CBuildTreePage::StopPreviews()
     StopPanePlayers();
 }
 
-void CBuildTreePage::PreviewRow(QTreeWidgetItem*, QWidget*) {}
 
 void CBuildTreePage::StopPanePlayers() {}

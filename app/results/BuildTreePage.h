@@ -18,6 +18,8 @@
 #include "ProgressDlg.h"
 #include "ResultRecords.h"
 
+class FilePreview;
+struct FILE_DETAIL_INFO;
 class CImagePushButton;
 class CRVTabWidget;
 class CRVTreeWidget;
@@ -119,6 +121,13 @@ public:
     void UpdateSelectedSizeLabel();
     void LoadDefaultTarget();
     void StopPreviews();
+
+    // --- preview ---
+    // Writes the current row's file of the current tab to a fresh temporary file and shows it in
+    // pFilePreview (when set); with bDoubleClick the outside viewers may take it instead.
+    void OnPreview(FilePreview* pFilePreview, BOOL bDoubleClick);
+    // The gate of a preview: size 1 byte to 50 MiB, no folder, no encrypted file; shows why not.
+    bool CanPreview(const FILE_DETAIL_INFO* pInfo);
 
     // --- ticking ---
     void SetItemTickState(QTreeWidgetItem* pItem, Qt::CheckState nState, int nFlag);
@@ -230,6 +239,8 @@ private:
     SEARCH_CONDITION m_SearchCondition;
     QTreeWidgetItem* m_pLastPreviewedFileRow;
     QTreeWidgetItem* m_pLastPreviewedSearchRow;
+    // The one preview window a double click opens; the next double click replaces it.
+    FilePreview* m_pPreviewWindow = nullptr;
     // Icons and type names by lower-case extension: a folder of many files of few types asks
     // the desktop's type database once per type.
     QHash<QString, QPair<QIcon, QString>> m_mapTypeCache;

@@ -1,0 +1,84 @@
+// Preview from the result page: the found file is copied out to a fresh temporary file, shown in
+// the preview window byte for byte, and refused with the right message when it cannot be shown.
+#include <QFile>
+#include <QTabWidget>
+
+#include <cstring>
+
+#include "FilePreview.h"
+#include "ICorrand.h"
+#include "MessageTable.h"
+#include "ResultsTestSupport.h"
+#include "TempPathNameSignle.h"
+
+namespace {
+
+using namespace resultstest;
+
+TEST(PreviewFromPage, GateMessages)
+{
+    CTestResultPage page;
+    const struct {
+        uint64_t ullSize;
+        WORD wAttributes;
+        int nMessage; // 0: previewed
+    } cases[] = {{52428800, 0, 0}, {52428801, 0, 43}, {0, 0x4010, 42}, {10, 0x4010, 44},
+                 {10, 0x4000, 45}, {1, 0x20, 0}};
+    for (const auto& c : cases) {
+        FILE_DETAIL_INFO info;
+        std::memset(&info, 0, sizeof(info));
+        info.ullSize = c.ullSize;
+        info.wAttributes = c.wAttributes;
+        page.vecMessages.clear();
+        EXPECT_EQ(page.CanPreview(&info), c.nMessage == 0) << c.ullSize;
+        if (c.nMessage == 0)
+            EXPECT_TRUE(page.vecMessages.empty());
+        else
+            EXPECT_EQ(page.vecMessages, std::vector<QString>{TrMessage(c.nMessage)}) << c.ullSize;
+    }
+}
+
+TEST(PreviewFromPage, FoundFileIsCopiedOutAndShown)
+{
+    ASSERT_TRUE(ScanFixture());
+    CTestResultPage page;
+    page.Initialize();
+    QTreeWidgetItem* pPartition = page.FloderTreeWidget->topLevelItem(0);
+    ASSERT_NE(nullptr, pPartition);
+    page.OpenFolder(pPartition);
+    QTreeWidgetItem* pDeleted = ChildNamed(pPartition, "Deleted Files");
+    ASSERT_NE(nullptr, pDeleted);
+    page.OpenFolder(pDeleted);
+
+    // Nothing selected: the user is asked to pick a file.
+    page.FilesTreeWidget->setCurrentItem(nullptr);
+    FilePreview none;
+    page.OnPreview(&none, 1);
+    EXPECT_EQ(page.vecMessages, std::vector<QString>{TrMessage(40)});
+
+    QTreeWidgetItem* pNote = RowNamed(page.FilesTreeWidget, "deleted note.txt");
+    ASSERT_NE(nullptr, pNote);
+    page.FilesTreeWidget->setCurrentItem(pNote);
+    page.vecMessages.clear();
+    FilePreview window;
+    page.OnPreview(&window, 1);
+    EXPECT_TRUE(page.vecMessages.empty());
+    EXPECT_EQ(window.windowTitle(), QString("deleted note.txt"));
+    EXPECT_TRUE(window.isVisible());
+    const std::vector<rvdtest::ManifestEntry> vecDeleted = DeletedFiles();
+    const rvdtest::ManifestEntry* pEntry = nullptr;
+    for (const auto& entry : vecDeleted)
+        if (entry.vecNames.back() == "deleted note.txt")
+            pEntry = &entry;
+    ASSERT_NE(nullptr, pEntry);
+    const std::string strTemp = window.FilePath().toStdString();
+    EXPECT_EQ(rvdtest::Sha256Hex(rvdtest::ReadFileBytes(strTemp)), pEntry->strSha256);
+    QStringList tabs;
+    for (int i = 0; i < window.TabWidget()->count(); ++i)
+        tabs << window.TabWidget()->tabText(i);
+    EXPECT_EQ(tabs, QStringList({"Text", "Hex"}));
+    window.close();
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(strTemp))) << "closing the window removes the temporary file";
+}
+
+} // namespace
