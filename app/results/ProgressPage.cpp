@@ -173,8 +173,17 @@ int CProgressPage::Initialize()
     m_ullStartTick = TickNow();
 
     m_pTessary = static_cast<ITessary*>(CreateModuleInstance(u"Tessary"));
-    if (m_pTessary == nullptr)
+    if (m_pTessary == nullptr) {
+        // Nothing can run: say so and let the user leave, instead of waiting for an end that
+        // never comes (Cancel on the last page only asks a running copy to stop).
+        m_pTextBrowser->append(QString("<span>%1</span>")
+                                   .arg(Tr("The copy-out module could not be loaded: no file was copied.").toHtmlEscaped()));
+        if (m_pWizard != nullptr) {
+            m_pWizard->ShowButton(CWizard::BTN_FINISH);
+            m_pWizard->HideButton(CWizard::BTN_CANCEL);
+        }
         return 0;
+    }
     std::memset(&m_Progress, 0, sizeof(m_Progress));
     m_adwFlags[0] = m_adwFlags[1] = 0;
     m_pTessary->SetProgressSink(&m_Progress, m_adwFlags);
