@@ -9,8 +9,11 @@
 namespace {
 
 const uint32_t kDefaultBlockSectors = 1000;
-// Blocks read up front; the thread stops reading when one more than this is queued.
-const int kMaxQueued = 10;
+// Blocks read up front; the thread stops reading when one more than this is queued. A shallow
+// queue keeps the few blocks in flight warm in the processor's caches while the controllers look
+// at them; ten blocks of 4 MiB ahead made the block scan run at a third of the speed of a plain
+// read of the same bytes (every block went cold in memory before it was analysed).
+const int kMaxQueued = 2;
 
 } // namespace
 

@@ -26,7 +26,7 @@ public:
     int SetCacheSize(uint32_t nSectors);
     uint32_t GetCacheSize() const { return m_nBlockSize; }
     // Starts reading ahead from the block that holds ullFromSector (clamped to the device): up to
-    // ten blocks are read on the calling thread, then the thread keeps at most eleven queued.
+    // two blocks are read on the calling thread, then the thread keeps at most three queued.
     // Returns false when nothing can be read ahead (no device, no blocks, or already running).
     bool StartPrefetch(uint64_t ullFromSector);
     // The same from the engine's start-position override.
