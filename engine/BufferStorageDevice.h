@@ -18,10 +18,10 @@ public:
     CBufferStorageDevice();
     ~CBufferStorageDevice() override;
 
-    // Allocates a zeroed ring of nChunkSectors x nChunkCount sectors whose oldest sector will be
-    // ullFirstSector; forgets anything held before, so it may be called again to restart the ring
-    // at another sector. nSectorSize <= 0 is taken as 512. FALSE (nothing held) when a size is 0
-    // or the ring would be larger than 4 GiB sectors.
+    // Allocates a ring of nChunkSectors x nChunkCount sectors (readable only where chunks were
+    // appended) whose oldest sector will be ullFirstSector; forgets anything held before, so it
+    // may be called again to restart the ring at another sector. nSectorSize <= 0 is taken as
+    // 512. FALSE (nothing held) when a size is 0 or the ring would be larger than 4 GiB sectors.
     BOOL Init(uint64_t ullFirstSector, int nSectorSize, uint32_t nChunkSectors, uint32_t nChunkCount);
     // Copies one chunk (nChunkSectors x 512 bytes) in: the held range grows by one chunk while
     // the ring fills, then slides on by one chunk and the oldest chunk is overwritten.
