@@ -14,7 +14,7 @@ const uint64_t BYTES_PER_MIB = 1048576;
 
 [[noreturn]] void ReportOutOfMemory(size_t nSize)
 {
-    // The logged size is the 32-bit request word of the original format; larger requests
+    // The size is logged as at least eight hex digits (a 32-bit request word); larger requests
     // show their full width.
     LogInfo("Failed to alloc 0x%08zx bytes", nSize);
     rvdplat::MEMORY_STATUS figures = {0, 0, 0, 0};

@@ -212,7 +212,7 @@ TEST(CandidateScoring, LogarithmicScaleRelativeToTheBest)
     EXPECT_EQ((CSearchedPartitionInfoList{pRecords, pTen, pOne, pTwo, pZero}), c.List);
 }
 
-TEST(CandidateScoring, OneAndTenScoreAsThePartSays)
+TEST(CandidateScoring, OneBesideTenScoresOneOverLnTenAndTenScoresOne)
 {
     CCandidates c;
     CSearchedPartitionInfo* pOne = c.Add(1);

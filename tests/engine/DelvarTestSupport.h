@@ -30,6 +30,7 @@
 #include "RawFileInfo.h"
 #include "SearchedPartitionInfo.h"
 #include "WideText.h"
+#include "TestModules.h"
 
 namespace delvartest {
 
@@ -268,7 +269,7 @@ inline FAKE_CORRAND_STATE* FakeStore()
 {
     static void* hModule = nullptr;
     if (hModule == nullptr)
-        hModule = dlopen((FakeStoreDir() + "/libCorrand.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+        hModule = rvdtest::OpenModule("Corrand", FakeStoreDir());
     if (hModule == nullptr)
         return nullptr;
     auto pfn = reinterpret_cast<PFN_FAKE_CORRAND_STATE>(dlsym(hModule, "FakeCorrandState"));

@@ -15,6 +15,8 @@
 #include "Ext2ReaderTestSupport.h"
 #include "IDelvar.h"
 #include "TestSupport.h"
+#include "DiskTable.h"
+#include "TestModules.h"
 
 using namespace delvartest;
 using namespace ext2reader;
@@ -40,16 +42,14 @@ public:
 private:
     CDelvarModule()
     {
-        m_hModule = dlopen((rvdtest::OutputDir() + "/libDelvar.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+        m_hModule = rvdtest::OpenModule("Delvar");
         if (m_hModule == nullptr) {
             m_strError = dlerror();
             return;
         }
         auto pfnCreate = reinterpret_cast<PFN_DELVAR_CREATE_INSTANCE>(dlsym(m_hModule, "CreateInstance"));
         m_pEngine = pfnCreate != nullptr ? pfnCreate() : nullptr;
-        // rvdplat::ReloadDiskTable(std::string*)
-        m_pfnReload = reinterpret_cast<bool (*)(std::string*)>(
-            dlsym(m_hModule, "_ZN7rvdplat15ReloadDiskTableEPNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE"));
+        m_pfnReload = &rvdplat::ReloadDiskTable;
         if (m_pEngine == nullptr || m_pfnReload == nullptr)
             m_strError = "libDelvar.so lacks CreateInstance or the disk table's reload";
     }

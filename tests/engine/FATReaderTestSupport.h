@@ -21,6 +21,8 @@
 #include "FSStructTestSupport.h"
 #include "IDelvar.h"
 #include "TestSupport.h"
+#include "DiskTable.h"
+#include "TestModules.h"
 
 namespace fattest {
 
@@ -287,13 +289,12 @@ public:
 private:
     CDelvarModule()
     {
-        m_hModule = dlopen((rvdtest::OutputDir() + "/libDelvar.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+        m_hModule = rvdtest::OpenModule("Delvar");
         if (m_hModule == nullptr)
             return;
         if (auto pfn = reinterpret_cast<PFN_CREATE_DELVAR>(dlsym(m_hModule, "CreateInstance")))
             m_pEngine = pfn();
-        m_pfnReload = reinterpret_cast<PFN_RELOAD_DISK_TABLE>(
-            dlsym(m_hModule, "_ZN7rvdplat15ReloadDiskTableEPNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE"));
+        m_pfnReload = &rvdplat::ReloadDiskTable;
     }
     void* m_hModule = nullptr;
     IDelvar* m_pEngine = nullptr;

@@ -10,6 +10,8 @@
 #include "DelvarTestSupport.h"
 #include "IDelvar.h"
 #include "NTFSReaderTestSupport.h"
+#include "DiskTable.h"
+#include "TestModules.h"
 
 using namespace ntfstest;
 
@@ -37,13 +39,12 @@ public:
 private:
     CNtfsEngineModule()
     {
-        void* hModule = dlopen((rvdtest::OutputDir() + "/libDelvar.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+        void* hModule = rvdtest::OpenModule("Delvar");
         if (hModule == nullptr)
             return;
         if (auto pfn = reinterpret_cast<PFN_CREATE_ENGINE>(dlsym(hModule, "CreateInstance")))
             m_pEngine = pfn();
-        m_pfnReload = reinterpret_cast<PFN_RELOAD_TABLE>(
-            dlsym(hModule, "_ZN7rvdplat15ReloadDiskTableEPNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE"));
+        m_pfnReload = &rvdplat::ReloadDiskTable;
     }
     IDelvar* m_pEngine = nullptr;
     PFN_RELOAD_TABLE m_pfnReload = nullptr;

@@ -13,6 +13,7 @@
 #include "ICorrand.h"
 #include "TestSupport.h"
 #include "WideText.h"
+#include "TestModules.h"
 
 namespace ombreltest {
 
@@ -26,10 +27,10 @@ std::unique_ptr<rvdtest::CTempDir>& MachineFolder()
 
 void* LoadModule(const char* pszName)
 {
-    const std::string strPath = rvdtest::OutputDir() + "/lib" + pszName + ".so";
-    void* hModule = dlopen(strPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string strError;
+    void* hModule = rvdtest::OpenModule(pszName, std::string(), &strError);
     if (hModule == nullptr)
-        ADD_FAILURE() << dlerror();
+        ADD_FAILURE() << strError;
     return hModule;
 }
 

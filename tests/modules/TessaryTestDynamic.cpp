@@ -21,6 +21,8 @@
 #include "SafeName.h"
 #include "TessaryTestSupport.h"
 #include "VolumeCollection.h"
+#include "DiskTable.h"
+#include "TestModules.h"
 
 namespace {
 
@@ -43,8 +45,7 @@ const ENGINE_MODULE& Engine()
             return m;
         if (auto pfn = reinterpret_cast<PFN_DELVAR_CREATE_INSTANCE>(dlsym(hModule, "CreateInstance")))
             m.pEngine = pfn();
-        m.pfnReload = reinterpret_cast<bool (*)(std::string*)>(
-            dlsym(hModule, "_ZN7rvdplat15ReloadDiskTableEPNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE"));
+        m.pfnReload = &rvdplat::ReloadDiskTable;
         return m;
     }();
     return module;

@@ -14,6 +14,8 @@
 #include "IDelvar.h"
 #include "SafeName.h"
 #include "TessaryTestSupport.h"
+#include "DiskTable.h"
+#include "TestModules.h"
 
 namespace {
 
@@ -148,8 +150,7 @@ private:
             return;
         if (auto pfn = reinterpret_cast<PFN_DELVAR_CREATE_INSTANCE>(dlsym(hModule, "CreateInstance")))
             m_pEngine = pfn();
-        m_pfnReload = reinterpret_cast<PFN_RELOAD>(
-            dlsym(hModule, "_ZN7rvdplat15ReloadDiskTableEPNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE"));
+        m_pfnReload = &rvdplat::ReloadDiskTable;
     }
     IDelvar* m_pEngine = nullptr;
     PFN_RELOAD m_pfnReload = nullptr;

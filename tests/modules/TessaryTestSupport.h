@@ -29,6 +29,7 @@
 #include "Tessary.h"
 #include "TestSupport.h"
 #include "WideText.h"
+#include "TestModules.h"
 
 namespace tessarytest {
 
@@ -113,8 +114,9 @@ inline void* LoadModule(const char* pszName)
 {
     static CScopedEnv* pDatabase = new CScopedEnv("RAVENDO_RESULT_DB", ModuleStoreFolder() + "/Corrand.db");
     (void)pDatabase;
-    void* hModule = dlopen((rvdtest::OutputDir() + "/lib" + pszName + ".so").c_str(), RTLD_NOW | RTLD_LOCAL);
-    EXPECT_NE(nullptr, hModule) << dlerror();
+    std::string strError;
+    void* hModule = rvdtest::OpenModule(pszName, std::string(), &strError);
+    EXPECT_NE(nullptr, hModule) << strError;
     return hModule;
 }
 

@@ -1,7 +1,7 @@
 // Turns a FAT12/16/32 partition into a found-file tree whose nodes carry CFATFileProperties.
 //
-// Two roads, both undelete-oriented (deleted entries become files and folders with status 1,
-// and a deleted file's data is located by assumption from its first cluster):
+// There are two builds, both aimed at undeleting (deleted entries become files and folders with
+// status 1, and a deleted file's data is located by assumption from its first cluster):
 // - the quick build of an existing partition starts from its boot sector and walks the
 //   directory tree from the root; it lists the folders, the deleted files and everything
 //   inside deleted folders;
