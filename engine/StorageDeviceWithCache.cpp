@@ -136,7 +136,12 @@ bool CStorageDeviceWithCache::StartPrefetch(uint64_t ullFromSector)
     try {
         for (int i = 0; i < m_nMaxQueued && m_ullNextSector < m_ullTotalSectors; ++i) {
             uint8_t* pBuffer = TakeBuffer();
-            ReadBlock(pBuffer, m_ullNextSector);
+            try {
+                ReadBlock(pBuffer, m_ullNextSector);
+            } catch (...) {
+                GiveBackBuffer(pBuffer);
+                throw;
+            }
             std::lock_guard<std::mutex> guard(m_Lock);
             m_Queue.push_back(QueuedBlock{pBuffer, m_ullNextSector});
             m_ullNextSector += m_nBlockSize;
@@ -173,7 +178,13 @@ void CStorageDeviceWithCache::PrefetchThread()
                 break;
             uint8_t* pBuffer = TakeBuffer();
             const uint64_t ullFirst = m_ullNextSector;
-            ReadBlock(pBuffer, ullFirst);
+            // A failed read gives its buffer back, so that the cache frees it with the others.
+            try {
+                ReadBlock(pBuffer, ullFirst);
+            } catch (...) {
+                GiveBackBuffer(pBuffer);
+                throw;
+            }
             m_ullNextSector += m_nBlockSize;
             std::lock_guard<std::mutex> guard(m_Lock);
             m_Queue.push_back(QueuedBlock{pBuffer, ullFirst});

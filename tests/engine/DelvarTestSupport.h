@@ -125,7 +125,8 @@ public:
 
     std::vector<uint64_t> BlocksSeen;
     std::vector<int32_t> TreeIndexes;
-    IStorageDevice* pDevice = nullptr;
+    IStorageDevice* pDevice = nullptr;  // valid only during the search
+    uint64_t ullDeviceSectors = 0;      // the device's size when it was handed over
     int32_t nSectorsPerRead = 0;
     int nBeginCalls = 0;
     int nEndCalls = 0;
@@ -141,7 +142,11 @@ public:
     CFakeController() { ++Live(); }
     ~CFakeController() override { --Live(); }
 
-    void SetStorageDevice(IStorageDevice* p) override { pDevice = p; }
+    void SetStorageDevice(IStorageDevice* p) override
+    {
+        pDevice = p;
+        ullDeviceSectors = p != nullptr ? p->GetTotalSectors() : 0;
+    }
     void SetSectorsPerRead(int32_t n) override { nSectorsPerRead = n; }
     void BeginSearch() override { ++nBeginCalls; }
     void EndSearch() override { ++nEndCalls; }
