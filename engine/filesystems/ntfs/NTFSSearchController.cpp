@@ -13,6 +13,7 @@
 #include "NTFSIndexRecord.h"
 #include "NTFSRecordMapping.h"
 #include "SearchStatistics.h"
+#include "StorageDeviceWithCache.h"
 
 using namespace DataStreamIO;
 
@@ -53,7 +54,7 @@ CNTFSSearchController::CNTFSSearchController()
     : m_pProgress(nullptr), m_pCancel(nullptr), m_nSectorsPerRead(0), m_pDevice(nullptr), m_ullTotalSectors(0),
       m_pBuffer(nullptr), m_ullBufferSectors(0), m_pRawFiles(nullptr), m_pMFTAnalyzer(nullptr),
       m_pAttrDefAnalyzer(nullptr), m_pUpCaseAnalyzer(nullptr), m_pLogFileAnalyzer(nullptr), m_pHeldIndex(nullptr),
-      m_ullHeldIndexSector(0), m_nHeldIndexSectors(0), m_pHeldRecord(nullptr), m_ullHeldRecordSector(0),
+      m_ullHeldIndexSector(0), m_nHeldIndexSectors(0), m_pHeldRecord(nullptr), m_pRecordCopy(nullptr), m_ullHeldRecordSector(0),
       m_bRecordHeld(false)
 {
 }
@@ -92,6 +93,8 @@ void CNTFSSearchController::FreeSearchState()
     m_nHeldIndexSectors = 0;
     FreeBuffer(m_pHeldRecord);
     m_pHeldRecord = nullptr;
+    FreeBuffer(m_pRecordCopy);
+    m_pRecordCopy = nullptr;
     m_bRecordHeld = false;
 }
 
@@ -148,6 +151,7 @@ void CNTFSSearchController::BeginSearch()
         m_pBuffer = reinterpret_cast<uint8_t*>(AllocBuffer(static_cast<size_t>(m_ullBufferSectors) * kSectorBytes));
     m_pHeldIndex = reinterpret_cast<uint8_t*>(AllocBuffer(kIndexBlockBytes));
     m_pHeldRecord = reinterpret_cast<uint8_t*>(AllocBuffer(kRecordBytes));
+    m_pRecordCopy = reinterpret_cast<uint8_t*>(AllocBuffer(kRecordBytes));
 }
 
 int32_t CNTFSSearchController::SearchSectors(uint64_t ullFirstSector, uint64_t ullSectorCount,
@@ -161,19 +165,27 @@ int32_t CNTFSSearchController::SearchSectors(uint64_t ullFirstSector, uint64_t u
         m_ullBufferSectors = ullSectorCount;
         m_pBuffer = reinterpret_cast<uint8_t*>(AllocBuffer(static_cast<size_t>(ullSectorCount) * kSectorBytes));
     }
-    uint8_t* pData = m_pBuffer;
-    const size_t nBytes = static_cast<size_t>(ullSectorCount) * kSectorBytes;
-    // What a failed read leaves in the buffer is not the disk's: it reads as zeros, so no stale
-    // bytes of an earlier block make evidence here.
-    if (!m_pDevice->ReadSectors(pData, ullFirstSector, ullSectorCount))
-        memset(pData, 0, nBytes);
+    // The block scan hands out the block that its cache holds: it is looked at in place (never
+    // written: a file record is fixed up in a copy of its own). Any other device is read into a
+    // buffer of this controller.
+    const uint8_t* pData = nullptr;
+    if (CStorageDeviceWithCache* pCache = dynamic_cast<CStorageDeviceWithCache*>(m_pDevice))
+        pData = pCache->PeekSectors(ullFirstSector, ullSectorCount);
+    if (pData == nullptr) {
+        const size_t nBytes = static_cast<size_t>(ullSectorCount) * kSectorBytes;
+        // What a failed read leaves in the buffer is not the disk's: it reads as zeros, so no
+        // stale bytes of an earlier block make evidence here.
+        if (!m_pDevice->ReadSectors(m_pBuffer, ullFirstSector, ullSectorCount))
+            memset(m_pBuffer, 0, nBytes);
+        pData = m_pBuffer;
+    }
 
     const uint64_t ullEnd = ullFirstSector + ullSectorCount;
     uint64_t nBootSectors = 0;
     uint64_t nFileRecords = 0;
     for (uint64_t i = 0; i < ullSectorCount; ++i) {
         const uint64_t ullSector = ullFirstSector + i;
-        uint8_t* pSector = pData + i * kSectorBytes;
+        const uint8_t* pSector = pData + i * kSectorBytes;
         const uint64_t nWindowSectors = ullSectorCount - i < kWindowSectors ? ullSectorCount - i : kWindowSectors;
         const size_t nWindow = static_cast<size_t>(nWindowSectors) * kSectorBytes;
         if (IsValidNTFSDBR(pSector, kSectorBytes)) {
@@ -273,7 +285,7 @@ void CNTFSSearchController::AnalyzeBootSector(uint64_t ullSector, const uint8_t*
     }
 }
 
-void CNTFSSearchController::AnalyzeIndexWindow(uint64_t ullSector, uint8_t* pWindow, size_t nLength,
+void CNTFSSearchController::AnalyzeIndexWindow(uint64_t ullSector, const uint8_t* pWindow, size_t nLength,
                                                uint64_t ullReadEnd)
 {
     (void)ullReadEnd;
@@ -348,7 +360,7 @@ void CNTFSSearchController::MergeIndexCandidate(uint64_t ullBlockSector, uint64_
     }
 }
 
-bool CNTFSSearchController::AnalyzeFileRecordWindow(uint64_t ullSector, uint8_t* pWindow, size_t nLength,
+bool CNTFSSearchController::AnalyzeFileRecordWindow(uint64_t ullSector, const uint8_t* pWindow, size_t nLength,
                                                     uint64_t ullReadEnd)
 {
     (void)ullReadEnd;
@@ -377,14 +389,20 @@ bool CNTFSSearchController::AnalyzeFileRecordWindow(uint64_t ullSector, uint8_t*
     return AnalyzeFileRecord(ullSector, pWindow, kRecordBytes);
 }
 
-bool CNTFSSearchController::AnalyzeFileRecord(uint64_t ullSector, uint8_t* pRecord, size_t nLength)
+bool CNTFSSearchController::AnalyzeFileRecord(uint64_t ullSector, const uint8_t* pRecord, size_t nLength)
 {
     if (!Signature(pRecord, "FILE")) {
         m_pMFTAnalyzer->CheckEmptyPosition(ullSector);
         return false;
     }
-    // The holder applies the record's fix-ups in place and restores them when it goes.
-    const CFileRecordHolder holder(pRecord, nLength, false);
+    // The holder applies the record's fix-ups in place: a record of the scanned block (which
+    // the other controllers read as well) is first copied; the held record is a copy already.
+    if (nLength > kRecordBytes)
+        nLength = kRecordBytes;
+    uint8_t* pWork = pRecord == m_pHeldRecord ? m_pHeldRecord : m_pRecordCopy;
+    if (pWork != pRecord)
+        memcpy(pWork, pRecord, nLength);
+    const CFileRecordHolder holder(pWork, nLength, false);
     m_pMFTAnalyzer->CheckRecord(ullSector, holder);
     if (!holder.IsValid())
         return false;

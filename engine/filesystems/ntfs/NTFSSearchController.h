@@ -61,12 +61,12 @@ private:
         CFolderRecordMap;
 
     void AnalyzeBootSector(uint64_t ullSector, const uint8_t* pSector);
-    void AnalyzeIndexWindow(uint64_t ullSector, uint8_t* pWindow, size_t nLength, uint64_t ullReadEnd);
+    void AnalyzeIndexWindow(uint64_t ullSector, const uint8_t* pWindow, size_t nLength, uint64_t ullReadEnd);
     void AnalyzeIndexBlock(uint64_t ullSector, const uint8_t* pBlock, size_t nLength);
     void MergeIndexCandidate(uint64_t ullBlockSector, uint64_t ullVcn, const CNTFSFolderRecordInfo& folder);
     // True when a valid FILE record was found at the position.
-    bool AnalyzeFileRecordWindow(uint64_t ullSector, uint8_t* pWindow, size_t nLength, uint64_t ullReadEnd);
-    bool AnalyzeFileRecord(uint64_t ullSector, uint8_t* pRecord, size_t nLength);
+    bool AnalyzeFileRecordWindow(uint64_t ullSector, const uint8_t* pWindow, size_t nLength, uint64_t ullReadEnd);
+    bool AnalyzeFileRecord(uint64_t ullSector, const uint8_t* pRecord, size_t nLength);
     void AnalyzeFolderRecord(uint64_t ullSector, const CFileRecordHolder& holder);
     void AnalyzeOrdinaryRecord(uint64_t ullSector, const CFileRecordHolder& holder);
     void AddExtent(uint64_t ullSector);
@@ -99,6 +99,8 @@ private:
     uint64_t m_ullHeldIndexSector;
     uint64_t m_nHeldIndexSectors;
     uint8_t* m_pHeldRecord;
+    // Where a file record of the scanned block is fixed up.
+    uint8_t* m_pRecordCopy;
     uint64_t m_ullHeldRecordSector;
     bool m_bRecordHeld;
 };
