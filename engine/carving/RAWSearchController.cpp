@@ -8,6 +8,7 @@
 #include "RawFileAnalyserList.h"
 #include "RawFileInfo.h"
 #include "SearchStatistics.h"
+#include "StorageDeviceWithCache.h"
 
 namespace {
 
@@ -86,12 +87,22 @@ int32_t CRAWSearchController::SearchSectors(uint64_t ullFirstSector, uint64_t ul
 
 void CRAWSearchController::SearchRun(uint64_t ullStart, uint32_t nCount, SEARCH_STATISTICS* pStatistics)
 {
-    const size_t nBytes = static_cast<size_t>(nCount) * 512;
-    if (m_pDevice == nullptr || m_pDevice->ReadSectors(m_pReadBuffer, ullStart, nCount) == 0)
-        memset(m_pReadBuffer, 0, nBytes);
-    // The tail of a short run goes into the ring as zeros.
-    if (nCount < m_nChunkSectors)
-        memset(m_pReadBuffer + nBytes, 0, static_cast<size_t>(m_nChunkSectors - nCount) * 512);
+    // A whole run that the block scan's cache holds is looked at, and put into the ring, from
+    // the cache in place; any other run is read into a buffer of this controller first.
+    const uint8_t* pRun = nullptr;
+    if (nCount == m_nChunkSectors) {
+        if (CStorageDeviceWithCache* pCache = dynamic_cast<CStorageDeviceWithCache*>(m_pDevice))
+            pRun = pCache->PeekSectors(ullStart, nCount);
+    }
+    if (pRun == nullptr) {
+        const size_t nBytes = static_cast<size_t>(nCount) * 512;
+        if (m_pDevice == nullptr || m_pDevice->ReadSectors(m_pReadBuffer, ullStart, nCount) == 0)
+            memset(m_pReadBuffer, 0, nBytes);
+        // The tail of a short run goes into the ring as zeros.
+        if (nCount < m_nChunkSectors)
+            memset(m_pReadBuffer + nBytes, 0, static_cast<size_t>(m_nChunkSectors - nCount) * 512);
+        pRun = m_pReadBuffer;
+    }
 
     // The ring numbers its sectors from the first run's start; a run that does not follow the
     // previous one restarts it there (the hits waiting in the old ring are left to the tree).
@@ -102,7 +113,7 @@ void CRAWSearchController::SearchRun(uint64_t ullStart, uint32_t nCount, SEARCH_
     }
 
     CRawFileInfo* pFresh = nullptr;
-    const uint8_t* pSector = m_pReadBuffer;
+    const uint8_t* pSector = pRun;
     for (uint32_t i = 0; i < nCount; ++i, pSector += 512) {
         if ((pSector[0] | pSector[1] | pSector[2] | pSector[3]) == 0)
             continue;
@@ -137,7 +148,7 @@ void CRAWSearchController::SearchRun(uint64_t ullStart, uint32_t nCount, SEARCH_
     delete pFresh;
 
     MeasurePending();
-    m_Ring.Append(m_pReadBuffer);
+    m_Ring.Append(pRun);
     m_ullNextRingSector = ullStart + m_nChunkSectors;
 }
 
