@@ -148,7 +148,14 @@ void CRAWSearchController::SearchRun(uint64_t ullStart, uint32_t nCount, SEARCH_
     delete pFresh;
 
     MeasurePending();
-    m_Ring.Append(pRun);
+    if (m_Pending.empty()) {
+        // No hit waits for its length: a later hit is measured from its own run on, so nothing
+        // held is wanted again and the ring restarts at the next run (its store is kept; this
+        // spares the copy of every run that no hit needs).
+        m_Ring.Init(ullStart + m_nChunkSectors, m_Ring.GetSectorSize(), m_nChunkSectors, RAW_RING_CHUNKS);
+    } else {
+        m_Ring.Append(pRun);
+    }
     m_ullNextRingSector = ullStart + m_nChunkSectors;
 }
 
