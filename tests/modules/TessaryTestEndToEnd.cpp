@@ -250,27 +250,6 @@ std::string CopyPath(const std::vector<std::string>& vecNames)
     return strPath;
 }
 
-// Every file of a volume of the store, by the names along its path as found.
-std::set<std::vector<std::string>> StoredFiles(ICorrand* pStore, DWORD dwVolume)
-{
-    std::set<std::vector<std::string>> setFiles;
-    std::vector<std::pair<DWORD, std::vector<std::string>>> vecStack = {{0, {}}};
-    while (!vecStack.empty()) {
-        const auto folder = vecStack.back();
-        vecStack.pop_back();
-        for (int32_t nKind : {ENUM_KIND_FOLDERS, ENUM_KIND_FILES})
-            for (const FILE_INFO_EX& info : corrandtest::ListAll(pStore, dwVolume, folder.first, nKind)) {
-                std::vector<std::string> vecPath = folder.second;
-                vecPath.push_back(rvd::Utf16ToUtf8(corrandtest::NameOf(info)));
-                if (nKind == ENUM_KIND_FOLDERS)
-                    vecStack.emplace_back(info.dwRecordNumber, vecPath);
-                else
-                    setFiles.insert(vecPath);
-            }
-    }
-    return setFiles;
-}
-
 // Sectors of the one volume of a disk that is a file system without a table: the file system's
 // own size, for NTFS its boot sector's count, which leaves out the backup boot sector in the
 // disk's last sector.
@@ -365,7 +344,7 @@ TEST_P(TessaryEndToEnd, RecoversEveryRecoverableDeletedFile)
     std::multiset<std::string> setCopiedHashes;
     for (const auto& copy : copies)
         setCopiedHashes.insert(rvdtest::Sha256Hex(copy.second));
-    const std::set<std::vector<std::string>> setStored = StoredFiles(pStore, 0);
+    const std::set<std::vector<std::string>> setStored = tessarytest::StoredFiles(pStore, 0);
     EXPECT_EQ(setStored.size(), copies.size());
     int nRecovered = 0;
     std::vector<std::string> vecNotListed;

@@ -70,27 +70,6 @@ std::vector<rvdtest::ManifestEntry> WrittenFiles(const std::string& strImage, in
     return rvdtest::ReadManifest(strImage, nPartition);
 }
 
-// Every file of a volume of the store, by the names along its path.
-std::set<std::vector<std::string>> StoredFiles(ICorrand* pStore, DWORD dwVolume)
-{
-    std::set<std::vector<std::string>> setFiles;
-    std::vector<std::pair<DWORD, std::vector<std::string>>> vecStack = {{0, {}}};
-    while (!vecStack.empty()) {
-        const auto folder = vecStack.back();
-        vecStack.pop_back();
-        for (int32_t nKind : {ENUM_KIND_FOLDERS, ENUM_KIND_FILES})
-            for (const FILE_INFO_EX& info : corrandtest::ListAll(pStore, dwVolume, folder.first, nKind)) {
-                std::vector<std::string> vecPath = folder.second;
-                vecPath.push_back(rvd::Utf16ToUtf8(corrandtest::NameOf(info)));
-                if (nKind == ENUM_KIND_FOLDERS)
-                    vecStack.emplace_back(info.dwRecordNumber, vecPath);
-                else
-                    setFiles.insert(vecPath);
-            }
-    }
-    return setFiles;
-}
-
 class FatExt2CompleteScanRecovery : public ::testing::TestWithParam<FS_SCAN_CASE> {
 protected:
     void SetUp() override
@@ -156,7 +135,7 @@ TEST_P(FatExt2CompleteScanRecovery, GivesBackTheTreesNamesAndBytes)
         if (dwTop == 0xFFFFFFFFu)
             continue;
         ASSERT_EQ(0, pStore->SetCheckState(dwTop, 1, 1, 1, static_cast<DWORD>(v)));
-        for (const auto& path : StoredFiles(pStore, static_cast<DWORD>(v)))
+        for (const auto& path : tessarytest::StoredFiles(pStore, static_cast<DWORD>(v)))
             setStored.insert(path);
     }
     ULONGLONG ullTicked = 0, ullBytes = 0;

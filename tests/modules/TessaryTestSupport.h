@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -363,6 +364,27 @@ inline std::map<std::string, std::vector<uint8_t>> RegularFiles(const std::strin
             map[entry.first] = rvdtest::ReadFileBytes(strPath);
     }
     return map;
+}
+
+// Every file of a volume of the store, by the names along its path as found.
+inline std::set<std::vector<std::string>> StoredFiles(ICorrand* pStore, DWORD dwVolume)
+{
+    std::set<std::vector<std::string>> setFiles;
+    std::vector<std::pair<DWORD, std::vector<std::string>>> vecStack = {{0, {}}};
+    while (!vecStack.empty()) {
+        const auto folder = vecStack.back();
+        vecStack.pop_back();
+        for (int32_t nKind : {ENUM_KIND_FOLDERS, ENUM_KIND_FILES})
+            for (const FILE_INFO_EX& info : corrandtest::ListAll(pStore, dwVolume, folder.first, nKind)) {
+                std::vector<std::string> vecPath = folder.second;
+                vecPath.push_back(rvd::Utf16ToUtf8(corrandtest::NameOf(info)));
+                if (nKind == ENUM_KIND_FOLDERS)
+                    vecStack.emplace_back(info.dwRecordNumber, vecPath);
+                else
+                    setFiles.insert(vecPath);
+            }
+    }
+    return setFiles;
 }
 
 } // namespace tessarytest
