@@ -6,6 +6,17 @@
 #include "FileNode.h"
 #include "FileProperties.h"
 
+uint64_t CountClearClusterBits(const uint8_t* pBits, uint64_t ullClusters)
+{
+    uint64_t ullClear = 0;
+    const uint64_t ullWhole = ullClusters / 8;
+    for (uint64_t i = 0; i < ullWhole; ++i)
+        ullClear += 8 - static_cast<uint64_t>(__builtin_popcount(pBits[i]));
+    for (uint64_t ullCluster = ullWhole * 8; ullCluster < ullClusters; ++ullCluster)
+        ullClear += TestClusterBit(pBits, ullCluster) ? 0 : 1;
+    return ullClear;
+}
+
 bool CClusterUseBitMap::IsClusterUsed(uint64_t ullSector)
 {
     const int64_t llDistance = static_cast<int64_t>(ullSector - m_Info.ullPartitionStart);

@@ -47,6 +47,9 @@ inline void SetClusterBit(uint8_t* pBits, uint64_t ullCluster)
     pBits[ullCluster / 8] |= static_cast<uint8_t>(1u << (ullCluster % 8));
 }
 
+// Clusters 0 .. ullClusters - 1 whose bit is clear (an NTFS $Bitmap counts free clusters so).
+uint64_t CountClearClusterBits(const uint8_t* pBits, uint64_t ullClusters);
+
 class CClusterUseBitMap : public CEngineObject, public IIsClusterUsed {
 public:
     explicit CClusterUseBitMap(const CLUSTER_BITMAP_INFO& info) : m_Info(info) {}

@@ -5,9 +5,11 @@
 #include <vector>
 
 #include "ByteOrder.h"
+#include "ClusterUseBitMap.h"
 #include "IStorageDevice.h"
 #include "ext2/Ext2SuperBlock.h"
 #include "fat/FATDBR.h"
+#include "fat/FATTable.h"
 #include "ntfs/NTFSDBR.h"
 #include "ntfs/NTFSFileRecord.h"
 #include "ntfs/NTFSRunList.h"
@@ -33,13 +35,12 @@ bool ReadUnits(IStorageDevice* pDevice, std::vector<uint8_t>& buffer, uint64_t u
 const uint32_t kFsInfoLead = 0x41615252;
 const uint32_t kFsInfoStruct = 0x61417272;
 const uint32_t kFsInfoTrail = 0xAA550000;
-const size_t kBootFsInfoSector = 48;
 
 // Free clusters from the FSInfo sector, or false when the sector is missing, damaged or claims
 // more free clusters than the volume has.
 bool ReadFsInfoFreeClusters(IStorageDevice* pVolume, const CFATDBR& dbr, uint32_t nClusters, uint32_t* pnFree)
 {
-    const uint16_t nSector = rvd::LoadLE16(dbr.GetSector() + kBootFsInfoSector);
+    const uint16_t nSector = dbr.GetFSInfoSector();
     if (nSector == 0 || nSector >= dbr.GetReservedSectors())
         return false;
     std::vector<uint8_t> sector;
@@ -78,18 +79,9 @@ bool CountFreeFatEntries(IStorageDevice* pVolume, const CFATDBR& dbr, uint32_t n
         // never straddle a chunk boundary.
         if (!ReadUnits(pVolume, buffer, ullFatStart, ullUnits))
             return false;
-        for (uint64_t n = FAT_FIRST_DATA_CLUSTER; n < ullEntries; ++n) {
-            uint32_t nValue;
-            if (nType == FAT_TYPE_FAT12) {
-                const size_t nOffset = static_cast<size_t>(n + n / 2);
-                const uint16_t nPair = rvd::LoadLE16(buffer.data() + nOffset);
-                nValue = (n & 1) != 0 ? nPair >> 4 : nPair & 0x0FFF;
-            } else {
-                nValue = rvd::LoadLE16(buffer.data() + static_cast<size_t>(n * 2));
-            }
-            if (nValue == 0)
+        for (uint64_t n = FAT_FIRST_DATA_CLUSTER; n < ullEntries; ++n)
+            if (GetStoredFATEntry(nType, buffer.data(), buffer.size(), n) == 0)
                 ++ullFree;
-        }
         *pullFree = ullFree;
         return true;
     }
@@ -105,7 +97,7 @@ bool CountFreeFatEntries(IStorageDevice* pVolume, const CFATDBR& dbr, uint32_t n
                 continue;
             if (n >= ullEntries)
                 break;
-            if ((rvd::LoadLE32(buffer.data() + static_cast<size_t>(i * 4)) & 0x0FFFFFFF) == 0)
+            if ((GetStoredFATEntry(FAT_TYPE_FAT32, buffer.data(), buffer.size(), i) & 0x0FFFFFFF) == 0)
                 ++ullFree;
         }
     }
@@ -117,17 +109,6 @@ bool CountFreeFatEntries(IStorageDevice* pVolume, const CFATDBR& dbr, uint32_t n
 
 // $Bitmap is FILE record 6; the first records of the $MFT always lie in its first run.
 const uint64_t kBitmapRecord = 6;
-
-uint64_t CountZeroBits(const uint8_t* p, uint64_t ullBits)
-{
-    uint64_t ullZero = 0;
-    const uint64_t ullWhole = ullBits / 8;
-    for (uint64_t i = 0; i < ullWhole; ++i)
-        ullZero += 8 - static_cast<uint64_t>(__builtin_popcount(p[i]));
-    for (uint64_t b = 0; b < ullBits % 8; ++b)
-        ullZero += ((p[ullWhole] >> b) & 1) == 0 ? 1 : 0;
-    return ullZero;
-}
 
 } // namespace
 
@@ -203,7 +184,7 @@ uint64_t ReadNtfsFreeSectors(IStorageDevice* pVolume)
         const uint8_t* pValue = GetResidentValue(pData, &nLength);
         if (pValue == nullptr || nLength < ullBitmapBytes)
             return 0;
-        ullFree = CountZeroBits(pValue, ullClusters);
+        ullFree = CountClearClusterBits(pValue, ullClusters);
     } else {
         if (GetRealSize(pData) < ullBitmapBytes)
             return 0;
@@ -237,7 +218,7 @@ uint64_t ReadNtfsFreeSectors(IStorageDevice* pVolume)
                 if (!ReadUnits(pVolume, buffer, ullRunStart + ullUnit, ullCount))
                     return 0;
                 const uint64_t ullBits = std::min(ullBitsLeft, ullCount * kUnitBytes * 8);
-                ullFree += CountZeroBits(buffer.data(), ullBits);
+                ullFree += CountClearClusterBits(buffer.data(), ullBits);
                 ullBitsDone += ullBits;
             }
         }
@@ -252,16 +233,14 @@ uint64_t ReadNtfsFreeSectors(IStorageDevice* pVolume)
 
 uint64_t ReadExtFreeSectors(IStorageDevice* pVolume)
 {
-    // The primary superblock: 1024 bytes at byte 1024, units 2 and 3. The free-blocks count is
-    // the u32 at byte 12 of it.
-    const size_t kFreeBlocksCount = 12;
+    // The primary superblock: 1024 bytes at byte 1024, units 2 and 3.
     std::vector<uint8_t> data;
     if (pVolume == nullptr || !ReadUnits(pVolume, data, 2, 2))
         return 0;
     const CExt2SuperBlock superblock(data.data(), data.size());
     if (!superblock.IsValidNormalised())
         return 0;
-    const uint64_t ullFreeBlocks = rvd::LoadLE32(data.data() + kFreeBlocksCount);
+    const uint64_t ullFreeBlocks = superblock.GetFreeBlocksCount();
     if (ullFreeBlocks > superblock.GetBlocksCount())
         return 0;
     return ullFreeBlocks * superblock.GetSectorsPerBlock();

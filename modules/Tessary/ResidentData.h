@@ -1,7 +1,8 @@
 // Resident data of a small NTFS file: its bytes lie inside its FILE record. The record must be
 // taken whole and its update-sequence fix-ups applied first, since the last two bytes of every
 // 512-byte stretch of the record hold the update sequence number on disk, and the bytes that
-// belong there are kept in the record's update sequence array.
+// belong there are kept in the record's update sequence array. The header check and the fix-ups
+// are the engine's own (ntfs/NTFSFileRecord.h).
 #pragma once
 
 #include <cstddef>

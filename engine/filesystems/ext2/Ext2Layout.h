@@ -23,6 +23,7 @@ constexpr size_t kSuperBlockBytes = 1024;
 constexpr uint32_t kSuperBlockSectors = 2;
 constexpr size_t kSbInodesCount = 0;
 constexpr size_t kSbBlocksCount = 4;
+constexpr size_t kSbFreeBlocksCount = 12;
 constexpr size_t kSbFirstDataBlock = 20;
 constexpr size_t kSbLogBlockSize = 24;
 constexpr size_t kSbBlocksPerGroup = 32;

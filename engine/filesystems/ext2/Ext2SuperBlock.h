@@ -23,6 +23,7 @@ public:
     // Fields as stored.
     uint32_t GetInodesCount() const { return Le32(ext2::kSbInodesCount); }
     uint32_t GetBlocksCount() const { return Le32(ext2::kSbBlocksCount); }
+    uint32_t GetFreeBlocksCount() const { return Le32(ext2::kSbFreeBlocksCount); }
     uint32_t GetFirstDataBlock() const { return Le32(ext2::kSbFirstDataBlock); }
     uint32_t GetLogBlockSize() const { return Le32(ext2::kSbLogBlockSize); }
     uint32_t GetBlocksPerGroup() const { return Le32(ext2::kSbBlocksPerGroup); }

@@ -21,6 +21,7 @@ const size_t kSectorsPerTrack = 24;
 const size_t kTotalSectors32 = 32;
 const size_t kSectorsPerFAT32 = 36;
 const size_t kRootCluster = 44;
+const size_t kFSInfoSector = 48;
 const size_t kTypeText16 = 54;
 const size_t kTypeText32 = 82;
 
@@ -125,6 +126,11 @@ uint16_t CFATDBR::GetReservedSectors() const
 uint32_t CFATDBR::GetRootCluster() const
 {
     return m_nFATType == FAT_TYPE_FAT32 ? U32(m_pSector + kRootCluster) : 0;
+}
+
+uint16_t CFATDBR::GetFSInfoSector() const
+{
+    return m_nFATType == FAT_TYPE_FAT32 ? U16(m_pSector + kFSInfoSector) : 0;
 }
 
 uint16_t CFATDBR::GetRootEntryCount() const

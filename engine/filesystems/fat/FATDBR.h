@@ -43,6 +43,8 @@ public:
     uint16_t GetReservedSectors() const;
     // FAT32 only: the first cluster of the root directory; 0 otherwise.
     uint32_t GetRootCluster() const;
+    // FAT32 only: the sector of the FSInfo structure (u16 at 48); 0 otherwise.
+    uint16_t GetFSInfoSector() const;
 
     // Read whatever the type (0 only when the view holds no sector).
     uint16_t GetRootEntryCount() const;

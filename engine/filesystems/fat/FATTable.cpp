@@ -112,16 +112,34 @@ CFAT12Table::CFAT12Table(IStorageDevice* pDevice, uint64_t u64StartSector, uint3
         Load();
 }
 
+uint32_t GetStoredFATEntry(int nFATType, const uint8_t* pTable, uint64_t nBytes, uint64_t nCluster)
+{
+    if (pTable == nullptr || nCluster > UINT32_MAX)
+        return 0;
+    switch (nFATType) {
+    case FAT_TYPE_FAT12: {
+        const uint64_t u64Offset = nCluster * 3 / 2;
+        if (u64Offset + 2 > nBytes)
+            return 0;
+        const uint16_t w = U16(pTable + u64Offset);
+        return (nCluster & 1) ? (w >> 4) : (w & 0x0FFF);
+    }
+    case FAT_TYPE_FAT16:
+        return nCluster * 2 + 2 <= nBytes ? U16(pTable + nCluster * 2) : 0;
+    case FAT_TYPE_FAT32:
+        return nCluster * 4 + 4 <= nBytes ? U32(pTable + nCluster * 4) : 0;
+    default:
+        return 0;
+    }
+}
+
 uint32_t CFAT12Table::GetNextCluster(uint32_t nCluster)
 {
     if (m_pTable == nullptr)
         return 0;
-    const uint64_t u64Offset = static_cast<uint64_t>(nCluster) * 3 / 2;
-    if (u64Offset + 2 > static_cast<uint64_t>(m_nSectors) * FAT_SECTOR_BYTES)
-        return 0;
-    const uint16_t w = U16(m_pTable + u64Offset);
-    const uint32_t v = (nCluster & 1) ? (w >> 4) : (w & 0x0FFF);
-    return NormaliseEnd(v, kFAT12EndFirst, kFAT12EndLast);
+    const uint64_t u64Bytes = static_cast<uint64_t>(m_nSectors) * FAT_SECTOR_BYTES;
+    return NormaliseEnd(GetStoredFATEntry(FAT_TYPE_FAT12, m_pTable, u64Bytes, nCluster), kFAT12EndFirst,
+                        kFAT12EndLast);
 }
 
 bool CFAT12Table::IsValid()
@@ -140,7 +158,9 @@ uint32_t CFAT16Table::GetNextCluster(uint32_t nCluster)
 {
     if (m_pTable == nullptr || nCluster / 256 >= m_nSectors)
         return 0;
-    return NormaliseEnd(U16(m_pTable + static_cast<size_t>(nCluster) * 2), kFAT16EndFirst, kFAT16EndLast);
+    const uint64_t u64Bytes = static_cast<uint64_t>(m_nSectors) * FAT_SECTOR_BYTES;
+    return NormaliseEnd(GetStoredFATEntry(FAT_TYPE_FAT16, m_pTable, u64Bytes, nCluster), kFAT16EndFirst,
+                        kFAT16EndLast);
 }
 
 bool CFAT16Table::IsValid()
@@ -163,7 +183,7 @@ uint32_t CFAT32Table::GetNextCluster(uint32_t nCluster)
 {
     if (m_pTable == nullptr || nCluster / 128 >= m_nSectors)
         return 0;
-    return U32(m_pTable + static_cast<size_t>(nCluster) * 4);
+    return GetStoredFATEntry(FAT_TYPE_FAT32, m_pTable, static_cast<uint64_t>(m_nSectors) * FAT_SECTOR_BYTES, nCluster);
 }
 
 bool CFAT32Table::IsValid()

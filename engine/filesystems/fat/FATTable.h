@@ -92,6 +92,11 @@ private:
     IRealFATTable* m_pFAT2;
 };
 
+// The entry of cluster nCluster as stored in a table of type nFATType (0 FAT12, 1 FAT16, 2 FAT32)
+// held in pTable's first nBytes: a FAT12 entry unpacked from its 12 bits, a FAT32 entry with
+// its four reserved top bits kept. 0 when the entry does not lie whole inside the bytes.
+uint32_t GetStoredFATEntry(int nFATType, const uint8_t* pTable, uint64_t nBytes, uint64_t nCluster);
+
 // A checked copy of type nFATType (0 FAT12, 1 FAT16, 2 FAT32) at u64StartSector; null for any
 // other type and for a copy that is missing or unsound.
 IRealFATTable* CreateFATTable(IStorageDevice* pDevice, int nFATType, uint64_t u64StartSector, uint32_t nSectors);

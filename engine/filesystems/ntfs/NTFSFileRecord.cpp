@@ -156,7 +156,12 @@ bool VerifyFixups(const uint8_t* pRecord, size_t nLength)
 
 bool ApplyFixups(uint8_t* pRecord, size_t nLength)
 {
-    if (!VerifyFixups(pRecord, nLength))
+    return VerifyFixups(pRecord, nLength) && ApplyFixupsUnchecked(pRecord, nLength);
+}
+
+bool ApplyFixupsUnchecked(uint8_t* pRecord, size_t nLength)
+{
+    if (!IsFileRecordHeader(pRecord, nLength))
         return false;
     const size_t nCount = U16(pRecord + kUpdateSequenceCount);
     const uint8_t* pArray = pRecord + U16(pRecord + kUpdateSequenceOffset);

@@ -61,6 +61,10 @@ bool VerifyFixups(const uint8_t* pRecord, size_t nLength);
 // VerifyFixups, then the saved words back into place; false, with nothing changed, when the
 // check fails.
 bool ApplyFixups(uint8_t* pRecord, size_t nLength);
+// The saved words back into place without the check, for a record whose bytes are wanted even
+// when it was not written whole; false, with nothing changed, for a record that fails
+// IsFileRecordHeader.
+bool ApplyFixupsUnchecked(uint8_t* pRecord, size_t nLength);
 // The inverse of ApplyFixups.
 void RestoreFixups(uint8_t* pRecord, size_t nLength);
 // IsFileRecordHeader, the fix-ups when they check (a record whose check fails is examined
