@@ -135,11 +135,14 @@ void FilePreview::ShowFile()
         return;
     }
     m_player.SetFileInfo(m_strPath, m_strDisplayName);
+    m_player.SetHost(m_pVideoTab);
+    m_player.LayoutPlayer();
     if (m_player.IsMediaFile()) {
         m_pTabs->removeTab(TAB_COMPRESS);
         m_pTabs->removeTab(TAB_IMAGE);
         m_pTabs->setCurrentIndex(TAB_IMAGE);
         SetTabIcon(TAB_IMAGE, "TabPlayer");
+        m_player.Play();
         return;
     }
     m_compress.SetFileInfo(m_strPath, m_strDisplayName);
@@ -178,6 +181,7 @@ void FilePreview::wheelEvent(QWheelEvent* pEvent)
 
 void FilePreview::closeEvent(QCloseEvent* pEvent)
 {
+    m_player.Stop();
     CTempPathNameSignle::GetInstance().DeleteTempFile();
     pEvent->accept();
 }

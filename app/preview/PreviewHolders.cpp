@@ -4,6 +4,7 @@
 #include <QGraphicsScene>
 #include <QGraphicsView>
 #include <QPixmap>
+#include <QVBoxLayout>
 
 const char* const CPreviewPlayer::kMediaExtensions = ".mp3;.wma;.wav;.wmv;.avi;.mpg;.mov";
 
@@ -33,6 +34,58 @@ bool CPreviewImage::Load()
     return true;
 }
 
+CPreviewPlayer::CPreviewPlayer() : m_strExtensions(QString::fromLatin1(kMediaExtensions)) {}
+
+CPreviewPlayer::~CPreviewPlayer()
+{
+    m_player.stopMedia();
+    // The host may outlive this holder: take the player out of the host's layout first.
+    delete m_pLayout;
+}
+
+void CPreviewPlayer::LayoutPlayer()
+{
+    // A host takes one layout: the one made by an earlier call goes first.
+    delete m_pLayout;
+    m_pLayout = new QVBoxLayout;
+    m_player.show();
+    m_pLayout->addWidget(&m_player, 0);
+    if (m_pHost)
+        m_pHost->setLayout(m_pLayout);
+}
+
+void CPreviewPlayer::ShowPlayer(bool bShow)
+{
+    if (!bShow) {
+        m_player.hide();
+        delete m_pLayout;
+        m_pLayout = nullptr;
+        return;
+    }
+    if (!m_pLayout)
+        m_pLayout = new QVBoxLayout;
+    m_player.show();
+    if (m_pLayout->indexOf(&m_player) < 0)
+        m_pLayout->addWidget(&m_player);
+    if (m_pHost && m_pHost->layout() != m_pLayout)
+        m_pHost->setLayout(m_pLayout);
+}
+
+void CPreviewPlayer::Play()
+{
+    m_player.setKeepSize(false);
+    if (!m_strPath.isEmpty()) {
+        m_player.setDisplayName(m_strDisplayName);
+        m_player.startFile(m_strPath);
+    }
+    m_player.show();
+}
+
+void CPreviewPlayer::Stop()
+{
+    m_player.stopMedia();
+}
+
 void CPreviewPlayer::SetFileInfo(const QString& strPath, const QString& strDisplayName)
 {
     m_strPath = strPath;
@@ -45,7 +98,7 @@ bool CPreviewPlayer::IsMediaFile()
     const int nDot = m_strDisplayName.lastIndexOf('.');
     if (nDot >= 0) {
         const QString strExt = m_strDisplayName.mid(nDot);
-        for (const QString& strMedia : QString::fromLatin1(kMediaExtensions).split(';'))
+        for (const QString& strMedia : m_strExtensions.split(';'))
             if (strExt.compare(strMedia, Qt::CaseInsensitive) == 0)
                 m_bIsMedia = true;
     }

@@ -5,9 +5,12 @@
 #include <QString>
 #include <memory>
 
+#include "MediaPlayer.h"
+
 class QGraphicsPixmapItem;
 class QGraphicsScene;
 class QGraphicsView;
+class QVBoxLayout;
 
 class CPreviewImage {
 public:
@@ -26,17 +29,34 @@ private:
     bool m_bLoaded = false;
 };
 
+// The media player of a preview view, laid into a host widget of that view.
 class CPreviewPlayer {
 public:
     static const char* const kMediaExtensions; // ".mp3;.wma;.wav;.wmv;.avi;.mpg;.mov"
 
+    CPreviewPlayer();
+    ~CPreviewPlayer();
+    CPreviewPlayer(const CPreviewPlayer&) = delete;
+    CPreviewPlayer& operator=(const CPreviewPlayer&) = delete;
+
     void SetFileInfo(const QString& strPath, const QString& strDisplayName);
+    void SetHost(QWidget* pHost) { m_pHost = pHost; }
     // True when the display name's extension is exactly one of the media extensions (any case).
     bool IsMediaFile();
     bool IsMedia() const { return m_bIsMedia; }
+    void LayoutPlayer();
+    void ShowPlayer(bool bShow);
+    // Plays the temporary file under the found file's name.
+    void Play();
+    void Stop();
+    MediaPlayer& Player() { return m_player; }
 
 private:
     QString m_strPath;
     QString m_strDisplayName;
+    QString m_strExtensions;
     bool m_bIsMedia = false;
+    QWidget* m_pHost = nullptr;
+    QVBoxLayout* m_pLayout = nullptr;
+    MediaPlayer m_player;
 };
