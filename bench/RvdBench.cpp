@@ -9,11 +9,13 @@
 // by Tessary under DIR. --carve turns on the carving of files by signature (every built-in type)
 // for the complete and whole-disk scans; carved files are stored and copied like any other.
 // Ends with one JSON line on standard output:
-//   {"volumes":..,"files":..,"deleted":..,"scan_s":..,"scan_mb_s":..,"read_mb_s":..,
-//    "copy_s":..,"copy_mb_s":..,"peak_rss_mb":..}
+//   {"volumes":..,"files":..,"deleted":..,"scan_s":..,"scan_mb_s":..,"block_scan_s":..,
+//    "block_scan_mb_s":..,"read_mb_s":..,"copy_s":..,"copy_mb_s":..,"peak_rss_mb":..}
 // volumes: the volumes Ombrel lists on the image; files, deleted: files the scans stored and how
 // many of them are deleted entries; scan_mb_s: size of what was scanned (volumes, or the disk)
-// per second of Search; read_mb_s (only with --measure-read, left out otherwise): a plain
+// per second of Search; block_scan_s, block_scan_mb_s: the block scans alone (the sector-by-sector
+// search of the complete and whole-disk scans, without the tree building and the hand-over to the
+// store that follow), the bytes they read per second, null when no block scan ran; read_mb_s (only with --measure-read, left out otherwise): a plain
 // sequential read of the whole image in 8 MiB preads, the figure the scan is measured against;
 // copy_s and copy_mb_s: Tessary's runs and the ticked bytes they wrote per second, null without
 // --copy-to or without libTessary.so. Rates are MiB (2^20 bytes) per second.
@@ -135,6 +137,13 @@ std::string ExecutableFolder()
 {
     const std::string strFolder = rvdplat::ProgramFolder();
     return strFolder.empty() ? "." : strFolder.substr(0, strFolder.size() - 1);
+}
+
+void* FindInModule(const std::string& strFolder, const char* pszName, const char* pszFunction)
+{
+    std::string strError;
+    void* hModule = rvdplat::OpenSharedModule(pszName, {strFolder + "/"}, &strError);
+    return hModule != nullptr ? rvdplat::FindModuleSymbol(hModule, pszFunction) : nullptr;
 }
 
 void* CreateFromModule(const std::string& strFolder, const char* pszName, const char* pszFunction, bool bRequired)
@@ -432,11 +441,22 @@ int main(int argc, char** argv)
             nExit = 1;
     }
 
+    // The engine's own clock around its block scans.
+    double dBlockSeconds = 0;
+    uint64_t ullBlockBytes = 0;
+    typedef void (*PFN_BLOCK_SCAN_TOTALS)(double*, uint64_t*);
+    if (PFN_BLOCK_SCAN_TOTALS pfnTotals =
+            reinterpret_cast<PFN_BLOCK_SCAN_TOTALS>(FindInModule(strModules, "Delvar", "GetBlockScanTotals")))
+        pfnTotals(&dBlockSeconds, &ullBlockBytes);
+
     struct rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     printf("{\"volumes\":%zu,\"files\":%" PRIu64 ",\"deleted\":%" PRIu64 ",", volumes.size(), ullFiles, ullDeleted);
     PrintNumber("scan_s", dScanSeconds, true, "%.3f");
     PrintNumber("scan_mb_s", ullScannedBytes / kMiB / dScanSeconds, dScanSeconds > 0, "%.1f");
+    PrintNumber("block_scan_s", dBlockSeconds, ullBlockBytes > 0, "%.3f");
+    PrintNumber("block_scan_mb_s", ullBlockBytes / kMiB / dBlockSeconds, ullBlockBytes > 0 && dBlockSeconds > 0,
+                "%.1f");
     if (options.bMeasureRead)
         PrintNumber("read_mb_s", ullImageBytes / kMiB / dReadSeconds, dReadSeconds > 0 && ullImageBytes > 0, "%.1f");
     PrintNumber("copy_s", dCopySeconds, bCopied, "%.3f");

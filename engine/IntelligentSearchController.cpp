@@ -1,12 +1,14 @@
 #include "IntelligentSearchController.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 
+#include "BlockScanTiming.h"
 #include "EngineSettings.h"
 #include "FileSystemNode.h"
 #include "IStorageDevice.h"
@@ -141,6 +143,7 @@ int CIntelligentSearchController::Run(SEARCH_PROGRESS* pProgress, CANCEL_FLAG* p
     m_pCancel = pnCancel;
     if (m_pDevice == nullptr)
         return 1;
+    const auto tStart = std::chrono::steady_clock::now();
 
     // The controllers read through the read-ahead cache: a thread of its own reads the next
     // blocks while the controllers analyse the current one. The cache is a local object, so its
@@ -210,6 +213,10 @@ int CIntelligentSearchController::Run(SEARCH_PROGRESS* pProgress, CANCEL_FLAG* p
     LogInfo("CallEachFileSystemSearchControllerEndSearch begin!");
     EndSearch();
     LogInfo("CallEachFileSystemSearchControllerEndSearch end!");
+    if (!bCancelled && ullBlocks > ullFirstBlock) {
+        const double dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count();
+        AddBlockScanTiming(dSeconds, (ullTotal - ullFirstBlock * INTELLIGENT_SEARCH_BLOCK_SECTORS) * STORAGE_UNIT_BYTES);
+    }
     LogSummary();
     return 1;
 }

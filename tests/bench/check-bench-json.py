@@ -8,7 +8,9 @@ the image's one volume must be listed and scanned, the stored files must include
 deleted files, and a copy must either have run (libTessary.so beside the program: the files are
 in the target folder) or be reported as null. The recovery as the README gives it reads no more
 than it needs: read_mb_s, the plain read of the whole image, is there only with --measure-read,
-and a quick scan of a 64 GiB sparse NTFS image reads a small part of it.
+and a quick scan of a 64 GiB sparse NTFS image reads a small part of it. The block scan's own
+figures are null after a quick scan, which runs none, and part of the complete scan's time after
+a complete scan.
 """
 import json
 import os
@@ -18,7 +20,8 @@ import sys
 import tempfile
 import time
 
-KEYS = ["volumes", "files", "deleted", "scan_s", "scan_mb_s", "copy_s", "copy_mb_s", "peak_rss_mb"]
+KEYS = ["volumes", "files", "deleted", "scan_s", "scan_mb_s", "block_scan_s", "block_scan_mb_s", "copy_s", "copy_mb_s",
+        "peak_rss_mb"]
 
 
 def RunBench(args):
@@ -93,6 +96,13 @@ def main():
                 sys.exit("copy: %r, %d files in the target" % (result["copy_s"], copied))
         elif result["copy_s"] is not None or result["copy_mb_s"] is not None or copied != 0:
             sys.exit("no copy-out module, yet the copy is reported: %r" % result)
+        if result["block_scan_s"] is not None or result["block_scan_mb_s"] is not None:
+            sys.exit("a quick scan reports a block scan: %r" % result)
+        complete, _ = RunBench([bench, image, "--mode", "complete"])
+        if not isinstance(complete.get("block_scan_s"), (int, float)) or not 0 < complete["block_scan_s"] <= complete["scan_s"]:
+            sys.exit("the complete scan's block scan is not part of its time: %r" % complete)
+        if not isinstance(complete.get("block_scan_mb_s"), (int, float)) or complete["block_scan_mb_s"] <= 0:
+            sys.exit("block_scan_mb_s of a complete scan is not a figure: %r" % complete)
         CheckLargeSparseImage(bench, work)
         print(json.dumps(result))
     finally:
