@@ -87,6 +87,8 @@ void CTempPathNameSignle::DeleteTempFile()
     DeleteFile(m_strCurrent);
     DeleteFile(ReplaceTmpSuffix(m_strCurrent, ".doc"));
     DeleteFile(ReplaceTmpSuffix(m_strCurrent, ".xls"));
+    // A PDF is renamed to ".pdf" for its viewer and, when no viewer took it, shown from there.
+    DeleteFile(ReplaceTmpSuffix(m_strCurrent, ".pdf"));
 }
 
 void CTempPathNameSignle::DeleteXlsVariant()

@@ -15,7 +15,8 @@ public:
     // A fresh temporary path ("~@!" + hex digits + ".tmp" in the private folder); it becomes the
     // current name. Empty when no private folder or name could be made.
     QString GetTempPathName();
-    // Removes the current file and the ".doc" and ".xls" copies a viewer made next to it.
+    // Removes the current file, the ".doc" and ".xls" copies a viewer made next to it, and the
+    // ".pdf" name a PDF was given for its viewer.
     void DeleteTempFile();
     // Removes the current name with ".xls" appended.
     void DeleteXlsVariant();

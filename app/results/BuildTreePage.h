@@ -128,6 +128,16 @@ public:
     void OnPreview(FilePreview* pFilePreview, BOOL bDoubleClick);
     // The gate of a preview: size 1 byte to 50 MiB, no folder, no encrypted file; shows why not.
     bool CanPreview(const FILE_DETAIL_INFO* pInfo);
+    // Hands a Word or Excel document to the office viewer and waits for it. True when the viewer
+    // ran and the caller must not show the file itself; false otherwise (after a message when
+    // the name says .doc or .xls but the content is neither).
+    bool CheckOfficeFile(QString strPath, QString strName);
+    // Hands a PDF file to the PDF viewer and waits for it: 0 when the viewer showed it, 100 when
+    // no viewer started, otherwise the viewer's exit code.
+    int32_t OpenPdfInViewer(QString strPath, QString strTitle);
+    // The end of a preview, once the file is written: with bDoubleClick an office document or a
+    // PDF goes to its viewer; what no viewer took is shown in the given view.
+    void HandOffOrShow(const QString& strTemp, const QString& strName, FilePreview* pFilePreview, BOOL bDoubleClick);
 
     // --- ticking ---
     void SetItemTickState(QTreeWidgetItem* pItem, Qt::CheckState nState, int nFlag);

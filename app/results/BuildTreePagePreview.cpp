@@ -2,6 +2,7 @@
 // to a fresh temporary file and shown from there; the scanned medium is never read here.
 #include "BuildTreePage.h"
 
+#include <QFile>
 #include <QTreeWidget>
 
 #include <cwchar>
@@ -11,6 +12,7 @@
 #include "ICorrand.h"
 #include "ITessary.h"
 #include "MessageTable.h"
+#include "OfficeHandOff.h"
 #include "RVTabWidget.h"
 #include "RVTreeWidget.h"
 #include "TempPathNameSignle.h"
@@ -26,6 +28,7 @@ const int kMsgSizeZero = 42;
 const int kMsgTooBig = 43;
 const int kMsgDirectory = 44;
 const int kMsgEncrypted = 45;
+const int kMsgNotOffice = 46;
 
 QString NameOf(const FILE_DETAIL_INFO* pInfo)
 {
@@ -53,9 +56,60 @@ bool CBuildTreePage::CanPreview(const FILE_DETAIL_INFO* pInfo)
     return false;
 }
 
+bool CBuildTreePage::CheckOfficeFile(QString strPath, QString strName)
+{
+    // Content decides first: a Word or Excel storage goes to the viewer whatever its name.
+    if (IsOfficeDocument(strPath))
+        return StartOfficeViewer(strPath, strName, false);
+    const QString strExt = DisplayNameExtension(strName);
+    if (strExt.compare(".xls", Qt::CaseInsensitive) == 0 || strExt.compare(".doc", Qt::CaseInsensitive) == 0) {
+        AskUser(QMessageBox::Warning, TrMessage(kMsgNotOffice), QMessageBox::Ok);
+        return false;
+    }
+    // The newer formats are ZIP packages; the viewer decides what it can make of them.
+    if (strExt.compare(".xlsx", Qt::CaseInsensitive) == 0 || strExt.compare(".docx", Qt::CaseInsensitive) == 0)
+        return StartOfficeViewer(strPath, strName, true);
+    return false;
+}
+
+int32_t CBuildTreePage::OpenPdfInViewer(QString strPath, QString strTitle)
+{
+    return RunPdfViewer(strPath, strTitle);
+}
+
+void CBuildTreePage::HandOffOrShow(const QString& strTemp, const QString& strName, FilePreview* pFilePreview,
+                                   BOOL bDoubleClick)
+{
+    CTempPathNameSignle& temp = CTempPathNameSignle::GetInstance();
+    QString strShown = strTemp;
+    if (bDoubleClick) {
+        if (CheckOfficeFile(strTemp, strName)) {
+            temp.DeleteTempFile();
+            temp.DeleteXlsVariant();
+            return;
+        }
+        if (IsPdfDisplayName(strName)) {
+            // The viewer is given a name that says PDF. Should the rename fail, the file is
+            // still handed over (and shown) under its own name rather than a missing one.
+            const QString strPdf = CTempPathNameSignle::ReplaceTmpSuffix(strTemp, ".pdf");
+            if (!strPdf.isEmpty() && QFile::rename(strTemp, strPdf))
+                strShown = strPdf;
+            if (OpenPdfInViewer(strShown, strName) == 0) {
+                CTempPathNameSignle::DeleteFile(strShown);
+                return;
+            }
+            // No viewer, or it could not show the file: the preview window shows it instead.
+        }
+    }
+    if (pFilePreview != nullptr) {
+        pFilePreview->SetFileInfo(strShown, strName);
+        pFilePreview->ShowFile();
+        pFilePreview->show();
+    }
+}
+
 void CBuildTreePage::OnPreview(FilePreview* pFilePreview, BOOL bDoubleClick)
 {
-    (void)bDoubleClick; // the outside office and PDF viewers are not built yet
     if (m_pStore == nullptr)
         return;
     int32_t nReserved = 0;
@@ -102,12 +156,7 @@ void CBuildTreePage::OnPreview(FilePreview* pFilePreview, BOOL bDoubleClick)
                 return;
         }
         LogInfo("On preview end recovery!");
-        const QString strName = NameOf(pInfo);
-        if (pFilePreview != nullptr) {
-            pFilePreview->SetFileInfo(strTemp, strName);
-            pFilePreview->ShowFile();
-            pFilePreview->show();
-        }
+        HandOffOrShow(strTemp, NameOf(pInfo), pFilePreview, bDoubleClick);
     }();
     if (nStatus & 0xFFFF)
         AskUser(QMessageBox::Warning, TrMessage(kMsgPreviewFailed), QMessageBox::Ok);
