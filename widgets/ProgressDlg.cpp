@@ -20,6 +20,8 @@ CProgressDlg::CProgressDlg(QWidget* pParent)
 {
     m_pWaitDlg = new CWaitDlg(parentWidget());
     SetDialog(m_pWaitDlg);
+    // A page waits for nothing but its own job: the dialog goes the moment the job is done.
+    SetCloseWhenJobEnds(true);
     m_pWaitDlg->setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     m_pWaitDlg->setObjectName("BorderImage");
     m_pWaitDlg->setModal(true);

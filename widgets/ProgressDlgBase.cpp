@@ -35,3 +35,9 @@ void CProgressDlgBase::UserCancel()
     if (m_pThread)
         m_pThread->SetProgressStatus(CThreadProgress::STATUS_CANCELLED);
 }
+
+void CProgressDlgBase::SetCloseWhenJobEnds(bool bClose)
+{
+    if (m_pThread)
+        m_pThread->SetCloseOnJobEnd(bClose);
+}

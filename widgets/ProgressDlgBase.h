@@ -20,6 +20,8 @@ public:
     // Closes the dialog at the next tick with JOB_CANCELLED; the job itself is not stopped and
     // Start still waits for it.
     void UserCancel();
+    // The dialog closes as soon as the job ends instead of at the next 500 ms tick.
+    void SetCloseWhenJobEnds(bool bClose);
 
 private:
     CThreadProgress* m_pThread;

@@ -6,7 +6,7 @@
 #include "ThreadRunner.h"
 
 namespace {
-// The dialog is polled, not signalled: the job writes only the status, the GUI thread reads it.
+// The job writes only the status; the GUI thread reads it at each tick, or when the job's end is posted to it.
 constexpr int UPDATE_INTERVAL_MS = 500;
 }
 
@@ -56,6 +56,8 @@ void CThreadProgress::StoreUnlessFinal(int nStatus)
 void CThreadProgress::SetProgressStatus(signed char cStatus)
 {
     StoreUnlessFinal(cStatus);
+    if (m_bCloseOnJobEnd.load() && IsFinal(m_nStatus.load()))
+        QMetaObject::invokeMethod(this, "Update", Qt::QueuedConnection);
 }
 
 int CThreadProgress::GetProgressStatus() const
@@ -84,6 +86,11 @@ void CThreadProgress::run()
         }
     }
     StoreUnlessFinal(nStatus);
+    // Posted to the GUI thread, which runs it in the dialog's own event loop (or, should the job
+    // end before that loop starts, as soon as it starts). A post that arrives after its run's
+    // dialog has closed finds the next run's status still running and closes nothing.
+    if (m_bCloseOnJobEnd.load())
+        QMetaObject::invokeMethod(this, "Update", Qt::QueuedConnection);
 }
 
 int CThreadProgress::CloseCodeOf(int nStatus)

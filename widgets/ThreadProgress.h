@@ -1,5 +1,7 @@
 // The worker thread of one CThreadRunner and the 500 ms timer that refreshes the runner's modal
 // dialog and closes it, with a code that tells how the job ended, at the first tick after it.
+// A runner that sets SetCloseOnJobEnd has its dialog closed as soon as the job ends or the user
+// cancels, without waiting for the tick.
 #pragma once
 
 #include <QThread>
@@ -34,6 +36,8 @@ public:
     int GetProgressStatus() const;
     // Back to running; only while no job runs (before the thread is started again).
     void ResetProgressStatus();
+    // true: the end of the job (and a cancel) closes the dialog at once; the tick only animates.
+    void SetCloseOnJobEnd(bool bClose) { m_bCloseOnJobEnd = bClose; }
 
 public slots:
     void Update();
@@ -52,4 +56,5 @@ private:
     QDialog* m_pDialog;
     std::atomic<int> m_nStatus;
     CThreadRunner* m_pRunner;
+    std::atomic<bool> m_bCloseOnJobEnd{false};
 };

@@ -62,7 +62,6 @@ TEST(LargeFolder, HundredThousandFilesOpenInTheList)
     page.OpenFolder(pBig);
     const qint64 llOpenMs = timer.elapsed();
     ASSERT_EQ(kFiles, page.FilesTreeWidget->topLevelItemCount());
-    // The wait dialog closes at its first 500 ms poll at the earliest.
     std::printf("[ MEASURE  ] folders of %d and %d files open in the list in %lld and %lld ms\n", kSmallFiles,
                 kFiles, static_cast<long long>(llSmallMs), static_cast<long long>(llOpenMs));
     // Linear growth gives about 10x; a square-law listing gives about 100x.

@@ -295,6 +295,22 @@ TEST(ProgressDlgTest, PageJobRunsBehindTheWaitDialog)
     EXPECT_EQ(page.Start(), JOB_CANCELLED);
 }
 
+TEST(ProgressDlgTest, WaitDialogClosesWhenThePageJobEnds)
+{
+    // A page's wait dialog does not wait for the 500 ms tick: a quick job's dialog is gone long
+    // before it, and a cancel closes it as soon as the job returns.
+    QWidget parent;
+    CListingPage page(&parent);
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(page.Start(), JOB_DONE);
+    EXPECT_LT(timer.elapsed(), 450);
+    EXPECT_FALSE(page.GetWaitDlg()->isVisible());
+    page.m_nResult = 265;
+    page.m_nRunMs = 50;
+    EXPECT_EQ(page.Start(), JOB_NOTHING_FOUND);
+}
+
 TEST(ProgressDlgTest, WaitDialogIgnoresCloseAndEscape)
 {
     CWaitDlg dlg;
