@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "Charset.h"
-#include "DeletedFilesFolderProperties.h"
 #include "DiskDevice.h"
 #include "EngineSettings.h"
 #include "ext2/Ext2TreeBuilder.h"
@@ -24,6 +23,7 @@
 #include "ntfs/NTFSSearchController.h"
 #include "ntfs/NTFSTreeBuilder.h"
 #include "ProgressRecord.h"
+#include "RAWFileProperties.h"
 #include "RAWSearchController.h"
 #include "RAWTreeBuilder.h"
 #include "RawFileInfo.h"
@@ -738,7 +738,7 @@ void CDelvar::BuildDeletedFilesFolder()
     }
     m_pDeletedFilesTree = CreateFileSystemNode();
 
-    CDeletedFilesFolderProperties* pProperties = new CDeletedFilesFolderProperties();
+    CRAWFileProperties* pProperties = CRAWFileProperties::Create();
     // Like a carved-file record with no sector and no size: one empty sparse run.
     pProperties->SetRun(DATA_RUN_SPARSE_START, 0);
     pProperties->SetFileName(DELETED_FILES_FOLDER_NAME);

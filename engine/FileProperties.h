@@ -1,6 +1,6 @@
 // A found file's properties, implemented per file system (FAT, NTFS, EXT2/EXT3) and for
-// carved files. Every implementation keeps its runs packed (PACKED_DATA_RUNS) and unpacks a
-// new list on each GetDataRunList.
+// carved files, on the shared base of FoundFileProperties.h. Every implementation keeps its runs
+// packed (PACKED_DATA_RUNS) and unpacks a new list on each GetDataRunList.
 #pragma once
 
 #include <cstdint>

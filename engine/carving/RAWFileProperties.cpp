@@ -6,18 +6,6 @@
 #include "DataStreamIO.h"
 #include "RawFileInfo.h"
 
-CRAWFileProperties::CRAWFileProperties()
-    : m_nNameLength(0), m_pszName(nullptr), m_ullSize(0), m_nAttributes(0), m_nCheckState(0), m_nFlag(0),
-      m_nStatus(0), m_pPackedRuns(nullptr)
-{
-}
-
-CRAWFileProperties::~CRAWFileProperties()
-{
-    FreeBuffer(m_pszName);
-    delete m_pPackedRuns;
-}
-
 CRAWFileProperties* CRAWFileProperties::Create()
 {
     return new CRAWFileProperties();
@@ -25,51 +13,26 @@ CRAWFileProperties* CRAWFileProperties::Create()
 
 void CRAWFileProperties::SetFileName(const char* pszName)
 {
-    FreeBuffer(m_pszName);
-    m_pszName = nullptr;
-    m_nNameLength = 0;
     if (pszName == nullptr)
-        return;
-    const size_t nLength = strnlen(pszName, RAW_FILE_NAME_MAX);
-    m_pszName = AllocBuffer(nLength + 1);
-    memcpy(m_pszName, pszName, nLength);
-    m_pszName[nLength] = 0;
-    m_nNameLength = static_cast<uint8_t>(nLength + 1);
+        ClearName();
+    else
+        AssignName(pszName, strnlen(pszName, RAW_FILE_NAME_MAX));
 }
 
 int32_t CRAWFileProperties::SetRawFileInfo(const CRawFileInfo* pInfo)
 {
     if (pInfo == nullptr)
         return 0;
-    m_ullSize = pInfo->GetSize();
-    CRAWDataRunList runs;
-    runs.AddRun(pInfo->GetStartSector(), m_ullSize / 512 + (m_ullSize % 512 != 0 ? 1 : 0));
-    delete m_pPackedRuns;
-    m_pPackedRuns = PackDataRunList(&runs);
+    SetRun(pInfo->GetStartSector(), pInfo->GetSize());
     return 1;
 }
 
-void CRAWFileProperties::GetCreationTime(FILETIME* pTime)
+void CRAWFileProperties::SetRun(uint64_t ullStartSector, uint64_t ullSize)
 {
-    if (pTime != nullptr)
-        pTime->qwTicks = 0;
-}
-
-void CRAWFileProperties::GetModificationTime(FILETIME* pTime)
-{
-    if (pTime != nullptr)
-        pTime->qwTicks = 0;
-}
-
-void CRAWFileProperties::GetAccessTime(FILETIME* pTime)
-{
-    if (pTime != nullptr)
-        pTime->qwTicks = 0;
-}
-
-IDataRunList* CRAWFileProperties::GetDataRunList()
-{
-    return m_pPackedRuns != nullptr ? m_pPackedRuns->CreateDataRunList() : nullptr;
+    m_ullSize = ullSize;
+    CRAWDataRunList runs;
+    runs.AddRun(ullStartSector, ullSize / 512 + (ullSize % 512 != 0 ? 1 : 0));
+    PackRuns(&runs);
 }
 
 BOOL CRAWFileProperties::Save(IDataStream* pWriter)
@@ -79,7 +42,7 @@ BOOL CRAWFileProperties::Save(IDataStream* pWriter)
         return FALSE;
     // Without a name the record still holds a terminated empty one, so a reader never meets a
     // name of length 0.
-    const uint8_t nNameLength = m_nNameLength != 0 ? m_nNameLength : 1;
+    const uint8_t nNameLength = static_cast<uint8_t>(m_pszName != nullptr ? m_nNameLength + 1 : 1);
     if (!WriteLE(pWriter, nNameLength) || !WriteBytes(pWriter, GetName(), nNameLength) ||
         !WriteLE(pWriter, m_ullSize) || !WriteLE(pWriter, m_nAttributes) || !WriteLE(pWriter, m_nStatus))
         return FALSE;
@@ -116,15 +79,12 @@ BOOL CRAWFileProperties::Load(IDataStream* pReader)
         FreeBuffer(pszName);
         return FALSE;
     }
-    FreeBuffer(m_pszName);
-    delete m_pPackedRuns;
-    m_nNameLength = nNameLength;
-    m_pszName = pszName;
+    // The length kept is without the terminator, as the stored one counts it.
+    AdoptName(pszName, static_cast<uint16_t>(nNameLength != 0 ? nNameLength - 1 : 0));
+    AdoptPackedRuns(pRuns);
     m_ullSize = ullSize;
     m_nAttributes = nAttributes;
     m_nStatus = nStatus;
-    m_pPackedRuns = pRuns;
-    m_nCheckState = 0;
-    m_nFlag = 0;
+    ResetSelection();
     return TRUE;
 }

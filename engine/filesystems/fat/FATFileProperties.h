@@ -7,8 +7,7 @@
 #include <cstdint>
 
 #include "DataRunList.h"
-#include "FileProperties.h"
-#include "PackedDataRuns.h"
+#include "FoundFileProperties.h"
 
 // Status values.
 const uint8_t FAT_STATUS_LIVE = 0;
@@ -20,44 +19,24 @@ const uint8_t FAT_STATUS_SYNTHETIC = FAT_STATUS_DELETED | FAT_STATUS_TEMPORARY;
 // First cluster of "Lost Folders", and parent cluster when none is known.
 const uint32_t FAT_UNKNOWN_CLUSTER = 0xFFFFFFFF;
 
-class CFATFileProperties : public IFileProperties {
+class CFATFileProperties : public CDatedFileProperties {
 public:
     // Every field zero.
     static CFATFileProperties* Create();
 
     CFATFileProperties();
-    ~CFATFileProperties() override;
-    CFATFileProperties(const CFATFileProperties&) = delete;
-    CFATFileProperties& operator=(const CFATFileProperties&) = delete;
 
-    int32_t GetNameLength() override { return m_nNameLength; }
-    const char* GetName() override { return m_pszName; }
-    uint64_t GetSize() override { return m_nSize; }
-    uint16_t GetAttributes() override { return m_wAttributes; }
-    void GetCreationTime(FILETIME* pTime) override;
-    void GetModificationTime(FILETIME* pTime) override;
-    void GetAccessTime(FILETIME* pTime) override;
-    uint8_t GetStatus() override { return m_byStatus; }
-    uint8_t GetCheckState() override { return m_byCheckState; }
-    void SetCheckState(uint8_t nState) override { m_byCheckState = nState; }
-    IDataRunList* GetDataRunList() override;
     int32_t GetValidPropertyMask() override { return 0xFF; }
-    uint8_t GetFlag() override { return m_byFlag; }
-    int32_t SetFlag(uint8_t nFlag) override;
-    // Name length (u16), the name without terminator, size (u64), attributes (u16), creation,
-    // modification and access times (8 bytes each), status (u8), first cluster, parent cluster,
-    // runs-present flag (u32 each), then the packed runs when present.
+    // The leading fields (name length, name, size, attributes, the three times, status), first
+    // cluster, parent cluster, runs-present flag (u32 each), then the packed runs when present.
     BOOL Save(IDataStream* pWriter) override;
     int32_t GetPropertiesKind() override { return PROPERTIES_KIND_FAT; }
     // FALSE on a short or damaged record; the properties keep their old values then.
     BOOL Load(IDataStream* pReader) override;
-    int32_t GetReservedValue() override { return 0; }
 
     // Keeps a copy; null clears the name.
     void SetName(const char* pszName);
-    void SetSize(uint64_t nSize) { m_nSize = nSize; }
-    void SetAttributes(uint16_t wAttributes) { m_wAttributes = wAttributes; }
-    void SetStatus(uint8_t byStatus) { m_byStatus = byStatus; }
+    void SetSize(uint64_t nSize) { m_ullSize = nSize; }
     // From a directory entry's DOS date and time, without time-zone conversion; a pair the
     // calendar rejects gives 0.
     void SetCreationTime(uint16_t wDate, uint16_t wTime);
@@ -72,21 +51,9 @@ public:
     // Packs the list into the properties and deletes it.
     void SetDataRunList(CFATDataRunList* pList);
     // Packs the list into the properties; the caller keeps the list (the tree builder reuses one).
-    void PackDataRuns(IDataRunList* pList);
-    bool HasDataRuns() const { return m_pPackedRuns != nullptr; }
+    void PackDataRuns(IDataRunList* pList) { PackRuns(pList); }
 
 private:
-    uint16_t m_nNameLength;
-    char* m_pszName;
-    uint64_t m_nSize;
-    uint16_t m_wAttributes;
-    FILETIME m_ftCreation;
-    FILETIME m_ftModification;
-    FILETIME m_ftAccess;
-    uint8_t m_byStatus;
-    uint8_t m_byCheckState;
-    uint8_t m_byFlag;
     uint32_t m_nFirstCluster;
     uint32_t m_nParentCluster;
-    PACKED_DATA_RUNS* m_pPackedRuns;
 };

@@ -88,55 +88,25 @@ const uint32_t kCompressionUnitClusters = 16;
 } // namespace
 
 CNTFSFileProperties::CNTFSFileProperties()
-    : m_pszName(nullptr), m_nNameLength(0), m_llSize(0), m_wAttributes(0), m_ftCreation(), m_ftModification(),
-      m_ftAccess(), m_byStatus(0), m_byCheckState(0), m_byFlag(0), m_ullRecordSector(0), m_pPackedRuns(nullptr),
-      m_pRecordExtents(nullptr), m_ullValidSize(UINT64_MAX), m_nCompressionUnitClusters(0)
+    : m_ullRecordSector(0), m_pRecordExtents(nullptr), m_ullValidSize(UINT64_MAX), m_nCompressionUnitClusters(0)
 {
-    m_ftCreation.qwTicks = 0;
-    m_ftModification.qwTicks = 0;
-    m_ftAccess.qwTicks = 0;
 }
 
 CNTFSFileProperties::~CNTFSFileProperties()
 {
-    FreeBuffer(m_pszName);
-    delete m_pPackedRuns;
     delete m_pRecordExtents;
-}
-
-void CNTFSFileProperties::GetCreationTime(FILETIME* pTime)
-{
-    if (pTime != nullptr)
-        *pTime = m_ftCreation;
-}
-
-void CNTFSFileProperties::GetModificationTime(FILETIME* pTime)
-{
-    if (pTime != nullptr)
-        *pTime = m_ftModification;
-}
-
-void CNTFSFileProperties::GetAccessTime(FILETIME* pTime)
-{
-    if (pTime != nullptr)
-        *pTime = m_ftAccess;
-}
-
-IDataRunList* CNTFSFileProperties::GetDataRunList()
-{
-    return m_pPackedRuns != nullptr ? m_pPackedRuns->CreateDataRunList() : nullptr;
 }
 
 int32_t CNTFSFileProperties::SetFlag(uint8_t nFlag)
 {
-    const uint8_t byOld = m_byFlag;
-    m_byFlag = nFlag;
+    const uint8_t byOld = m_nFlag;
+    m_nFlag = nFlag;
     return byOld;
 }
 
 BOOL CNTFSFileProperties::GetDataStreamLayout(DATA_STREAM_LAYOUT* pLayout)
 {
-    const uint64_t ullSize = m_llSize > 0 ? static_cast<uint64_t>(m_llSize) : 0;
+    const uint64_t ullSize = GetSignedSize() > 0 ? m_ullSize : 0;
     const uint64_t ullValid = m_ullValidSize < ullSize ? m_ullValidSize : ullSize;
     if (m_nCompressionUnitClusters == 0 && ullValid == ullSize)
         return FALSE;
@@ -164,43 +134,23 @@ void CNTFSFileProperties::SetRecordExtents(CRecordLocationList* pExtents)
 
 void CNTFSFileProperties::SetName(const char* pszName, size_t nLength)
 {
-    FreeBuffer(m_pszName);
-    m_pszName = nullptr;
-    m_nNameLength = 0;
+    // An NTFS name is at most 255 units (765 bytes of UTF-8); the 16-bit field bounds the copy.
     if (pszName == nullptr)
-        return;
-    // An NTFS name is at most 255 units (765 bytes of UTF-8); the bound guards the 16-bit field.
-    if (nLength > 0xFFFF)
-        nLength = 0xFFFF;
-    m_pszName = AllocBuffer(nLength + 1);
-    memcpy(m_pszName, pszName, nLength);
-    m_pszName[nLength] = 0;
-    m_nNameLength = static_cast<uint16_t>(nLength);
-}
-
-void CNTFSFileProperties::SetTimes(uint64_t ullCreation, uint64_t ullModification, uint64_t ullAccess)
-{
-    m_ftCreation.qwTicks = ullCreation;
-    m_ftModification.qwTicks = ullModification;
-    m_ftAccess.qwTicks = ullAccess;
+        ClearName();
+    else
+        AssignName(pszName, nLength);
 }
 
 void CNTFSFileProperties::SetDataRunList(IDataRunList* pList)
 {
-    delete m_pPackedRuns;
-    m_pPackedRuns = PackDataRunList(pList);
+    PackRuns(pList);
     delete pList;
 }
 
 BOOL CNTFSFileProperties::Save(IDataStream* pWriter)
 {
-    if (pWriter == nullptr)
-        return FALSE;
     const uint32_t nRunsPresent = m_pPackedRuns != nullptr ? 1 : 0;
-    if (!WriteLE(pWriter, m_nNameLength) || !WriteBytes(pWriter, m_pszName, m_nNameLength) ||
-        !WriteLE(pWriter, m_llSize) || !WriteLE(pWriter, m_wAttributes) || !WriteLE(pWriter, m_ftCreation.qwTicks) ||
-        !WriteLE(pWriter, m_ftModification.qwTicks) || !WriteLE(pWriter, m_ftAccess.qwTicks) ||
-        !WriteLE(pWriter, m_byStatus) || !WriteLE(pWriter, m_ullRecordSector) || !WriteLE(pWriter, nRunsPresent))
+    if (!SaveLeadingFields(pWriter) || !WriteLE(pWriter, m_ullRecordSector) || !WriteLE(pWriter, nRunsPresent))
         return FALSE;
     if (m_pPackedRuns != nullptr && !m_pPackedRuns->Save(pWriter))
         return FALSE;
@@ -217,29 +167,13 @@ BOOL CNTFSFileProperties::Save(IDataStream* pWriter)
 
 BOOL CNTFSFileProperties::Load(IDataStream* pReader)
 {
-    if (pReader == nullptr)
-        return FALSE;
-    uint16_t nNameLength = 0;
-    if (!ReadLE(pReader, nNameLength))
-        return FALSE;
-    char* pszName = nullptr;
-    if (nNameLength != 0) {
-        pszName = AllocBuffer(static_cast<size_t>(nNameLength) + 1);
-        pszName[nNameLength] = 0;
-    }
-    int64_t llSize = 0;
-    uint16_t wAttributes = 0;
-    FILETIME ftCreation, ftModification, ftAccess;
-    uint8_t byStatus = 0;
+    LEADING_FIELDS fields;
     uint64_t ullRecordSector = 0;
     uint32_t nRunsPresent = 0;
     uint64_t ullCount = 0;
     PACKED_DATA_RUNS* pRuns = nullptr;
     CRecordLocationList* pExtents = nullptr;
-    bool bOk = ReadBytes(pReader, pszName, nNameLength) && ReadLE(pReader, llSize) && ReadLE(pReader, wAttributes) &&
-               ReadLE(pReader, ftCreation.qwTicks) && ReadLE(pReader, ftModification.qwTicks) &&
-               ReadLE(pReader, ftAccess.qwTicks) && ReadLE(pReader, byStatus) && ReadLE(pReader, ullRecordSector) &&
-               ReadLE(pReader, nRunsPresent);
+    bool bOk = LoadLeadingFields(pReader, &fields) && ReadLE(pReader, ullRecordSector) && ReadLE(pReader, nRunsPresent);
     if (bOk && nRunsPresent == 1) {
         pRuns = LoadPackedDataRuns(pReader);
         bOk = pRuns != nullptr;
@@ -258,27 +192,14 @@ BOOL CNTFSFileProperties::Load(IDataStream* pReader)
         }
     }
     if (!bOk) {
-        FreeBuffer(pszName);
         delete pRuns;
         delete pExtents;
         return FALSE;
     }
-    FreeBuffer(m_pszName);
-    delete m_pPackedRuns;
-    delete m_pRecordExtents;
-    m_pszName = pszName;
-    m_nNameLength = nNameLength;
-    m_llSize = llSize;
-    m_wAttributes = wAttributes;
-    m_ftCreation = ftCreation;
-    m_ftModification = ftModification;
-    m_ftAccess = ftAccess;
-    m_byStatus = byStatus;
+    AdoptLeadingFields(&fields);
+    AdoptPackedRuns(pRuns);
+    SetRecordExtents(pExtents);
     m_ullRecordSector = ullRecordSector;
-    m_pPackedRuns = pRuns;
-    m_pRecordExtents = pExtents;
-    m_byCheckState = 0;
-    m_byFlag = 0;
     return TRUE;
 }
 

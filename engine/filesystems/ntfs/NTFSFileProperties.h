@@ -11,9 +11,8 @@
 
 #include "ClusterUseBitMap.h"
 #include "DataRunList.h"
-#include "FileProperties.h"
+#include "FoundFileProperties.h"
 #include "NTFSRecordMapping.h"
-#include "PackedDataRuns.h"
 
 class CNTFSFullFileRecord;
 
@@ -23,38 +22,22 @@ const uint8_t NTFS_STATUS_DELETED = 1;
 // A folder the tree builder made for files whose folder it could not reach.
 const uint8_t NTFS_STATUS_LOST_FILES = 8;
 
-class CNTFSFileProperties : public IFileProperties, public IFileRecordLocation {
+class CNTFSFileProperties : public CDatedFileProperties, public IFileRecordLocation {
 public:
     CNTFSFileProperties();
     ~CNTFSFileProperties() override;
-    CNTFSFileProperties(const CNTFSFileProperties&) = delete;
-    CNTFSFileProperties& operator=(const CNTFSFileProperties&) = delete;
 
-    int32_t GetNameLength() override { return m_nNameLength; }
-    const char* GetName() override { return m_pszName; }
-    uint64_t GetSize() override { return static_cast<uint64_t>(m_llSize); }
-    uint16_t GetAttributes() override { return m_wAttributes; }
-    void GetCreationTime(FILETIME* pTime) override;
-    void GetModificationTime(FILETIME* pTime) override;
-    void GetAccessTime(FILETIME* pTime) override;
-    uint8_t GetStatus() override { return m_byStatus; }
-    uint8_t GetCheckState() override { return m_byCheckState; }
-    void SetCheckState(uint8_t nState) override { m_byCheckState = nState; }
-    IDataRunList* GetDataRunList() override;
     int32_t GetValidPropertyMask() override { return 0xFF; }
-    uint8_t GetFlag() override { return m_byFlag; }
     // Returns the previous flag.
     int32_t SetFlag(uint8_t nFlag) override;
-    // Name length (u16), the name without terminator, size (u64), attributes (u16), creation,
-    // modification and access times (8 bytes each), status (u8), record sector (u64), runs
-    // present (u32), the packed runs when present, extension-record count (u64), then each
-    // extension record's sector and number (8 bytes each).
+    // The leading fields (name length, name, size, attributes, the three times, status), record
+    // sector (u64), runs present (u32), the packed runs when present, extension-record count
+    // (u64), then each extension record's sector and number (8 bytes each).
     BOOL Save(IDataStream* pWriter) override;
     int32_t GetPropertiesKind() override { return PROPERTIES_KIND_NTFS; }
     // FALSE on a short or damaged record (a count beyond NTFS_MAX_EXTENSION_RECORDS included);
     // the properties keep their old values then.
     BOOL Load(IDataStream* pReader) override;
-    int32_t GetReservedValue() override { return 0; }
     // TRUE for non-resident data that is compressed or whose valid data length stops short of
     // the size. Not part of the saved form: loaded properties copy their runs as they are.
     BOOL GetDataStreamLayout(DATA_STREAM_LAYOUT* pLayout) override;
@@ -67,11 +50,13 @@ public:
 
     // Keeps a copy of nLength bytes; null clears the name.
     void SetName(const char* pszName, size_t nLength);
-    int64_t GetSignedSize() const { return m_llSize; }
-    void SetSize(int64_t llSize) { m_llSize = llSize; }
-    void SetAttributes(uint16_t wAttributes) { m_wAttributes = wAttributes; }
-    void SetStatus(uint8_t byStatus) { m_byStatus = byStatus; }
-    void SetTimes(uint64_t ullCreation, uint64_t ullModification, uint64_t ullAccess);
+    // The size as the record gives it: negative while CompleteNTFSFileSize has yet to work it out.
+    int64_t GetSignedSize() const { return static_cast<int64_t>(m_ullSize); }
+    void SetSize(int64_t llSize) { m_ullSize = static_cast<uint64_t>(llSize); }
+    void SetTimes(uint64_t ullCreation, uint64_t ullModification, uint64_t ullAccess)
+    {
+        SetTimeTicks(ullCreation, ullModification, ullAccess);
+    }
     void SetRecordSector(uint64_t ullSector) { m_ullRecordSector = ullSector; }
     // Packs the list into the properties and deletes it (null clears the runs).
     void SetDataRunList(IDataRunList* pList);
@@ -82,21 +67,9 @@ public:
         m_ullValidSize = ullValidSize;
         m_nCompressionUnitClusters = nCompressionUnitClusters;
     }
-    bool HasDataRuns() const { return m_pPackedRuns != nullptr; }
 
 private:
-    char* m_pszName;
-    uint16_t m_nNameLength;
-    int64_t m_llSize;
-    uint16_t m_wAttributes;
-    FILETIME m_ftCreation;
-    FILETIME m_ftModification;
-    FILETIME m_ftAccess;
-    uint8_t m_byStatus;
-    uint8_t m_byCheckState;
-    uint8_t m_byFlag;
     uint64_t m_ullRecordSector;
-    PACKED_DATA_RUNS* m_pPackedRuns;
     CRecordLocationList* m_pRecordExtents;
     uint64_t m_ullValidSize;            // UINT64_MAX: the whole size
     uint32_t m_nCompressionUnitClusters;

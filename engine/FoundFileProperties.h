@@ -1,0 +1,123 @@
+// What the found-file properties of every file system share: the name buffer, size, attribute
+// bits, status, check state, flag and the packed run list, and (CDatedFileProperties) the three
+// times. Each file system's class keeps its own saved format and its own fields; a carved file
+// has no times and takes CFoundFileProperties alone, so that its object stays small.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "DataRunList.h"
+#include "FileProperties.h"
+#include "PackedDataRuns.h"
+
+class CFoundFileProperties : public IFileProperties {
+public:
+    CFoundFileProperties();
+    // Frees the name and the packed runs.
+    ~CFoundFileProperties() override;
+    CFoundFileProperties(const CFoundFileProperties&) = delete;
+    CFoundFileProperties& operator=(const CFoundFileProperties&) = delete;
+
+    // Name length in bytes, without terminator.
+    int32_t GetNameLength() override { return m_nNameLength; }
+    // Null while no name is kept.
+    const char* GetName() override { return m_pszName; }
+    uint64_t GetSize() override { return m_ullSize; }
+    uint16_t GetAttributes() override { return m_nAttributes; }
+    // No times: 0.
+    void GetCreationTime(FILETIME* pTime) override;
+    void GetModificationTime(FILETIME* pTime) override;
+    void GetAccessTime(FILETIME* pTime) override;
+    uint8_t GetStatus() override { return m_nStatus; }
+    uint8_t GetCheckState() override { return m_nCheckState; }
+    void SetCheckState(uint8_t nState) override { m_nCheckState = nState; }
+    IDataRunList* GetDataRunList() override;
+    uint8_t GetFlag() override { return m_nFlag; }
+    // Keeps the flag as given and returns 1.
+    int32_t SetFlag(uint8_t nFlag) override;
+    int32_t GetReservedValue() override { return 0; }
+
+    void SetAttributes(uint16_t nAttributes) { m_nAttributes = nAttributes; }
+    void SetStatus(uint8_t nStatus) { m_nStatus = nStatus; }
+    bool HasDataRuns() const { return m_pPackedRuns != nullptr; }
+
+protected:
+    // Longest name the 16-bit length fields hold.
+    static constexpr size_t NAME_MAX_BYTES = 0xFFFF;
+
+    // A copy of nLength bytes of pName (cut at NAME_MAX_BYTES), terminated.
+    void AssignName(const char* pName, size_t nLength);
+    // No name: null, length 0.
+    void ClearName();
+    // Takes over a terminated name buffer from AllocBuffer (null: no name).
+    void AdoptName(char* pszName, uint16_t nLength);
+    // Packs the list (null: no runs) in place of the runs kept so far; the caller keeps the list.
+    void PackRuns(IDataRunList* pList);
+    // Takes over packed runs (null: no runs) in place of the runs kept so far.
+    void AdoptPackedRuns(PACKED_DATA_RUNS* pRuns);
+    // A loaded record starts unselected and unflagged.
+    void ResetSelection()
+    {
+        m_nCheckState = 0;
+        m_nFlag = 0;
+    }
+
+    char* m_pszName;
+    uint16_t m_nNameLength;
+    uint16_t m_nAttributes;
+    uint8_t m_nStatus;
+    uint8_t m_nCheckState;
+    uint8_t m_nFlag;
+    uint64_t m_ullSize;
+    PACKED_DATA_RUNS* m_pPackedRuns;
+};
+
+// The found-file properties of a file system that keeps times (FAT, NTFS, EXT2/EXT3). Their
+// saved records all begin with the same fields: name length (u16), the name without terminator,
+// size (u64), attributes (u16), creation, modification and access times (u64 each), status
+// (u8); what follows is each file system's own.
+class CDatedFileProperties : public CFoundFileProperties {
+public:
+    CDatedFileProperties();
+
+    void GetCreationTime(FILETIME* pTime) override;
+    void GetModificationTime(FILETIME* pTime) override;
+    void GetAccessTime(FILETIME* pTime) override;
+
+protected:
+    // The leading fields read by LoadLeadingFields, held until the whole record has been read:
+    // the name buffer is freed unless AdoptLeadingFields took it.
+    struct LEADING_FIELDS {
+        LEADING_FIELDS() = default;
+        ~LEADING_FIELDS() { FreeBuffer(pszName); }
+        LEADING_FIELDS(const LEADING_FIELDS&) = delete;
+        LEADING_FIELDS& operator=(const LEADING_FIELDS&) = delete;
+
+        char* pszName = nullptr;  // always a terminated buffer once read, "" for length 0
+        uint16_t nNameLength = 0;
+        uint64_t ullSize = 0;
+        uint16_t nAttributes = 0;
+        FILETIME ftCreation{0};
+        FILETIME ftModification{0};
+        FILETIME ftAccess{0};
+        uint8_t nStatus = 0;
+    };
+
+    BOOL SaveLeadingFields(IDataStream* pWriter) const;
+    // False on a short read.
+    static bool LoadLeadingFields(IDataStream* pReader, LEADING_FIELDS* pFields);
+    // Takes the fields over (the name included) and resets the selection.
+    void AdoptLeadingFields(LEADING_FIELDS* pFields);
+
+    void SetTimeTicks(uint64_t ullCreation, uint64_t ullModification, uint64_t ullAccess)
+    {
+        m_ftCreation.qwTicks = ullCreation;
+        m_ftModification.qwTicks = ullModification;
+        m_ftAccess.qwTicks = ullAccess;
+    }
+
+    FILETIME m_ftCreation;
+    FILETIME m_ftModification;
+    FILETIME m_ftAccess;
+};

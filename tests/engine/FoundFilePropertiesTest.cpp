@@ -1,0 +1,169 @@
+// The saved records of every kind of found-file properties: a record built here field by field,
+// as the result store keeps it, loads, answers its fields, and saves back to the same bytes; every
+// record cut short fails to load and leaves the properties as they were.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "MemoryDataStream.h"
+#include "RAWFileProperties.h"
+#include "ext2/Ext2FileProperties.h"
+#include "fat/FATFileProperties.h"
+#include "ntfs/NTFSFileProperties.h"
+
+namespace {
+
+typedef std::vector<uint8_t> Bytes;
+
+void Put(Bytes* pBytes, uint64_t ullValue, size_t nWidth)
+{
+    for (size_t i = 0; i < nWidth; ++i)
+        pBytes->push_back(static_cast<uint8_t>(ullValue >> (8 * i)));
+}
+
+void PutText(Bytes* pBytes, const std::string& strText)
+{
+    pBytes->insert(pBytes->end(), strText.begin(), strText.end());
+}
+
+const uint64_t kSize = 0x0102030405060708ull;
+const uint16_t kAttributes = 0x0021;
+const uint64_t kCreation = 0x01D0000000000001ull;
+const uint64_t kModification = 0x01D0000000000002ull;
+const uint64_t kAccess = 0x01D0000000000003ull;
+const uint8_t kStatus = 1;
+
+// Packed runs: length (u32), one mapping pair (8 clusters at 100) and its end, resident value (u16).
+void PutRuns(Bytes* pBytes)
+{
+    Put(pBytes, 4, 4);
+    pBytes->insert(pBytes->end(), {0x11, 0x08, 0x64, 0x00});
+    Put(pBytes, 0, 2);
+}
+
+// What the three file systems that keep times write first.
+void PutLeadingFields(Bytes* pBytes, const std::string& strName)
+{
+    Put(pBytes, strName.size(), 2);
+    PutText(pBytes, strName);
+    Put(pBytes, kSize, 8);
+    Put(pBytes, kAttributes, 2);
+    Put(pBytes, kCreation, 8);
+    Put(pBytes, kModification, 8);
+    Put(pBytes, kAccess, 8);
+    Put(pBytes, kStatus, 1);
+}
+
+struct RECORD_CASE {
+    const char* pszKind;
+    std::function<IFileProperties*()> fnCreate;
+    Bytes record;
+    std::string strName;
+    bool bTimes;
+};
+
+std::vector<RECORD_CASE> RecordCases()
+{
+    std::vector<RECORD_CASE> cases;
+    {
+        Bytes b;
+        PutLeadingFields(&b, "report.doc");
+        Put(&b, 7, 4);  // first cluster
+        Put(&b, 3, 4);  // parent cluster
+        Put(&b, 1, 4);  // runs present
+        PutRuns(&b);
+        cases.push_back({"FAT", [] { return CFATFileProperties::Create(); }, b, "report.doc", true});
+    }
+    {
+        Bytes b;
+        PutLeadingFields(&b, "notes.txt");
+        Put(&b, 1, 4);  // runs present
+        PutRuns(&b);
+        cases.push_back({"EXT2", [] { return new CExt2FileProperties(); }, b, "notes.txt", true});
+    }
+    {
+        Bytes b;
+        PutLeadingFields(&b, "photo.jpg");
+        Put(&b, 0x5000, 8);  // record sector
+        Put(&b, 1, 4);       // runs present
+        PutRuns(&b);
+        Put(&b, 1, 8);  // extension records
+        Put(&b, 0x5010, 8);
+        Put(&b, 42, 8);
+        cases.push_back({"NTFS", [] { return new CNTFSFileProperties(); }, b, "photo.jpg", true});
+    }
+    {
+        Bytes b;
+        Put(&b, 9, 1);  // name length with its terminator
+        PutText(&b, std::string("carved.z", 9));
+        Put(&b, kSize, 8);
+        Put(&b, kAttributes, 2);
+        Put(&b, kStatus, 1);
+        PutRuns(&b);
+        cases.push_back({"RAW", [] { return CRAWFileProperties::Create(); }, b, "carved.z", false});
+    }
+    return cases;
+}
+
+Bytes Saved(IFileProperties* pProperties)
+{
+    CMemoryDataStream stream;
+    EXPECT_TRUE(pProperties->Save(&stream));
+    return stream.GetData();
+}
+
+uint64_t Ticks(IFileProperties* pProperties, void (IFileProperties::*fnGet)(FILETIME*))
+{
+    FILETIME time{~0ull};
+    (pProperties->*fnGet)(&time);
+    return time.qwTicks;
+}
+
+} // namespace
+
+TEST(FoundFileProperties, EachKindLoadsAndSavesItsRecordByteForByte)
+{
+    for (const RECORD_CASE& c : RecordCases()) {
+        SCOPED_TRACE(c.pszKind);
+        std::unique_ptr<IFileProperties> pProperties(c.fnCreate());
+        pProperties->SetCheckState(CHECK_STATE_SELECTED);
+        pProperties->SetFlag(1);
+        CMemoryDataStream stream(c.record);
+        ASSERT_TRUE(pProperties->Load(&stream));
+        EXPECT_EQ(stream.GetRemaining(), 0u);
+        EXPECT_STREQ(pProperties->GetName(), c.strName.c_str());
+        EXPECT_EQ(pProperties->GetSize(), kSize);
+        EXPECT_EQ(pProperties->GetAttributes(), kAttributes);
+        EXPECT_EQ(pProperties->GetStatus(), kStatus);
+        EXPECT_EQ(pProperties->GetCheckState(), CHECK_STATE_NONE);
+        EXPECT_EQ(pProperties->GetFlag(), 0);
+        EXPECT_EQ(Ticks(pProperties.get(), &IFileProperties::GetCreationTime), c.bTimes ? kCreation : 0);
+        EXPECT_EQ(Ticks(pProperties.get(), &IFileProperties::GetModificationTime), c.bTimes ? kModification : 0);
+        EXPECT_EQ(Ticks(pProperties.get(), &IFileProperties::GetAccessTime), c.bTimes ? kAccess : 0);
+        std::unique_ptr<IDataRunList> pRuns(pProperties->GetDataRunList());
+        ASSERT_NE(pRuns, nullptr);
+        ASSERT_EQ(pRuns->GetRunCount(), 1u);
+        EXPECT_EQ(pRuns->GetRun(0).ullStart, 100u);
+        EXPECT_EQ(pRuns->GetRun(0).ullLength, 8u);
+        EXPECT_EQ(Saved(pProperties.get()), c.record);
+    }
+}
+
+TEST(FoundFileProperties, ARecordCutShortLeavesThePropertiesAsTheyWere)
+{
+    for (const RECORD_CASE& c : RecordCases()) {
+        SCOPED_TRACE(c.pszKind);
+        std::unique_ptr<IFileProperties> pProperties(c.fnCreate());
+        CMemoryDataStream whole(c.record);
+        ASSERT_TRUE(pProperties->Load(&whole));
+        for (size_t nCut = 0; nCut < c.record.size(); ++nCut) {
+            CMemoryDataStream part(c.record.data(), nCut);
+            EXPECT_FALSE(pProperties->Load(&part)) << "cut at " << nCut;
+        }
+        EXPECT_EQ(Saved(pProperties.get()), c.record);
+    }
+}
