@@ -1,6 +1,7 @@
 #include "FilePreview.h"
 
 #include <QCloseEvent>
+#include <QFontDatabase>
 #include <QGraphicsView>
 #include <QHBoxLayout>
 #include <QScrollBar>
@@ -61,12 +62,16 @@ FilePreview::FilePreview(QWidget* pParent, Qt::WindowFlags flags) : QMainWindow(
     m_pHexEdit = new QTextEdit(pHex);
     m_pHexEdit->setObjectName("textEditHex");
     m_pHexEdit->setMinimumSize(552, 474);
-    QFont font = m_pHexEdit->font();
+    // The dump's columns are tab-separated: in a fixed-pitch font, with a tab stop wide enough for
+    // two hex digits and a gap, the bytes line up under the header and a line never wraps.
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPointSizeF(std::min(font.pointSizeF(), 9.0));
     font.setKerning(false);
     m_pHexEdit->setFont(font);
+    m_pHexEdit->setLineWrapMode(QTextEdit::NoWrap);
     m_pHexEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_pHexEdit->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    m_pHexEdit->setTabStopDistance(15);
+    m_pHexEdit->setTabStopDistance(std::max(15.0, QFontMetricsF(font).horizontalAdvance("FF") * 1.25));
     m_pHexEdit->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_pHexBar = new QScrollBar(Qt::Vertical, pHex);
     m_pHexBar->setObjectName("verticalScrollBar");
