@@ -20,6 +20,7 @@ PACKAGES=(
   libphonon4qt5-dev phonon4qt5-backend-vlc
   zlib1g-dev libminizip-dev libgc-dev libsqlite3-dev libarchive-dev
   libfwnt-dev
+  libpoppler-qt5-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
