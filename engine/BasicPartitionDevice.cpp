@@ -42,6 +42,11 @@ int CBasicPartitionDevice::GetSectorSize()
     return m_pParentDevice != nullptr ? m_pParentDevice->GetSectorSize() : 512;
 }
 
+int CBasicPartitionDevice::CanReadConcurrently()
+{
+    return m_pParentDevice != nullptr ? m_pParentDevice->CanReadConcurrently() : 1;
+}
+
 int CBasicPartitionDevice::Open()
 {
     return 1;

@@ -22,6 +22,8 @@ public:
     int GetSectorSize() override;
     int Open() override;
     int Close() override;
+    // As the device that holds the partition.
+    int CanReadConcurrently() override;
 
     uint64_t GetStartSector() const { return m_llStartSector; }
     IStorageDevice* GetParentDevice() const { return m_pParentDevice; }

@@ -40,6 +40,8 @@ public:
     int GetSectorSize() override;
     int Open() override;
     int Close() override;
+    // Reads by offset; the bad-sector list has its own lock.
+    int CanReadConcurrently() override { return 1; }
 
     bool IsOpen() const;
     // The drive number, or -1 when it lies outside the drives the system can name.

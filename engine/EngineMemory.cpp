@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include <sys/mman.h>
+
 #include "MemoryStatus.h"
 #include "Veskel.h"
 #include "common/FatalError.h"
@@ -36,6 +38,18 @@ void* AllocOrRaise(size_t nSize)
     void* p = std::malloc(nSize ? nSize : 1);
     if (p == nullptr)
         ReportOutOfMemory(nSize);
+    return p;
+}
+
+void* AllocLargeBuffer(size_t nSize)
+{
+    const size_t nHugePage = 2u << 20;
+    void* p = nullptr;
+    if (posix_memalign(&p, nHugePage, nSize ? nSize : 1) != 0 || p == nullptr)
+        ReportOutOfMemory(nSize);
+    // Advice only: without huge pages the buffer works the same.
+    if (nSize >= nHugePage)
+        madvise(p, nSize / nHugePage * nHugePage, MADV_HUGEPAGE);
     return p;
 }
 

@@ -18,6 +18,11 @@ void* AllocOrRaise(size_t nSize);
 char* AllocBuffer(size_t nSize);
 void FreeBuffer(void* p);
 
+// A large I/O buffer (a block of the block scan), released with FreeMemory: aligned to 2 MiB and
+// offered to the kernel for huge pages, so that first touching it takes a few page faults instead
+// of one per 4 KiB page. Never null, as AllocOrRaise.
+void* AllocLargeBuffer(size_t nSize);
+
 // Releases what AllocOrRaise returned; null is allowed.
 void FreeMemory(void* p);
 

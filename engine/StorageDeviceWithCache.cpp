@@ -9,17 +9,32 @@
 namespace {
 
 const uint32_t kDefaultBlockSectors = 1000;
-// Blocks read up front; the thread stops reading when one more than this is queued. A shallow
-// queue keeps the few blocks in flight warm in the processor's caches while the controllers look
-// at them; ten blocks of 4 MiB ahead made the block scan run at a third of the speed of a plain
-// read of the same bytes (every block went cold in memory before it was analysed).
+// Blocks read up front; the threads stop claiming blocks when one more than this (and one more
+// for each further thread) is queued. A shallow queue keeps the few blocks in flight warm in the
+// processor's caches while the controllers look at them; ten blocks of 4 MiB ahead made the block
+// scan run at a third of the speed of a plain read of the same bytes (every block went cold in
+// memory before it was analysed).
 const int kMaxQueued = 2;
+// Threads that read a device that can be read from several threads at once. A single thread
+// copying from the page cache, then marking, cannot keep up with a plain read of the same bytes;
+// three spread the copy over as many cores and leave one to the controllers.
+const unsigned kMaxReaders = 3;
+
+int ReaderCountFor(bool bConcurrentDevice)
+{
+    if (!bConcurrentDevice)
+        return 1;
+    const unsigned nCores = std::thread::hardware_concurrency();
+    const unsigned nSpare = nCores > 1 ? nCores - 1 : 1;
+    return static_cast<int>(std::min(kMaxReaders, nSpare));
+}
 
 } // namespace
 
 CStorageDeviceWithCache::CStorageDeviceWithCache(IStorageDevice* pDevice)
-    : m_pDevice(pDevice), m_pWindow(nullptr), m_nBlockSize(0), m_llWindowBlock(-1), m_bRunning(false),
-      m_bProducerDone(true), m_nMaxQueued(kMaxQueued), m_ullNextSector(0), m_ullTotalSectors(0)
+    : m_pDevice(pDevice), m_Window{nullptr, nullptr}, m_nBlockSize(0), m_llWindowBlock(-1), m_bRunning(false),
+      m_bProducerDone(true), m_bReadFailed(false), m_nRunningReaders(0), m_bConcurrentDevice(false),
+      m_apfnFilters{}, m_nFilters(0), m_nMaxQueued(kMaxQueued), m_ullNextSector(0), m_ullTotalSectors(0)
 {
     SetCacheSize(kDefaultBlockSectors);
 }
@@ -27,28 +42,44 @@ CStorageDeviceWithCache::CStorageDeviceWithCache(IStorageDevice* pDevice)
 CStorageDeviceWithCache::~CStorageDeviceWithCache()
 {
     StopPrefetch();
-    for (uint8_t* p : m_FreeBuffers)
-        FreeMemory(p);
+    FreeBuffers();
+    FreeMemory(m_Window.pData);
+    FreeMemory(m_Window.pMarks);
+}
+
+void CStorageDeviceWithCache::FreeBuffers()
+{
+    for (const BlockBuffer& buffer : m_FreeBuffers) {
+        FreeMemory(buffer.pData);
+        FreeMemory(buffer.pMarks);
+    }
     m_FreeBuffers.clear();
-    FreeMemory(m_pWindow);
 }
 
 int CStorageDeviceWithCache::SetCacheSize(uint32_t nSectors)
 {
     StopPrefetch();
-    for (uint8_t* p : m_FreeBuffers)
-        FreeMemory(p);
-    m_FreeBuffers.clear();
-    FreeMemory(m_pWindow);
-    m_pWindow = nullptr;
+    FreeBuffers();
+    FreeMemory(m_Window.pData);
+    FreeMemory(m_Window.pMarks);
+    m_Window = BlockBuffer{nullptr, nullptr};
     m_nBlockSize = nSectors;
     m_llWindowBlock = -1;
     if (nSectors != 0) {
-        const size_t nBytes = static_cast<size_t>(nSectors) * STORAGE_UNIT_BYTES;
-        m_pWindow = static_cast<uint8_t*>(AllocOrRaise(nBytes));
-        memset(m_pWindow, 0, nBytes);
+        m_Window = TakeBuffer();
+        memset(m_Window.pData, 0, static_cast<size_t>(nSectors) * STORAGE_UNIT_BYTES);
+        memset(m_Window.pMarks, 0, nSectors);
     }
     return 1;
+}
+
+int CStorageDeviceWithCache::AddSectorFilter(PFN_SECTOR_FILTER pfnFilter)
+{
+    if (pfnFilter == nullptr || m_nFilters >= kMaxSectorFilters || m_bRunning || !m_Threads.empty() ||
+        m_llWindowBlock >= 0 || GetQueuedCount() != 0)
+        return -1;
+    m_apfnFilters[m_nFilters] = pfnFilter;
+    return m_nFilters++;
 }
 
 uint64_t CStorageDeviceWithCache::GetTotalSectors()
@@ -71,44 +102,90 @@ bool CStorageDeviceWithCache::IsValidBlock(uint64_t nBlock)
 
 int CStorageDeviceWithCache::ReadDevice(uint8_t* pBuffer, uint64_t ullStart, uint64_t ullCount)
 {
-    std::lock_guard<std::mutex> guard(m_DeviceLock);
-    const int nResult = m_pDevice->ReadSectors(pBuffer, ullStart, ullCount);
+    int nResult = 0;
+    if (m_bConcurrentDevice) {
+        nResult = m_pDevice->ReadSectors(pBuffer, ullStart, ullCount);
+    } else {
+        std::lock_guard<std::mutex> guard(m_DeviceLock);
+        nResult = m_pDevice->ReadSectors(pBuffer, ullStart, ullCount);
+    }
     if (!nResult)
         memset(pBuffer, 0, static_cast<size_t>(ullCount) * STORAGE_UNIT_BYTES);
     return nResult;
 }
 
-void CStorageDeviceWithCache::ReadBlock(uint8_t* pBuffer, uint64_t ullFirstSector)
+void CStorageDeviceWithCache::MarkSectors(const uint8_t* pData, uint8_t* pMarks, uint64_t ullCount) const
+{
+    const int nFilters = m_nFilters;
+    if (nFilters == 0)
+        return;
+    for (uint64_t i = 0; i < ullCount; ++i) {
+        const uint8_t* pSector = pData + i * STORAGE_UNIT_BYTES;
+        uint8_t byMarks = 0;
+        for (int f = 0; f < nFilters; ++f) {
+            if (m_apfnFilters[f](pSector))
+                byMarks |= static_cast<uint8_t>(1u << f);
+        }
+        pMarks[i] = byMarks;
+    }
+}
+
+void CStorageDeviceWithCache::ReadBlock(const BlockBuffer& buffer, uint64_t ullFirstSector)
 {
     const uint64_t ullTotal = m_ullTotalSectors;
     uint64_t ullCount = 0;
     if (ullFirstSector < ullTotal)
         ullCount = std::min<uint64_t>(m_nBlockSize, ullTotal - ullFirstSector);
     if (ullCount > 0)
-        ReadDevice(pBuffer, ullFirstSector, ullCount);
+        ReadDevice(buffer.pData, ullFirstSector, ullCount);
     // The last block is short: what lies past the device's end is zeros, never an older block.
     if (ullCount < m_nBlockSize)
-        memset(pBuffer + ullCount * STORAGE_UNIT_BYTES, 0,
+        memset(buffer.pData + ullCount * STORAGE_UNIT_BYTES, 0,
                static_cast<size_t>(m_nBlockSize - ullCount) * STORAGE_UNIT_BYTES);
+    // Marked right after the read, while the block is still in this processor's caches.
+    MarkSectors(buffer.pData, buffer.pMarks, m_nBlockSize);
 }
 
-uint8_t* CStorageDeviceWithCache::TakeBuffer()
+void CStorageDeviceWithCache::RecycleBuffer(const BlockBuffer& buffer)
+{
+    if (buffer.pData != nullptr && buffer.pMarks != nullptr) {
+        m_FreeBuffers.push_back(buffer);
+    } else {
+        FreeMemory(buffer.pData);
+        FreeMemory(buffer.pMarks);
+    }
+}
+
+CStorageDeviceWithCache::BlockBuffer CStorageDeviceWithCache::TakeBuffer()
 {
     {
         std::lock_guard<std::mutex> guard(m_Lock);
         if (!m_FreeBuffers.empty()) {
-            uint8_t* p = m_FreeBuffers.back();
+            const BlockBuffer buffer = m_FreeBuffers.back();
             m_FreeBuffers.pop_back();
-            return p;
+            return buffer;
         }
     }
-    return static_cast<uint8_t*>(AllocOrRaise(static_cast<size_t>(m_nBlockSize) * STORAGE_UNIT_BYTES));
+    BlockBuffer buffer;
+    buffer.pData = static_cast<uint8_t*>(AllocLargeBuffer(static_cast<size_t>(m_nBlockSize) * STORAGE_UNIT_BYTES));
+    try {
+        buffer.pMarks = static_cast<uint8_t*>(AllocOrRaise(m_nBlockSize));
+    } catch (...) {
+        FreeMemory(buffer.pData);
+        throw;
+    }
+    return buffer;
 }
 
-void CStorageDeviceWithCache::GiveBackBuffer(uint8_t* pBuffer)
+void CStorageDeviceWithCache::GiveBackBuffer(const BlockBuffer& buffer)
 {
     std::lock_guard<std::mutex> guard(m_Lock);
-    m_FreeBuffers.push_back(pBuffer);
+    RecycleBuffer(buffer);
+}
+
+size_t CStorageDeviceWithCache::QueueLimit() const
+{
+    return static_cast<size_t>(m_nMaxQueued) + m_Threads.size();
 }
 
 bool CStorageDeviceWithCache::StartPrefetch()
@@ -119,83 +196,111 @@ bool CStorageDeviceWithCache::StartPrefetch()
 
 bool CStorageDeviceWithCache::StartPrefetch(uint64_t ullFromSector)
 {
-    if (m_pDevice == nullptr || m_nBlockSize == 0 || m_Thread.joinable())
+    if (m_pDevice == nullptr || m_nBlockSize == 0 || !m_Threads.empty())
         return false;
     m_ullTotalSectors = m_pDevice->GetTotalSectors();
     if (m_ullTotalSectors == 0)
         return false;
+    m_bConcurrentDevice = m_pDevice->CanReadConcurrently() != 0;
     ullFromSector = std::min(ullFromSector, m_ullTotalSectors - 1);
     m_ullNextSector = ullFromSector / m_nBlockSize * m_nBlockSize;
     {
         std::lock_guard<std::mutex> guard(m_Lock);
         m_bRunning = true;
         m_bProducerDone = false;
+        m_bReadFailed = false;
     }
-    // The first blocks are read here, so that the scan has work as soon as the thread starts;
+    // The first blocks are read here, so that the scan has work as soon as the threads start;
     // none lies past the device's end.
     try {
         for (int i = 0; i < m_nMaxQueued && m_ullNextSector < m_ullTotalSectors; ++i) {
-            uint8_t* pBuffer = TakeBuffer();
+            const BlockBuffer buffer = TakeBuffer();
             try {
-                ReadBlock(pBuffer, m_ullNextSector);
+                ReadBlock(buffer, m_ullNextSector);
             } catch (...) {
-                GiveBackBuffer(pBuffer);
+                GiveBackBuffer(buffer);
                 throw;
             }
             std::lock_guard<std::mutex> guard(m_Lock);
-            m_Queue.push_back(QueuedBlock{pBuffer, m_ullNextSector});
+            m_Queue.push_back(QueuedBlock{buffer, m_ullNextSector, true, false});
             m_ullNextSector += m_nBlockSize;
         }
     } catch (...) {
         StopPrefetch();
         throw;
     }
+    std::lock_guard<std::mutex> guard(m_Lock);
     if (m_ullNextSector >= m_ullTotalSectors) {
-        std::lock_guard<std::mutex> guard(m_Lock);
         m_bRunning = false;
         m_bProducerDone = true;
         return true;
     }
-    m_Thread = std::thread(&CStorageDeviceWithCache::PrefetchThread, this);
+    // Never more threads than blocks left to read.
+    const uint64_t ullLeft = (m_ullTotalSectors - m_ullNextSector + m_nBlockSize - 1) / m_nBlockSize;
+    const int nReaders = static_cast<int>(std::min<uint64_t>(ReaderCountFor(m_bConcurrentDevice), ullLeft));
+    m_nRunningReaders = nReaders;
+    try {
+        for (int i = 0; i < nReaders; ++i)
+            m_Threads.emplace_back(&CStorageDeviceWithCache::PrefetchThread, this);
+    } catch (...) {
+        // A thread that could not be started never ends by itself: count it out.
+        m_nRunningReaders -= nReaders - static_cast<int>(m_Threads.size());
+        if (m_nRunningReaders == 0)
+            m_bProducerDone = true;
+    }
     return true;
 }
 
 void CStorageDeviceWithCache::PrefetchThread()
 {
+    QueuedBlock* pClaimed = nullptr;
     try {
         for (;;) {
             {
                 std::unique_lock<std::mutex> lock(m_Lock);
-                // Stop reading once one more than the limit is queued; go on when one is taken.
+                // Claim the next block once fewer than the limit are queued or being read.
                 m_SpaceFree.wait(lock, [this] {
-                    return !m_bRunning || static_cast<int>(m_Queue.size()) <= m_nMaxQueued;
+                    return !m_bRunning || m_bReadFailed || m_ullNextSector >= m_ullTotalSectors ||
+                           m_Queue.size() < QueueLimit();
                 });
-                if (!m_bRunning)
+                // The threads never read past the device's end: the last block is clamped there.
+                if (!m_bRunning || m_bReadFailed || m_ullNextSector >= m_ullTotalSectors)
                     break;
+                BlockBuffer buffer{nullptr, nullptr};
+                if (!m_FreeBuffers.empty()) {
+                    buffer = m_FreeBuffers.back();
+                    m_FreeBuffers.pop_back();
+                }
+                m_Queue.push_back(QueuedBlock{buffer, m_ullNextSector, false, false});
+                // Elements of a deque stay where they are while others are added or removed at
+                // its ends; this one is removed only once it is ready.
+                pClaimed = &m_Queue.back();
+                m_ullNextSector += m_nBlockSize;
             }
-            // The producer never reads past the device's end: the last block is clamped there.
-            if (m_ullNextSector >= m_ullTotalSectors)
-                break;
-            uint8_t* pBuffer = TakeBuffer();
-            const uint64_t ullFirst = m_ullNextSector;
-            // A failed read gives its buffer back, so that the cache frees it with the others.
-            try {
-                ReadBlock(pBuffer, ullFirst);
-            } catch (...) {
-                GiveBackBuffer(pBuffer);
-                throw;
-            }
-            m_ullNextSector += m_nBlockSize;
+            // Nobody else looks at a block before it is ready.
+            if (pClaimed->buffer.pData == nullptr)
+                pClaimed->buffer = TakeBuffer();
+            ReadBlock(pClaimed->buffer, pClaimed->ullFirstSector);
             std::lock_guard<std::mutex> guard(m_Lock);
-            m_Queue.push_back(QueuedBlock{pBuffer, ullFirst});
+            pClaimed->bReady = true;
+            pClaimed = nullptr;
             m_DataReady.notify_all();
         }
     } catch (...) {
-        // Whatever failed, the scan must not wait for a block that will never come.
+        // Whatever failed, the scan must not wait for a block that will never come: the block is
+        // handed over as failed (the scan reads it again itself) and no further one is claimed.
         LogInfo("Read-ahead stopped early: a block could not be read into memory");
+        std::lock_guard<std::mutex> guard(m_Lock);
+        if (pClaimed != nullptr) {
+            pClaimed->bReady = true;
+            pClaimed->bFailed = true;
+        }
+        m_bReadFailed = true;
+        m_SpaceFree.notify_all();
     }
     std::lock_guard<std::mutex> guard(m_Lock);
-    m_bProducerDone = true;
+    if (--m_nRunningReaders <= 0)
+        m_bProducerDone = true;
     m_DataReady.notify_all();
 }
 
@@ -206,10 +311,14 @@ void CStorageDeviceWithCache::StopPrefetch()
         m_bRunning = false;
         m_SpaceFree.notify_all();
     }
-    if (m_Thread.joinable())
-        m_Thread.join();
+    for (std::thread& thread : m_Threads) {
+        if (thread.joinable())
+            thread.join();
+    }
+    m_Threads.clear();
     FreeQueue();
     std::lock_guard<std::mutex> guard(m_Lock);
+    m_nRunningReaders = 0;
     m_bProducerDone = true;
 }
 
@@ -217,7 +326,7 @@ void CStorageDeviceWithCache::FreeQueue()
 {
     std::lock_guard<std::mutex> guard(m_Lock);
     for (const QueuedBlock& block : m_Queue)
-        m_FreeBuffers.push_back(block.pData);
+        RecycleBuffer(block.buffer);
     m_Queue.clear();
 }
 
@@ -231,38 +340,52 @@ int CStorageDeviceWithCache::LoadBlock(uint64_t nBlock)
 {
     if (m_pDevice == nullptr || !IsValidBlock(nBlock))
         return 0;
-    if (m_pWindow == nullptr)
+    if (m_Window.pData == nullptr)
         return 1;
     const uint64_t ullFirst = nBlock * m_nBlockSize;
-    uint8_t* pBlock = nullptr;
+    BlockBuffer taken{nullptr, nullptr};
     {
         std::unique_lock<std::mutex> lock(m_Lock);
         for (;;) {
-            // Blocks before the one asked for are no longer wanted.
-            while (!m_Queue.empty() && m_Queue.front().ullFirstSector < ullFirst) {
-                m_FreeBuffers.push_back(m_Queue.front().pData);
+            // Blocks before the one asked for are no longer wanted, nor are blocks whose read
+            // failed; each goes once its thread is done with it.
+            while (!m_Queue.empty() && m_Queue.front().bReady &&
+                   (m_Queue.front().ullFirstSector < ullFirst || m_Queue.front().bFailed)) {
+                RecycleBuffer(m_Queue.front().buffer);
                 m_Queue.pop_front();
                 m_SpaceFree.notify_all();
             }
-            if (!m_Queue.empty() || m_bProducerDone)
+            if (m_Queue.empty()) {
+                if (m_bProducerDone)
+                    break;
+                m_DataReady.wait(lock);
+                continue;
+            }
+            const QueuedBlock& front = m_Queue.front();
+            // Asked for a block behind the read-ahead: it is read directly.
+            if (front.ullFirstSector > ullFirst)
                 break;
-            m_DataReady.wait(lock);
-        }
-        if (!m_Queue.empty() && m_Queue.front().ullFirstSector == ullFirst) {
-            pBlock = m_Queue.front().pData;
+            if (!front.bReady) {
+                m_DataReady.wait(lock);
+                continue;
+            }
+            taken = front.buffer;
             m_Queue.pop_front();
             m_SpaceFree.notify_all();
+            break;
         }
     }
-    if (pBlock != nullptr) {
-        // The queued buffer becomes the window; the old window goes back to the thread.
-        GiveBackBuffer(m_pWindow);
-        m_pWindow = pBlock;
+    if (taken.pData != nullptr) {
+        // The queued buffer becomes the window; the old window goes back to the threads.
+        GiveBackBuffer(m_Window);
+        m_Window = taken;
     } else {
         // Not read ahead (asked out of order, or the read-ahead is not running): read it now.
-        if (m_ullTotalSectors == 0 || !m_Thread.joinable())
+        if (m_ullTotalSectors == 0 || m_Threads.empty())
             m_ullTotalSectors = GetTotalSectors();
-        ReadBlock(m_pWindow, ullFirst);
+        if (m_Threads.empty())
+            m_bConcurrentDevice = m_pDevice->CanReadConcurrently() != 0;
+        ReadBlock(m_Window, ullFirst);
     }
     m_llWindowBlock = static_cast<int64_t>(nBlock);
     return 1;
@@ -270,12 +393,20 @@ int CStorageDeviceWithCache::LoadBlock(uint64_t nBlock)
 
 const uint8_t* CStorageDeviceWithCache::PeekSectors(uint64_t ullStart, uint64_t ullCount) const
 {
-    if (m_llWindowBlock < 0 || m_pWindow == nullptr)
+    if (m_llWindowBlock < 0 || m_Window.pData == nullptr)
         return nullptr;
     const uint64_t ullWindow = static_cast<uint64_t>(m_llWindowBlock) * m_nBlockSize;
     if (ullStart < ullWindow || ullStart - ullWindow > m_nBlockSize || ullCount > m_nBlockSize - (ullStart - ullWindow))
         return nullptr;
-    return m_pWindow + (ullStart - ullWindow) * STORAGE_UNIT_BYTES;
+    return m_Window.pData + (ullStart - ullWindow) * STORAGE_UNIT_BYTES;
+}
+
+const uint8_t* CStorageDeviceWithCache::PeekSectorMarks(uint64_t ullStart, uint64_t ullCount) const
+{
+    if (m_nFilters == 0 || PeekSectors(ullStart, ullCount) == nullptr)
+        return nullptr;
+    const uint64_t ullWindow = static_cast<uint64_t>(m_llWindowBlock) * m_nBlockSize;
+    return m_Window.pMarks + (ullStart - ullWindow);
 }
 
 int CStorageDeviceWithCache::ReadSectors(void* pBuffer, uint64_t u64StartSector, uint64_t u64SectorCount)
@@ -283,10 +414,14 @@ int CStorageDeviceWithCache::ReadSectors(void* pBuffer, uint64_t u64StartSector,
     if (m_pDevice == nullptr || pBuffer == nullptr)
         return 0;
     uint8_t* pDest = static_cast<uint8_t*>(pBuffer);
-    if (m_llWindowBlock < 0 || m_pWindow == nullptr || u64SectorCount == 0) {
+    auto ReadThrough = [&](uint8_t* p, uint64_t ullStart, uint64_t ullCount) {
+        if (m_bConcurrentDevice)
+            return m_pDevice->ReadSectors(p, ullStart, ullCount);
         std::lock_guard<std::mutex> guard(m_DeviceLock);
-        return m_pDevice->ReadSectors(pDest, u64StartSector, u64SectorCount);
-    }
+        return m_pDevice->ReadSectors(p, ullStart, ullCount);
+    };
+    if (m_llWindowBlock < 0 || m_Window.pData == nullptr || u64SectorCount == 0)
+        return ReadThrough(pDest, u64StartSector, u64SectorCount);
     const uint64_t W = static_cast<uint64_t>(m_llWindowBlock) * m_nBlockSize;
     const uint64_t E = W + m_nBlockSize;
     const uint64_t ullTotal = m_pDevice->GetTotalSectors();
@@ -294,14 +429,12 @@ int CStorageDeviceWithCache::ReadSectors(void* pBuffer, uint64_t u64StartSector,
         u64StartSector > ullTotal - u64SectorCount) {
         // A request that begins outside the window, or reaches past the device's end (the
         // zeros after a short last block are no data), is answered by the device.
-        std::lock_guard<std::mutex> guard(m_DeviceLock);
-        return m_pDevice->ReadSectors(pDest, u64StartSector, u64SectorCount);
+        return ReadThrough(pDest, u64StartSector, u64SectorCount);
     }
     const uint64_t ullFromWindow = std::min(u64SectorCount, E - u64StartSector);
-    memcpy(pDest, m_pWindow + (u64StartSector - W) * STORAGE_UNIT_BYTES,
+    memcpy(pDest, m_Window.pData + (u64StartSector - W) * STORAGE_UNIT_BYTES,
            static_cast<size_t>(ullFromWindow) * STORAGE_UNIT_BYTES);
     if (ullFromWindow == u64SectorCount)
         return 1;
-    std::lock_guard<std::mutex> guard(m_DeviceLock);
-    return m_pDevice->ReadSectors(pDest + ullFromWindow * STORAGE_UNIT_BYTES, E, u64SectorCount - ullFromWindow);
+    return ReadThrough(pDest + ullFromWindow * STORAGE_UNIT_BYTES, E, u64SectorCount - ullFromWindow);
 }

@@ -1,11 +1,19 @@
-// The read-ahead cache of the block scan: wraps the disk or partition being scanned, and a
-// thread of its own reads the area block after block into a queue while the scan analyses the
-// current block (the window). The scan moves the window forward with LoadBlock and then reads
-// through the cache as through any device; reads outside the window go to the wrapped device.
+// The read-ahead cache of the block scan: wraps the disk or partition being scanned, and threads
+// of its own read the area block after block into a queue while the scan analyses the current
+// block (the window). The scan moves the window forward with LoadBlock and then reads through the
+// cache as through any device; reads outside the window go to the wrapped device.
+//
+// Sector filters: a search controller may register a test of one sector that tells, from the
+// sector's bytes alone, whether the sector can hold anything the controller looks for. The
+// thread that reads a block runs every filter over it while the block is still in its processor's
+// cache, and keeps one byte of marks per sector (bit n for filter n); a controller then looks only
+// at the sectors its filter marked. A filter must be a pure function of the 512 bytes it is given
+// (it runs on several threads at once) and may mark more sectors than needed, never fewer.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -14,24 +22,54 @@
 #include "EngineMemory.h"
 #include "IStorageDevice.h"
 
+// True when the 512-byte sector may hold evidence for the controller that registered the test.
+typedef bool (*PFN_SECTOR_FILTER)(const uint8_t* pSector);
+
+// The first of the sectors ullFrom to ullCount - 1 whose mark byte holds a bit of byMask;
+// ullCount when none does. Eight marks are tested at a time.
+inline uint64_t FindMarkedSector(const uint8_t* pMarks, uint64_t ullFrom, uint64_t ullCount, uint8_t byMask)
+{
+    const uint64_t ullWideMask = byMask * 0x0101010101010101ull;
+    uint64_t i = ullFrom;
+    for (; i + 8 <= ullCount; i += 8) {
+        uint64_t ullWord;
+        memcpy(&ullWord, pMarks + i, sizeof(ullWord));
+        if ((ullWord & ullWideMask) != 0)
+            break;
+    }
+    for (; i < ullCount; ++i) {
+        if ((pMarks[i] & byMask) != 0)
+            return i;
+    }
+    return ullCount;
+}
+
 class CStorageDeviceWithCache : public IStorageDevice, public CEngineObject {
 public:
+    // Filters a cache can run (one bit of a sector's mark byte each).
+    static const int kMaxSectorFilters = 8;
+
     // pDevice is not owned and must outlive the cache.
     explicit CStorageDeviceWithCache(IStorageDevice* pDevice);
-    // Stops the read-ahead thread when it still runs.
+    // Stops the read-ahead threads when they still run.
     ~CStorageDeviceWithCache() override;
 
     // Sectors per block; allocates a zeroed window and forgets the current one. Not to be called
     // while the read-ahead runs. Returns 1.
     int SetCacheSize(uint32_t nSectors);
     uint32_t GetCacheSize() const { return m_nBlockSize; }
+    // Registers a sector filter; returns its bit number (0 to 7), or -1 when the filter is null,
+    // eight are registered already, or blocks were read already (their marks would lack it).
+    int AddSectorFilter(PFN_SECTOR_FILTER pfnFilter);
     // Starts reading ahead from the block that holds ullFromSector (clamped to the device): up to
-    // two blocks are read on the calling thread, then the thread keeps at most three queued.
-    // Returns false when nothing can be read ahead (no device, no blocks, or already running).
+    // two blocks are read on the calling thread, then the threads keep at most three queued (one
+    // more for each further thread). A device that can be read from several threads at once is
+    // read by more than one thread. Returns false when nothing can be read ahead (no device, no
+    // blocks, or already running).
     bool StartPrefetch(uint64_t ullFromSector);
     // The same from the engine's start-position override.
     bool StartPrefetch();
-    // Ends the thread and frees whatever is queued. Safe to call more than once.
+    // Ends the threads and frees whatever is queued. Safe to call more than once.
     void StopPrefetch();
     // Makes block nBlock the window: the next queued block when it is that block, otherwise
     // (asked out of order, or after the read-ahead ended) the block is read directly. 0 when the
@@ -43,6 +81,8 @@ public:
     // The window's bytes for [ullStart, ullStart + ullCount) when wholly inside it, else null; lets
     // a controller look at the current block without copying it.
     const uint8_t* PeekSectors(uint64_t ullStart, uint64_t ullCount) const;
+    // The window's mark bytes for the same range (one per sector), else null.
+    const uint8_t* PeekSectorMarks(uint64_t ullStart, uint64_t ullCount) const;
 
     int ReadSectors(void* pBuffer, uint64_t u64StartSector, uint64_t u64SectorCount) override;
     uint64_t GetTotalSectors() override;
@@ -50,42 +90,67 @@ public:
     int Open() override { return 1; }
     int Close() override { return 1; }
 
-    // Blocks read ahead but not yet loaded (for tests and diagnostics).
+    // Blocks read ahead but not yet loaded, those still being read included (for tests and
+    // diagnostics).
     size_t GetQueuedCount();
+    // Threads the running read-ahead uses (0 when it does not run).
+    int GetReaderCount() const { return static_cast<int>(m_Threads.size()); }
 
 private:
-    struct QueuedBlock {
+    // A block buffer and the mark bytes of its sectors, allocated together.
+    struct BlockBuffer {
         uint8_t* pData;
+        uint8_t* pMarks;
+    };
+    struct QueuedBlock {
+        BlockBuffer buffer;
         uint64_t ullFirstSector;
+        // Set when the thread that claimed it is done: bFailed when the read raised an error.
+        bool bReady;
+        bool bFailed;
     };
 
     void PrefetchThread();
-    // Reads n sectors of the wrapped device under the device lock; a failed read leaves zeros.
+    // Reads n sectors of the wrapped device (under the device lock unless the device can be read
+    // from several threads); a failed read leaves zeros.
     int ReadDevice(uint8_t* pBuffer, uint64_t ullStart, uint64_t ullCount);
-    // Reads one block (clamped to the device's end, the rest zero) into a buffer of block size.
-    void ReadBlock(uint8_t* pBuffer, uint64_t ullFirstSector);
-    uint8_t* TakeBuffer();
-    void GiveBackBuffer(uint8_t* pBuffer);
+    // Reads one block (clamped to the device's end, the rest zero) into a buffer of block size,
+    // and marks its sectors.
+    void ReadBlock(const BlockBuffer& buffer, uint64_t ullFirstSector);
+    void MarkSectors(const uint8_t* pData, uint8_t* pMarks, uint64_t ullCount) const;
+    BlockBuffer TakeBuffer();
+    void GiveBackBuffer(const BlockBuffer& buffer);
+    // Keeps a whole buffer for reuse (the lock held), frees a partial one.
+    void RecycleBuffer(const BlockBuffer& buffer);
+    void FreeBuffers();
     void FreeQueue();
+    // Blocks the threads keep claimed and queued at most.
+    size_t QueueLimit() const;
 
     IStorageDevice* m_pDevice;
-    uint8_t* m_pWindow;
+    BlockBuffer m_Window;
     uint32_t m_nBlockSize;
     int64_t m_llWindowBlock;
     bool m_bRunning;
-    // Set by the thread when it has queued its last block or stopped.
+    // Set when every thread has ended (read its last block, stopped or failed).
     bool m_bProducerDone;
+    // A thread failed: the others claim no further block.
+    bool m_bReadFailed;
+    int m_nRunningReaders;
+    bool m_bConcurrentDevice;
     std::deque<QueuedBlock, CEngineAllocator<QueuedBlock>> m_Queue;
-    std::vector<uint8_t*, CEngineAllocator<uint8_t*>> m_FreeBuffers;
-    std::thread m_Thread;
+    std::vector<BlockBuffer, CEngineAllocator<BlockBuffer>> m_FreeBuffers;
+    std::vector<std::thread, CEngineAllocator<std::thread>> m_Threads;
+    PFN_SECTOR_FILTER m_apfnFilters[kMaxSectorFilters];
+    int m_nFilters;
     int m_nMaxQueued;
     uint64_t m_ullNextSector;
     uint64_t m_ullTotalSectors;
-    // Guards the queue, the free buffers and the two flags above.
+    // Guards the queue, the free buffers, the next sector while threads run, and the flags above.
     std::mutex m_Lock;
     std::condition_variable m_DataReady;
     std::condition_variable m_SpaceFree;
-    // Every read of the wrapped device, from either thread, is made under this lock: a device
-    // may position and read in two steps.
+    // Reads of a wrapped device that cannot be read from several threads at once are made under
+    // this lock, from any thread: such a device may position and read in two steps.
     std::mutex m_DeviceLock;
 };

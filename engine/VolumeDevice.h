@@ -21,6 +21,8 @@ public:
     int GetSectorSize() override;
     int Open() override;
     int Close() override;
+    // Reads by offset; the bad-sector list has its own lock.
+    int CanReadConcurrently() override { return 1; }
 
     bool IsOpen() const;
     char GetDriveLetter() const { return m_chDriveLetter; }

@@ -28,6 +28,9 @@ public:
     virtual int Open() = 0;
     // Always 1.
     virtual int Close() = 0;
+    // 1 when ReadSectors may run on several threads at once (each read names its own offset and
+    // nothing is positioned first); the block scan then reads ahead on more than one thread.
+    virtual int CanReadConcurrently() { return 0; }
 
     // A device owns a handle or a buffer; a copy would close or free it twice.
     IStorageDevice(const IStorageDevice&) = delete;

@@ -1,10 +1,12 @@
 // The block scan's read-ahead cache: blocks come back in order and whole, the last block is
 // short and zero-padded, the thread never reads past the device's end, reads that straddle the
-// window are split correctly, and the thread ends on every path.
+// window are split correctly, and the thread ends on every path; a device that can be read from
+// several threads is read by several, which hand the blocks over in order and stop on a failure.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstring>
+#include <thread>
 #include <stdexcept>
 #include <vector>
 
@@ -37,8 +39,10 @@ public:
     int GetSectorSize() override { return 512; }
     int Open() override { return 1; }
     int Close() override { return 1; }
+    int CanReadConcurrently() override { return m_bConcurrent ? 1 : 0; }
 
     uint64_t m_ullTotal;
+    bool m_bConcurrent = false;
     std::atomic<int> m_nReads{0};
     std::atomic<bool> m_bReadPastEnd{false};
     std::atomic<bool> m_bThrow{false};
@@ -180,5 +184,50 @@ TEST(ReadAheadCacheTest, TheThreadEndsOnStopOnFailureAndWithTheCache)
             throw std::runtime_error("controller failed");
         } catch (const std::runtime_error&) {
         }
+    }
+}
+
+TEST(ReadAheadCacheTest, SeveralThreadsHandTheBlocksOverInOrderAndStopOnAFailure)
+{
+    {
+        CNumberedDevice device(5003);
+        device.m_bConcurrent = true;
+        CStorageDeviceWithCache cache(&device);
+        cache.SetCacheSize(16);
+        ASSERT_TRUE(cache.StartPrefetch(0));
+        EXPECT_GE(cache.GetReaderCount(), std::thread::hardware_concurrency() > 2 ? 2 : 1);
+        const uint64_t ullBlocks = (5003 + 15) / 16;
+        for (uint64_t b = 0; b < ullBlocks; ++b) {
+            ASSERT_EQ(cache.LoadBlock(b), 1) << b;
+            EXPECT_LE(cache.GetQueuedCount(), 2u + static_cast<size_t>(cache.GetReaderCount()));
+            const uint64_t ullCount = std::min<uint64_t>(16, 5003 - b * 16);
+            ASSERT_TRUE(HoldsSectors(cache.PeekSectors(b * 16, ullCount), b * 16, ullCount)) << b;
+        }
+        cache.StopPrefetch();
+        EXPECT_FALSE(device.m_bReadPastEnd);
+        EXPECT_EQ(static_cast<int>(ullBlocks), device.m_nReads.load());
+    }
+    // The device fails while several threads read: the blocks read before come whole, then the
+    // scan reads the failed block itself and sees the failure, without waiting for ever.
+    {
+        CNumberedDevice device(100000);
+        device.m_bConcurrent = true;
+        CStorageDeviceWithCache cache(&device);
+        cache.SetCacheSize(16);
+        ASSERT_TRUE(cache.StartPrefetch(0));
+        ASSERT_EQ(cache.LoadBlock(0), 1);
+        device.m_bThrow = true;
+        uint64_t b = 1;
+        bool bThrown = false;
+        for (; b < 6250 && !bThrown; ++b) {
+            try {
+                ASSERT_EQ(cache.LoadBlock(b), 1);
+                ASSERT_TRUE(HoldsSectors(cache.PeekSectors(b * 16, 16), b * 16, 16)) << b;
+            } catch (const std::runtime_error&) {
+                bThrown = true;
+            }
+        }
+        EXPECT_TRUE(bThrown);
+        EXPECT_LT(b, 20u);
     }
 }

@@ -22,6 +22,12 @@ const uint32_t kWindowSectors = 8;
 
 bool g_bTranslatorInstalled = false;
 
+// A superblock has its magic at byte 56 of its first sector.
+bool HasSuperBlockMagic(const uint8_t* pSector)
+{
+    return pSector[56] == 0x53 && pSector[57] == 0xEF;
+}
+
 // What makes two finds one file system: UUID, block size, blocks count and the three times.
 typedef std::tuple<uint64_t, uint64_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t> IDENTITY;
 
@@ -41,7 +47,8 @@ IDENTITY IdentityOf(const CExt2SuperBlock& sb)
 
 CEXT2SearchController::CEXT2SearchController()
     : m_pDevice(nullptr), m_pRawFiles(nullptr), m_nSectorsPerRead(0), m_pPending(nullptr), m_pProgress(nullptr),
-      m_pCancel(nullptr), m_ullCarryFirst(0), m_nCarrySectors(0), m_ullNextWindow(0), m_pBlock(nullptr), m_ullBlockSectors(0)
+      m_pCancel(nullptr), m_ullCarryFirst(0), m_nCarrySectors(0), m_ullNextWindow(0), m_pBlock(nullptr), m_ullBlockSectors(0),
+      m_nFilterBit(-1)
 {
     if (!g_bTranslatorInstalled) {
         g_bTranslatorInstalled = true;
@@ -55,6 +62,15 @@ CEXT2SearchController::~CEXT2SearchController()
         delete p;
     delete m_pPending;
     FreeBuffer(m_pBlock);
+}
+
+void CEXT2SearchController::SetStorageDevice(IStorageDevice* pDevice)
+{
+    m_pDevice = pDevice;
+    // Through the read-ahead cache, the sectors with the magic are marked as each block is read.
+    m_nFilterBit = -1;
+    if (CStorageDeviceWithCache* pCache = dynamic_cast<CStorageDeviceWithCache*>(pDevice))
+        m_nFilterBit = pCache->AddSectorFilter(&HasSuperBlockMagic);
 }
 
 void CEXT2SearchController::BeginSearch()
@@ -75,8 +91,13 @@ int32_t CEXT2SearchController::SearchSectors(uint64_t ullFirstSector, uint64_t u
     if (m_pDevice == nullptr || ullSectorCount == 0)
         return 1;
     const uint8_t* pData = nullptr;
-    if (CStorageDeviceWithCache* pCache = dynamic_cast<CStorageDeviceWithCache*>(m_pDevice))
+    const uint8_t* pMarks = nullptr;
+    if (CStorageDeviceWithCache* pCache = dynamic_cast<CStorageDeviceWithCache*>(m_pDevice)) {
         pData = pCache->PeekSectors(ullFirstSector, ullSectorCount);
+        if (pData != nullptr && m_nFilterBit >= 0)
+            pMarks = pCache->PeekSectorMarks(ullFirstSector, ullSectorCount);
+    }
+    const uint8_t byMask = pMarks != nullptr ? static_cast<uint8_t>(1u << m_nFilterBit) : 0;
     if (pData == nullptr) {
         if (ullSectorCount > m_ullBlockSectors) {
             FreeBuffer(m_pBlock);
@@ -107,10 +128,17 @@ int32_t CEXT2SearchController::SearchSectors(uint64_t ullFirstSector, uint64_t u
     try {
         // Every window [w, w + 8) whose last sector has now been read.
         for (; w + kWindowSectors - 1 <= ullLast; ++w) {
+            if (m_pPending == nullptr && pMarks != nullptr && w >= ullFirstSector) {
+                // The cache marked the sectors with the magic: go straight to the next one.
+                const uint64_t ullEnd = ullLast + 2 - kWindowSectors;
+                w = ullFirstSector + FindMarkedSector(pMarks, w - ullFirstSector, ullEnd - ullFirstSector, byMask);
+                if (w >= ullEnd)
+                    break;
+            }
             const uint8_t* pFirst = SectorAt(w);
-            // A superblock has its magic at byte 56 of its first sector: only such a window, or
-            // one that a pending candidate collects descriptors from, needs a closer look.
-            if (m_pPending == nullptr && !(pFirst[56] == 0x53 && pFirst[57] == 0xEF))
+            // Only a window with the superblock magic, or one that a pending candidate collects
+            // descriptors from, needs a closer look.
+            if (m_pPending == nullptr && !HasSuperBlockMagic(pFirst))
                 continue;
             Examine(w, pFirst, SectorAt(w + 1));
         }
@@ -133,7 +161,7 @@ int32_t CEXT2SearchController::SearchSectors(uint64_t ullFirstSector, uint64_t u
 
 void CEXT2SearchController::Examine(uint64_t ullSector, const uint8_t* pFirst, const uint8_t* pSecond)
 {
-    if (pFirst[56] == 0x53 && pFirst[57] == 0xEF) {
+    if (HasSuperBlockMagic(pFirst)) {
         uint8_t abySuperBlock[ext2::kSuperBlockBytes];
         memcpy(abySuperBlock, pFirst, kSector);
         memcpy(abySuperBlock + kSector, pSecond, kSector);

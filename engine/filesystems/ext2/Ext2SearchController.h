@@ -17,7 +17,7 @@ public:
     CEXT2SearchController();
     ~CEXT2SearchController() override;
 
-    void SetStorageDevice(IStorageDevice* pDevice) override { m_pDevice = pDevice; }
+    void SetStorageDevice(IStorageDevice* pDevice) override;
     void SetSectorsPerRead(int32_t nSectorsPerRead) override { m_nSectorsPerRead = nSectorsPerRead; }
     void BeginSearch() override;
     void EndSearch() override;
@@ -65,4 +65,6 @@ private:
     // A block read here when the device is not the read-ahead cache.
     uint8_t* m_pBlock;
     uint64_t m_ullBlockSectors;
+    // The bit of this controller's filter in the read-ahead cache's sector marks; -1 = none.
+    int m_nFilterBit;
 };

@@ -49,11 +49,25 @@ bool InRange(const FAT_TYPE_RULE& rule, uint64_t ullClusters)
     return ullClusters >= rule.ullMinClusters && ullClusters <= rule.ullMaxClusters;
 }
 
+// The read-ahead cache's filter: false for every sector that AnalyzeSector passes over without
+// finding anything (the same tests, without the controller's state).
+bool MayHoldFATEvidence(const uint8_t* pSector)
+{
+    if (pSector[0] == 0)
+        return false;
+    if (HasBootSignature(pSector, kSectorBytes) && CFATDBR(pSector, kSectorBytes).IsValid())
+        return true;
+    if (IsFATStartSector(pSector, kSectorBytes))
+        return true;
+    CFATDirSectorInfo info;
+    return info.Classify(pSector, kSectorBytes);
+}
+
 } // namespace
 
 CFATSearchController::CFATSearchController()
     : m_nSectorsPerRead(-1), m_pDevice(nullptr), m_ullDeviceSectors(0), m_pRawFiles(nullptr), m_pProgress(nullptr),
-      m_pCancel(nullptr), m_pBlock(nullptr), m_ullBlockSectors(0)
+      m_pCancel(nullptr), m_pBlock(nullptr), m_ullBlockSectors(0), m_nFilterBit(-1)
 {
 }
 
@@ -75,6 +89,10 @@ void CFATSearchController::SetStorageDevice(IStorageDevice* pDevice)
 {
     m_pDevice = pDevice;
     m_ullDeviceSectors = pDevice != nullptr ? pDevice->GetTotalSectors() : 0;
+    // Through the read-ahead cache, the sectors worth a look are marked as each block is read.
+    m_nFilterBit = -1;
+    if (CStorageDeviceWithCache* pCache = dynamic_cast<CStorageDeviceWithCache*>(pDevice))
+        m_nFilterBit = pCache->AddSectorFilter(&MayHoldFATEvidence);
 }
 
 void CFATSearchController::SetSectorsPerRead(int32_t nSectorsPerRead)
@@ -113,8 +131,12 @@ int32_t CFATSearchController::SearchSectors(uint64_t ullFirstSector, uint64_t ul
     // The block scan hands out the block that its cache holds: look at it in place. Any other
     // device is read once per call, into a buffer of this controller.
     const uint8_t* pData = nullptr;
-    if (CStorageDeviceWithCache* pCache = dynamic_cast<CStorageDeviceWithCache*>(m_pDevice))
+    const uint8_t* pMarks = nullptr;
+    if (CStorageDeviceWithCache* pCache = dynamic_cast<CStorageDeviceWithCache*>(m_pDevice)) {
         pData = pCache->PeekSectors(ullFirstSector, ullSectorCount);
+        if (pData != nullptr && m_nFilterBit >= 0)
+            pMarks = pCache->PeekSectorMarks(ullFirstSector, ullSectorCount);
+    }
     if (pData == nullptr) {
         if (ullSectorCount > m_ullBlockSectors) {
             FreeBuffer(m_pBlock);
@@ -127,6 +149,14 @@ int32_t CFATSearchController::SearchSectors(uint64_t ullFirstSector, uint64_t ul
         if (!m_pDevice->ReadSectors(m_pBlock, ullFirstSector, ullSectorCount))
             memset(m_pBlock, 0, static_cast<size_t>(ullSectorCount) * kSectorBytes);
         pData = m_pBlock;
+    }
+    if (pMarks != nullptr) {
+        // Only the sectors the cache's filter marked can hold anything.
+        const uint8_t byMask = static_cast<uint8_t>(1u << m_nFilterBit);
+        for (uint64_t i = FindMarkedSector(pMarks, 0, ullSectorCount, byMask); i < ullSectorCount;
+             i = FindMarkedSector(pMarks, i + 1, ullSectorCount, byMask))
+            AnalyzeSector(ullFirstSector + i, pData + i * kSectorBytes, pStatistics);
+        return 1;
     }
     for (uint64_t i = 0; i < ullSectorCount; ++i)
         AnalyzeSector(ullFirstSector + i, pData + i * kSectorBytes, pStatistics);

@@ -72,4 +72,6 @@ private:
     // in one process never share it.
     uint8_t* m_pBlock;
     uint64_t m_ullBlockSectors;
+    // The bit of this controller's filter in the read-ahead cache's sector marks; -1 = none.
+    int m_nFilterBit;
 };

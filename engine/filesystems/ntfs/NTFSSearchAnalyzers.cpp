@@ -9,6 +9,7 @@
 #include "NTFSIndexRecord.h"
 #include "NTFSRecordMapping.h"
 #include "NTFSSystemFileImages.h"
+#include "StorageDeviceWithCache.h"
 
 using namespace ntfsbytes;
 
@@ -42,7 +43,91 @@ bool ClusterToSector(uint64_t ullStart, int64_t llLcn, uint64_t ullSectorsPerClu
     return true;
 }
 
+// How a sector is compared with the five sectors of the $AttrDef image. Three of them begin
+// inside the zero padding of a name, like every empty sector of a disk: each is first compared
+// at its first 8-byte word that is not zero.
+struct ATTRDEF_KEYS {
+    const uint8_t* pImage;
+    size_t anKeyOffset[kAttrDefSectors];
+    uint64_t aullKey[kAttrDefSectors];
+
+    ATTRDEF_KEYS() : pImage(GetNTFSAttrDefImage())
+    {
+        for (size_t i = 0; i < kAttrDefSectors; ++i) {
+            const uint8_t* pSlice = pImage + i * kSectorBytes;
+            anKeyOffset[i] = 0;
+            for (size_t nOffset = 0; nOffset + 8 <= kSectorBytes; nOffset += 8) {
+                uint64_t ullWord;
+                memcpy(&ullWord, pSlice + nOffset, sizeof(ullWord));
+                if (ullWord != 0) {
+                    anKeyOffset[i] = nOffset;
+                    break;
+                }
+            }
+            memcpy(&aullKey[i], pSlice + anKeyOffset[i], sizeof(aullKey[i]));
+        }
+    }
+};
+
+// Slice k of the $UpCase table maps the units 256k to 256k + 255; its first entry is almost
+// always 256k itself, so a sector's second byte names the slice to compare with. A slice whose
+// first unit has another upper-case form (0x2D00, Georgian, maps to 0x10A0) would never be found
+// that way: those are kept to be tried besides.
+struct UPCASE_KEYS {
+    static const size_t kSlices = 256;
+    const uint8_t* pImage;
+    uint64_t aullPrefix[kSlices];
+    uint16_t anOddSlices[kSlices];
+    size_t nOddSlices;
+
+    UPCASE_KEYS() : pImage(GetNTFSUpCaseImage()), nOddSlices(0)
+    {
+        for (size_t k = 0; k < kSlices; ++k) {
+            memcpy(&aullPrefix[k], pImage + k * kSectorBytes, sizeof(aullPrefix[k]));
+            if (pImage[k * kSectorBytes + 1] != k)
+                anOddSlices[nOddSlices++] = static_cast<uint16_t>(k);
+        }
+    }
+};
+
 } // namespace
+
+bool IsAttrDefImageSector(const uint8_t* pSector)
+{
+    // Built once, on whichever thread comes first; read-only afterwards.
+    static const ATTRDEF_KEYS keys;
+    // One or two 8-byte words rule out almost every sector. A sector is compared only with the
+    // image sectors that begin as it does (with a zero word or not), each at its own key word.
+    uint64_t ullFirst;
+    memcpy(&ullFirst, pSector, sizeof(ullFirst));
+    const bool bZeroStart = ullFirst == 0;
+    for (size_t i = 0; i < kAttrDefSectors; ++i) {
+        if ((keys.anKeyOffset[i] != 0) != bZeroStart)
+            continue;
+        uint64_t ullWord = ullFirst;
+        if (bZeroStart)
+            memcpy(&ullWord, pSector + keys.anKeyOffset[i], sizeof(ullWord));
+        if (ullWord == keys.aullKey[i] && memcmp(pSector, keys.pImage + i * kSectorBytes, kSectorBytes) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool IsUpCaseImageSector(const uint8_t* pSector)
+{
+    static const UPCASE_KEYS keys;
+    uint64_t ullPrefix;
+    memcpy(&ullPrefix, pSector, sizeof(ullPrefix));
+    const size_t nNamed = pSector[1];
+    if (ullPrefix == keys.aullPrefix[nNamed] && memcmp(pSector, keys.pImage + nNamed * kSectorBytes, kSectorBytes) == 0)
+        return true;
+    for (size_t i = 0; i < keys.nOddSlices; ++i) {
+        const size_t k = keys.anOddSlices[i];
+        if (ullPrefix == keys.aullPrefix[k] && memcmp(pSector, keys.pImage + k * kSectorBytes, kSectorBytes) == 0)
+            return true;
+    }
+    return false;
+}
 
 bool IsRSTRPage(const uint8_t* pWindow, size_t nLength)
 {
@@ -135,45 +220,16 @@ void CNTFSSystemFileDataAnalyzer::FillCandidate(CSearchedNTFSPartitionInfo* pCan
     StoreFill(pCandidate, pFound->m_ullRecordSector, ullSeen);
 }
 
-CNTFSAttrDefAnalyzer::CNTFSAttrDefAnalyzer() : CNTFSSystemFileDataAnalyzer(kAttrDefDistance), m_pImage(GetNTFSAttrDefImage())
+CNTFSAttrDefAnalyzer::CNTFSAttrDefAnalyzer() : CNTFSSystemFileDataAnalyzer(kAttrDefDistance)
 {
-    // Three of the five sectors begin inside the zero padding of a name, like every empty sector
-    // of a disk: each is first compared at its first 8-byte word that is not zero.
-    for (size_t i = 0; i < kAttrDefSectors; ++i) {
-        const uint8_t* pSlice = m_pImage + i * kSectorBytes;
-        m_anKeyOffset[i] = 0;
-        for (size_t nOffset = 0; nOffset + 8 <= kSectorBytes; nOffset += 8) {
-            uint64_t ullWord;
-            memcpy(&ullWord, pSlice + nOffset, sizeof(ullWord));
-            if (ullWord != 0) {
-                m_anKeyOffset[i] = nOffset;
-                break;
-            }
-        }
-        memcpy(&m_aullKey[i], pSlice + m_anKeyOffset[i], sizeof(m_aullKey[i]));
-    }
 }
 
 bool CNTFSAttrDefAnalyzer::CheckSector(uint64_t ullSector, const uint8_t* pSector)
 {
-    // Every sector of the disk comes here: one or two 8-byte words rule out almost all of them.
-    // A sector is compared only with the image sectors that begin as it does (with a zero word
-    // or not), each at its own key word.
-    uint64_t ullFirst;
-    memcpy(&ullFirst, pSector, sizeof(ullFirst));
-    const bool bZeroStart = ullFirst == 0;
-    for (size_t i = 0; i < kAttrDefSectors; ++i) {
-        if ((m_anKeyOffset[i] != 0) != bZeroStart)
-            continue;
-        uint64_t ullWord = ullFirst;
-        if (bZeroStart)
-            memcpy(&ullWord, pSector + m_anKeyOffset[i], sizeof(ullWord));
-        if (ullWord == m_aullKey[i] && memcmp(pSector, m_pImage + i * kSectorBytes, kSectorBytes) == 0) {
-            m_Seen.AddSector(ullSector);
-            return true;
-        }
-    }
-    return false;
+    if (!IsAttrDefImageSector(pSector))
+        return false;
+    m_Seen.AddSector(ullSector);
+    return true;
 }
 
 void CNTFSAttrDefAnalyzer::StoreFill(CSearchedNTFSPartitionInfo* pCandidate, uint64_t ullRecordSector,
@@ -184,31 +240,13 @@ void CNTFSAttrDefAnalyzer::StoreFill(CSearchedNTFSPartitionInfo* pCandidate, uin
     pCandidate->m_ullAttrDefSectorsSeen = ullSeen;
 }
 
-CNTFSUpCaseAnalyzer::CNTFSUpCaseAnalyzer() : CNTFSSystemFileDataAnalyzer(kUpCaseDistance), m_pImage(GetNTFSUpCaseImage())
+CNTFSUpCaseAnalyzer::CNTFSUpCaseAnalyzer() : CNTFSSystemFileDataAnalyzer(kUpCaseDistance)
 {
-    // Slice k of the table maps the units 256k to 256k + 255; its first entry is almost always
-    // 256k itself, so the sector's second byte names the slice to compare with. A slice whose
-    // first unit has another upper-case form (0x2D00, Georgian, maps to 0x10A0) would never be
-    // found that way: those are kept to be tried besides.
-    for (size_t k = 0; k < kUpCaseSlices; ++k) {
-        memcpy(&m_aullPrefix[k], m_pImage + k * kSectorBytes, sizeof(m_aullPrefix[k]));
-        if (m_pImage[k * kSectorBytes + 1] != k)
-            m_OddSlices.push_back(static_cast<uint16_t>(k));
-    }
 }
 
 bool CNTFSUpCaseAnalyzer::CheckSector(uint64_t ullSector, const uint8_t* pSector)
 {
-    uint64_t ullPrefix;
-    memcpy(&ullPrefix, pSector, sizeof(ullPrefix));
-    const size_t nNamed = pSector[1];
-    bool bMatch = ullPrefix == m_aullPrefix[nNamed] &&
-                  memcmp(pSector, m_pImage + nNamed * kSectorBytes, kSectorBytes) == 0;
-    for (size_t i = 0; !bMatch && i < m_OddSlices.size(); ++i) {
-        const size_t k = m_OddSlices[i];
-        bMatch = ullPrefix == m_aullPrefix[k] && memcmp(pSector, m_pImage + k * kSectorBytes, kSectorBytes) == 0;
-    }
-    if (!bMatch)
+    if (!IsUpCaseImageSector(pSector))
         return false;
     m_Seen.AddSector(ullSector);
     return true;
@@ -321,7 +359,8 @@ void CNTFSLogFileAnalyzer::AddPage(uint64_t ullFirst)
         m_Seen.AddSector(ullFirst + i);
 }
 
-void CNTFSLogFileAnalyzer::ScanLogPages(const uint8_t* pData, uint64_t ullFirst, uint64_t nSectors)
+void CNTFSLogFileAnalyzer::ScanLogPages(const uint8_t* pData, uint64_t ullFirst, uint64_t nSectors,
+                                        const uint8_t* pMarks, uint8_t byMask)
 {
     if (pData == nullptr)
         return;
@@ -338,6 +377,11 @@ void CNTFSLogFileAnalyzer::ScanLogPages(const uint8_t* pData, uint64_t ullFirst,
         }
     }
     while (nPosition < nSectors) {
+        if (pMarks != nullptr) {
+            nPosition = FindMarkedSector(pMarks, nPosition, nSectors, byMask);
+            if (nPosition >= nSectors)
+                break;
+        }
         const uint8_t* pSector = pData + nPosition * kSectorBytes;
         if (!IsRCRDPage(pSector, kSectorBytes)) {
             ++nPosition;

@@ -27,6 +27,11 @@ typedef std::vector<MFT_RECORD_PAIR, CEngineAllocator<MFT_RECORD_PAIR>> CMFTReco
 // 144, and the last word of each of its 8 sectors equal to the update sequence number at 30.
 bool IsRSTRPage(const uint8_t* pWindow, size_t nLength);
 
+// The sector equals one of the five sectors of the $AttrDef image that every formatter writes.
+bool IsAttrDefImageSector(const uint8_t* pSector);
+// The sector equals one of the 256 sectors of the $UpCase table.
+bool IsUpCaseImageSector(const uint8_t* pSector);
+
 // The record object of a system file's FILE record: its sector, the runs of its unnamed $DATA
 // (without the length check; there must be some), its $LogFile sequence number and, with
 // bInferClusterSize, the sectors per cluster inferred from the record (which must succeed; the
@@ -71,12 +76,6 @@ public:
 
 protected:
     void StoreFill(CSearchedNTFSPartitionInfo* pCandidate, uint64_t ullRecordSector, uint64_t ullSeen) const override;
-
-private:
-    const uint8_t* m_pImage;
-    // Per sector of the image: where its first 8-byte word that is not zero lies, and the word.
-    size_t m_anKeyOffset[5];
-    uint64_t m_aullKey[5];
 };
 
 class CNTFSUpCaseAnalyzer : public CNTFSSystemFileDataAnalyzer {
@@ -88,12 +87,6 @@ public:
 
 protected:
     void StoreFill(CSearchedNTFSPartitionInfo* pCandidate, uint64_t ullRecordSector, uint64_t ullSeen) const override;
-
-private:
-    static const size_t kUpCaseSlices = 256;
-    const uint8_t* m_pImage;
-    uint64_t m_aullPrefix[kUpCaseSlices];
-    std::vector<uint16_t, CEngineAllocator<uint16_t>> m_OddSlices;
 };
 
 class CNTFSLogFileAnalyzer : public CNTFSSystemFileDataAnalyzer {
@@ -107,8 +100,10 @@ public:
     // A restart page at ullSector.
     void AnalyzeRSTRRecord(uint64_t ullSector, const uint8_t* pPage);
     // Log record pages of one read of nSectors sectors from ullFirst; a page cut by the end of
-    // the read is completed with the start of the next one.
-    void ScanLogPages(const uint8_t* pData, uint64_t ullFirst, uint64_t nSectors);
+    // the read is completed with the start of the next one. With pMarks (one byte per sector),
+    // a page starts only at a sector whose mark holds a bit of byMask.
+    void ScanLogPages(const uint8_t* pData, uint64_t ullFirst, uint64_t nSectors, const uint8_t* pMarks = nullptr,
+                      uint8_t byMask = 0);
 
     size_t GetRecordCount() const { return m_Records.size(); }
     const std::vector<uint64_t, CEngineAllocator<uint64_t>>& GetRestartPages() const { return m_RestartPages; }

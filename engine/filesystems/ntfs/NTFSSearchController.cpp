@@ -41,6 +41,16 @@ bool Signature(const uint8_t* p, const char* pszSignature)
     return memcmp(p, pszSignature, 4) == 0;
 }
 
+// The read-ahead cache's filter: false for every sector in which the scan below finds nothing
+// (no boot sector, no signature it looks for, no sector of the $AttrDef or $UpCase images).
+bool MayHoldNTFSEvidence(const uint8_t* pSector)
+{
+    if (Signature(pSector, "FILE") || Signature(pSector, "INDX") || Signature(pSector, "RSTR") ||
+        IsRCRDPage(pSector, kSectorBytes))
+        return true;
+    return IsValidNTFSDBR(pSector, kSectorBytes) || IsAttrDefImageSector(pSector) || IsUpCaseImageSector(pSector);
+}
+
 uint64_t ScoreTerm(uint64_t ullSeen, uint64_t ullFull)
 {
     // Whole-number division: 10 once the whole file was seen, else 0.
@@ -55,7 +65,7 @@ CNTFSSearchController::CNTFSSearchController()
       m_pBuffer(nullptr), m_ullBufferSectors(0), m_pRawFiles(nullptr), m_pMFTAnalyzer(nullptr),
       m_pAttrDefAnalyzer(nullptr), m_pUpCaseAnalyzer(nullptr), m_pLogFileAnalyzer(nullptr), m_pHeldIndex(nullptr),
       m_ullHeldIndexSector(0), m_nHeldIndexSectors(0), m_pHeldRecord(nullptr), m_pRecordCopy(nullptr), m_ullHeldRecordSector(0),
-      m_bRecordHeld(false)
+      m_bRecordHeld(false), m_nFilterBit(-1)
 {
 }
 
@@ -109,6 +119,10 @@ void CNTFSSearchController::FreeKeptLists()
 void CNTFSSearchController::SetStorageDevice(IStorageDevice* pDevice)
 {
     m_pDevice = pDevice;
+    // Through the read-ahead cache, the sectors worth a look are marked as each block is read.
+    m_nFilterBit = -1;
+    if (CStorageDeviceWithCache* pCache = dynamic_cast<CStorageDeviceWithCache*>(pDevice))
+        m_nFilterBit = pCache->AddSectorFilter(&MayHoldNTFSEvidence);
 }
 
 void CNTFSSearchController::SetSectorsPerRead(int32_t nSectorsPerRead)
@@ -169,8 +183,13 @@ int32_t CNTFSSearchController::SearchSectors(uint64_t ullFirstSector, uint64_t u
     // written: a file record is fixed up in a copy of its own). Any other device is read into a
     // buffer of this controller.
     const uint8_t* pData = nullptr;
-    if (CStorageDeviceWithCache* pCache = dynamic_cast<CStorageDeviceWithCache*>(m_pDevice))
+    const uint8_t* pMarks = nullptr;
+    if (CStorageDeviceWithCache* pCache = dynamic_cast<CStorageDeviceWithCache*>(m_pDevice)) {
         pData = pCache->PeekSectors(ullFirstSector, ullSectorCount);
+        if (pData != nullptr && m_nFilterBit >= 0)
+            pMarks = pCache->PeekSectorMarks(ullFirstSector, ullSectorCount);
+    }
+    const uint8_t byMask = pMarks != nullptr ? static_cast<uint8_t>(1u << m_nFilterBit) : 0;
     if (pData == nullptr) {
         const size_t nBytes = static_cast<size_t>(ullSectorCount) * kSectorBytes;
         // What a failed read leaves in the buffer is not the disk's: it reads as zeros, so no
@@ -185,6 +204,14 @@ int32_t CNTFSSearchController::SearchSectors(uint64_t ullFirstSector, uint64_t u
     uint64_t nFileRecords = 0;
     for (uint64_t i = 0; i < ullSectorCount; ++i) {
         const uint64_t ullSector = ullFirstSector + i;
+        if (pMarks != nullptr && (pMarks[i] & byMask) == 0 && m_nHeldIndexSectors == 0 && !m_bRecordHeld) {
+            // Nothing to find here and nothing held from the block before: all that the steps
+            // below would do is tell the $MFT analyzer that no FILE record starts here (they do
+            // not for the block's last sector, where a record could not fit).
+            if (i + 1 < ullSectorCount)
+                m_pMFTAnalyzer->CheckEmptyPosition(ullSector);
+            continue;
+        }
         const uint8_t* pSector = pData + i * kSectorBytes;
         const uint64_t nWindowSectors = ullSectorCount - i < kWindowSectors ? ullSectorCount - i : kWindowSectors;
         const size_t nWindow = static_cast<size_t>(nWindowSectors) * kSectorBytes;
@@ -201,7 +228,7 @@ int32_t CNTFSSearchController::SearchSectors(uint64_t ullFirstSector, uint64_t u
         m_pAttrDefAnalyzer->CheckSector(ullSector, pSector);
         m_pUpCaseAnalyzer->CheckSector(ullSector, pSector);
     }
-    m_pLogFileAnalyzer->ScanLogPages(pData, ullFirstSector, ullSectorCount);
+    m_pLogFileAnalyzer->ScanLogPages(pData, ullFirstSector, ullSectorCount, pMarks, byMask);
 
     if (pStatistics != nullptr) {
         pStatistics->NTFSBootRecords += nBootSectors;

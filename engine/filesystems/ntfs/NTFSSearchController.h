@@ -103,4 +103,6 @@ private:
     uint8_t* m_pRecordCopy;
     uint64_t m_ullHeldRecordSector;
     bool m_bRecordHeld;
+    // The bit of this controller's filter in the read-ahead cache's sector marks; -1 = none.
+    int m_nFilterBit;
 };
