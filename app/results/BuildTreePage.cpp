@@ -9,10 +9,12 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSplitter>
 #include <QVBoxLayout>
 
+#include <climits>
 #include <cstring>
 
 #include "ICorrand.h"
@@ -269,6 +271,8 @@ void CBuildTreePage::SetupConnections()
     connect(pushButtonBrowse, SIGNAL(released()), this, SLOT(OnBrowse()));
     connect(FilesTreeWidget->header(), SIGNAL(sectionClicked(int)), this, SLOT(OnFilesHeaderClicked(int)));
     connect(SearchFilesTreeWidget->header(), SIGNAL(sectionClicked(int)), this, SLOT(OnSearchHeaderClicked(int)));
+    connect(FilesTreeWidget->verticalScrollBar(), SIGNAL(valueChanged(int)), this, SLOT(OnFilesScrolled()));
+    connect(FilesTreeWidget->verticalScrollBar(), SIGNAL(rangeChanged(int, int)), this, SLOT(OnFilesScrolled()));
     connect(pushButtonSplit, SIGNAL(released()), this, SLOT(OnSplitMode()));
     connect(pushButtonList, SIGNAL(released()), this, SLOT(OnListMode()));
     connect(pushButtonSearchSplit, SIGNAL(released()), this, SLOT(OnSearchSplitMode()));
@@ -315,6 +319,8 @@ int CBuildTreePage::Initialize()
     m_mapFileTickStates.clear();
     m_mapOwnTickedBytes.clear();
     m_mapRowsByRecord.clear();
+    m_mapRestTickStates.clear();
+    ResetFileListing();
     m_pCurrentFolderItem = nullptr;
     m_pLastPreviewedFileRow = nullptr;
     m_pLastPreviewedSearchRow = nullptr;
@@ -332,6 +338,7 @@ int CBuildTreePage::Initialize()
     FloderTreeWidget->setHeaderHidden(true);
     FilesTreeWidget->setColumnHidden(RESULT_COLUMN_SIZE_VALUE, true);
     SearchFilesTreeWidget->setColumnHidden(RESULT_COLUMN_SIZE_VALUE, true);
+    SetFilesSorting(true);
 
     int32_t nCount = 0;
     if (m_pStore != nullptr)
@@ -396,8 +403,13 @@ int CBuildTreePage::Run()
 {
     m_vecListing.clear();
     if (!m_bSearchMode) {
+        // Every subfolder (the tree needs them all), then the first page of files, read one
+        // batch ahead so that what is left over tells whether the folder has more.
         EnumFolder(m_dwCurrentFolder, ENUM_KIND_FOLDERS, &m_vecListing);
-        EnumFolder(m_dwCurrentFolder, ENUM_KIND_FILES, &m_vecListing);
+        ReadFileBatches(FILE_ROWS_PER_FETCH + 1);
+        const int nFirst = qMin(FILE_ROWS_PER_FETCH, m_vecPendingFiles.size());
+        m_vecListing += m_vecPendingFiles.mid(0, nFirst);
+        m_vecPendingFiles.remove(0, nFirst);
     } else {
         EnumSearch(&m_SearchCondition, &m_vecListing);
     }
@@ -462,6 +474,76 @@ int CBuildTreePage::EnumSearch(const SEARCH_CONDITION* pCondition, LISTING* pLis
     }
     m_pStore->EndEnumFiles();
     return 0;
+}
+
+void CBuildTreePage::AppendFileBatch(const FILE_INFO_EX* pRecords, int32_t nCount)
+{
+    if (pRecords == nullptr || nCount <= 0)
+        return;
+    if (m_vecPendingFiles.capacity() < m_vecPendingFiles.size() + nCount)
+        m_vecPendingFiles.reserve(qMax(m_vecPendingFiles.size() + nCount, m_vecPendingFiles.capacity() * 2));
+    for (int32_t i = 0; i < nCount; ++i) {
+        // A listing begun again passes over what was read before (the store lists in record order).
+        if (m_bAnyFileRead && m_bSkippingReadFiles) {
+            if (pRecords[i].dwRecordNumber <= m_dwLastFileRecord)
+                continue;
+            m_bSkippingReadFiles = false;
+        }
+        LISTING_ENTRY entry;
+        std::memset(&entry, 0, sizeof(entry));
+        std::memcpy(&entry.Info, &pRecords[i], sizeof(FILE_INFO_EX));
+        entry.dwVolume = m_dwFilesVolume;
+        m_vecPendingFiles.append(entry);
+        m_dwLastFileRecord = pRecords[i].dwRecordNumber;
+        m_bAnyFileRead = true;
+    }
+}
+
+void CBuildTreePage::ReadFileBatches(int nWanted)
+{
+    if (m_pStore == nullptr) {
+        m_nFileListing = FILES_DONE;
+        return;
+    }
+    FILE_INFO_EX* pRecords = nullptr;
+    int32_t nCount = 0;
+    if (m_nFileListing == FILES_SUSPENDED && m_vecPendingFiles.size() < nWanted) {
+        if (m_pStore->BeginEnumFiles(m_dwFilesFolder, &pRecords, &nCount, ENUM_KIND_FILES, m_dwFilesVolume) != 0) {
+            m_nFileListing = FILES_DONE;
+            return;
+        }
+        m_nFileListing = FILES_OPEN;
+        m_bSkippingReadFiles = m_bAnyFileRead;
+        AppendFileBatch(pRecords, nCount);
+    }
+    while (m_nFileListing == FILES_OPEN && m_vecPendingFiles.size() < nWanted) {
+        pRecords = nullptr;
+        nCount = 0;
+        if (m_pStore->GetNextFiles(&pRecords, &nCount) != 0 || nCount <= 0) {
+            m_pStore->EndEnumFiles();
+            m_nFileListing = FILES_DONE;
+            break;
+        }
+        AppendFileBatch(pRecords, nCount);
+    }
+}
+
+void CBuildTreePage::SuspendFileListing()
+{
+    if (m_nFileListing == FILES_OPEN)
+        m_nFileListing = FILES_SUSPENDED;
+}
+
+void CBuildTreePage::ResetFileListing()
+{
+    if (m_nFileListing == FILES_OPEN && m_pStore != nullptr)
+        m_pStore->EndEnumFiles();
+    m_nFileListing = FILES_DONE;
+    m_vecPendingFiles.clear();
+    m_vecPendingFiles.squeeze();
+    m_bAnyFileRead = false;
+    m_bSkippingReadFiles = false;
+    m_dwLastFileRecord = 0;
 }
 
 // ----- rows -------------------------------------------------------------------------------------
@@ -533,6 +615,7 @@ void CBuildTreePage::ForgetSubtree(QTreeWidgetItem* pItem)
         m_mapOwnTickedBytes.remove(pChild);
         m_mapFileTickStates.remove(pChild);
         m_mapKnownTickStates.remove(pChild);
+        m_mapRestTickStates.remove(pChild);
         if (pChild == m_pCurrentFolderItem)
             m_pCurrentFolderItem = nullptr;
     }
@@ -553,6 +636,31 @@ QIcon CBuildTreePage::FileIcon(const QString& strName, QString* pstrType)
     return it->first;
 }
 
+CResultRowItem* CBuildTreePage::NewFileRow(const LISTING_ENTRY& entry, Qt::CheckState nState)
+{
+    const FILE_INFO_EX& info = entry.Info;
+    const QString strName = QString::fromUtf16(info.szName, static_cast<int>(rvd::WideLength(info.szName, 260)));
+    WCHAR szDate[DATE_TEXT_SIZE];
+    QString strType;
+    CResultRowItem* pItem = new CResultRowItem();
+    // The last column first: the row's column storage is sized once, not once per column.
+    pItem->setData(RESULT_COLUMN_SIZE_VALUE, Qt::DisplayRole, QVariant::fromValue<qulonglong>(info.ullSize));
+    pItem->setText(RESULT_COLUMN_NAME, strName);
+    pItem->setIcon(RESULT_COLUMN_NAME, FileIcon(strName, &strType));
+    pItem->setText(RESULT_COLUMN_SIZE, FormatSizeText(info.ullSize));
+    pItem->setText(RESULT_COLUMN_TYPE, strType);
+    pItem->setText(RESULT_COLUMN_MODIFIED, QString::fromUtf16(FormatDateText(info.stModificationTime, szDate)));
+    pItem->setText(RESULT_COLUMN_CREATED, QString::fromUtf16(FormatDateText(info.stCreationTime, szDate)));
+    pItem->setText(RESULT_COLUMN_ACCESSED, QString::fromUtf16(FormatDateText(info.stAccessTime, szDate)));
+    pItem->SetSortTimes(info.stModificationTime, info.stCreationTime, info.stAccessTime);
+    pItem->setData(ROW_KEY_COLUMN, Qt::UserRole, MakeItemKey(entry.dwVolume, info.dwRecordNumber));
+    SetRowBytes(pItem, info.ullSize);
+    pItem->setCheckState(0, nState);
+    RememberRow(pItem, nState);
+    m_mapRowsByRecord.insert((static_cast<uint64_t>(entry.dwVolume) << 32) | info.dwRecordNumber, pItem);
+    return pItem;
+}
+
 void CBuildTreePage::FillLists(const LISTING& listing, QTreeWidgetItem* pParent, int nMode)
 {
     const bool bSearch = nMode == FILL_SEARCH;
@@ -565,16 +673,15 @@ void CBuildTreePage::FillLists(const LISTING& listing, QTreeWidgetItem* pParent,
     QList<QTreeWidgetItem*> listFiles;
     QList<QTreeWidgetItem*> listFolders;
     listFiles.reserve(listing.size());
-    WCHAR szDate[DATE_TEXT_SIZE];
 
     for (const LISTING_ENTRY& entry : listing) {
         const FILE_INFO_EX& info = entry.Info;
-        const QString strKey = MakeItemKey(entry.dwVolume, info.dwRecordNumber);
-        const QString strName = QString::fromUtf16(info.szName, static_cast<int>(rvd::WideLength(info.szName, 260)));
         const Qt::CheckState nState = RecordCheckState(info);
         if (info.dwFolder != 0) {
             if (bSearch)
                 continue;
+            const QString strKey = MakeItemKey(entry.dwVolume, info.dwRecordNumber);
+            const QString strName = QString::fromUtf16(info.szName, static_cast<int>(rvd::WideLength(info.szName, 260)));
             QTreeWidgetItem* pItem = new QTreeWidgetItem();
             pItem->setText(0, strName);
             pItem->setIcon(0, folderIcon);
@@ -588,24 +695,7 @@ void CBuildTreePage::FillLists(const LISTING& listing, QTreeWidgetItem* pParent,
             RememberRow(pItem, nState);
             continue;
         }
-        QString strType;
-        CResultRowItem* pItem = new CResultRowItem();
-        // The last column first: the row's column storage is sized once, not once per column.
-        pItem->setData(RESULT_COLUMN_SIZE_VALUE, Qt::DisplayRole, QVariant::fromValue<qulonglong>(info.ullSize));
-        pItem->setText(RESULT_COLUMN_NAME, strName);
-        pItem->setIcon(RESULT_COLUMN_NAME, FileIcon(strName, &strType));
-        pItem->setText(RESULT_COLUMN_SIZE, FormatSizeText(info.ullSize));
-        pItem->setText(RESULT_COLUMN_TYPE, strType);
-        pItem->setText(RESULT_COLUMN_MODIFIED, QString::fromUtf16(FormatDateText(info.stModificationTime, szDate)));
-        pItem->setText(RESULT_COLUMN_CREATED, QString::fromUtf16(FormatDateText(info.stCreationTime, szDate)));
-        pItem->setText(RESULT_COLUMN_ACCESSED, QString::fromUtf16(FormatDateText(info.stAccessTime, szDate)));
-        pItem->SetSortTimes(info.stModificationTime, info.stCreationTime, info.stAccessTime);
-        pItem->setData(ROW_KEY_COLUMN, Qt::UserRole, strKey);
-        SetRowBytes(pItem, info.ullSize);
-        pItem->setCheckState(0, nState);
-        listFiles.append(pItem);
-        RememberRow(pItem, nState);
-        m_mapRowsByRecord.insert((static_cast<uint64_t>(entry.dwVolume) << 32) | info.dwRecordNumber, pItem);
+        listFiles.append(NewFileRow(entry, nState));
         if (bSearch) {
             if (nState == Qt::Checked)
                 m_ullSearchSelectedSize = AddBytes(m_ullSearchSelectedSize, info.ullSize);
@@ -630,6 +720,11 @@ void CBuildTreePage::FillLists(const LISTING& listing, QTreeWidgetItem* pParent,
     if (!bSearch && pParent != nullptr) {
         m_mapFileTickStates.insert(pParent, vecFileStates);
         m_mapOwnTickedBytes.insert(pParent, ullOwn);
+        // Files still in the store share the folder's state when it is whole; a folder ticked in
+        // part may hold files of both states.
+        m_mapRestTickStates.remove(pParent);
+        if (HasMoreFiles())
+            m_mapRestTickStates.insert(pParent, pParent->checkState(0));
         UpdateFolderTickStates(pParent);
         UpdateFolderSizes(pParent);
     }
@@ -648,19 +743,29 @@ void CBuildTreePage::OpenFolder(QTreeWidgetItem* pItem)
     m_dwCurrentFolder = dwRecord;
     if (m_pStore != nullptr)
         m_pStore->StopEnumeration();
+    ResetFileListing();
 
     // The old rows are forgotten before they are deleted, and the list always shows this
     // folder's listing, an empty one included.
     StopPreviews();
     ForgetSubtree(pItem);
     m_mapFileTickStates.remove(pItem);
+    m_mapRestTickStates.remove(pItem);
     ClearList(FilesTreeWidget);
     FloderTreeWidget->RemoveChildren(pItem);
 
     m_bSearchMode = false;
+    // The job begins the store's listing of the folder's files.
+    m_dwFilesVolume = dwVolume;
+    m_dwFilesFolder = dwRecord;
+    m_nFileListing = FILES_SUSPENDED;
+    m_bListingJob = true;
     Start();
+    m_bListingJob = false;
     pItem->setData(ROW_COUNT_COLUMN, Qt::UserRole, m_vecListing.size());
     m_pCurrentFolderItem = pItem;
+    // A folder shown in part keeps the store's order: sorting it would need every row.
+    SetFilesSorting(!HasMoreFiles());
     FillLists(m_vecListing, pItem, FILL_FOLDER);
     m_vecListing.clear();
     m_vecListing.squeeze();
@@ -758,8 +863,81 @@ void CBuildTreePage::OnSearchListMode()
     SplitSearchPreview->hide();
 }
 
+void CBuildTreePage::SetFilesSorting(bool bSorted)
+{
+    FilesTreeWidget->setSortingEnabled(bSorted);
+    FilesTreeWidget->header()->setSortIndicatorShown(bSorted);
+    FilesTreeWidget->header()->setSectionsClickable(true);
+}
+
+void CBuildTreePage::OnFilesScrolled()
+{
+    if (m_bListingJob || m_bFetchingFiles || !HasMoreFiles())
+        return;
+    const QScrollBar* pBar = FilesTreeWidget->verticalScrollBar();
+    if (pBar->value() < pBar->maximum() - pBar->pageStep())
+        return;
+    m_bFetchingFiles = true;
+    FetchMoreFiles(FILE_ROWS_PER_FETCH);
+    m_bFetchingFiles = false;
+}
+
+int CBuildTreePage::FetchMoreFiles(int nRows)
+{
+    QTreeWidgetItem* pFolder = m_pCurrentFolderItem;
+    if (m_bListingJob || nRows <= 0 || m_vecPendingFiles.isEmpty() || pFolder == nullptr)
+        return 0;
+    nRows = qMin(nRows, INT_MAX / 2);
+    ReadFileBatches(nRows + 1);
+    const int nTake = qMin(nRows, m_vecPendingFiles.size());
+    const int nRest = m_mapRestTickStates.value(pFolder, Qt::PartiallyChecked);
+    QVector<int>& vecStates = m_mapFileTickStates[pFolder];
+    uint64_t ullOwn = m_mapOwnTickedBytes.value(pFolder, 0);
+    QList<QTreeWidgetItem*> listRows;
+    listRows.reserve(nTake);
+    for (int i = 0; i < nTake; ++i) {
+        const LISTING_ENTRY& entry = m_vecPendingFiles.at(i);
+        // A record read ahead before its folder was ticked or cleared as a whole is older than
+        // the store: the folder's state is the files' state.
+        const Qt::CheckState nState =
+            nRest == Qt::PartiallyChecked ? RecordCheckState(entry.Info) : static_cast<Qt::CheckState>(nRest);
+        listRows.append(NewFileRow(entry, nState));
+        vecStates.append(nState);
+        if (nState == Qt::Checked)
+            ullOwn = AddBytes(ullOwn, entry.Info.ullSize);
+    }
+    m_vecPendingFiles.remove(0, nTake);
+    if (m_vecPendingFiles.isEmpty())
+        m_vecPendingFiles.squeeze();
+    m_mapOwnTickedBytes.insert(pFolder, ullOwn);
+    const bool bSorting = FilesTreeWidget->isSortingEnabled();
+    FilesTreeWidget->setSortingEnabled(false);
+    FilesTreeWidget->addTopLevelItems(listRows);
+    FilesTreeWidget->setSortingEnabled(bSorting);
+    pFolder->setData(ROW_COUNT_COLUMN, Qt::UserRole, ListedEntryCount(pFolder) + nTake);
+    if (!HasMoreFiles()) {
+        m_mapRestTickStates.remove(pFolder);
+        // Every file's state is known now: a folder ticked in part may turn out whole.
+        if (nRest == Qt::PartiallyChecked)
+            UpdateFolderTickStates(pFolder);
+    }
+    return nTake;
+}
+
+void CBuildTreePage::FetchRemainingFiles()
+{
+    while (HasMoreFiles() && FetchMoreFiles(INT_MAX / 2) > 0) {
+    }
+}
+
 void CBuildTreePage::OnFilesHeaderClicked(int nColumn)
 {
+    if (!FilesTreeWidget->isSortingEnabled()) {
+        // The first sort of a folder shown in part: every row is fetched, then sorted once.
+        FetchRemainingFiles();
+        FilesTreeWidget->header()->setSortIndicator(nColumn, Qt::AscendingOrder);
+        SetFilesSorting(true);
+    }
     if (nColumn != RESULT_COLUMN_SIZE)
         return;
     FilesTreeWidget->sortItems(RESULT_COLUMN_SIZE_VALUE, m_nFilesSortOrder);

@@ -4,7 +4,9 @@
 //
 // The page never holds the whole result: the store hands out one folder's children (or one
 // search's hits) at a time, in batches, on the wait dialog's worker thread; the rows built from
-// that listing are the page's only lasting copy. The tick state lives in the store; the rows
+// that listing are the page's only lasting copy. A folder's files come in pages: opening it
+// builds the first rows, and the list asks the store for the next ones as it is scrolled to its
+// end (or for all of them when it is sorted by a column, or a tick needs every file's state). The tick state lives in the store; the rows
 // mirror it and every change is sent to the store at once.
 #pragma once
 
@@ -31,6 +33,7 @@ class QLineEdit;
 class QSplitter;
 class QTreeWidget;
 class QTreeWidgetItem;
+class CResultRowItem;
 
 // The page's widgets, by the object names the style sheet knows.
 class Ui_BuildTreePage {
@@ -114,6 +117,16 @@ public:
     int EnumSearch(const SEARCH_CONDITION* pCondition, LISTING* pListing);
     static void AppendRecords(const FILE_INFO_EX* pRecords, uint32_t nCount, LISTING* pListing, DWORD dwVolume);
     void FillLists(const LISTING& listing, QTreeWidgetItem* pParent, int nMode);
+
+    // --- the opened folder's files, fetched as the list needs them ---
+    // Rows built on opening a folder, and on each scroll to the list's end.
+    static constexpr int FILE_ROWS_PER_FETCH = 512;
+    // Builds up to nRows more rows of the opened folder's files; returns how many it built.
+    int FetchMoreFiles(int nRows = FILE_ROWS_PER_FETCH);
+    // Builds every row still missing.
+    void FetchRemainingFiles();
+    // The opened folder has files without a row yet.
+    bool HasMoreFiles() const { return !m_vecPendingFiles.isEmpty(); }
     // Lists a folder-tree row's children (what a click on its name does).
     void OpenFolder(QTreeWidgetItem* pItem);
     void ClearList(QTreeWidget* pList);
@@ -200,6 +213,8 @@ public slots:
     void OnSplitMode();
     void OnSearchListMode();
     void OnSearchSplitMode();
+    // The file list was scrolled or grew: near its end, the next rows are fetched.
+    void OnFilesScrolled();
 
 protected:
     // Every box the page shows goes through here (tests answer it themselves).
@@ -225,6 +240,17 @@ private:
     QIcon FileIcon(const QString& strName, QString* pstrType);
     bool IsSearchTabOpen() const;
     void RefreshTwin(QTreeWidgetItem* pItem, Qt::CheckState nState);
+    CResultRowItem* NewFileRow(const LISTING_ENTRY& entry, Qt::CheckState nState);
+    // The store's listing of the opened folder's files: read until nWanted records wait in
+    // m_vecPendingFiles or the listing ends; a listing another call ended is begun again after
+    // the last record read.
+    void ReadFileBatches(int nWanted);
+    void AppendFileBatch(const FILE_INFO_EX* pRecords, int32_t nCount);
+    // Another listing or search is about to end the store's listing of the opened folder.
+    void SuspendFileListing();
+    void ResetFileListing();
+    // The opened folder's files are shown in the store's order until the user sorts the list.
+    void SetFilesSorting(bool bSorted);
 
     DWORD m_dwCurrentVolume;
     DWORD m_dwCurrentFolder;
@@ -235,6 +261,22 @@ private:
     QTreeWidgetItem* m_pCurrentFolderItem;
     QTreeWidgetItem* m_pRootItem;
     LISTING m_vecListing;
+    // Records of the opened folder's files read from the store but not yet shown as rows. It is
+    // never empty while the store may hold more: one batch is always read ahead.
+    LISTING m_vecPendingFiles;
+    enum : int { FILES_DONE = 0, FILES_OPEN = 1, FILES_SUSPENDED = 2 };
+    int m_nFileListing = FILES_DONE;
+    DWORD m_dwFilesVolume = 0;
+    DWORD m_dwFilesFolder = 0;
+    DWORD m_dwLastFileRecord = 0;
+    bool m_bAnyFileRead = false;
+    bool m_bSkippingReadFiles = false;
+    // A listing job runs behind the wait dialog: the store is busy and the lists are not filled.
+    bool m_bListingJob = false;
+    bool m_bFetchingFiles = false;
+    // Tick state shared by all of a folder's files that have no row (yet): checked, unchecked, or
+    // PartiallyChecked when they may differ. No entry: every file has its row.
+    QHash<QTreeWidgetItem*, int> m_mapRestTickStates;
     QHash<QTreeWidgetItem*, int> m_mapKnownTickStates;
     QHash<QTreeWidgetItem*, QVector<int>> m_mapFileTickStates;
     QHash<QTreeWidgetItem*, uint64_t> m_mapOwnTickedBytes;

@@ -35,6 +35,7 @@ bool CBuildTreePage::AskSearchCondition(SEARCH_CONDITION* pCondition)
 
 void CBuildTreePage::OnSearch()
 {
+    SuspendFileListing();
     if (m_pStore != nullptr)
         m_pStore->StopEnumeration();
     SEARCH_CONDITION condition{};
@@ -56,7 +57,11 @@ void CBuildTreePage::RunSearch(const SEARCH_CONDITION& condition)
     m_bSearchMode = true;
     m_ullSearchSelectedSize = 0;
     m_pLastPreviewedSearchRow = nullptr;
+    // The search ends the store's listing of the opened folder; its next rows begin it again.
+    SuspendFileListing();
+    m_bListingJob = true;
     Start();
+    m_bListingJob = false;
     m_bSearchMode = false;
     ClearList(SearchFilesTreeWidget);
     m_ullSearchSelectedSize = 0;
@@ -166,6 +171,7 @@ bool CBuildTreePage::CheckTarget(const QString& strPath)
 int CBuildTreePage::OnNext(int&)
 {
     StopPreviews();
+    SuspendFileListing();
     if (m_pStore != nullptr)
         m_pStore->StopEnumeration();
 
@@ -219,8 +225,10 @@ int CBuildTreePage::OnBack()
 {
     LogInfo("CBuildTreePage::OnBack() begin!");
     StopPreviews();
+    ResetFileListing();
     if (m_pStore != nullptr)
         m_pStore->CloseResult();
+    m_mapRestTickStates.clear();
     m_mapKnownTickStates.clear();
     m_mapFileTickStates.clear();
     m_mapOwnTickedBytes.clear();
@@ -233,6 +241,7 @@ int CBuildTreePage::OnCancel()
 {
     LogInfo("CBuildTreePage::OnCancel() begin!");
     StopPreviews();
+    SuspendFileListing();
     if (m_pStore != nullptr)
         m_pStore->CloseResult();
     LogInfo("CBuildTreePage::OnCancel() end!");

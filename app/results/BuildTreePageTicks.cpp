@@ -107,12 +107,15 @@ void CBuildTreePage::UpdateFolderTickStates(QTreeWidgetItem* pItem)
     FloderTreeWidget->DisconnectItemChanged();
     for (QTreeWidgetItem* pFolder = pItem; pFolder != nullptr && pFolder != m_pRootItem; pFolder = pFolder->parent()) {
         const QVector<int> vecFiles = m_mapFileTickStates.value(pFolder);
-        const int nEntries = pFolder->childCount() + vecFiles.size();
+        // Files without a row count as one entry in the state they share.
+        const auto itRest = m_mapRestTickStates.constFind(pFolder);
+        const bool bRest = itRest != m_mapRestTickStates.constEnd();
+        const int nEntries = pFolder->childCount() + vecFiles.size() + (bRest ? 1 : 0);
         // A folder whose contents were never listed keeps the state it has.
         if (nEntries == 0)
             continue;
-        int nTicked = 0;
-        bool bPartial = false;
+        int nTicked = bRest && *itRest == Qt::Checked ? 1 : 0;
+        bool bPartial = bRest && *itRest == Qt::PartiallyChecked;
         for (int nState : vecFiles)
             nTicked += nState == Qt::Checked ? 1 : 0;
         for (int i = 0; i < pFolder->childCount() && !bPartial; ++i) {
@@ -167,6 +170,9 @@ void CBuildTreePage::PropagateTickDown(QTreeWidgetItem* pFolder, bool bChecked)
     auto itFiles = m_mapFileTickStates.find(pFolder);
     if (itFiles != m_mapFileTickStates.end())
         itFiles->fill(bChecked ? Qt::Checked : Qt::Unchecked);
+    auto itRest = m_mapRestTickStates.find(pFolder);
+    if (itRest != m_mapRestTickStates.end())
+        *itRest = bChecked ? Qt::Checked : Qt::Unchecked;
     if (!bChecked)
         m_mapOwnTickedBytes.insert(pFolder, 0);
     for (int i = 0; i < pFolder->childCount(); ++i) {
@@ -259,6 +265,10 @@ void CBuildTreePage::TickFileRow(QTreeWidgetItem* pItem)
     QTreeWidgetItem* pFolder = m_pCurrentFolderItem;
     if (pFolder == nullptr)
         return;
+    // The folder's state follows from every file's: files without a row whose states may
+    // differ are fetched first.
+    if (m_mapRestTickStates.value(pFolder, Qt::Unchecked) == Qt::PartiallyChecked)
+        FetchRemainingFiles();
     SyncFolderFromFileList(pFolder);
     UpdateFolderTickStates(pFolder);
     UpdateFolderSizes(pFolder);
@@ -347,8 +357,14 @@ void CBuildTreePage::TickAllFiles(QTreeWidget* pList, bool bSelect, bool bRowsDo
         SetItemTickState(pFolder, nTarget, 1);
         FloderTreeWidget->RestoreItemChanged();
     }
+    // Files one by one: those without a row yet are fetched, so that each reaches the store.
+    if (!bWhole && !bRowsDone && pList == FilesTreeWidget)
+        FetchRemainingFiles();
     if (!bRowsDone)
         TickAllRows(pList, pFolder, bSelect, !bWhole);
+    auto itRest = m_mapRestTickStates.find(pFolder);
+    if (bWhole && itRest != m_mapRestTickStates.end())
+        *itRest = nTarget;
     UpdateFolderTickStates(pFolder);
     UpdateFolderSizes(pFolder);
 }
