@@ -1,10 +1,10 @@
 #include "ClusterUseBitMap.h"
 
-#include <deque>
 
 #include "DataRunList.h"
 #include "FileNode.h"
 #include "FileProperties.h"
+#include "FileTreeWalk.h"
 
 uint64_t CountClearClusterBits(const uint8_t* pBits, uint64_t ullClusters)
 {
@@ -95,20 +95,15 @@ void MarkUsedClusters(CFileNode* pRoot, const USED_CLUSTER_MARKER& marker)
 {
     if (pRoot == nullptr || !IsUsableMarker(marker))
         return;
-    std::deque<CFileNode*, CEngineAllocator<CFileNode*>> queue;
-    queue.push_back(pRoot);
-    while (!queue.empty()) {
-        CFileNode* pNode = queue.front();
-        queue.pop_front();
-        if (IFileProperties* pProperties = pNode->GetProperties()) {
-            MarkDataRunClustersUsed(marker, pProperties);
-            if (IFileRecordLocation* pRecord = dynamic_cast<IFileRecordLocation*>(pProperties)) {
-                uint64_t ullSector = 0;
-                if (pRecord->GetFileRecordSector(&ullSector))
-                    MarkRecordClustersUsed(marker, ullSector);
-            }
+    ForEachFileNode(pRoot, [&marker](CFileNode* pNode) {
+        IFileProperties* pProperties = pNode->GetProperties();
+        if (pProperties == nullptr)
+            return;
+        MarkDataRunClustersUsed(marker, pProperties);
+        if (IFileRecordLocation* pRecord = dynamic_cast<IFileRecordLocation*>(pProperties)) {
+            uint64_t ullSector = 0;
+            if (pRecord->GetFileRecordSector(&ullSector))
+                MarkRecordClustersUsed(marker, ullSector);
         }
-        for (CFileNode* pChild = pNode->GetFirstChild(); pChild != nullptr; pChild = pChild->GetNextSibling())
-            queue.push_back(pChild);
-    }
+    });
 }

@@ -14,6 +14,7 @@
 #include "fat/FATTreeBuilder.h"
 #include "FileNode.h"
 #include "FileSystemNode.h"
+#include "FileTreeWalk.h"
 #include "GlobalAdvanceSettingData.h"
 #include "ICorrand.h"
 #include "IOmbrel.h"
@@ -222,18 +223,11 @@ CFileSystemNode* BuildRawFileTreeFromContainer(CRawFileInfoContainer* pContainer
 
 // ----- trees ------------------------------------------------------------------------------------
 
-// Every node of a tree, each after all of its descendants (reverse breadth-first order), without
-// recursion, so that no depth of a damaged directory structure can exhaust the stack.
-static std::vector<CFileNode*, CEngineAllocator<CFileNode*>> ChildrenBeforeParents(CFileNode* pRoot)
+// Every node of a tree, each after all of its descendants, without recursion, so that no depth
+// of a damaged directory structure can exhaust the stack.
+static CFileNodeList ChildrenBeforeParents(CFileNode* pRoot)
 {
-    std::vector<CFileNode*, CEngineAllocator<CFileNode*>> order;
-    if (pRoot == nullptr)
-        return order;
-    order.push_back(pRoot);
-    for (size_t i = 0; i < order.size(); ++i) {
-        for (CFileNode* pChild = order[i]->GetFirstChild(); pChild != nullptr; pChild = pChild->GetNextSibling())
-            order.push_back(pChild);
-    }
+    CFileNodeList order = ListFileTree(pRoot);
     std::reverse(order.begin(), order.end());
     return order;
 }

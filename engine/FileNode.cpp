@@ -1,8 +1,7 @@
 #include "FileNode.h"
 
-#include <deque>
-
 #include "FileSystemNode.h"
+#include "FileTreeWalk.h"
 
 CFileNode::CFileNode()
     : m_pParent(nullptr), m_pFirstChild(nullptr), m_pNextSibling(nullptr), m_pProperties(nullptr),
@@ -106,14 +105,8 @@ void WalkFileTree(CFileNode* pRoot, FILE_WALK_CONTEXT* pContext)
 {
     if (pRoot == nullptr || pContext == nullptr)
         return;
-    std::deque<CFileNode*, CEngineAllocator<CFileNode*>> queue;
-    queue.push_back(pRoot);
-    while (!queue.empty()) {
-        CFileNode* pNode = queue.front();
-        queue.pop_front();
-        for (CFileNode* pChild = pNode->GetFirstChild(); pChild != nullptr; pChild = pChild->GetNextSibling())
-            queue.push_back(pChild);
-
+    CFileTreeWalk walk(pRoot);
+    for (CFileNode* pNode = walk.Next(); pNode != nullptr; pNode = walk.Next()) {
         IFileProperties* pProperties = pNode->GetProperties();
         if (pProperties == nullptr)
             continue;

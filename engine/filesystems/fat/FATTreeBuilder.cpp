@@ -20,6 +20,7 @@
 #include "FATTable.h"
 #include "FileNode.h"
 #include "FileSystemNode.h"
+#include "FileTreeWalk.h"
 #include "FileTypeStore.h"
 #include "GlobalAdvanceSettingData.h"
 #include "IStorageDevice.h"
@@ -81,13 +82,7 @@ bool IsSelfOrAncestor(const CFileNode* pAncestor, CFileNode* pNode)
 // recursion (a damaged volume can nest folders deeply).
 void DeleteTree(CFileNode* pRoot)
 {
-    if (pRoot == nullptr)
-        return;
-    std::vector<CFileNode*, CEngineAllocator<CFileNode*>> order;
-    order.push_back(pRoot);
-    for (size_t i = 0; i < order.size(); ++i)
-        for (CFileNode* pChild = order[i]->GetFirstChild(); pChild != nullptr; pChild = pChild->GetNextSibling())
-            order.push_back(pChild);
+    const CFileNodeList order = ListFileTree(pRoot);
     for (size_t i = order.size(); i-- > 0;) {
         delete order[i]->GetProperties();
         DestroyFileNode(order[i]);
@@ -692,11 +687,9 @@ void CFATBuildContext::Prune()
 {
     if (m_pRoot == nullptr)
         return;
-    std::deque<CFileNode*, CEngineAllocator<CFileNode*>> queue;
-    queue.push_back(m_pRoot);
-    while (!queue.empty()) {
-        CFileNode* pFolder = queue.front();
-        queue.pop_front();
+    // The walk descends only into the folders this loop keeps.
+    CFileTreeWalk walk(m_pRoot, IsFolderNode);
+    for (CFileNode* pFolder = walk.Next(); pFolder != nullptr; pFolder = walk.Next()) {
         CFileNode* pChild = pFolder->GetFirstChild();
         while (pChild != nullptr) {
             CFileNode* pNextSibling = pChild->GetNextSibling();
@@ -708,8 +701,6 @@ void CFATBuildContext::Prune()
                     pFolder->RemoveChild(pChild);
                     delete pProps;
                     DestroyFileNode(pChild);
-                } else {
-                    queue.push_back(pChild);
                 }
             }
             pChild = pNextSibling;
@@ -812,18 +803,15 @@ void CFATBuildContext::FixDirectories()
 {
     SetTitle("Phase 5 of 5");
     SetDetail("Fixing directories...");
-    std::deque<CFileNode*, CEngineAllocator<CFileNode*>> queue;
     std::vector<CFileNode*, CEngineAllocator<CFileNode*>> emptyDeleted;
     std::vector<CFileNode*, CEngineAllocator<CFileNode*>> temporary;
-    queue.push_back(m_pRoot);
+    CFileTreeWalk walk(m_pRoot, IsFolderNode);
     uint64_t ullCount = 0;
     uint32_t nShown = 0;
-    while (!queue.empty()) {
-        CFileNode* pFolder = queue.front();
-        queue.pop_front();
+    for (CFileNode* pFolder = walk.Next(); pFolder != nullptr; pFolder = walk.Next()) {
         ++ullCount;
         if (ullCount > 6) {
-            const uint32_t nPercent = static_cast<uint32_t>(ullCount * 100 / (ullCount + queue.size()));
+            const uint32_t nPercent = static_cast<uint32_t>(ullCount * 100 / (ullCount + walk.GetPending()));
             if (nPercent > nShown) {
                 nShown = nPercent;
                 SetPercent(nPercent);
@@ -865,9 +853,6 @@ void CFATBuildContext::FixDirectories()
                 break;
             }
         }
-        for (CFileNode* pChild = pFolder->GetFirstChild(); pChild != nullptr; pChild = pChild->GetNextSibling())
-            if (IsFolderNode(pChild))
-                queue.push_back(pChild);
     }
     SetPercent(100);
 }

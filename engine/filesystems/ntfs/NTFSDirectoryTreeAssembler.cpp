@@ -6,6 +6,7 @@
 
 #include "FileNode.h"
 #include "FileSystemNode.h"
+#include "FileTreeWalk.h"
 #include "MFTFileRecordSet.h"
 #include "MFTRecordInfo.h"
 #include "NTFSFileProperties.h"
@@ -231,15 +232,5 @@ void MoveNTFSChildren(CFileNode* pFrom, CFileNode* pTo)
 
 void ClearNTFSItemLinks(CFileNode* pRoot)
 {
-    if (pRoot == nullptr)
-        return;
-    std::deque<CFileNode*, CEngineAllocator<CFileNode*>> queue;
-    queue.push_back(pRoot);
-    while (!queue.empty()) {
-        CFileNode* pNode = queue.front();
-        queue.pop_front();
-        pNode->SetExtraData(nullptr);
-        for (CFileNode* pChild = pNode->GetFirstChild(); pChild != nullptr; pChild = pChild->GetNextSibling())
-            queue.push_back(pChild);
-    }
+    ForEachFileNode(pRoot, [](CFileNode* pNode) { pNode->SetExtraData(nullptr); });
 }
