@@ -1,5 +1,6 @@
 #include "BufferStorageDevice.h"
 
+#include <algorithm>
 #include <cstring>
 
 CBufferStorageDevice::CBufferStorageDevice()
@@ -53,20 +54,45 @@ BOOL CBufferStorageDevice::Init(uint64_t ullFirstSector, int nSectorSize, uint32
 
 void CBufferStorageDevice::Append(const uint8_t* pChunk)
 {
-    if (!m_bInitialized || pChunk == nullptr)
+    AppendSectors(pChunk, m_nChunkSectors);
+}
+
+void CBufferStorageDevice::AppendSectors(const uint8_t* pSectors, uint32_t nCount)
+{
+    if (!m_bInitialized || pSectors == nullptr || nCount == 0 || nCount > m_nRingSectors)
         return;
-    memcpy(m_pRing + static_cast<size_t>(m_nWritePos) * STORAGE_UNIT_BYTES, pChunk,
-           static_cast<size_t>(m_nChunkSectors) * STORAGE_UNIT_BYTES);
-    m_nWritePos = static_cast<uint32_t>((static_cast<uint64_t>(m_nWritePos) + m_nChunkSectors) % m_nRingSectors);
-    if (m_llHeldSectors < m_nRingSectors)
-        m_llHeldSectors += m_nChunkSectors;
-    else
-        m_llWindowStart += m_nChunkSectors;
+    const uint32_t nFirstPiece = std::min(nCount, m_nRingSectors - m_nWritePos);
+    memcpy(m_pRing + static_cast<size_t>(m_nWritePos) * STORAGE_UNIT_BYTES, pSectors,
+           static_cast<size_t>(nFirstPiece) * STORAGE_UNIT_BYTES);
+    if (nFirstPiece < nCount)
+        memcpy(m_pRing, pSectors + static_cast<size_t>(nFirstPiece) * STORAGE_UNIT_BYTES,
+               static_cast<size_t>(nCount - nFirstPiece) * STORAGE_UNIT_BYTES);
+    m_nWritePos = static_cast<uint32_t>((static_cast<uint64_t>(m_nWritePos) + nCount) % m_nRingSectors);
+    if (m_llHeldSectors + nCount <= m_nRingSectors) {
+        m_llHeldSectors += nCount;
+    } else {
+        m_llWindowStart += m_llHeldSectors + nCount - m_nRingSectors;
+        m_llHeldSectors = m_nRingSectors;
+    }
 }
 
 bool CBufferStorageDevice::IsFull() const
 {
     return m_bInitialized != 0 && m_llHeldSectors == m_nRingSectors;
+}
+
+const uint8_t* CBufferStorageDevice::PeekSectors(uint64_t u64StartSector, uint64_t u64SectorCount) const
+{
+    if (!m_bInitialized || u64SectorCount == 0 || u64StartSector < m_llWindowStart)
+        return nullptr;
+    const uint64_t ullOffset = u64StartSector - m_llWindowStart;
+    if (ullOffset >= m_llHeldSectors || u64SectorCount > m_llHeldSectors - ullOffset)
+        return nullptr;
+    const uint64_t ullOldest = m_llHeldSectors == m_nRingSectors ? m_nWritePos : 0;
+    const uint64_t m = (ullOffset + ullOldest) % m_nRingSectors;
+    if (u64SectorCount > m_nRingSectors - m)
+        return nullptr;
+    return m_pRing + m * STORAGE_UNIT_BYTES;
 }
 
 int CBufferStorageDevice::ReadSectors(void* pBuffer, uint64_t u64StartSector, uint64_t u64SectorCount)

@@ -26,6 +26,9 @@ public:
     // Copies one chunk (nChunkSectors x 512 bytes) in: the held range grows by one chunk while
     // the ring fills, then slides on by one chunk and the oldest chunk is overwritten.
     void Append(const uint8_t* pChunk);
+    // Copies nCount sectors (at most the ring's size) in after those held, the same way: the
+    // ring may then hold a part of a chunk at either end.
+    void AppendSectors(const uint8_t* pSectors, uint32_t nCount);
     bool IsFull() const;
     bool IsInitialized() const { return m_bInitialized != 0; }
     // First held sector.
@@ -34,6 +37,9 @@ public:
     // Sector just after the held range.
     uint64_t GetWindowEnd() const { return m_llWindowStart + m_llHeldSectors; }
 
+    // The held range's bytes in place, when it lies wholly among the held sectors and does not
+    // wrap round the ring's end; null otherwise. Valid until the next Append or Init.
+    const uint8_t* PeekSectors(uint64_t u64StartSector, uint64_t u64SectorCount) const;
     // 1 only for a range that lies wholly among the held sectors.
     int ReadSectors(void* pBuffer, uint64_t u64StartSector, uint64_t u64SectorCount) override;
     // Number of sectors held (not the number of the last one + 1).

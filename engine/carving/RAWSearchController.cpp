@@ -19,8 +19,8 @@ const uint64_t RING_END_MARGIN_BYTES = 1u << 20;
 } // namespace
 
 CRAWSearchController::CRAWSearchController()
-    : m_pDevice(nullptr), m_nSectorsPerRead(0), m_pContainer(nullptr), m_pReadBuffer(nullptr), m_nChunkSectors(0),
-      m_ullNextRingSector(0), m_bRingStarted(false)
+    : m_pDevice(nullptr), m_nSectorsPerRead(0), m_pContainer(nullptr), m_nUnmeasured(0), m_pReadBuffer(nullptr),
+      m_nChunkSectors(0), m_ullNextRingSector(0), m_bRingStarted(false)
 {
     memset(m_LeadStart, 0, sizeof(m_LeadStart));
 }
@@ -53,6 +53,7 @@ void CRAWSearchController::BeginSearch()
     BuildLeadByteLists();
     m_nChunkSectors = m_nSectorsPerRead > 0 ? static_cast<uint32_t>(m_nSectorsPerRead) : 8192u;
     m_Pending.clear();
+    m_nUnmeasured = 0;
     m_bRingStarted = false;
     m_ullNextRingSector = 0;
     m_Ring.Init(0, m_pDevice != nullptr ? m_pDevice->GetSectorSize() : 512, m_nChunkSectors, RAW_RING_CHUNKS);
@@ -63,6 +64,7 @@ void CRAWSearchController::BeginSearch()
 void CRAWSearchController::EndSearch()
 {
     m_Pending.clear();
+    m_nUnmeasured = 0;
     FreeMemory(m_pReadBuffer);
     m_pReadBuffer = nullptr;
     m_Ring.Close();
@@ -108,6 +110,7 @@ void CRAWSearchController::SearchRun(uint64_t ullStart, uint32_t nCount, SEARCH_
     // previous one restarts it there (the hits waiting in the old ring are left to the tree).
     if (!m_bRingStarted || ullStart != m_ullNextRingSector) {
         m_Pending.clear();
+        m_nUnmeasured = 0;
         m_Ring.Init(ullStart, m_Ring.GetSectorSize(), m_nChunkSectors, RAW_RING_CHUNKS);
         m_bRingStarted = true;
     }
@@ -132,8 +135,15 @@ void CRAWSearchController::SearchRun(uint64_t ullStart, uint32_t nCount, SEARCH_
             pFresh->SetGroup(pAnalyser->m_nFileType);
             if (m_pContainer != nullptr) {
                 m_pContainer->AddFile(pFresh);
-                if (pFresh->GetSize() == 0)
-                    m_Pending.push_back(pFresh);
+                if (pFresh->GetSize() == 0) {
+                    PENDING_HIT hit;
+                    hit.pInfo = pFresh;
+                    hit.ullRunStart = ullStart;
+                    hit.ullNextTryEnd = 0;
+                    hit.bMeasured = false;
+                    m_Pending.push_back(hit);
+                    ++m_nUnmeasured;
+                }
             } else {
                 delete pFresh;
             }
@@ -147,47 +157,105 @@ void CRAWSearchController::SearchRun(uint64_t ullStart, uint32_t nCount, SEARCH_
     }
     delete pFresh;
 
-    MeasurePending();
-    if (m_Pending.empty()) {
-        // No hit waits for its length: a later hit is measured from its own run on, so nothing
-        // held is wanted again and the ring restarts at the next run (its store is kept; this
-        // spares the copy of every run that no hit needs).
-        m_Ring.Init(ullStart + m_nChunkSectors, m_Ring.GetSectorSize(), m_nChunkSectors, RAW_RING_CHUNKS);
-    } else {
-        m_Ring.Append(pRun);
-    }
+    SettleDueHits(ullStart);
+    MeasureEarly(ullStart, pRun);
+    KeepForUnmeasured(ullStart, pRun);
     m_ullNextRingSector = ullStart + m_nChunkSectors;
 }
 
-void CRAWSearchController::MeasurePending()
+void CRAWSearchController::KeepForUnmeasured(uint64_t ullStart, const uint8_t* pRun)
 {
-    if (!m_Ring.IsFull())
-        return;
-    const uint64_t ullOldestEnd = m_Ring.GetWindowStart() + m_nChunkSectors;
-    const uint64_t ullRingEndByte = m_Ring.GetWindowEnd() * 512;
+    // The first hit still to be measured; the length rules read nothing before a hit's start.
+    uint64_t ullKeepFrom = ullStart + m_nChunkSectors;
+    for (const PENDING_HIT& hit : m_Pending) {
+        if (!hit.bMeasured) {
+            ullKeepFrom = hit.pInfo->GetStartSector();
+            break;
+        }
+    }
+    if (ullKeepFrom >= ullStart) {
+        // Only (a part of) this run is wanted, or nothing: the ring restarts there. Its store
+        // is kept, and the copy of every run that no hit still reads is spared.
+        const uint64_t ullOffset = std::min<uint64_t>(ullKeepFrom - ullStart, m_nChunkSectors);
+        m_Ring.Init(ullStart + ullOffset, m_Ring.GetSectorSize(), m_nChunkSectors, RAW_RING_CHUNKS);
+        if (ullOffset < m_nChunkSectors)
+            m_Ring.AppendSectors(pRun + ullOffset * 512, m_nChunkSectors - static_cast<uint32_t>(ullOffset));
+    } else {
+        // The ring holds the runs from that hit's on; this one follows them.
+        m_Ring.Append(pRun);
+    }
+}
+
+bool CRAWSearchController::Measure(PENDING_HIT* pHit)
+{
+    CRawFileInfo* pInfo = pHit->pInfo;
+    pHit->Result = *pInfo;
+    IRawFileAnalyser* pAnalyser = pInfo->GetAnalyser();
+    if (pAnalyser == nullptr)
+        return true;
+    CRawFileInfo* pResult = &pHit->Result;
+    bool bThrew = false;
+    const BOOL bMeasured = GuardedAnalyzeFileSize(pAnalyser, pResult, &m_View, &bThrew);
+    if (m_View.NeedsMore())
+        return false;
+    if (bThrew)
+        return true;
     const uint64_t ullLimit = GetCarvedSizeLimit();
-    while (!m_Pending.empty() && m_Pending.front()->GetStartSector() < ullOldestEnd) {
-        CRawFileInfo* pInfo = m_Pending.front();
+    const uint64_t ullRingEndByte = m_View.GetWindowEnd() * 512;
+    const uint64_t ullSize = pResult->GetSize();
+    const uint64_t ullStartByte = pResult->GetStartSector() * 512;
+    // A failed rule, or a walk that may have been cut short by the ring's end, leaves the
+    // length to be measured again on the device.
+    if (!bMeasured || ullSize > ullRingEndByte - ullStartByte ||
+        ullRingEndByte - ullStartByte - ullSize < RING_END_MARGIN_BYTES) {
+        if (ullSize < ullLimit || !bMeasured)
+            pResult->SetSize(0);
+        else
+            pResult->SetSize(ullLimit);
+        return true;
+    }
+    pResult->SetSize(std::min(ullSize, ullLimit));
+    return true;
+}
+
+void CRAWSearchController::SettleDueHits(uint64_t ullStart)
+{
+    const uint64_t ullWindowSectors = static_cast<uint64_t>(m_nChunkSectors) * RAW_RING_CHUNKS;
+    while (!m_Pending.empty() && m_Pending.front().ullRunStart + ullWindowSectors <= ullStart) {
+        PENDING_HIT& hit = m_Pending.front();
+        bool bSettled = hit.bMeasured;
+        if (!bSettled) {
+            --m_nUnmeasured;
+            // The ring now holds exactly the hit's full window.
+            m_View.Reset(hit.ullRunStart, ullWindowSectors, m_Ring.GetSectorSize(), &m_Ring, nullptr, ullStart, 0);
+            bSettled = Measure(&hit);
+        }
+        // Not answered even now (not expected): the tree builder measures it on the device.
+        if (bSettled)
+            *hit.pInfo = hit.Result;
         m_Pending.pop_front();
-        IRawFileAnalyser* pAnalyser = pInfo->GetAnalyser();
-        if (pAnalyser == nullptr)
+    }
+}
+
+void CRAWSearchController::MeasureEarly(uint64_t ullStart, const uint8_t* pRun)
+{
+    if (m_nUnmeasured == 0)
+        return;
+    const uint64_t ullWindowSectors = static_cast<uint64_t>(m_nChunkSectors) * RAW_RING_CHUNKS;
+    const uint64_t ullMemoryEnd = ullStart + m_nChunkSectors;
+    for (PENDING_HIT& hit : m_Pending) {
+        if (hit.bMeasured || hit.ullNextTryEnd > ullMemoryEnd)
             continue;
-        bool bThrew = false;
-        const BOOL bMeasured = GuardedAnalyzeFileSize(pAnalyser, pInfo, &m_Ring, &bThrew);
-        if (bThrew)
-            continue;
-        const uint64_t ullSize = pInfo->GetSize();
-        const uint64_t ullStartByte = pInfo->GetStartSector() * 512;
-        // A failed rule, or a walk that may have been cut short by the ring's end, leaves the
-        // length to be measured again on the device.
-        if (!bMeasured || ullSize > ullRingEndByte - ullStartByte ||
-            ullRingEndByte - ullStartByte - ullSize < RING_END_MARGIN_BYTES) {
-            if (ullSize < ullLimit || !bMeasured)
-                pInfo->SetSize(0);
-            else
-                pInfo->SetSize(ullLimit);
+        m_View.Reset(hit.ullRunStart, ullWindowSectors, m_Ring.GetSectorSize(), &m_Ring, pRun, ullStart,
+                     m_nChunkSectors);
+        if (Measure(&hit)) {
+            hit.bMeasured = true;
+            --m_nUnmeasured;
             continue;
         }
-        pInfo->SetSize(std::min(ullSize, ullLimit));
+        // Tried again once memory reaches what was wanted and holds at least twice as much of
+        // the window as this time, so a long walk is not repeated run after run.
+        const uint64_t ullTwice = hit.ullRunStart + 2 * (ullMemoryEnd - hit.ullRunStart);
+        hit.ullNextTryEnd = std::max(m_View.GetWantedEnd(), ullTwice);
     }
 }

@@ -2,6 +2,12 @@
 // runs the engine reads, records each hit in the scan's container of carved files, and measures
 // hits whose header gave no length through a ring of the most recent runs once each hit's run has
 // become the oldest the ring holds (so that its own run and the 19 after it are readable).
+//
+// The length a hit gets is always the one that full window gives, but it is worked out as soon
+// as the runs read so far answer every read of the length rule (CarvingRingView.h): most files
+// end within their own run, so their runs are never copied into the ring. The length is put in
+// place when the hit's run becomes the oldest, exactly when and whether the ring would measure it
+// (a gap in the runs or the scan's end leaves it for the tree builder, as before).
 #pragma once
 
 #include <cstdint>
@@ -9,6 +15,7 @@
 #include <vector>
 
 #include "BufferStorageDevice.h"
+#include "CarvingRingView.h"
 #include "FileSystemSearchController.h"
 #include "RawFileAnalyser.h"
 
@@ -43,18 +50,46 @@ public:
     int32_t GetControllerType() override { return SEARCH_CONTROLLER_RAW; }
 
 private:
+    // A hit waiting for its length.
+    struct PENDING_HIT {
+        CRawFileInfo* pInfo;
+        // The record as the length rule left it, put in place when the hit falls due.
+        CRawFileInfo Result;
+        // First sector of the hit's run: its full window runs from here for RAW_RING_CHUNKS runs.
+        uint64_t ullRunStart;
+        // Memory must reach this sector before the length is worked out again.
+        uint64_t ullNextTryEnd;
+        bool bMeasured;
+    };
+
     void SearchRun(uint64_t ullStart, uint32_t nCount, SEARCH_STATISTICS* pStatistics);
-    void MeasurePending();
+    // Puts in place the lengths of the hits whose run is the oldest of a full ring once the run
+    // at ullStart is read; measures those not yet measured through the ring.
+    void SettleDueHits(uint64_t ullStart);
+    // Works out the lengths that the ring and the run at ullStart (pRun) can already answer.
+    void MeasureEarly(uint64_t ullStart, const uint8_t* pRun);
+    // Keeps in the ring what the hits still to be measured will read of the runs up to the one at
+    // ullStart (pRun): from the first such hit's start on.
+    void KeepForUnmeasured(uint64_t ullStart, const uint8_t* pRun);
+    // One length measurement of pHit through m_View (set up by the caller); false when the view
+    // could not answer it yet.
+    bool Measure(PENDING_HIT* pHit);
     void BuildLeadByteLists();
 
     IStorageDevice* m_pDevice;
     int32_t m_nSectorsPerRead;
     CRawFileInfoContainer* m_pContainer;
+    // The sectors from the first hit still to be measured on, up to the last run read; restarted
+    // when no hit needs them.
     CBufferStorageDevice m_Ring;
-    std::deque<CRawFileInfo*, CEngineAllocator<CRawFileInfo*>> m_Pending;
+    CCarvingRingView m_View;
+    std::deque<PENDING_HIT, CEngineAllocator<PENDING_HIT>> m_Pending;
+    // Hits of m_Pending not yet measured.
+    size_t m_nUnmeasured;
     uint8_t* m_pReadBuffer;
     uint32_t m_nChunkSectors;
-    // Sector the next run must start at to continue the ring; the ring restarts on a gap.
+    // Sector the next run must start at to continue the ring; the ring and the waiting hits are
+    // dropped on a gap.
     uint64_t m_ullNextRingSector;
     bool m_bRingStarted;
     // For each first byte of a sector, the analysers (in list order) whose header can start with

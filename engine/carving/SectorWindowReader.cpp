@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "BufferStorageDevice.h"
+#include "CarvingRingView.h"
 #include "IStorageDevice.h"
 
 namespace {
@@ -15,7 +16,8 @@ uint64_t s_ullBufferGeneration = 0;
 } // namespace
 
 SectorWindowReader::SectorWindowReader(IStorageDevice* pDevice, uint64_t ullBaseSector)
-    : m_pDevice(pDevice), m_ullBaseSector(ullBaseSector), m_ullWindowOffset(0), m_nValid(0), m_ullGeneration(0)
+    : m_pDevice(pDevice), m_ullBaseSector(ullBaseSector), m_pWindow(s_WindowBuffer), m_ullWindowOffset(0), m_nValid(0),
+      m_ullGeneration(0)
 {
 }
 
@@ -26,9 +28,12 @@ bool SectorWindowReader::HoldsWindow() const
 
 uint64_t SectorWindowReader::DeviceEndSector()
 {
-    // The ring of recent runs counts the sectors it holds, not its last sector + 1.
+    // The ring of recent runs (and the view the scan measures through) counts the sectors it
+    // holds, not its last sector + 1.
     if (CBufferStorageDevice* pRing = dynamic_cast<CBufferStorageDevice*>(m_pDevice))
         return pRing->GetWindowEnd();
+    if (CCarvingRingView* pView = dynamic_cast<CCarvingRingView*>(m_pDevice))
+        return pView->GetWindowEnd();
     return m_pDevice->GetTotalSectors();
 }
 
@@ -41,8 +46,20 @@ bool SectorWindowReader::Load(uint64_t ullRelSector)
         return false;
     const uint64_t ullFirst = m_ullBaseSector + ullRelSector;
     size_t nValid = 0;
-    if (ullFirst <= UINT64_MAX - BUFFER_SECTORS && m_pDevice->ReadSectors(s_WindowBuffer, ullFirst, BUFFER_SECTORS) != 0) {
+    m_pWindow = s_WindowBuffer;
+    // The scan's view holds its runs in memory: a window that lies in one piece of it is read
+    // there in place, without a copy.
+    CCarvingRingView* pView = dynamic_cast<CCarvingRingView*>(m_pDevice);
+    const uint8_t* pInPlace =
+        pView != nullptr && ullFirst <= UINT64_MAX - BUFFER_SECTORS ? pView->PeekSectors(ullFirst, BUFFER_SECTORS) : nullptr;
+    if (pInPlace != nullptr) {
+        m_pWindow = pInPlace;
         nValid = BUFFER_BYTES;
+    } else if (ullFirst <= UINT64_MAX - BUFFER_SECTORS && m_pDevice->ReadSectors(s_WindowBuffer, ullFirst, BUFFER_SECTORS) != 0) {
+        nValid = BUFFER_BYTES;
+    } else if (pView != nullptr && pView->NeedsMore()) {
+        // The view cannot answer yet; this measurement is thrown away and made again later.
+        return false;
     } else {
         // Near the device's end: read what is left, and zero what lies behind it.
         memset(s_WindowBuffer, 0, BUFFER_BYTES);
@@ -73,7 +90,7 @@ const uint8_t* SectorWindowReader::Read(uint64_t ullOffset, size_t* pnValid)
         return nullptr;
     if (pnValid != nullptr)
         *pnValid = m_nValid - static_cast<size_t>(ullRel);
-    return s_WindowBuffer + ullRel;
+    return m_pWindow + ullRel;
 }
 
 const uint8_t* SectorWindowReader::ReadSpan(uint64_t ullOffset, size_t nLength)
@@ -88,5 +105,5 @@ const uint8_t* SectorWindowReader::ReadSpan(uint64_t ullOffset, size_t nLength)
     const uint64_t ullRel = ullOffset - m_ullWindowOffset;
     if (ullRel > m_nValid || nLength > m_nValid - ullRel || (nLength == 0 && ullRel >= m_nValid))
         return nullptr;
-    return s_WindowBuffer + ullRel;
+    return m_pWindow + ullRel;
 }

@@ -7,7 +7,9 @@
 // reader never hands out bytes of another window: a reader's window is forgotten as soon as any
 // reader loads the buffer again, a window that the device can fill only in part is zero-filled
 // behind the bytes read and knows how many are valid, and a read beyond them returns null.
-// Length measurements run one after the other on one thread; the buffer is not locked.
+// Length measurements run one after the other on one thread; the buffer is not locked. Through
+// the scan's view of its runs (CarvingRingView.h), a window lying in one piece of memory is read
+// in place instead of being copied into the buffer.
 #pragma once
 
 #include <cstddef>
@@ -47,6 +49,7 @@ private:
 
     IStorageDevice* m_pDevice;
     uint64_t m_ullBaseSector;
+    const uint8_t* m_pWindow;    // the shared buffer, or the view's memory read in place
     uint64_t m_ullWindowOffset;  // candidate byte offset of the buffer's first byte
     size_t m_nValid;             // device bytes held from the buffer's start
     uint64_t m_ullGeneration;    // the buffer load this reader's window came from; 0 = none

@@ -6,6 +6,7 @@
 
 #include "BufferStorageDevice.h"
 #include "CarvingFormatRoutines.h"
+#include "CarvingRingView.h"
 #include "CarvingTestSupport.h"
 #include "EngineSettings.h"
 #include "FileTypeId.h"
@@ -69,6 +70,88 @@ TEST(CarvingRing, FillsSlidesAndReadsAcrossTheWrap)
     ASSERT_TRUE(ring.Init(5000, 512, 10, 10));
     EXPECT_EQ(ring.GetTotalSectors(), 0u);
     EXPECT_EQ(ring.ReadSectors(out.data(), 1100, 1), 0);
+}
+
+TEST(CarvingRing, PartialAppendsSlideBySectorsAndPeekOnlyInOnePiece)
+{
+    CBufferStorageDevice ring;
+    ASSERT_TRUE(ring.Init(2003, 512, 10, 3));  // 30 sectors
+    std::vector<uint8_t> tail = NumberedChunk(2003, 7);
+    ring.AppendSectors(tail.data(), 7);
+    for (uint64_t c = 1; c < 4; ++c)
+        ring.Append(NumberedChunk(2000 + c * 10, 10).data());
+    // 37 sectors appended into 30: the oldest 7 are gone, the write position is 7.
+    EXPECT_EQ(ring.GetWindowStart(), 2010u);
+    EXPECT_EQ(ring.GetWindowEnd(), 2040u);
+    std::vector<uint8_t> out(30 * 512);
+    ASSERT_EQ(ring.ReadSectors(out.data(), 2010, 30), 1);
+    for (int s = 0; s < 30; ++s)
+        EXPECT_EQ(out[s * 512 + 100], static_cast<uint8_t>(2010 + s)) << s;
+    const uint8_t* p = ring.PeekSectors(2010, 23);  // positions 7..29
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p[22 * 512], static_cast<uint8_t>(2032));
+    EXPECT_EQ(ring.PeekSectors(2030, 5), nullptr);  // wraps round the store's end
+    ASSERT_NE(ring.PeekSectors(2033, 7), nullptr);
+    EXPECT_EQ(ring.PeekSectors(2033, 7)[0], static_cast<uint8_t>(2033));
+    EXPECT_EQ(ring.PeekSectors(2009, 1), nullptr);
+    EXPECT_EQ(ring.PeekSectors(2039, 2), nullptr);
+    // An append that wraps is split in two.
+    std::vector<uint8_t> more = NumberedChunk(2040, 25);
+    ring.AppendSectors(more.data(), 25);
+    EXPECT_EQ(ring.GetWindowStart(), 2035u);
+    ASSERT_EQ(ring.ReadSectors(out.data(), 2035, 30), 1);
+    for (int s = 0; s < 30; ++s)
+        EXPECT_EQ(out[s * 512], static_cast<uint8_t>(2035 + s)) << s;
+}
+
+TEST(CarvingRingView, AnswersAsTheFullWindowOrSaysItNeedsMore)
+{
+    // Full window 1000..1100; memory: the ring holds 1040..1060, the run 1060..1080.
+    CBufferStorageDevice ring;
+    ASSERT_TRUE(ring.Init(1040, 512, 20, 5));
+    ring.Append(NumberedChunk(1040, 20).data());
+    std::vector<uint8_t> run = NumberedChunk(1060, 20);
+    CCarvingRingView view;
+    view.Reset(1000, 100, 4096, &ring, run.data(), 1060, 20);
+    EXPECT_EQ(view.GetTotalSectors(), 100u);
+    EXPECT_EQ(view.GetWindowEnd(), 1100u);
+    EXPECT_EQ(view.GetSectorSize(), 4096);
+    std::vector<uint8_t> out(40 * 512);
+    // Across the ring and the run.
+    ASSERT_EQ(view.ReadSectors(out.data(), 1050, 20), 1);
+    for (int s = 0; s < 20; ++s)
+        EXPECT_EQ(out[s * 512 + 7], static_cast<uint8_t>(1050 + s)) << s;
+    EXPECT_EQ(view.PeekSectors(1050, 20), nullptr);
+    ASSERT_NE(view.PeekSectors(1061, 19), nullptr);
+    EXPECT_EQ(view.PeekSectors(1061, 19)[0], static_cast<uint8_t>(1061));
+    ASSERT_NE(view.PeekSectors(1041, 2), nullptr);
+    EXPECT_FALSE(view.NeedsMore());
+    // Outside the full window: refused as the ring refuses it, and that answer is final.
+    EXPECT_EQ(view.ReadSectors(out.data(), 999, 2), 0);
+    EXPECT_EQ(view.ReadSectors(out.data(), 1090, 11), 0);
+    EXPECT_EQ(view.ReadSectors(out.data(), 1100, 1), 0);
+    EXPECT_FALSE(view.NeedsMore());
+    // Inside the window but beyond memory (at either end): not answered yet.
+    EXPECT_EQ(view.ReadSectors(out.data(), 1075, 10), 0);
+    EXPECT_TRUE(view.NeedsMore());
+    EXPECT_EQ(view.GetWantedEnd(), 1085u);
+    EXPECT_EQ(view.ReadSectors(out.data(), 1030, 1), 0);
+    EXPECT_EQ(view.GetWantedEnd(), 1085u);
+    // A window reader over the view reads a window lying in the run in place, and a window
+    // reaching past memory fails without claiming that the device ends there.
+    view.Reset(1000, 100, 512, &ring, run.data(), 1060, 20);
+    SectorWindowReader reader(&view, 1062);
+    EXPECT_EQ(reader.Read(0), nullptr);  // its 1,025-sector window needs sectors up to 2087
+    EXPECT_TRUE(view.NeedsMore());
+    // Without the run, memory is the ring alone.
+    view.Reset(1040, 20, 512, &ring, nullptr, 1060, 0);
+    SectorWindowReader inRing(&view, 1045);
+    size_t nValid = 0;
+    const uint8_t* p = inRing.Read(512, &nValid);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(nValid, 14u * 512);
+    EXPECT_EQ(p[0], static_cast<uint8_t>(1046));
+    EXPECT_FALSE(view.NeedsMore());
 }
 
 TEST(CarvingWindowReader, ReadsWindowsAndNeverHandsOutAnotherWindowsBytes)

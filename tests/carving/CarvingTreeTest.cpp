@@ -324,6 +324,20 @@ std::vector<uint8_t> Png()
     return b;
 }
 
+// A PNG whose IDAT holds nData bytes.
+std::vector<uint8_t> BigPng(uint32_t nData)
+{
+    std::vector<uint8_t> b = Png();
+    b.resize(33);
+    const uint8_t idat[] = {static_cast<uint8_t>(nData >> 24), static_cast<uint8_t>(nData >> 16),
+                            static_cast<uint8_t>(nData >> 8), static_cast<uint8_t>(nData), 'I', 'D', 'A', 'T'};
+    b.insert(b.end(), idat, idat + sizeof(idat));
+    b.insert(b.end(), nData + 4, 0x77);  // data and CRC
+    const uint8_t iend[] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+    b.insert(b.end(), iend, iend + sizeof(iend));
+    return b;
+}
+
 std::vector<uint8_t> Wmf()
 {
     std::vector<uint8_t> b(18 + 6, 0);
@@ -397,11 +411,20 @@ TEST(CarvingController, RingMeasuresSlicesAndRestartsOnAGap)
     // With runs of 2,100 sectors the ring holds 42,000 sectors (over 20 MiB), far more than the
     // measuring margin: a small PNG in the first run is measured during the scan.
     const uint64_t ullSectors = 21 * 2100 + 50;
-    CCarvingMemoryDevice device(Disk(ullSectors, {{5, Png()}, {30000, Png()}}));
+    // A PNG in a run's last sector and one of 3 MiB read on over two runs after its own get the
+    // lengths the whole ring gives too.
+    const std::vector<uint8_t> big = BigPng(3u << 20);
+    CCarvingMemoryDevice device(Disk(ullSectors, {{5, Png()}, {2099, Png()}, {4000, big}, {30000, Png()}}));
     SCAN scan;
     Scan(scan, device, 2100, Runs(0, ullSectors, 2100));
     ASSERT_NE(scan.container.FindByStartSector(5), nullptr);
     EXPECT_EQ(scan.container.FindByStartSector(5)->GetSize(), Png().size());
+    ASSERT_NE(scan.container.FindByStartSector(2099), nullptr);
+    EXPECT_EQ(scan.container.FindByStartSector(2099)->GetSize(), Png().size());
+    ASSERT_NE(scan.container.FindByStartSector(4000), nullptr);
+    EXPECT_EQ(scan.container.FindByStartSector(4000)->GetSize(), big.size());
+    // The scan ends before the ring would have measured the PNG at 30000: it is left for the tree.
+    EXPECT_EQ(scan.container.FindByStartSector(30000)->GetSize(), 0u);
 
     // The same scan handed runs of twice the read size: each is searched in two slices.
     SCAN sliced;
