@@ -186,6 +186,51 @@ PACKED_DATA_RUNS* PackDataRunList(IDataRunList* pList)
     return pRecord;
 }
 
+PACKED_DATA_RUNS* PackDataRuns(const DATA_RUN* pRuns, size_t nCount)
+{
+    if (pRuns == nullptr || nCount == 0)
+        return nullptr;
+    // First the string's length, then the string, with the byte counts EncodeDataRuns takes.
+    uint64_t ullLength = 1;
+    uint64_t ullPreviousStart = 0;
+    for (size_t i = 0; i < nCount; ++i) {
+        const DATA_RUN& run = pRuns[i];
+        const int64_t llLength = static_cast<int64_t>(run.ullLength);
+        ullLength += 1 + (llLength < 0 ? 8 : SignedByteCount(llLength));
+        if (run.ullStart != DATA_RUN_SPARSE_START) {
+            ullLength += SignedByteCount(static_cast<int64_t>(run.ullStart - ullPreviousStart));
+            ullPreviousStart = run.ullStart;
+        }
+    }
+    if (ullLength > MAX_PACKED_RUNS_LENGTH)
+        return nullptr;
+    uint8_t* pPacked = reinterpret_cast<uint8_t*>(AllocBuffer(static_cast<size_t>(ullLength)));
+    uint8_t* p = pPacked;
+    ullPreviousStart = 0;
+    for (size_t i = 0; i < nCount; ++i) {
+        const DATA_RUN& run = pRuns[i];
+        const int64_t llDelta = static_cast<int64_t>(run.ullStart - ullPreviousStart);
+        const int64_t llLength = static_cast<int64_t>(run.ullLength);
+        const uint8_t nLengthBytes = llLength < 0 ? 8 : SignedByteCount(llLength);
+        uint8_t nOffsetBytes = 0;
+        if (run.ullStart != DATA_RUN_SPARSE_START) {
+            nOffsetBytes = SignedByteCount(llDelta);
+            ullPreviousStart = run.ullStart;
+        }
+        *p++ = static_cast<uint8_t>((nOffsetBytes << 4) | nLengthBytes);
+        for (uint8_t b = 0; b < nLengthBytes; ++b)
+            *p++ = static_cast<uint8_t>(run.ullLength >> (8 * b));
+        for (uint8_t b = 0; b < nOffsetBytes; ++b)
+            *p++ = static_cast<uint8_t>(static_cast<uint64_t>(llDelta) >> (8 * b));
+    }
+    *p = 0;
+    PACKED_DATA_RUNS* pRecord = new PACKED_DATA_RUNS();
+    pRecord->m_nResidentValue = 0;
+    pRecord->m_pPacked = pPacked;
+    pRecord->m_nPackedSize = static_cast<uint32_t>(ullLength);
+    return pRecord;
+}
+
 PACKED_DATA_RUNS* LoadPackedDataRuns(IDataStream* pReader)
 {
     if (pReader == nullptr)

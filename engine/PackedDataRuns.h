@@ -46,6 +46,11 @@ PACKED_DATA_RUNS* LoadPackedDataRuns(IDataStream* pReader);
 // Packs a list; null for a null or empty list. The list is left as it is.
 PACKED_DATA_RUNS* PackDataRunList(IDataRunList* pList);
 
+// Packs nCount runs held in an array (nothing is merged); null when nCount is 0. The same string
+// as packing a list of these runs, written straight into its buffer: a reader that gathers its
+// runs in a reused array packs a file with one allocation for the string and one for the record.
+PACKED_DATA_RUNS* PackDataRuns(const DATA_RUN* pRuns, size_t nCount);
+
 // The mapping-pair string of a list in a buffer from AllocBuffer (freed with FreeBuffer);
 // null for an empty list. pnLength, when given, receives the string's length with its 0 byte.
 uint8_t* EncodeDataRuns(IDataRunList* pList, uint32_t* pnLength = nullptr);

@@ -1,5 +1,7 @@
 #include "Ext2DirIterator.h"
 
+#include <cstring>
+
 #include "CharConversion.h"
 #include "Ext2FileSystem.h"
 
@@ -10,6 +12,15 @@ CExt2DirIterator::CExt2DirIterator(const CExt2Inode& directory)
       m_nBlockSize(directory.GetFileSystem() ? directory.GetFileSystem()->GetBlockSize() : 0), m_bLoaded(false),
       m_nLoadedBlock(0), m_pBlock(nullptr), m_nBlockLength(0)
 {
+    Begin();
+}
+
+void CExt2DirIterator::Reset(const CExt2Inode& directory)
+{
+    m_Directory = directory;
+    m_Blocks.Reset(directory);
+    m_nBlockSize = directory.GetFileSystem() ? directory.GetFileSystem()->GetBlockSize() : 0;
+    m_nLoadedBlock = 0;
     Begin();
 }
 
@@ -68,6 +79,29 @@ void CExt2DirIterator::Next()
     m_nPosition = nNext;
 }
 
+size_t CExt2DirIterator::GetName(char* pszOut) const
+{
+    const CExt2DirEntry entry = GetEntry();
+    const size_t nStored = entry.GetAvailableNameLength();
+    char szName[kMaxNameBytes + 1];
+    const size_t nConverted = dnc::Utf8ToAnsi(entry.GetName(), nStored, szName, nStored);
+    const char* pName = nConverted > 0 ? szName : entry.GetName();
+    size_t nLength = nConverted > 0 ? nConverted : nStored;
+    if (pName == nullptr)
+        nLength = 0;
+    if (nLength > kMaxNameBytes)
+        nLength = kMaxNameBytes;
+    if (nLength != 0)
+        memcpy(pszOut, pName, nLength);
+    pszOut[nLength] = 0;
+    return nLength;
+}
+
+bool CExt2DirIterator::IsEntryValid() const
+{
+    return GetEntry().IsValid();
+}
+
 void CExt2DirIterator::GetInode(CExt2Inode* pOut) const
 {
     const CExt2DirEntry entry = GetEntry();
@@ -77,11 +111,7 @@ void CExt2DirIterator::GetInode(CExt2Inode* pOut) const
     else
         pOut->Reset(pFs, entry.GetInodeNumber());
 
-    const size_t nStored = entry.GetAvailableNameLength();
     char szName[kMaxNameBytes + 1];
-    const size_t nConverted = dnc::Utf8ToAnsi(entry.GetName(), nStored, szName, nStored);
-    if (nConverted > 0)
-        pOut->SetName(szName, nConverted);
-    else
-        pOut->SetName(entry.GetName(), nStored);
+    const size_t nLength = GetName(szName);
+    pOut->SetName(szName, nLength);
 }

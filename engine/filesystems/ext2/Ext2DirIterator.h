@@ -17,6 +17,10 @@ public:
     // directory is empty or its first block cannot be read.
     explicit CExt2DirIterator(const CExt2Inode& directory);
 
+    // Moves to another directory, positioned as the constructor positions; the block buffers
+    // are kept, so that one iterator walks many directories without allocating.
+    void Reset(const CExt2Inode& directory);
+
     void Begin();
     bool IsEnd() const { return m_nPosition >= m_nSize; }
     void Next();
@@ -26,6 +30,15 @@ public:
 
     // The current entry; throws CExt2DirEntry::CBadDir when no block is loaded.
     CExt2DirEntry GetEntry() const;
+    // The current entry's name as GetInode gives it (converted from UTF-8, or as stored when it
+    // does not convert, at most kMaxNameBytes bytes), into pszOut of kMaxNameBytes + 1 bytes,
+    // zero-terminated; returns its length. Throws as GetEntry does.
+    size_t GetName(char* pszOut) const;
+    // The current entry names an inode (its inode number and record are sound); throws as
+    // GetEntry does.
+    bool IsEntryValid() const;
+    // The inode number the current entry names; throws as GetEntry does.
+    uint32_t GetInodeNumber() const { return GetEntry().GetInodeNumber(); }
     // The current entry as an inode: its name converted from UTF-8 (kept as stored when it does
     // not convert), and, for a valid entry, the inode it names loaded (else all zeros with the
     // entry's inode number). Read errors of the inode are thrown as by

@@ -4,16 +4,9 @@
 
 #include "DataStreamIO.h"
 
-struct CExt2FileProperties::CNameMapHolder : public CEngineObject {
-    CNameMap Map;
-};
+CExt2FileProperties::CExt2FileProperties() : m_nInode(0) {}
 
-CExt2FileProperties::CExt2FileProperties() : m_pNameMap(nullptr), m_nInode(0) {}
-
-CExt2FileProperties::~CExt2FileProperties()
-{
-    delete m_pNameMap;
-}
+CExt2FileProperties::~CExt2FileProperties() {}
 
 void CExt2FileProperties::SetName(const char* pszName)
 {
@@ -31,32 +24,6 @@ void CExt2FileProperties::SetDataRunList(CExt2DataRunList* pList)
 {
     PackRuns(pList);
     delete pList;
-}
-
-void CExt2FileProperties::SetEntryName(uint32_t nInode, const char* pName, size_t nLength)
-{
-    if (m_pNameMap == nullptr)
-        m_pNameMap = new CNameMapHolder();
-    m_pNameMap->Map[nInode].assign(pName, nLength);
-}
-
-const CExt2FileProperties::CName* CExt2FileProperties::FindEntryName(uint32_t nInode) const
-{
-    if (m_pNameMap == nullptr)
-        return nullptr;
-    const CNameMap::const_iterator it = m_pNameMap->Map.find(nInode);
-    return it != m_pNameMap->Map.end() ? &it->second : nullptr;
-}
-
-const CExt2FileProperties::CNameMap* CExt2FileProperties::GetNameMap() const
-{
-    return m_pNameMap != nullptr ? &m_pNameMap->Map : nullptr;
-}
-
-void CExt2FileProperties::ReleaseNameMap()
-{
-    delete m_pNameMap;
-    m_pNameMap = nullptr;
 }
 
 int32_t CExt2FileProperties::SetFlag(uint8_t nFlag)

@@ -1,12 +1,9 @@
-// The properties of a file or folder found on an EXT2/EXT3 file system: its name, size, times and
-// the blocks that hold its data (packed), and, while the tree is being linked, the names under
-// which a directory's entries list other inodes.
+// The properties of a file or folder found on an EXT2/EXT3 file system: its name, size, times,
+// inode number and the blocks that hold its data (packed).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
-#include <string>
 
 #include "DataRunList.h"
 #include "EngineMemory.h"
@@ -18,11 +15,6 @@ const uint16_t EXT2_ATTR_SHORT = 0x200;
 
 class CExt2FileProperties : public CDatedFileProperties {
 public:
-    typedef std::basic_string<char, std::char_traits<char>, CEngineAllocator<char>> CName;
-    // Inode number -> the name a directory entry gives it.
-    typedef std::map<uint32_t, CName, std::less<uint32_t>, CEngineAllocator<std::pair<const uint32_t, CName>>>
-        CNameMap;
-
     CExt2FileProperties();
     ~CExt2FileProperties() override;
 
@@ -36,14 +28,8 @@ public:
     // Packs the runs (a null or empty list leaves none), replaces any earlier ones and deletes
     // the list.
     void SetDataRunList(CExt2DataRunList* pList);
-
-    // Directory entries: a later name for the same inode replaces the earlier one. The map is
-    // made on the first insert.
-    void SetEntryName(uint32_t nInode, const char* pName, size_t nLength);
-    // The name an entry gives nInode; null when none does.
-    const CName* FindEntryName(uint32_t nInode) const;
-    const CNameMap* GetNameMap() const;
-    void ReleaseNameMap();
+    // Takes runs already packed (null for none), replacing any earlier ones.
+    void SetPackedRuns(PACKED_DATA_RUNS* pRuns) { AdoptPackedRuns(pRuns); }
 
     const char* GetName() override { return m_pszName != nullptr ? m_pszName : ""; }
     int32_t GetValidPropertyMask() override { return 0xFF; }
@@ -57,8 +43,5 @@ public:
     BOOL Load(IDataStream* pReader) override;
 
 private:
-    struct CNameMapHolder;
-
-    CNameMapHolder* m_pNameMap;
     uint32_t m_nInode;
 };

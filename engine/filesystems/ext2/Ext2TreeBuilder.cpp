@@ -46,18 +46,33 @@ const char* FileSystemName(int nKind)
 const uint64_t kBudgetPerBlock = 16;
 const uint64_t kBudgetBase = 1u << 20;
 
-bool IsDotEntry(const CExt2Inode& entry)
+bool IsDotName(const char* pszName, size_t nLength)
 {
-    const char* pszName = entry.GetName();
-    const uint32_t nLength = entry.GetNameLength();
     return (nLength == 1 && pszName[0] == '.') || (nLength == 2 && pszName[0] == '.' && pszName[1] == '.');
 }
+
+// Entry names are kept in chunks of this size; a name never spans two.
+const size_t kNameChunkBytes = 64 * 1024;
+
+// Frees the phase-1 inode when it is no longer needed, whatever the path: the collected heap
+// then hands the same object out for the next inode instead of growing until it collects.
+class CCollectedInode {
+public:
+    CCollectedInode() : m_pInode(CExt2Inode::NewCollected()) {}
+    ~CCollectedInode() { CExt2Inode::FreeCollected(m_pInode); }
+    CCollectedInode(const CCollectedInode&) = delete;
+    CCollectedInode& operator=(const CCollectedInode&) = delete;
+    CExt2Inode* Get() const { return m_pInode; }
+
+private:
+    CExt2Inode* m_pInode;
+};
 
 } // namespace
 
 CExt2TreeBuilder::CExt2TreeBuilder()
     : m_bStop(0), m_nOption(0), m_pProgress(nullptr), m_pnCancel(nullptr), m_nGroupsPassed(0), m_nGroupCount(0),
-      m_pFileSystem(nullptr), m_pContainer(nullptr), m_nIndex(0), m_pRoot(nullptr), m_nBlockBudget(0)
+      m_pFileSystem(nullptr), m_pContainer(nullptr), m_nIndex(0), m_pRoot(nullptr), m_nNameChunkFree(0), m_nBlockBudget(0)
 {
 }
 
@@ -145,8 +160,6 @@ void CExt2TreeBuilder::Reset()
     DeleteNodes(true);
     m_bStop = 0;
     m_UsedBlocks.clear();
-    m_Files.clear();
-    m_Directories.clear();
     m_nGroupsPassed = 0;
     m_nGroupCount = 0;
 }
@@ -185,8 +198,7 @@ CFileSystemNode* CExt2TreeBuilder::Build(CExt2FileSystem* pFileSystem, bool bBlo
             LogExt2Exception(e);
         }
     }
-    m_Files.clear();
-    m_Directories.clear();
+    ReleaseLists();
     m_pFileSystem = nullptr;
     if (!bLinked) {
         DeleteNodes(true);
@@ -238,7 +250,7 @@ CFileSystemNode* CExt2TreeBuilder::MakeRoot()
         CExt2Inode root;
         pFs->LoadInode(kRootInode, &root);
         if (root.IsUsable())
-            ListDirectory(root, pProperties, nullptr);
+            m_RootNames = ListDirectory(root, nullptr);
     } catch (const std::exception&) {
         // Without the root directory's names its files are listed by inode number.
     }
@@ -291,15 +303,14 @@ void CExt2TreeBuilder::ReadInodes()
         // 11 would otherwise enumerate it once more).
         if (nInode == kRootInode)
             continue;
-        CExt2Inode* pInode = CExt2Inode::NewCollected();
+        const CCollectedInode collected;
+        CExt2Inode* pInode = collected.Get();
         try {
             inodes.Load(pInode);
         } catch (const std::range_error&) {
             // The inode table runs off the device: nothing further can be read.
-            CExt2Inode::FreeCollected(pInode);
             break;
         } catch (const std::exception&) {
-            CExt2Inode::FreeCollected(pInode);
             continue;
         }
         const uint32_t nThisGroup = (nInode - 1) / nPerGroup;
@@ -313,11 +324,11 @@ void CExt2TreeBuilder::ReadInodes()
             continue;
         CFileNode* pNode = MakeNode(*pInode);
         if (pInode->IsDirectory()) {
-            uint32_t nParent = kRootInode;
-            ListDirectory(*pInode, Properties(pNode), &nParent);
-            m_Directories.emplace(nParent, pNode);
+            DIRECTORY directory{pNode, kRootInode, nInode, NAME_RANGE()};
+            directory.Names = ListDirectory(*pInode, &directory.nParent);
+            m_Directories.push_back(directory);
         } else {
-            m_Files.emplace(nInode, pNode);
+            m_Files.push_back(FILE_ENTRY{nInode, pNode});
         }
     }
 }
@@ -329,13 +340,10 @@ CFileNode* CExt2TreeBuilder::MakeNode(const CExt2Inode& inode)
     pNode->SetProperties(pProperties);
     m_Nodes.push_back(pNode);
 
-    if (inode.GetNameLength() != 0) {
+    // An inode read from its table has no name: the node is named when it is linked, after the
+    // entry that names it, else after its number.
+    if (inode.GetNameLength() != 0)
         pProperties->SetName(inode.GetName(), inode.GetNameLength());
-    } else {
-        char szName[32];
-        const int nLength = snprintf(szName, sizeof(szName), "Inode_%u", inode.GetInodeNumber());
-        pProperties->SetName(szName, static_cast<size_t>(nLength));
-    }
     pProperties->SetTimes(CExt2Inode::TimeToFileTime(inode.GetChangeTime()),
                           CExt2Inode::TimeToFileTime(inode.GetModificationTime()),
                           CExt2Inode::TimeToFileTime(inode.GetAccessTime()));
@@ -355,7 +363,6 @@ CFileNode* CExt2TreeBuilder::MakeNode(const CExt2Inode& inode)
 void CExt2TreeBuilder::SetDataRuns(const CExt2Inode& inode, CExt2FileProperties* pProperties)
 {
     CExt2FileSystem* pFs = m_pFileSystem;
-    CExt2DataRunList* pList = new CExt2DataRunList();
     if (!m_pBlocks)
         m_pBlocks.reset(new CExt2BlockIterator(inode));
     else
@@ -368,28 +375,43 @@ void CExt2TreeBuilder::SetDataRuns(const CExt2Inode& inode, CExt2FileProperties*
     const uint64_t nSize = inode.GetFileSize();
     const uint64_t nSizeBlocks = nSize / nBlockSize + (nSize % nBlockSize != 0 ? 1 : 0);
     const uint64_t nEnd = std::min({blocks.GetEnd(), nSizeBlocks, static_cast<uint64_t>(pFs->GetBlocksCount())});
+    // Blocks that follow on extend the last run, as IDataRunList::AddRun merges them.
+    m_Runs.clear();
     for (uint64_t i = 0; i < nEnd && m_nBlockBudget != 0; ++i, --m_nBlockBudget) {
         const uint32_t nBlock = blocks.MapBlock(i);
         if (nBlock == 0)
             break;
-        pList->AddRun(DATA_RUN(nBlock, 1));
+        if (!m_Runs.empty() && m_Runs.back().ullStart + m_Runs.back().ullLength == nBlock)
+            ++m_Runs.back().ullLength;
+        else
+            m_Runs.push_back(DATA_RUN(nBlock, 1));
         if (nBlock < m_UsedBlocks.size())
             m_UsedBlocks[nBlock] = true;
     }
-    pProperties->SetDataRunList(pList);
+    pProperties->SetPackedRuns(PackDataRuns(m_Runs.data(), m_Runs.size()));
 }
 
-void CExt2TreeBuilder::ListDirectory(const CExt2Inode& directory, CExt2FileProperties* pProperties,
-                                     uint32_t* pnParent)
+CExt2TreeBuilder::NAME_RANGE CExt2TreeBuilder::ListDirectory(const CExt2Inode& directory, uint32_t* pnParent)
 {
+    const size_t nFirst = m_Names.size();
     // The parent is the second entry (".."); an empty or damaged start of the directory leaves
     // it to the root.
     uint32_t nParent = kRootInode;
     bool bParentKnown = false;
+    // An entry's name counts only when the inode it names is usable. Without a file-type filter
+    // that depends on the inode alone, and phase 1 makes nodes of usable inodes only, while only
+    // nodes' names are ever looked up: the name is kept without loading the inode again. A
+    // filter judges the name by the inode's type, so then each inode is loaded.
+    const bool bLoadEach = CPubic::GetScanTypeFilter().GetFilterSize() != 0;
     try {
         const uint64_t nBlockSize = m_pFileSystem->GetBlockSize();
-        CExt2DirIterator entries(directory);
+        if (!m_pEntries)
+            m_pEntries.reset(new CExt2DirIterator(directory));
+        else
+            m_pEntries->Reset(directory);
+        CExt2DirIterator& entries = *m_pEntries;
         CExt2Inode entry;
+        char szName[kMaxNameBytes + 1];
         uint64_t nBlock = ~0ull;
         for (uint64_t nIndex = 0; !entries.IsEnd(); entries.Next(), ++nIndex) {
             if (entries.GetPosition() / nBlockSize != nBlock) {
@@ -397,6 +419,20 @@ void CExt2TreeBuilder::ListDirectory(const CExt2Inode& directory, CExt2FilePrope
                     break;
                 --m_nBlockBudget;
                 nBlock = entries.GetPosition() / nBlockSize;
+            }
+            if (nIndex > 1 && !bLoadEach) {
+                // An entry that is not sound, or names inode 0, names no usable inode.
+                bool bValid = false;
+                try {
+                    bValid = entries.IsEntryValid() && entries.GetInodeNumber() != 0;
+                } catch (const std::exception&) {
+                }
+                if (!bValid)
+                    continue;
+                const size_t nLength = entries.GetName(szName);
+                if (nLength != 0 && !IsDotName(szName, nLength))
+                    AddEntryName(entries.GetInodeNumber(), szName, nLength);
+                continue;
             }
             bool bUsable = false;
             try {
@@ -413,21 +449,93 @@ void CExt2TreeBuilder::ListDirectory(const CExt2Inode& directory, CExt2FilePrope
                     nParent = entry.GetInodeNumber();
             }
             // A nameless entry gives nothing to call the inode by.
-            if (bUsable && entry.GetNameLength() != 0 && !IsDotEntry(entry))
-                pProperties->SetEntryName(entry.GetInodeNumber(), entry.GetName(), entry.GetNameLength());
+            if (bUsable && entry.GetNameLength() != 0 && !IsDotName(entry.GetName(), entry.GetNameLength()))
+                AddEntryName(entry.GetInodeNumber(), entry.GetName(), entry.GetNameLength());
         }
     } catch (const std::exception&) {
     }
     if (pnParent != nullptr)
         *pnParent = nParent;
+    return FinishNames(nFirst);
+}
+
+void CExt2TreeBuilder::AddEntryName(uint32_t nInode, const char* pName, size_t nLength)
+{
+    // Names are at most kMaxNameBytes long, far below a chunk.
+    if (nLength > m_nNameChunkFree) {
+        m_NameChunks.reserve(m_NameChunks.size() + 1);
+        m_NameChunks.push_back(AllocBuffer(kNameChunkBytes));
+        m_nNameChunkFree = kNameChunkBytes;
+    }
+    char* pCopy = m_NameChunks.back() + (kNameChunkBytes - m_nNameChunkFree);
+    memcpy(pCopy, pName, nLength);
+    m_nNameChunkFree -= nLength;
+    m_Names.push_back(ENTRY_NAME{nInode, static_cast<uint32_t>(nLength), pCopy});
+}
+
+CExt2TreeBuilder::NAME_RANGE CExt2TreeBuilder::FinishNames(size_t nFirst)
+{
+    const auto byInode = [](const ENTRY_NAME& a, const ENTRY_NAME& b) { return a.nInode < b.nInode; };
+    const auto first = m_Names.begin() + static_cast<std::ptrdiff_t>(nFirst);
+    // Entries usually come in inode order already; a later entry for an inode replaces the
+    // earlier one's name.
+    const bool bStrict = std::adjacent_find(first, m_Names.end(), [](const ENTRY_NAME& a, const ENTRY_NAME& b) {
+                             return a.nInode >= b.nInode;
+                         }) == m_Names.end();
+    if (!bStrict) {
+        std::stable_sort(first, m_Names.end(), byInode);
+        size_t nKept = nFirst;
+        for (size_t i = nFirst; i < m_Names.size(); ++i)
+            if (i + 1 == m_Names.size() || m_Names[i + 1].nInode != m_Names[i].nInode)
+                m_Names[nKept++] = m_Names[i];
+        m_Names.resize(nKept);
+    }
+    NAME_RANGE range;
+    range.nFirst = nFirst;
+    range.nCount = m_Names.size() - nFirst;
+    return range;
+}
+
+const CExt2TreeBuilder::ENTRY_NAME* CExt2TreeBuilder::FindEntryName(const NAME_RANGE& names, uint32_t nInode) const
+{
+    const auto first = m_Names.begin() + static_cast<std::ptrdiff_t>(names.nFirst);
+    const auto last = first + static_cast<std::ptrdiff_t>(names.nCount);
+    const auto it = std::lower_bound(first, last, nInode,
+                                     [](const ENTRY_NAME& name, uint32_t n) { return name.nInode < n; });
+    return it != last && it->nInode == nInode ? &*it : nullptr;
 }
 
 bool CExt2TreeBuilder::LinkTree()
 {
     SetPhase("Phase 2 of 2", "Building directory tree");
-    const uint64_t nDirectories = m_Directories.size();
+    // Phase 1 reads inodes in ascending order; should a damaged table ever repeat one, the
+    // first node read for it is the one kept.
+    const auto byInode = [](const FILE_ENTRY& a, const FILE_ENTRY& b) { return a.nInode < b.nInode; };
+    if (std::adjacent_find(m_Files.begin(), m_Files.end(), [](const FILE_ENTRY& a, const FILE_ENTRY& b) {
+            return a.nInode >= b.nInode;
+        }) != m_Files.end()) {
+        std::stable_sort(m_Files.begin(), m_Files.end(), byInode);
+        size_t nKept = 0;
+        for (size_t i = 0; i < m_Files.size(); ++i)
+            if (i == 0 || m_Files[i].nInode != m_Files[i - 1].nInode)
+                m_Files[nKept++] = m_Files[i];
+        m_Files.resize(nKept);
+    }
+    // Directories in the order of the inode their ".." names, in reading order among equals.
+    CList<uint32_t> order(m_Directories.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = static_cast<uint32_t>(i);
+    const auto byParent = [this](uint32_t a, uint32_t b) {
+        return m_Directories[a].nParent < m_Directories[b].nParent;
+    };
+    std::stable_sort(order.begin(), order.end(), byParent);
+    CList<uint32_t> parents(order.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        parents[i] = m_Directories[order[i]].nParent;
+
+    const uint64_t nDirectories = order.size();
     uint64_t nDone = 0;
-    for (CDirectoryMap::iterator it = m_Directories.begin(); it != m_Directories.end(); ++it) {
+    for (const uint32_t nDirectory : order) {
         ++nDone;
         if (m_pProgress != nullptr && nDirectories != 0)
             rvd::ProgressSetPercent(m_pProgress, static_cast<DWORD>(nDone * 100 / nDirectories));
@@ -436,44 +544,48 @@ bool CExt2TreeBuilder::LinkTree()
                 rvd::ProgressSetTitle(m_pProgress, "Canceling...");
             return false;
         }
-        CFileNode* pDirectory = it->second;
-        CExt2FileProperties* pProperties = Properties(pDirectory);
+        const DIRECTORY& directory = m_Directories[nDirectory];
+        CFileNode* pDirectory = directory.pNode;
         // Sub-directories whose ".." names this one; one that is this directory or lies above
         // it would close a loop and is left for the root.
-        const auto children = m_Directories.equal_range(pProperties->GetInodeNumber());
-        for (CDirectoryMap::iterator child = children.first; child != children.second; ++child) {
-            if (child->second != pDirectory && !IsAncestor(pDirectory, child->second))
-                Attach(child->second, pDirectory);
+        const uint32_t nInode = directory.nInode;
+        const auto children = std::equal_range(parents.begin(), parents.end(), nInode);
+        for (auto child = children.first; child != children.second; ++child) {
+            CFileNode* pChild = m_Directories[order[static_cast<size_t>(child - parents.begin())]].pNode;
+            if (pChild != pDirectory && !IsAncestor(pDirectory, pChild))
+                Attach(pChild, pDirectory, directory.Names);
         }
         // Files this directory names; the first directory to name a file (a hard link) keeps it.
-        if (const CExt2FileProperties::CNameMap* pNames = pProperties->GetNameMap()) {
-            for (const auto& name : *pNames) {
-                const CFileMap::iterator file = m_Files.find(name.first);
-                if (file == m_Files.end())
-                    continue;
-                CFileNode* pFile = file->second;
-                m_Files.erase(file);
-                Attach(pFile, pDirectory);
-            }
+        for (size_t i = 0; i < directory.Names.nCount; ++i) {
+            const uint32_t nFile = m_Names[directory.Names.nFirst + i].nInode;
+            const auto file = std::lower_bound(m_Files.begin(), m_Files.end(), FILE_ENTRY{nFile, nullptr}, byInode);
+            if (file == m_Files.end() || file->nInode != nFile || file->pNode == nullptr)
+                continue;
+            CFileNode* pFile = file->pNode;
+            file->pNode = nullptr;
+            Attach(pFile, pDirectory, directory.Names);
         }
-        pProperties->ReleaseNameMap();
     }
 
-    for (const auto& directory : m_Directories)
-        if (directory.second->GetParent() == nullptr)
-            Attach(directory.second, m_pRoot);
-    for (const auto& file : m_Files)
-        Attach(file.second, m_pRoot);
-    Properties(m_pRoot)->ReleaseNameMap();
+    for (const uint32_t nDirectory : order)
+        if (m_Directories[nDirectory].pNode->GetParent() == nullptr)
+            Attach(m_Directories[nDirectory].pNode, m_pRoot, m_RootNames);
+    for (const FILE_ENTRY& file : m_Files)
+        if (file.pNode != nullptr)
+            Attach(file.pNode, m_pRoot, m_RootNames);
     return true;
 }
 
-bool CExt2TreeBuilder::Attach(CFileNode* pNode, CFileNode* pParent)
+bool CExt2TreeBuilder::Attach(CFileNode* pNode, CFileNode* pParent, const NAME_RANGE& names)
 {
     CExt2FileProperties* pProperties = Properties(pNode);
-    if (const CExt2FileProperties::CName* pName = Properties(pParent)->FindEntryName(pProperties->GetInodeNumber()))
-        if (!pName->empty())
-            pProperties->SetName(pName->data(), pName->size());
+    if (const ENTRY_NAME* pName = FindEntryName(names, pProperties->GetInodeNumber())) {
+        pProperties->SetName(pName->pName, pName->nLength);
+    } else if (pProperties->GetNameLength() == 0) {
+        char szName[32];
+        const int nLength = snprintf(szName, sizeof(szName), "Inode_%u", pProperties->GetInodeNumber());
+        pProperties->SetName(szName, static_cast<size_t>(nLength));
+    }
     // Only now is the name final: an inode read from its table has none, and judged by the
     // filter before, every file would be dropped whenever a filter is set.
     const bool bFolder = (pProperties->GetAttributes() & FILE_ATTR_DIRECTORY) != 0;
@@ -503,11 +615,26 @@ void CExt2TreeBuilder::DeleteNodes(bool bAlsoRoot)
         DestroyFileNode(pNode);
     }
     m_Nodes.clear();
-    m_Files.clear();
-    m_Directories.clear();
+    ReleaseLists();
     if (bAlsoRoot && m_pRoot != nullptr) {
         delete m_pRoot->GetProperties();
         DestroyFileSystemNode(m_pRoot);
         m_pRoot = nullptr;
     }
+}
+
+void CExt2TreeBuilder::ReleaseLists()
+{
+    m_Files.clear();
+    m_Files.shrink_to_fit();
+    m_Directories.clear();
+    m_Directories.shrink_to_fit();
+    m_Names.clear();
+    m_Names.shrink_to_fit();
+    for (char* pChunk : m_NameChunks)
+        FreeBuffer(pChunk);
+    m_NameChunks.clear();
+    m_NameChunks.shrink_to_fit();
+    m_nNameChunkFree = 0;
+    m_RootNames = NAME_RANGE();
 }

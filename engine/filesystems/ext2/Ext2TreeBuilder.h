@@ -10,11 +10,12 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
+#include <deque>
 #include <memory>
 #include <vector>
 
 #include "CancelFlag.h"
+#include "DataRunList.h"
 #include "EngineMemory.h"
 #include "SearchProgress.h"
 
@@ -27,6 +28,7 @@ class CRawFileInfoContainer;
 class IStorageDevice;
 
 class CExt2BlockIterator;
+class CExt2DirIterator;
 
 class CExt2TreeBuilder : public CEngineObject {
 public:
@@ -62,12 +64,30 @@ protected:
     virtual bool CancelRequested() const;
 
 private:
-    typedef std::map<uint32_t, CFileNode*, std::less<uint32_t>, CEngineAllocator<std::pair<const uint32_t, CFileNode*>>>
-        CFileMap;
-    typedef std::multimap<uint32_t, CFileNode*, std::less<uint32_t>,
-                          CEngineAllocator<std::pair<const uint32_t, CFileNode*>>>
-        CDirectoryMap;
-    typedef std::vector<CFileNode*, CEngineAllocator<CFileNode*>> CNodeList;
+    template <typename T>
+    using CList = std::vector<T, CEngineAllocator<T>>;
+    typedef CList<CFileNode*> CNodeList;
+    // The names a directory's entries give inodes: a stretch of m_Names, sorted by inode number,
+    // one name per inode (the last entry's).
+    struct NAME_RANGE {
+        size_t nFirst = 0;
+        size_t nCount = 0;
+    };
+    struct ENTRY_NAME {
+        uint32_t nInode;
+        uint32_t nLength;
+        const char* pName;  // in one of m_NameChunks
+    };
+    struct DIRECTORY {
+        CFileNode* pNode;
+        uint32_t nParent;  // inode number its ".." entry names
+        uint32_t nInode;
+        NAME_RANGE Names;
+    };
+    struct FILE_ENTRY {
+        uint32_t nInode;
+        CFileNode* pNode;  // null once a directory has taken the file
+    };
 
     CFileSystemNode* Build(CExt2FileSystem* pFileSystem, bool bBlockBits);
     CFileSystemNode* MakeRoot();
@@ -79,21 +99,37 @@ private:
 
     CFileNode* MakeNode(const CExt2Inode& inode);
     void SetDataRuns(const CExt2Inode& inode, CExt2FileProperties* pProperties);
-    // Lists the entries of a directory into pProperties' name map; pnParent, when given, gets the
-    // inode number of the second entry (".."), or the root directory when it cannot be told.
-    void ListDirectory(const CExt2Inode& directory, CExt2FileProperties* pProperties, uint32_t* pnParent);
-    // Links pNode under pParent, named as pParent's entries name it. A file whose final name the
-    // scan's file-type filter refuses is not linked; false then.
-    bool Attach(CFileNode* pNode, CFileNode* pParent);
+    // Lists the entries of a directory into m_Names and returns their stretch; pnParent, when
+    // given, gets the inode number of the second entry (".."), or the root directory when it
+    // cannot be told.
+    NAME_RANGE ListDirectory(const CExt2Inode& directory, uint32_t* pnParent);
+    void AddEntryName(uint32_t nInode, const char* pName, size_t nLength);
+    // Sorts the names listed since nFirst by inode number, keeping the last name of each inode.
+    NAME_RANGE FinishNames(size_t nFirst);
+    const ENTRY_NAME* FindEntryName(const NAME_RANGE& names, uint32_t nInode) const;
+    // Links pNode under pParent, named as the entries of names (pParent's) name it, else
+    // "Inode_<number>". A file whose final name the scan's file-type filter refuses is not
+    // linked; false then.
+    bool Attach(CFileNode* pNode, CFileNode* pParent, const NAME_RANGE& names);
     static bool IsAncestor(const CFileNode* pNode, const CFileNode* pOf);
     static CExt2FileProperties* Properties(const CFileNode* pNode);
     void DeleteNodes(bool bAlsoRoot);
+    void ReleaseLists();
     void Reset();
 
     int32_t m_bStop;
     CBlockBits m_UsedBlocks;
-    CFileMap m_Files;
-    CDirectoryMap m_Directories;
+    // Files in inode order (the order phase 1 reads them), directories in the order read. The
+    // long lists are deques: they grow without copying, and a million entries never need twice
+    // their room at once.
+    std::deque<FILE_ENTRY, CEngineAllocator<FILE_ENTRY>> m_Files;
+    CList<DIRECTORY> m_Directories;
+    // The names of every directory's entries, one stretch per directory, and their bytes in
+    // chunks that are never moved.
+    std::deque<ENTRY_NAME, CEngineAllocator<ENTRY_NAME>> m_Names;
+    CList<char*> m_NameChunks;
+    size_t m_nNameChunkFree;
+    NAME_RANGE m_RootNames;
     int32_t m_nOption;
     SEARCH_PROGRESS* m_pProgress;
     CANCEL_FLAG* m_pnCancel;
@@ -111,6 +147,10 @@ private:
     // One block iterator for every file's data runs, so that the indirect-block buffers are
     // allocated once per scan rather than once per file.
     std::unique_ptr<CExt2BlockIterator> m_pBlocks;
+    // The runs of the file being mapped, merged where blocks follow on; reused for every file.
+    CList<DATA_RUN> m_Runs;
+    // One directory walk for every directory, so that its block buffers are allocated once.
+    std::unique_ptr<CExt2DirIterator> m_pEntries;
     // Every node made for the tree being built, so that a cancelled or failed build frees all of
     // them, those already linked under directories included.
     CNodeList m_Nodes;
