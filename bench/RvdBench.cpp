@@ -280,7 +280,10 @@ int main(int argc, char** argv)
     const std::string strTemp = szTemp;
     setenv("RAVENDO_DISKS", strImage.c_str(), 1);
     unsetenv("RAVENDO_DEVICE_TABLE");
-    setenv("RAVENDO_RESULT_DB", (strTemp + "/results.db").c_str(), 1);
+    // RVD_BENCH_KEEP_STORE names a database file to keep the last scan's results in, for a look
+    // at what was stored.
+    const char* pszKeep = getenv("RVD_BENCH_KEEP_STORE");
+    setenv("RAVENDO_RESULT_DB", pszKeep != nullptr && *pszKeep != 0 ? pszKeep : (strTemp + "/results.db").c_str(), 1);
     if (getenv("RAVENDO_LOG_FILE") == nullptr)
         setenv("RAVENDO_LOG_FILE", (strTemp + "/RVDLog.log").c_str(), 1);
     if (getenv("RAVENDO_MODULE_DIR") == nullptr)

@@ -7,13 +7,15 @@
 #
 # Usage: make-bench-images.sh OUTDIR [N...]
 #   N  file counts (default: 10000 100000; RVD_BENCH_MILLION=1 adds 1000000, which takes minutes
-#      and about 6 GiB of disk for the three images)
+#      and about 9 GiB of disk for each image), or "large": bench-FS-large.img holds a single
+#      deleted file of 1 GiB, for the copy-out of one large file
 #
 # Fast by construction, without root or mounts: the tree is written once to a scratch folder;
 # FAT32 is filled by one mcopy of it, EXT3 by mke2fs -d, NTFS by the fixture script's libntfs-3g
 # helper in one run; the deletions are one mdel, one debugfs and the same helper run.
-# A stamp beside each set marks a finished set made by this script's current text; a second
-# run then does nothing for it.
+# A stamp beside each image marks one made by this script's current text; a second run then does
+# nothing for it. RVD_BENCH_FS (default "fat32 ntfs ext3") picks the file systems to make, e.g.
+# RVD_BENCH_FS=ext3 for the 1,000,000-file set alone, which then takes a few minutes.
 set -euo pipefail
 out=${1:?usage: make-bench-images.sh OUTDIR [N...]}
 shift
@@ -35,14 +37,19 @@ cc -O2 -Wall -o "$work/ntfs-fixture" "$helper_source" -lntfs-3g
 quiet() { "$@" > "$work/tool.log" 2>&1 || { cat "$work/tool.log" >&2; exit 1; }; }
 
 make_set() {
-  local n=$1 start
-  local stamp="$out/.bench-images-$n-stamp"
-  if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ] && [ -f "$out/bench-fat32-$n.img" ] &&
-     [ -f "$out/bench-ntfs-$n.img" ] && [ -f "$out/bench-ext3-$n.img" ]; then
+  local n=$1 start fs missing=()
+  for fs in ${RVD_BENCH_FS:-fat32 ntfs ext3}; do
+    local stamp="$out/.bench-images-$n-$fs-stamp"
+    if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ] && [ -f "$out/bench-$fs-$n.img" ]; then
+      continue
+    fi
+    rm -f "$stamp"
+    missing+=("$fs")
+  done
+  if [ ${#missing[@]} -eq 0 ]; then
     echo "benchmark images of $n files in $out are up to date"
     return
   fi
-  rm -f "$stamp"
   start=$(date +%s)
   rm -rf "$work/set"
   mkdir -p "$work/set"
@@ -51,7 +58,9 @@ make_set() {
   local mib
   mib=$(python3 - "$work/set" "$n" <<'PYTHON'
 import os, random, sys
-work, n = sys.argv[1], int(sys.argv[2])
+work, n = sys.argv[1], sys.argv[2]
+large = n == "large"
+n = 1 if large else int(n)
 tree = os.path.join(work, "tree")
 rng = random.Random(n)
 extensions = [".txt", ".jpg", ".doc", ".pdf", ".mp3", ".zip", ".bin"]
@@ -71,10 +80,12 @@ for k in range(n):
     else:
         size = rng.randint(65537, 1048576)
     path = "%s/f%07d%s" % (leaf(k % leaves), k, extensions[k % len(extensions)])
+    if large:
+        size = 1 << 30
     files.append((path, size))
     total += size
     clusters += (size + 4095) // 4096
-    if k % 10 == 3:
+    if k % 10 == 3 or large:
         deleted.append(path)
 folders = sorted({"/".join(p.split("/")[:i]) for p, _ in files for i in (1, 2, 3)},
                  key=lambda p: (p.count("/"), p))
@@ -82,7 +93,8 @@ for folder in folders:
     os.makedirs(os.path.join(tree, folder), exist_ok=True)
 for path, size in files:
     with open(os.path.join(tree, path), "wb") as f:
-        f.write(rng.randbytes(size))
+        for done in range(0, size, 8 << 20):
+            f.write(rng.randbytes(min(8 << 20, size - done)))
 with open(os.path.join(work, "fat-deleted"), "w") as f:
     f.write("".join("::/%s\n" % p for p in deleted))
 with open(os.path.join(work, "ext-commands"), "w") as f:
@@ -99,35 +111,43 @@ print("tree: %d files, %d folders, %d bytes, %d to delete" % (n, len(folders), t
 print(((clusters * 4096 + n * 2048) * 6 // 5) // (1 << 20) + 128)
 PYTHON
 )
-  local size=$((mib * 1024 * 1024))
+  local size=$((mib * 1024 * 1024)) files=$n
+  [ "$n" = large ] && files=1
 
-  # FAT32: 4 KiB clusters, one mcopy of the whole tree, one mdel of the deleted files.
-  local fat="$work/set/bench-fat32-$n.img"
-  mkfs.fat --invariant -F 32 -S 512 -s 8 -n BENCHFAT32 -C "$fat" $((size / 1024)) > /dev/null
-  (cd "$work/set/tree" && mcopy -s -m -i "$fat" ./* ::/)
-  tr '\n' '\0' < "$work/set/fat-deleted" | xargs -0 mdel -i "$fat"
-  echo "FAT32 of $n files made after $(( $(date +%s) - start )) s"
-
-  # EXT3: mke2fs copies the tree in; debugfs deletes.
-  local ext="$work/set/bench-ext3-$n.img"
-  quiet mke2fs -q -F -t ext3 -b 4096 -N $((n + n / 4 + 1024)) -L bench-ext3 -d "$work/set/tree" \
-    "$ext" $((size / 4096))
-  debugfs -w -f "$work/set/ext-commands" "$ext" > /dev/null 2> "$work/set/debugfs.err"
-  if grep -v '^debugfs' "$work/set/debugfs.err" | grep -q .; then
-    cat "$work/set/debugfs.err" >&2
-    exit 1
-  fi
-  echo "EXT3 of $n files made after $(( $(date +%s) - start )) s"
-
-  # NTFS: mkntfs, then one run of the libntfs-3g helper for folders, files and deletions.
-  local ntfs="$work/set/bench-ntfs-$n.img"
-  truncate -s "$size" "$ntfs"
-  quiet mkntfs -F -Q -q -s 512 -c 4096 -L BENCHNTFS "$ntfs"
-  "$work/ntfs-fixture" "$ntfs" "$work/set/ntfs-commands" > /dev/null
-  echo "NTFS of $n files made after $(( $(date +%s) - start )) s"
-
-  mv -f "$fat" "$ext" "$ntfs" "$out/"
-  echo "$want" > "$stamp"
+  for fs in "${missing[@]}"; do
+    local image="$work/set/bench-$fs-$n.img"
+    case $fs in
+    fat32)
+      # 4 KiB clusters, one mcopy of the whole tree, one mdel of the deleted files.
+      mkfs.fat --invariant -F 32 -S 512 -s 8 -n BENCHFAT32 -C "$image" $((size / 1024)) > /dev/null
+      (cd "$work/set/tree" && mcopy -s -m -i "$image" ./* ::/)
+      tr '\n' '\0' < "$work/set/fat-deleted" | xargs -0 mdel -i "$image"
+      ;;
+    ext3)
+      # mke2fs copies the tree in; debugfs deletes.
+      quiet mke2fs -q -F -t ext3 -b 4096 -N $((files + files / 4 + 1024)) -L bench-ext3 -d "$work/set/tree" \
+        "$image" $((size / 4096))
+      debugfs -w -f "$work/set/ext-commands" "$image" > /dev/null 2> "$work/set/debugfs.err"
+      if grep -v '^debugfs' "$work/set/debugfs.err" | grep -q .; then
+        cat "$work/set/debugfs.err" >&2
+        exit 1
+      fi
+      ;;
+    ntfs)
+      # mkntfs, then one run of the libntfs-3g helper for folders, files and deletions.
+      truncate -s "$size" "$image"
+      quiet mkntfs -F -Q -q -s 512 -c 4096 -L BENCHNTFS "$image"
+      "$work/ntfs-fixture" "$image" "$work/set/ntfs-commands" > /dev/null
+      ;;
+    *)
+      echo "make-bench-images.sh: unknown file system $fs" >&2
+      exit 1
+      ;;
+    esac
+    mv -f "$image" "$out/"
+    echo "$want" > "$out/.bench-images-$n-$fs-stamp"
+    echo "$fs image of $n files made after $(( $(date +%s) - start )) s"
+  done
   rm -rf "$work/set"
   echo "benchmark images of $n files made in $out in $(( $(date +%s) - start )) s"
 }
