@@ -1,12 +1,17 @@
 // The copy-out module as the program reaches it: libTessary.so loaded by name, reaching the one
-// result store of libCorrand.so; and whole recoveries of the fixture images: a quick scan through
+// result store of libCorrand.so; whole recoveries of the fixture images: a quick scan through
 // the engine module into the real store, every deleted file ticked, copied out, and each
-// recoverable one compared with the manifest.
+// recoverable one compared with the manifest; and the rows such a scan stores, compared with a
+// listing kept beside this file.
 #include <dlfcn.h>
+#include <sqlite3.h>
 
 #include <ctime>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <set>
+#include <sstream>
 
 #include "EngineSettings.h"
 #include "GlobalAdvanceSettingData.h"
@@ -528,5 +533,93 @@ TEST_F(TessaryNtfsDataLayout, AUnitThatDoesNotDecompressIsReportedAndTheOthersKe
     EXPECT_EQ(std::vector<uint8_t>(nUnit, 0), std::vector<uint8_t>(vecCopy.begin(), vecCopy.begin() + nUnit));
     EXPECT_TRUE(std::equal(vecCopy.begin() + nUnit, vecCopy.end(), vecOriginal.begin() + nUnit));
 }
+
+// ----- what the store keeps of a fixture ----------------------------------------------------------
+
+// Every row the store holds, one line each, in key order: the volume rows, then the records
+// with their runs in hex; the tick columns, which follow the user's clicks, are left out.
+std::string StoredRows(const std::string& strDatabase)
+{
+    sqlite3* pDb = nullptr;
+    if (sqlite3_open_v2(strDatabase.c_str(), &pDb, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        sqlite3_close(pDb);
+        ADD_FAILURE() << "cannot open " << strDatabase;
+        return std::string();
+    }
+    std::string strRows;
+    for (const char* pszSql :
+         {"SELECT 'volume',vol,scan_index,device_start,root_start,sectors_per_unit,has_tree,records FROM volume "
+          "ORDER BY vol",
+          "SELECT key>>32,key&4294967295,pkey,kind,last,name,size,attr,status,flags,ctime,mtime,atime,nfiles,"
+          "nbytes,hex(runs),res_sector,res_offset,valid,cunit FROM node ORDER BY key"}) {
+        sqlite3_stmt* pStatement = nullptr;
+        if (sqlite3_prepare_v2(pDb, pszSql, -1, &pStatement, nullptr) != SQLITE_OK) {
+            ADD_FAILURE() << sqlite3_errmsg(pDb);
+            break;
+        }
+        while (sqlite3_step(pStatement) == SQLITE_ROW) {
+            for (int i = 0; i < sqlite3_column_count(pStatement); ++i) {
+                const unsigned char* pText = sqlite3_column_text(pStatement, i);
+                strRows += (i == 0 ? "" : "\t");
+                strRows += pText != nullptr ? reinterpret_cast<const char*>(pText) : "NULL";
+            }
+            strRows += "\n";
+        }
+        sqlite3_finalize(pStatement);
+    }
+    sqlite3_close(pDb);
+    return strRows;
+}
+
+// A quick scan of a fixture stores exactly the rows it stored when the listing beside this
+// file was written: a change of the tree builder, the "Deleted Files" derivation or the store's
+// import that alters a name, time, size, flag, run or record number shows here. A change meant
+// to alter them writes the listings anew with RVD_WRITE_STORE_LISTINGS=1 and shows the
+// difference in its commit.
+class TessaryStoredRows : public TessaryEndToEnd {};
+
+TEST_P(TessaryStoredRows, MatchTheListingOfTheFixture)
+{
+    const E2E_CASE& c = GetParam();
+    ScanIntoStore(m_Table, c, rvdtest::FixturePath(c.pszImage));
+    if (HasFatalFailure())
+        return;
+    const std::string strRows = StoredRows(ModuleStoreFolder() + "/Corrand.db");
+    ASSERT_FALSE(strRows.empty());
+    const std::string strListing = rvdtest::SourceDir() + "/tests/modules/listings/" + c.pszName + ".rows";
+    const char* pszWrite = getenv("RVD_WRITE_STORE_LISTINGS");
+    if (pszWrite != nullptr && std::string(pszWrite) == "1") {
+        std::ofstream(strListing, std::ios::binary) << strRows;
+        return;
+    }
+    std::ifstream listing(strListing, std::ios::binary);
+    ASSERT_TRUE(listing.good()) << strListing << " is missing; RVD_WRITE_STORE_LISTINGS=1 writes it";
+    const std::string strExpected((std::istreambuf_iterator<char>(listing)), std::istreambuf_iterator<char>());
+    // Line by line, so that a failure names the first row that differs.
+    std::istringstream expected(strExpected), actual(strRows);
+    std::string strWant, strGot;
+    for (size_t nLine = 1;; ++nLine) {
+        const bool bWant = static_cast<bool>(std::getline(expected, strWant));
+        const bool bGot = static_cast<bool>(std::getline(actual, strGot));
+        if (!bWant && !bGot)
+            break;
+        ASSERT_EQ(bWant ? strWant : "(end)", bGot ? strGot : "(end)") << "row " << nLine << " of " << strListing;
+    }
+}
+
+const std::vector<E2E_CASE>& StoredRowsCases()
+{
+    static const std::vector<E2E_CASE> cases = {
+        {"Ext2_4k_256", "ext2-4k-256.img", 0, FILE_SYSTEM_EXT2},
+        {"Ext3_1k_128", "ext3-1k-128.img", 0, FILE_SYSTEM_EXT3},
+        {"MbrExt2", "mbr.img", 2, FILE_SYSTEM_EXT2},
+        {"Fat32", "fat32.img", 0, FILE_SYSTEM_FAT32},
+        {"Ntfs", "ntfs.img", 0, FILE_SYSTEM_NTFS},
+    };
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, TessaryStoredRows, ::testing::ValuesIn(StoredRowsCases()),
+                         [](const ::testing::TestParamInfo<E2E_CASE>& info) { return std::string(info.param.pszName); });
 
 } // namespace
