@@ -18,6 +18,9 @@ PACKAGES=(
   # libraries the deliverables link
   qtbase5-dev qtbase5-dev-tools qttools5-dev-tools libqt5xml5 libqt5svg5
   libphonon4qt5-dev phonon4qt5-backend-vlc
+  # the VLC plugin cache (its install trigger writes plugins.dat): without it every process that
+  # first plays media scans all of VLC's plugins, close to a second
+  libvlc-bin
   zlib1g-dev libminizip-dev libgc-dev libsqlite3-dev libarchive-dev
   libfwnt-dev
   libpoppler-qt5-dev

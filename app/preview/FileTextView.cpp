@@ -76,6 +76,19 @@ void CFileTextView::BuildLineIndex()
     if (nSize > 1) {
         uint32_t p = 0, b = 0;
         for (;;) {
+            // Bytes short of the length limit that are no line feed change nothing: skip them in
+            // one search rather than one read each (a 50 MiB file is indexed while the user waits).
+            const uint32_t nSkipEnd = std::min(b + kMaxLineBytes - 1, nSize - 1);
+            if (p < nSkipEnd) {
+                const int nRun = ReadWindow(p, nSkipEnd - p);
+                if (nRun >= 0) {
+                    const uint8_t* pRun = m_window.Data() + nRun;
+                    const void* pFeed = std::memchr(pRun, '\n', nSkipEnd - p);
+                    p += pFeed ? static_cast<uint32_t>(static_cast<const uint8_t*>(pFeed) - pRun) : nSkipEnd - p;
+                    if (p >= nSize - 1)
+                        break;
+                }
+            }
             const int nIndex = ReadWindow(p, 1);
             if (nIndex < 0)
                 break;

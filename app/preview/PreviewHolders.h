@@ -2,7 +2,9 @@
 // found file's name that decides whether it is played as media.
 #pragma once
 
+#include <QPointer>
 #include <QString>
+#include <QVBoxLayout>
 #include <memory>
 
 #include "MediaPlayer.h"
@@ -10,7 +12,6 @@
 class QGraphicsPixmapItem;
 class QGraphicsScene;
 class QGraphicsView;
-class QVBoxLayout;
 
 class CPreviewImage {
 public:
@@ -57,6 +58,6 @@ private:
     QString m_strExtensions;
     bool m_bIsMedia = false;
     QWidget* m_pHost = nullptr;
-    QVBoxLayout* m_pLayout = nullptr;
+    QPointer<QVBoxLayout> m_pLayout; // set on the host, which deletes the layout it holds
     MediaPlayer m_player;
 };

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -153,6 +154,74 @@ TEST(TextView, LineIndex)
         const QVector<uint32_t>& got = view.LineStarts();
         EXPECT_EQ(std::vector<uint32_t>(got.begin(), got.end()), expected) << c.pszName;
         EXPECT_EQ(view.LineCount(), expected.size() - 1) << c.pszName;
+    }
+}
+
+// The line breaks as defined byte by byte: a line feed ends a line; a line reaching 160 bytes
+// ends there, or before the lead byte of a UTF-8 character that would be split.
+std::vector<uint32_t> ReferenceLineStarts(const std::vector<uint8_t>& data)
+{
+    const uint32_t nSize = static_cast<uint32_t>(data.size());
+    std::vector<uint32_t> starts{0};
+    if (nSize > 1) {
+        uint32_t p = 0, b = 0;
+        for (;;) {
+            if (p - b + 1 == CFileTextView::kMaxLineBytes) {
+                uint32_t nBreak = p;
+                if (p + 1 < nSize && (data[p + 1] & 0xC0) == 0x80) {
+                    uint32_t nLead = p;
+                    for (int k = 0; k < 3 && nLead > b && (data[nLead] & 0xC0) == 0x80; ++k)
+                        --nLead;
+                    if ((data[nLead] & 0xC0) == 0xC0 && nLead > b)
+                        nBreak = nLead - 1;
+                }
+                p = b = nBreak;
+                starts.push_back(p + 1);
+            } else if (data[p] == '\n') {
+                b = p;
+                starts.push_back(p + 1);
+            }
+            if (++p >= nSize - 1)
+                break;
+        }
+    }
+    if (starts.back() < nSize)
+        starts.push_back(nSize);
+    return starts;
+}
+
+TEST(TextView, LineIndexMatchesTheByteByByteRule)
+{
+    // Random text of different line-feed and UTF-8 densities; the last file is larger than the
+    // 5 MiB read window, so the index crosses window re-reads.
+    const struct {
+        size_t nSize;
+        int nFeedPerMille, nUtf8PerMille;
+    } cases[] = {{1000, 0, 0}, {5000, 5, 300}, {20000, 20, 100}, {20000, 0, 900}, {321, 3, 0},
+                 {6 * 1024 * 1024 + 77, 2, 50}};
+    std::srand(20);
+    rvdtest::CTempDir dir;
+    for (const auto& c : cases) {
+        std::vector<uint8_t> data;
+        while (data.size() < c.nSize) {
+            const int nRoll = std::rand() % 1000;
+            if (nRoll < c.nFeedPerMille) {
+                data.push_back('\n');
+            } else if (nRoll < c.nFeedPerMille + c.nUtf8PerMille) {
+                const int nLength = 2 + std::rand() % 3;
+                data.push_back(uint8_t(nLength == 2 ? 0xC3 : nLength == 3 ? 0xE4 : 0xF0));
+                for (int k = 1; k < nLength; ++k)
+                    data.push_back(uint8_t(0x80 + std::rand() % 0x40));
+            } else {
+                data.push_back(uint8_t('a' + std::rand() % 26));
+            }
+        }
+        data.resize(c.nSize);
+        CFileTextView view;
+        view.SetFileInfo(WriteFile(dir, "r", data), "r");
+        view.Init();
+        const QVector<uint32_t>& got = view.LineStarts();
+        EXPECT_EQ(std::vector<uint32_t>(got.begin(), got.end()), ReferenceLineStarts(data)) << c.nSize;
     }
 }
 
