@@ -1,5 +1,7 @@
 #include "BuildTreePage.h"
 
+#include "FilePreviewSplit.h"
+
 #include "FilePreview.h"
 
 #include <QCoreApplication>
@@ -123,7 +125,7 @@ void Ui_BuildTreePage::setupUi(QWidget* pPage)
     splitterV->setChildrenCollapsible(false);
     FilesTreeWidget = NewList(splitterV, "FilesTreeWidget");
     FilesTreeWidget->setSelectionMode(QAbstractItemView::SingleSelection);
-    SplitFilePreview = new QWidget(splitterV);
+    SplitFilePreview = new CFilePreviewSplit(splitterV);
     SplitFilePreview->setObjectName("SplitFilePreview");
     SplitFilePreview->setMinimumHeight(205);
     splitterV->setStretchFactor(0, 1);
@@ -157,7 +159,7 @@ void Ui_BuildTreePage::setupUi(QWidget* pPage)
     SearchFilesTreeWidget = NewList(SearchSplitter, "SearchFilesTreeWidget");
     SearchFilesTreeWidget->setMinimumWidth(400);
     SearchFilesTreeWidget->header()->setHighlightSections(false);
-    SplitSearchPreview = new QWidget(SearchSplitter);
+    SplitSearchPreview = new CFilePreviewSplit(SearchSplitter);
     SplitSearchPreview->setObjectName("SplitSearchPreview");
     SplitSearchPreview->setMinimumWidth(300);
     SearchSplitter->setStretchFactor(0, 2);
@@ -977,4 +979,8 @@ void CBuildTreePage::StopPreviews()
 }
 
 
-void CBuildTreePage::StopPanePlayers() {}
+void CBuildTreePage::StopPanePlayers()
+{
+    SplitFilePreview->StopPlayer();
+    SplitSearchPreview->StopPlayer();
+}

@@ -21,6 +21,7 @@
 #include "ResultRecords.h"
 
 class FilePreview;
+class CFilePreviewSplit;
 struct FILE_DETAIL_INFO;
 class CImagePushButton;
 class CRVTabWidget;
@@ -51,14 +52,14 @@ public:
     QSplitter* splitterV;
     CRVTreeWidget* FilesTreeWidget;
     // Hosts of the embedded preview of each tab.
-    QWidget* SplitFilePreview;
+    CFilePreviewSplit* SplitFilePreview;
     CImagePushButton* pushButtonSelectAll;
     CImagePushButton* pushButtonUnSelect;
     CImagePushButton* pushButtonSplit;
     CImagePushButton* pushButtonList;
     QSplitter* SearchSplitter;
     CRVTreeWidget* SearchFilesTreeWidget;
-    QWidget* SplitSearchPreview;
+    CFilePreviewSplit* SplitSearchPreview;
     CImagePushButton* pushButtonSearchSelectAll;
     CImagePushButton* pushButtonSearchUnSelect;
     CImagePushButton* pushButtonSearchSplit;
@@ -136,9 +137,6 @@ public:
     void StopPreviews();
 
     // --- preview ---
-    // Writes the current row's file of the current tab to a fresh temporary file and shows it in
-    // pFilePreview (when set); with bDoubleClick the outside viewers may take it instead.
-    void OnPreview(FilePreview* pFilePreview, BOOL bDoubleClick);
     // The gate of a preview: size 1 byte to 50 MiB, no folder, no encrypted file; shows why not.
     bool CanPreview(const FILE_DETAIL_INFO* pInfo);
     // Hands a Word or Excel document to the office viewer and waits for it. True when the viewer
@@ -150,7 +148,8 @@ public:
     int32_t OpenPdfInViewer(QString strPath, QString strTitle);
     // The end of a preview, once the file is written: with bDoubleClick an office document or a
     // PDF goes to its viewer; what no viewer took is shown in the given view.
-    void HandOffOrShow(const QString& strTemp, const QString& strName, FilePreview* pFilePreview, BOOL bDoubleClick);
+    void HandOffOrShow(const QString& strTemp, const QString& strName, FilePreview* pFilePreview,
+                       CFilePreviewSplit* pFilePreviewSplit, BOOL bDoubleClick);
 
     // --- ticking ---
     void SetItemTickState(QTreeWidgetItem* pItem, Qt::CheckState nState, int nFlag);
@@ -195,6 +194,11 @@ public:
     static uint64_t RowBytes(QTreeWidgetItem* pItem, bool* pbSet = nullptr);
 
 public slots:
+    // Writes the current row's file of the current tab to a fresh temporary file and shows it in
+    // the window or else the pane given; with bDoubleClick the outside viewers may take it
+    // instead. The shorter forms leave out the later arguments: "OnPreview()" only writes the file.
+    void OnPreview(FilePreview* pFilePreview = nullptr, CFilePreviewSplit* pFilePreviewSplit = nullptr,
+                   BOOL bDoubleClick = 0);
     void OnSearch();
     void OnItemClicked(QTreeWidgetItem* pItem, int nColumn);
     void OnItemDBClicked(QTreeWidgetItem* pItem, int nColumn);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "FilePreview.h"
+#include "FilePreviewSplit.h"
 #include "ICorrand.h"
 #include "ITessary.h"
 #include "MessageTable.h"
@@ -78,7 +79,7 @@ int32_t CBuildTreePage::OpenPdfInViewer(QString strPath, QString strTitle)
 }
 
 void CBuildTreePage::HandOffOrShow(const QString& strTemp, const QString& strName, FilePreview* pFilePreview,
-                                   BOOL bDoubleClick)
+                                   CFilePreviewSplit* pFilePreviewSplit, BOOL bDoubleClick)
 {
     CTempPathNameSignle& temp = CTempPathNameSignle::GetInstance();
     QString strShown = strTemp;
@@ -105,10 +106,14 @@ void CBuildTreePage::HandOffOrShow(const QString& strTemp, const QString& strNam
         pFilePreview->SetFileInfo(strShown, strName);
         pFilePreview->ShowFile();
         pFilePreview->show();
+    } else if (pFilePreviewSplit != nullptr) {
+        pFilePreviewSplit->SetFileInfo(strShown, strName);
+        pFilePreviewSplit->ShowFile();
+        pFilePreviewSplit->show();
     }
 }
 
-void CBuildTreePage::OnPreview(FilePreview* pFilePreview, BOOL bDoubleClick)
+void CBuildTreePage::OnPreview(FilePreview* pFilePreview, CFilePreviewSplit* pFilePreviewSplit, BOOL bDoubleClick)
 {
     if (m_pStore == nullptr)
         return;
@@ -156,7 +161,7 @@ void CBuildTreePage::OnPreview(FilePreview* pFilePreview, BOOL bDoubleClick)
                 return;
         }
         LogInfo("On preview end recovery!");
-        HandOffOrShow(strTemp, NameOf(pInfo), pFilePreview, bDoubleClick);
+        HandOffOrShow(strTemp, NameOf(pInfo), pFilePreview, pFilePreviewSplit, bDoubleClick);
     }();
     if (nStatus & 0xFFFF)
         AskUser(QMessageBox::Warning, TrMessage(kMsgPreviewFailed), QMessageBox::Ok);
@@ -165,10 +170,13 @@ void CBuildTreePage::OnPreview(FilePreview* pFilePreview, BOOL bDoubleClick)
 
 void CBuildTreePage::PreviewRow(QTreeWidgetItem*, QWidget* pPane)
 {
-    // The split panes show nothing yet; a double click opens the one preview window.
-    if (pPane != nullptr)
+    // A click in split mode shows the file in that list's pane, without the outside viewers; a
+    // double click replaces the one preview window.
+    if (pPane != nullptr) {
+        OnPreview(nullptr, qobject_cast<CFilePreviewSplit*>(pPane), 0);
         return;
+    }
     delete m_pPreviewWindow;
     m_pPreviewWindow = new FilePreview();
-    OnPreview(m_pPreviewWindow, 1);
+    OnPreview(m_pPreviewWindow, nullptr, 1);
 }

@@ -107,7 +107,7 @@ TEST_F(OfficeHandOff, OfficeDocumentsByContentThenByName)
         CTestResultPage page;
         FilePreview window;
         const QString strTemp = WriteTemp(c.bytes);
-        page.HandOffOrShow(strTemp, c.pszName, &window, 1);
+        page.HandOffOrShow(strTemp, c.pszName, &window, nullptr, 1);
         if (c.bViewer) {
             EXPECT_EQ(ViewerArguments(kOffice), QStringList({strTemp, c.pszName})) << c.pszName;
             EXPECT_TRUE(ViewerSawFile(kOffice)) << c.pszName;
@@ -143,7 +143,7 @@ TEST_F(OfficeHandOff, PdfGoesToItsViewerUnderAPdfName)
         const QString strTemp = WriteTemp(kText);
         const QString strPdf = strTemp.left(strTemp.size() - 4) + ".pdf";
         const QString strName = "Annual Report \"2025\" -v.PDF";
-        page.HandOffOrShow(strTemp, strName, &window, 1);
+        page.HandOffOrShow(strTemp, strName, &window, nullptr, 1);
         if (c.nExit >= 0) {
             EXPECT_EQ(ViewerArguments(kPdf), QStringList({strPdf, strName})) << c.pszCase;
             EXPECT_TRUE(ViewerSawFile(kPdf)) << c.pszCase;
@@ -176,7 +176,7 @@ TEST_F(OfficeHandOff, NoViewerWithoutDoubleClickOrOfficeViewer)
         CTestResultPage page;
         FilePreview window;
         const QString strTemp = WriteTemp(word);
-        page.HandOffOrShow(strTemp, c.pszName, &window, c.bDoubleClick);
+        page.HandOffOrShow(strTemp, c.pszName, &window, nullptr, c.bDoubleClick);
         EXPECT_TRUE(ViewerArguments(kPdf).isEmpty()) << c.pszName;
         EXPECT_TRUE(window.isVisible()) << c.pszName;
         EXPECT_EQ(window.FilePath(), strTemp) << c.pszName;

@@ -1,11 +1,14 @@
 // Preview from the result page: the found file is copied out to a fresh temporary file, shown in
 // the preview window byte for byte, and refused with the right message when it cannot be shown.
 #include <QFile>
+#include <QLabel>
+#include <QMetaObject>
 #include <QTabWidget>
 
 #include <cstring>
 
 #include "FilePreview.h"
+#include "FilePreviewSplit.h"
 #include "ICorrand.h"
 #include "MessageTable.h"
 #include "ResultsTestSupport.h"
@@ -53,7 +56,7 @@ TEST(PreviewFromPage, FoundFileIsCopiedOutAndShown)
     // Nothing selected: the user is asked to pick a file.
     page.FilesTreeWidget->setCurrentItem(nullptr);
     FilePreview none;
-    page.OnPreview(&none, 1);
+    page.OnPreview(&none, nullptr, 1);
     EXPECT_EQ(page.vecMessages, std::vector<QString>{TrMessage(40)});
 
     QTreeWidgetItem* pNote = RowNamed(page.FilesTreeWidget, "deleted note.txt");
@@ -61,7 +64,7 @@ TEST(PreviewFromPage, FoundFileIsCopiedOutAndShown)
     page.FilesTreeWidget->setCurrentItem(pNote);
     page.vecMessages.clear();
     FilePreview window;
-    page.OnPreview(&window, 1);
+    page.OnPreview(&window, nullptr, 1);
     EXPECT_TRUE(page.vecMessages.empty());
     EXPECT_EQ(window.windowTitle(), QString("deleted note.txt"));
     EXPECT_TRUE(window.isVisible());
@@ -79,6 +82,47 @@ TEST(PreviewFromPage, FoundFileIsCopiedOutAndShown)
     EXPECT_EQ(tabs, QStringList({"Text", "Hex"}));
     window.close();
     EXPECT_FALSE(QFile::exists(QString::fromStdString(strTemp))) << "closing the window removes the temporary file";
+}
+
+TEST(PreviewFromPage, SlotFormsAndTheSplitPane)
+{
+    CTestResultPage page;
+    for (const char* pszSlot : {"OnPreview(FilePreview*,CFilePreviewSplit*,BOOL)", "OnPreview(FilePreview*,CFilePreviewSplit*)",
+                                "OnPreview(FilePreview*)", "OnPreview()"})
+        EXPECT_GE(page.metaObject()->indexOfSlot(pszSlot), 0) << pszSlot;
+    EXPECT_EQ(page.SplitFilePreview->objectName(), QString("SplitFilePreview"));
+    EXPECT_EQ(page.SplitSearchPreview->objectName(), QString("SplitSearchPreview"));
+
+    ASSERT_TRUE(ScanFixture());
+    page.Initialize();
+    QTreeWidgetItem* pPartition = page.FloderTreeWidget->topLevelItem(0);
+    ASSERT_NE(nullptr, pPartition);
+    page.OpenFolder(pPartition);
+    QTreeWidgetItem* pDeleted = ChildNamed(pPartition, "Deleted Files");
+    ASSERT_NE(nullptr, pDeleted);
+    page.OpenFolder(pDeleted);
+    QTreeWidgetItem* pNote = RowNamed(page.FilesTreeWidget, "deleted note.txt");
+    ASSERT_NE(nullptr, pNote);
+    page.FilesTreeWidget->setCurrentItem(pNote);
+
+    // The short form writes the file and shows nothing, not even a message.
+    CTempPathNameSignle& temp = CTempPathNameSignle::GetInstance();
+    temp.DeleteTempFile();
+    page.vecMessages.clear();
+    ASSERT_TRUE(QMetaObject::invokeMethod(&page, "OnPreview"));
+    EXPECT_TRUE(temp.IsExist());
+    EXPECT_TRUE(page.vecMessages.empty());
+    EXPECT_TRUE(page.SplitFilePreview->FilePath().isEmpty());
+
+    // A click in split mode: the pane shows the file (plain text: the no-preview hint).
+    ASSERT_TRUE(QMetaObject::invokeMethod(&page, "OnPreview", Q_ARG(FilePreview*, nullptr),
+                                          Q_ARG(CFilePreviewSplit*, page.SplitFilePreview)));
+    EXPECT_TRUE(page.vecMessages.empty());
+    const QString strShown = page.SplitFilePreview->FilePath();
+    EXPECT_FALSE(strShown.isEmpty());
+    EXPECT_TRUE(QFile::exists(strShown));
+    EXPECT_EQ(page.SplitFilePreview->PlayerLabel()->text(), TrMessage(76));
+    EXPECT_TRUE(page.SplitSearchPreview->FilePath().isEmpty()) << "only the pane given shows the file";
 }
 
 } // namespace

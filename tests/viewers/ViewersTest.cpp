@@ -40,8 +40,8 @@ const ::testing::Environment* const g_pEnv = ::testing::AddGlobalTestEnvironment
 
 rvdtest::CTempDir& Scratch()
 {
-    static rvdtest::CTempDir* pDir = new rvdtest::CTempDir();
-    return *pDir;
+    static rvdtest::CTempDir s_dir;
+    return s_dir;
 }
 
 // A two-page PDF: a black bar on page 1, text on page 2.
