@@ -267,7 +267,8 @@ void CProgressPage::UpdateProgress()
         m_vecMessages.clear();
     }
 
-    if (bFinished) {
+    // The end is shown once: a refresh after it (a tick already queued) adds no second link.
+    if (bFinished && m_strRecoveryPath.isEmpty()) {
         progressBar->setValue(100);
         WCHAR szPath[TESSARY_RECOVERY_PATH_CHARS];
         std::memset(szPath, 0, sizeof(szPath));

@@ -74,6 +74,11 @@ TEST_F(CopyOutPage, TickedFoldersAreCopiedWithTheManifestBytes)
     ASSERT_TRUE(RunToEnd(progress));
     progress.UpdateProgress();
     EXPECT_EQ(100, progress.progressBar->value());
+    // However often the finished page is refreshed, it shows its link once.
+    progress.UpdateProgress();
+    QTextBrowser* pText = progress.findChild<QTextBrowser*>("textBrowser");
+    ASSERT_NE(nullptr, pText);
+    EXPECT_EQ(1, pText->toPlainText().count("View recovery result"));
     SaveScreenshot(&progress, "copy-out-finished");
     ASSERT_FALSE(progress.RecoveryPath().isEmpty());
     EXPECT_TRUE(progress.RecoveryPath().startsWith(QString::fromStdString(m_Target.Path() + "/")));

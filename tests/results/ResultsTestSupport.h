@@ -12,6 +12,9 @@
 #include <QElapsedTimer>
 #include <QTest>
 #include <QTreeWidget>
+#include <QGuiApplication>
+#include <QImage>
+#include <QSet>
 
 #include <cstdlib>
 #include <fstream>
@@ -128,11 +131,19 @@ protected:
     void PreviewRow(QTreeWidgetItem* pItem, QWidget*) override { vecPreviewed.push_back(pItem); }
 };
 
-// A picture of a widget as drawn, for the record of what the pages look like.
+// A picture of a widget as drawn, for the record of what the pages look like. Drawn on an X
+// server (the Xvfb run) the file name starts with "xvfb-". A picture of one colour is a fault.
 inline void SaveScreenshot(QWidget* pWidget, const QString& strName)
 {
     QDir().mkpath(RVD_SCREENSHOT_DIR);
-    pWidget->grab().save(QString(RVD_SCREENSHOT_DIR) + "/" + strName + ".png");
+    const QString strPrefix = QGuiApplication::platformName() == QLatin1String("xcb") ? "xvfb-" : "";
+    const QImage image = pWidget->grab().toImage();
+    EXPECT_TRUE(image.save(QString(RVD_SCREENSHOT_DIR) + "/" + strPrefix + strName + ".png")) << strName.toStdString();
+    QSet<QRgb> setColours;
+    for (int y = 0; y < image.height(); y += 7)
+        for (int x = 0; x < image.width(); x += 7)
+            setColours.insert(image.pixel(x, y));
+    EXPECT_GT(setColours.size(), 8) << strName.toStdString() << " is blank";
 }
 
 inline QString RowName(QTreeWidgetItem* pItem)
