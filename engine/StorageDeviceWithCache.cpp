@@ -9,8 +9,8 @@
 namespace {
 
 const uint32_t kDefaultBlockSectors = 1000;
-// Blocks read up front; the threads stop claiming blocks when one more than this (and one more
-// for each further thread) is queued. A shallow queue keeps the few blocks in flight warm in the
+// Blocks read up front by the calling thread when one thread reads ahead; it stops reading when
+// one more than this is queued. A shallow queue keeps the few blocks in flight warm in the
 // processor's caches while the controllers look at them; ten blocks of 4 MiB ahead made the block
 // scan run at a third of the speed of a plain read of the same bytes (every block went cold in
 // memory before it was analysed).
@@ -65,11 +65,8 @@ int CStorageDeviceWithCache::SetCacheSize(uint32_t nSectors)
     m_Window = BlockBuffer{nullptr, nullptr};
     m_nBlockSize = nSectors;
     m_llWindowBlock = -1;
-    if (nSectors != 0) {
-        m_Window = TakeBuffer();
-        memset(m_Window.pData, 0, static_cast<size_t>(nSectors) * STORAGE_UNIT_BYTES);
-        memset(m_Window.pMarks, 0, nSectors);
-    }
+    // The window's memory is taken when the first block is loaded: fresh memory is costly to
+    // touch (a page fault for every page), and a size set only to be changed again costs nothing.
     return 1;
 }
 
@@ -185,7 +182,12 @@ void CStorageDeviceWithCache::GiveBackBuffer(const BlockBuffer& buffer)
 
 size_t CStorageDeviceWithCache::QueueLimit() const
 {
-    return static_cast<size_t>(m_nMaxQueued) + m_Threads.size();
+    // One thread keeps a few blocks ahead; several keep one block each, being read or read: the
+    // fewer buffers, the less fresh memory the scan touches (each first touch of a page costs a
+    // fault, far more than reading the page's bytes).
+    if (m_Threads.size() <= 1)
+        return static_cast<size_t>(m_nMaxQueued) + 1;
+    return m_Threads.size();
 }
 
 bool CStorageDeviceWithCache::StartPrefetch()
@@ -210,10 +212,12 @@ bool CStorageDeviceWithCache::StartPrefetch(uint64_t ullFromSector)
         m_bProducerDone = false;
         m_bReadFailed = false;
     }
-    // The first blocks are read here, so that the scan has work as soon as the threads start;
-    // none lies past the device's end.
+    // With one thread, the first blocks are read here, so that the scan has work as soon as the
+    // thread starts; several threads read the first blocks side by side. None lies past the
+    // device's end.
+    const int nUpFront = ReaderCountFor(m_bConcurrentDevice) > 1 ? 0 : m_nMaxQueued;
     try {
-        for (int i = 0; i < m_nMaxQueued && m_ullNextSector < m_ullTotalSectors; ++i) {
+        for (int i = 0; i < nUpFront && m_ullNextSector < m_ullTotalSectors; ++i) {
             const BlockBuffer buffer = TakeBuffer();
             try {
                 ReadBlock(buffer, m_ullNextSector);
@@ -340,8 +344,6 @@ int CStorageDeviceWithCache::LoadBlock(uint64_t nBlock)
 {
     if (m_pDevice == nullptr || !IsValidBlock(nBlock))
         return 0;
-    if (m_Window.pData == nullptr)
-        return 1;
     const uint64_t ullFirst = nBlock * m_nBlockSize;
     BlockBuffer taken{nullptr, nullptr};
     {
@@ -377,7 +379,8 @@ int CStorageDeviceWithCache::LoadBlock(uint64_t nBlock)
     }
     if (taken.pData != nullptr) {
         // The queued buffer becomes the window; the old window goes back to the threads.
-        GiveBackBuffer(m_Window);
+        if (m_Window.pData != nullptr)
+            GiveBackBuffer(m_Window);
         m_Window = taken;
     } else {
         // Not read ahead (asked out of order, or the read-ahead is not running): read it now.
@@ -385,6 +388,8 @@ int CStorageDeviceWithCache::LoadBlock(uint64_t nBlock)
             m_ullTotalSectors = GetTotalSectors();
         if (m_Threads.empty())
             m_bConcurrentDevice = m_pDevice->CanReadConcurrently() != 0;
+        if (m_Window.pData == nullptr)
+            m_Window = TakeBuffer();
         ReadBlock(m_Window, ullFirst);
     }
     m_llWindowBlock = static_cast<int64_t>(nBlock);

@@ -54,17 +54,17 @@ public:
     // Stops the read-ahead threads when they still run.
     ~CStorageDeviceWithCache() override;
 
-    // Sectors per block; allocates a zeroed window and forgets the current one. Not to be called
-    // while the read-ahead runs. Returns 1.
+    // Sectors per block; forgets the current window (the memory of the next is taken when a
+    // block is loaded). Not to be called while the read-ahead runs. Returns 1.
     int SetCacheSize(uint32_t nSectors);
     uint32_t GetCacheSize() const { return m_nBlockSize; }
     // Registers a sector filter; returns its bit number (0 to 7), or -1 when the filter is null,
     // eight are registered already, or blocks were read already (their marks would lack it).
     int AddSectorFilter(PFN_SECTOR_FILTER pfnFilter);
     // Starts reading ahead from the block that holds ullFromSector (clamped to the device): up to
-    // two blocks are read on the calling thread, then the threads keep at most three queued (one
-    // more for each further thread). A device that can be read from several threads at once is
-    // read by more than one thread. Returns false when nothing can be read ahead (no device, no
+    // two blocks are read on the calling thread, then the thread keeps at most three queued. A
+    // device that can be read from several threads at once is read by up to three threads from
+    // the first block on, which keep at most one block each queued (being read or read). Returns false when nothing can be read ahead (no device, no
     // blocks, or already running).
     bool StartPrefetch(uint64_t ullFromSector);
     // The same from the engine's start-position override.
