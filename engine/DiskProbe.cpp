@@ -107,9 +107,9 @@ uint32_t GetBootSectorFileSystemKind(const uint8_t* pSector, size_t nSize)
     if (pSector == nullptr || nSize < kUnitBytes)
         return FILE_SYSTEM_UNKNOWN;
     CFATDBR fat(pSector, nSize);
-    const int nFatType = fat.GetFATType();
-    if (nFatType != FILE_SYSTEM_UNKNOWN)
-        return static_cast<uint32_t>(nFatType);
+    const int nFATType = fat.GetFATType();
+    if (nFATType != FILE_SYSTEM_UNKNOWN)
+        return static_cast<uint32_t>(nFATType);
     return IsValidNTFSDBR(pSector, nSize) ? FILE_SYSTEM_NTFS : FILE_SYSTEM_UNKNOWN;
 }
 

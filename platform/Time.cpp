@@ -151,14 +151,14 @@ bool FileTimeToSystemTime(const FILETIME& ft, SYSTEMTIME& stOut)
     return true;
 }
 
-bool DosDateTimeToFileTime(WORD wFatDate, WORD wFatTime, FILETIME& ftOut)
+bool DosDateTimeToFileTime(WORD wFATDate, WORD wFATTime, FILETIME& ftOut)
 {
-    const int nDay = wFatDate & 0x1F;
-    const int nMonth = (wFatDate >> 5) & 0x0F;
-    const int nYear = 1980 + (wFatDate >> 9);
-    const int nSecond = (wFatTime & 0x1F) * 2;
-    const int nMinute = (wFatTime >> 5) & 0x3F;
-    const int nHour = wFatTime >> 11;
+    const int nDay = wFATDate & 0x1F;
+    const int nMonth = (wFATDate >> 5) & 0x0F;
+    const int nYear = 1980 + (wFATDate >> 9);
+    const int nSecond = (wFATTime & 0x1F) * 2;
+    const int nMinute = (wFATTime >> 5) & 0x3F;
+    const int nHour = wFATTime >> 11;
     uint64_t qwTicks;
     if (!FieldsToTicks(nYear, nMonth, nDay, nHour, nMinute, nSecond, 0, qwTicks))
         return false;

@@ -31,7 +31,7 @@ bool FileTimeToSystemTime(const FILETIME& ft, SYSTEMTIME& stOut);
 //   time: bits 0-4 seconds / 2 (0-29), 5-10 minute (0-59), 11-15 hour (0-23).
 // Any field out of range, or a day the month does not have (30 February, 29 February of
 // 2100), fails. No time-zone conversion: the result carries the entry's own clock reading.
-bool DosDateTimeToFileTime(WORD wFatDate, WORD wFatTime, FILETIME& ftOut);
+bool DosDateTimeToFileTime(WORD wFATDate, WORD wFATTime, FILETIME& ftOut);
 
 // Seconds since 1970-01-01 00:00 UTC -> FILETIME (UTC). Fails for moments before 1601 or
 // beyond the FILETIME range.

@@ -9,6 +9,9 @@
 
 class CRawFileInfo;
 
+// Status of the folders the engine makes up for carved files (a carved file itself has 0).
+const uint8_t RAW_FOLDER_STATUS = 16;
+
 // Longest name kept: the length with its terminator is held in one byte.
 const size_t RAW_FILE_NAME_MAX = 254;
 

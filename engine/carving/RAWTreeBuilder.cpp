@@ -16,7 +16,6 @@
 
 namespace {
 
-const uint8_t RAW_FOLDER_STATUS = 16;
 // File-system kind of the root of a tree of carved files.
 const int32_t RAW_TREE_FILE_SYSTEM_KIND = 6;
 

@@ -58,26 +58,26 @@ bool ReadFsInfoFreeClusters(IStorageDevice* pVolume, const CFATDBR& dbr, uint32_
 }
 
 // Counts the free entries of clusters 2 .. nClusters + 1 in the first FAT.
-bool CountFreeFatEntries(IStorageDevice* pVolume, const CFATDBR& dbr, uint32_t nClusters, uint64_t* pullFree)
+bool CountFreeFATEntries(IStorageDevice* pVolume, const CFATDBR& dbr, uint32_t nClusters, uint64_t* pullFree)
 {
     const int nType = dbr.GetFATType();
     const uint64_t ullEntries = static_cast<uint64_t>(nClusters) + FAT_FIRST_DATA_CLUSTER;
     const uint64_t ullBytesNeeded = nType == FAT_TYPE_FAT12   ? (ullEntries * 3 + 1) / 2
                                     : nType == FAT_TYPE_FAT16 ? ullEntries * 2
                                                               : ullEntries * 4;
-    const uint64_t ullFatBytes = static_cast<uint64_t>(dbr.GetSectorsPerFAT()) * kUnitBytes;
+    const uint64_t ullFATBytes = static_cast<uint64_t>(dbr.GetSectorsPerFAT()) * kUnitBytes;
     // A FAT too short for the clusters it should map is damaged: its count would be wrong.
-    if (ullBytesNeeded > ullFatBytes || ullBytesNeeded > FREE_SPACE_MAX_METADATA_BYTES)
+    if (ullBytesNeeded > ullFATBytes || ullBytesNeeded > FREE_SPACE_MAX_METADATA_BYTES)
         return false;
     const uint64_t ullUnits = (ullBytesNeeded + kUnitBytes - 1) / kUnitBytes;
-    const uint64_t ullFatStart = dbr.GetFATOffset();
+    const uint64_t ullFATStart = dbr.GetFATOffset();
 
     uint64_t ullFree = 0;
     std::vector<uint8_t> buffer;
     if (nType != FAT_TYPE_FAT32) {
         // FAT12 and FAT16 tables are at most 256 units: one read, and FAT12's 12-bit entries
         // never straddle a chunk boundary.
-        if (!ReadUnits(pVolume, buffer, ullFatStart, ullUnits))
+        if (!ReadUnits(pVolume, buffer, ullFATStart, ullUnits))
             return false;
         for (uint64_t n = FAT_FIRST_DATA_CLUSTER; n < ullEntries; ++n)
             if (GetStoredFATEntry(nType, buffer.data(), buffer.size(), n) == 0)
@@ -88,7 +88,7 @@ bool CountFreeFatEntries(IStorageDevice* pVolume, const CFATDBR& dbr, uint32_t n
     // FAT32: 128 entries per unit, read a chunk at a time. The top four bits are reserved.
     for (uint64_t ullUnit = 0; ullUnit < ullUnits; ullUnit += kChunkUnits) {
         const uint64_t ullCount = std::min(kChunkUnits, ullUnits - ullUnit);
-        if (!ReadUnits(pVolume, buffer, ullFatStart + ullUnit, ullCount))
+        if (!ReadUnits(pVolume, buffer, ullFATStart + ullUnit, ullCount))
             return false;
         const uint64_t ullFirstEntry = ullUnit * (kUnitBytes / 4);
         for (uint64_t i = 0; i < ullCount * (kUnitBytes / 4); ++i) {
@@ -112,7 +112,7 @@ const uint64_t kBitmapRecord = 6;
 
 } // namespace
 
-uint64_t ReadFatFreeSectors(IStorageDevice* pVolume)
+uint64_t ReadFATFreeSectors(IStorageDevice* pVolume)
 {
     std::vector<uint8_t> boot;
     if (pVolume == nullptr || !ReadUnits(pVolume, boot, 0, 1))
@@ -134,12 +134,12 @@ uint64_t ReadFatFreeSectors(IStorageDevice* pVolume)
     uint32_t nFsInfoFree = 0;
     if (dbr.GetFATType() == FAT_TYPE_FAT32 && ReadFsInfoFreeClusters(pVolume, dbr, nClusters, &nFsInfoFree))
         ullFree = nFsInfoFree;
-    else if (!CountFreeFatEntries(pVolume, dbr, nClusters, &ullFree))
+    else if (!CountFreeFATEntries(pVolume, dbr, nClusters, &ullFree))
         return 0;
     return ullFree * dbr.GetSectorsPerCluster();
 }
 
-uint64_t ReadNtfsFreeSectors(IStorageDevice* pVolume)
+uint64_t ReadNTFSFreeSectors(IStorageDevice* pVolume)
 {
     std::vector<uint8_t> boot;
     if (pVolume == nullptr || !ReadUnits(pVolume, boot, 0, 1))
@@ -255,10 +255,10 @@ uint64_t ReadFreeSectors(IStorageDevice* pVolume, uint32_t nKind)
     case 0:
     case 1:
     case 2:
-        ullFree = ReadFatFreeSectors(pVolume);
+        ullFree = ReadFATFreeSectors(pVolume);
         break;
     case 3:
-        ullFree = ReadNtfsFreeSectors(pVolume);
+        ullFree = ReadNTFSFreeSectors(pVolume);
         break;
     case 4:
     case 5:

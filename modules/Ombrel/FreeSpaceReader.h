@@ -20,8 +20,8 @@ const uint64_t FREE_SPACE_MAX_METADATA_BYTES = 64ull << 20;
 // of pVolume; 0 when not known. Never more than the device's size.
 uint64_t ReadFreeSectors(IStorageDevice* pVolume, uint32_t nKind);
 
-uint64_t ReadFatFreeSectors(IStorageDevice* pVolume);
-uint64_t ReadNtfsFreeSectors(IStorageDevice* pVolume);
+uint64_t ReadFATFreeSectors(IStorageDevice* pVolume);
+uint64_t ReadNTFSFreeSectors(IStorageDevice* pVolume);
 uint64_t ReadExtFreeSectors(IStorageDevice* pVolume);
 
 } // namespace ombrel

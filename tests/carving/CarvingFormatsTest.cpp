@@ -166,10 +166,11 @@ TEST(CarvingFormats, EverySampleComesBackWithItsBytesInItsTypeFolder)
             const std::string strExt = std::string(".") + g_szFileTypeExt[s.nType];
             ASSERT_GE(c.strName.size(), strExt.size());
             EXPECT_EQ(c.strName.substr(c.strName.size() - strExt.size()), strExt);
-            if (s.strCheck == "prefix")
+            if (s.strCheck == "prefix") {
                 EXPECT_EQ(c.ullSize, 50000000u);
-            else
+            } else {
                 EXPECT_EQ(c.ullSize, s.ullSize);
+            }
             ASSERT_LE(s.ullSector * 512 + s.ullSize, image.size());
             EXPECT_EQ(rvdtest::Sha256Hex(image.data() + s.ullSector * 512, s.ullSize), s.strSha256);
         }

@@ -144,7 +144,7 @@ TEST(CarvingTree, SelectsMeasuresCapsAndLeavesOut)
     CFileSystemNode* pRoot = builder.BuildTree(&EmptyDevice(), c.GetIterator(), &used, 0);
     ASSERT_NE(pRoot, nullptr);
     EXPECT_EQ(progress.dwPercent, 100u);
-    EXPECT_EQ(pRoot->GetProperties()->GetStatus(), 16);
+    EXPECT_EQ(pRoot->GetProperties()->GetStatus(), RAW_FOLDER_STATUS);
     EXPECT_EQ(pRoot->GetProperties()->GetAttributes(), 0x10);
     std::vector<CFileNode*> folders = Children(pRoot);
     ASSERT_EQ(folders.size(), 2u);
@@ -292,7 +292,7 @@ TEST(CarvingProperties, RunsNamesAndStoredRecord)
     EXPECT_EQ(copy.GetNameLength(), 12);
     EXPECT_EQ(copy.GetSize(), 1025u);
     EXPECT_EQ(copy.GetAttributes(), 0x20);
-    EXPECT_EQ(copy.GetStatus(), 16);
+    EXPECT_EQ(copy.GetStatus(), RAW_FOLDER_STATUS);
     EXPECT_EQ(copy.GetCheckState(), 0);
     EXPECT_EQ(copy.GetFlag(), 0);
     IDataRunList* pRuns = copy.GetDataRunList();

@@ -17,7 +17,7 @@ protected:
     {
         const PARTITION_INFO_EX record = VolumeRecord();
         const DISK_INFO_EX disk = DiskRecord();
-        ASSERT_EQ(0, engine.Init(&disk, &record, SCAN_MODE_COMPLETE, 0));
+        ASSERT_EQ(DELVAR_SUCCESS, engine.Init(&disk, &record, SCAN_MODE_COMPLETE, 0));
     }
 };
 
@@ -46,7 +46,7 @@ TEST_F(DelvarCompleteScan, HandsOverAtMostTheLimitAndAFailedTreeKeepsItsPosition
         list.push_back(pController);
     };
     Start(engine);
-    ASSERT_EQ(0, engine.Search());
+    ASSERT_EQ(DELVAR_SUCCESS, engine.Search());
 
     EXPECT_EQ((std::vector<int32_t>{0, 1, 2, 3}), treeIndexes);
     EXPECT_EQ((std::vector<uint64_t>{6000, 5000, 4000, 3000}), treeStarts);
@@ -95,7 +95,7 @@ TEST_F(DelvarCompleteScan, BlockScanFeedsEveryControllerEveryBlockOfThePartition
         }
     };
     Start(engine);
-    EXPECT_EQ(0x109, engine.Search());
+    EXPECT_EQ(DELVAR_NOTHING_FOUND, engine.Search());
     const std::vector<uint64_t> expected = {0, 8192, 16384, 24576};
     EXPECT_EQ(expected, firstBlocks);
     EXPECT_EQ(expected, secondBlocks);
@@ -126,7 +126,7 @@ TEST_F(DelvarCompleteScan, CancelDuringTheBlockScanStillBuildsTheCandidatesFound
         list.push_back(pController);
     };
     Start(engine);
-    EXPECT_EQ(0, engine.Search());
+    EXPECT_EQ(DELVAR_SUCCESS, engine.Search());
     EXPECT_EQ((std::vector<uint64_t>{0, 8192}), seen) << "the cancel ends the block scan before the next block";
     ASSERT_EQ(2u, FakeStore()->Partitions.size());
     EXPECT_EQ(200u, FakeStore()->Partitions[0].Record.ullStartSector);
@@ -148,7 +148,7 @@ TEST_F(DelvarCompleteScan, CancelWithNothingFoundReportsCancelled)
         list.push_back(p);
     };
     Start(engine);
-    EXPECT_EQ(0x108, engine.Search());
+    EXPECT_EQ(DELVAR_CANCELLED, engine.Search());
     EXPECT_EQ(std::vector<uint64_t>{0}, seen);
     EXPECT_EQ(u"Canceling", rvd::ReadWideText(engine.Progress().szTitle));
     EXPECT_EQ(1, engine.CancelWord());
@@ -174,7 +174,7 @@ TEST_F(DelvarCompleteScan, CancelFromAnotherThreadStopsALongScanPromptly)
     };
     PARTITION_INFO_EX record = VolumeRecord(3);
     record.ullTotalSectors = ullSectors;
-    ASSERT_EQ(0, engine.Init(nullptr, &record, SCAN_MODE_COMPLETE, 0));
+    ASSERT_EQ(DELVAR_SUCCESS, engine.Init(nullptr, &record, SCAN_MODE_COMPLETE, 0));
 
     std::atomic<bool> bDone(false);
     std::chrono::steady_clock::time_point tCancel;
@@ -196,7 +196,7 @@ TEST_F(DelvarCompleteScan, CancelFromAnotherThreadStopsALongScanPromptly)
     const auto tEnd = std::chrono::steady_clock::now();
     bDone = true;
     gui.join();
-    EXPECT_EQ(0x108, nStatus);
+    EXPECT_EQ(DELVAR_CANCELLED, nStatus);
     EXPECT_LT(nBlocks.load(), 1000u);
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(tEnd - tCancel).count(), 1000);
 }
@@ -217,8 +217,8 @@ TEST_F(DelvarCompleteScan, CarvedFilesAloneAreHandedOverWithTheUsersRecord)
     PARTITION_INFO_EX record = VolumeRecord();
     record.dwFoundByScan = 1;
     record.ullScannedStart = 9;
-    ASSERT_EQ(0, engine.Init(nullptr, &record, SCAN_MODE_COMPLETE, 0));
-    EXPECT_EQ(0, engine.Search());
+    ASSERT_EQ(DELVAR_SUCCESS, engine.Init(nullptr, &record, SCAN_MODE_COMPLETE, 0));
+    EXPECT_EQ(DELVAR_SUCCESS, engine.Search());
     EXPECT_EQ(kVolumeSectors, ullRawDeviceSectors);
     ASSERT_EQ(1u, FakeStore()->Partitions.size());
     const PARTITION_INFO_EX& r = FakeStore()->Partitions[0].Record;
@@ -243,7 +243,7 @@ TEST_F(DelvarCompleteScan, CandidateThatNoControllerSupportsGetsNoTree)
         list.push_back(pFat);
     };
     Start(engine);
-    EXPECT_EQ(0, engine.Search());
+    EXPECT_EQ(DELVAR_SUCCESS, engine.Search());
     ASSERT_EQ(1u, FakeStore()->Partitions.size());
     EXPECT_EQ(1, FakeStore()->Partitions[0].nIndex) << "the unknown candidate used up position 0";
     EXPECT_EQ(0, FakeStore()->Partitions[0].bIsFirst);

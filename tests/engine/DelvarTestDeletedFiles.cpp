@@ -32,8 +32,8 @@ TEST_F(DelvarDeletedFiles, KeepsFilesUnderTheirFoldersAndDropsEmptyFolders)
         return pRoot;
     };
     const PARTITION_INFO_EX record = VolumeRecord(1);
-    ASSERT_EQ(0, engine.Init(nullptr, &record, SCAN_MODE_QUICK, 0));
-    ASSERT_EQ(0, engine.Search());
+    ASSERT_EQ(DELVAR_SUCCESS, engine.Init(nullptr, &record, SCAN_MODE_QUICK, 0));
+    ASSERT_EQ(DELVAR_SUCCESS, engine.Search());
 
     ASSERT_EQ(1u, FakeStore()->Trees.size());
     const FAKE_TREE& tree = FakeStore()->Trees[0];
@@ -75,8 +75,8 @@ TEST_F(DelvarDeletedFiles, ATreeOfEmptyFoldersGivesAnEmptyDeletedFilesRoot)
         return pRoot;
     };
     const PARTITION_INFO_EX record = VolumeRecord(5);
-    ASSERT_EQ(0, engine.Init(nullptr, &record, SCAN_MODE_QUICK, 0));
-    EXPECT_EQ(0, engine.Search()) << "a tree was built, even if nothing in it was deleted";
+    ASSERT_EQ(DELVAR_SUCCESS, engine.Init(nullptr, &record, SCAN_MODE_QUICK, 0));
+    EXPECT_EQ(DELVAR_SUCCESS, engine.Search()) << "a tree was built, even if nothing in it was deleted";
     ASSERT_EQ(1u, FakeStore()->Trees.size());
     ASSERT_EQ(1u, FakeStore()->Trees[0].Nodes.size());
     EXPECT_EQ("Deleted Files", FakeStore()->Trees[0].Nodes[0].strName);
@@ -97,8 +97,8 @@ TEST_F(DelvarDeletedFiles, DeepTreesAreCopiedAndFreedWithoutRecursion)
         return pRoot;
     };
     const PARTITION_INFO_EX record = VolumeRecord(3);
-    ASSERT_EQ(0, engine.Init(nullptr, &record, SCAN_MODE_QUICK, 0));
-    EXPECT_EQ(0, engine.Search());
+    ASSERT_EQ(DELVAR_SUCCESS, engine.Init(nullptr, &record, SCAN_MODE_QUICK, 0));
+    EXPECT_EQ(DELVAR_SUCCESS, engine.Search());
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "ICorrand.h"
 #include "IDelvar.h"
 #include "ResultStoreModule.h"
+#include "fat/FATTreeBuilder.h"
 #include "TestSupport.h"
 
 using namespace delvartest;
@@ -25,7 +26,7 @@ TEST_F(DelvarFacade, SearchBeforeInitReturnsNotInitializedAndTouchesNothing)
         return nullptr;
     };
     engine.Cancel();
-    EXPECT_EQ(0x102, engine.Search());
+    EXPECT_EQ(DELVAR_NOT_INITIALIZED, engine.Search());
     EXPECT_EQ(0, nReaderCalls);
     EXPECT_TRUE(FakeStore()->Partitions.empty());
     EXPECT_EQ(1, engine.CancelWord()) << "Search before Init must not reset the cancel flag either";
@@ -43,17 +44,17 @@ TEST_F(DelvarFacade, InitFailsWithoutTheStoreModuleAndRecoversWhenItAppears)
     const DISK_INFO_EX disk = DiskRecord();
     {
         CScopedEnv noModules("RAVENDO_MODULE_DIR", emptyDir.Path());
-        EXPECT_EQ(0x102, engine.Init(&disk, &record, SCAN_MODE_QUICK, 0));
-        EXPECT_EQ(0x102, engine.Search());
+        EXPECT_EQ(DELVAR_NOT_INITIALIZED, engine.Init(&disk, &record, SCAN_MODE_QUICK, 0));
+        EXPECT_EQ(DELVAR_NOT_INITIALIZED, engine.Search());
     }
     engine.FatReader = [](IStorageDevice*, bool) { return MakeRoot(1); };
-    EXPECT_EQ(0, engine.Init(&disk, &record, SCAN_MODE_QUICK, 0));
-    EXPECT_EQ(0, engine.Search());
+    EXPECT_EQ(DELVAR_SUCCESS, engine.Init(&disk, &record, SCAN_MODE_QUICK, 0));
+    EXPECT_EQ(DELVAR_SUCCESS, engine.Search());
     // A later failing Init makes the engine uninitialised again.
     CScopedEnv noModules("RAVENDO_MODULE_DIR", emptyDir.Path());
     UnloadResultStoreModule();
-    EXPECT_EQ(0x102, engine.Init(&disk, &record, SCAN_MODE_QUICK, 0));
-    EXPECT_EQ(0x102, engine.Search());
+    EXPECT_EQ(DELVAR_NOT_INITIALIZED, engine.Init(&disk, &record, SCAN_MODE_QUICK, 0));
+    EXPECT_EQ(DELVAR_NOT_INITIALIZED, engine.Search());
 }
 
 TEST_F(DelvarFacade, InitWithNullRecordsKeepsTheEarlierCopiesAndChangesTheMode)
@@ -61,8 +62,8 @@ TEST_F(DelvarFacade, InitWithNullRecordsKeepsTheEarlierCopiesAndChangesTheMode)
     CTestDelvar engine;
     const PARTITION_INFO_EX record = VolumeRecord();
     const DISK_INFO_EX disk = DiskRecord();
-    ASSERT_EQ(0, engine.Init(&disk, &record, SCAN_MODE_QUICK, 0));
-    ASSERT_EQ(0, engine.Init(nullptr, nullptr, SCAN_MODE_COMPLETE, 0));
+    ASSERT_EQ(DELVAR_SUCCESS, engine.Init(&disk, &record, SCAN_MODE_QUICK, 0));
+    ASSERT_EQ(DELVAR_SUCCESS, engine.Init(nullptr, nullptr, SCAN_MODE_COMPLETE, 0));
     engine.MakeControllers = [](CSearchControllerList& list) {
         CFakeController* p = new CFakeController();
         p->SupportedKinds = {2};
@@ -70,7 +71,7 @@ TEST_F(DelvarFacade, InitWithNullRecordsKeepsTheEarlierCopiesAndChangesTheMode)
         p->BuildTree = [](CSearchedPartitionInfo*, int32_t) { return MakeRoot(2, 100); };
         list.push_back(p);
     };
-    EXPECT_EQ(0, engine.Search());
+    EXPECT_EQ(DELVAR_SUCCESS, engine.Search());
     EXPECT_EQ(1, engine.nCompleteFactoryCalls);
     ASSERT_EQ(1u, FakeStore()->Partitions.size());
     // The partition found is placed by the kept record.
@@ -103,14 +104,14 @@ const QUICK_CASE kQuickCases[] = {
     {"Ntfs", 3, kVolumeStart, kVolumeSectors, 0, 0, true, "ntfs", 0},
     {"Ext2", 4, kVolumeStart, kVolumeSectors, 0, 0, true, "ext2", 0},
     {"Ext3", 5, kVolumeStart, kVolumeSectors, 0, 0, true, "ext2", 0},
-    {"ReaderFindsNothing", 1, kVolumeStart, kVolumeSectors, 0, 0, false, "fat16", 0x109},
-    {"Unallocated", 6, kVolumeStart, kVolumeSectors, 0, 0, true, "", 0x109},
-    {"UnknownFileSystem", 7, kVolumeStart, kVolumeSectors, 0, 0, true, "", 0x109},
-    {"OtherStart", 1, kVolumeStart + 1, kVolumeSectors, 0, 0, true, "", 0x100C},
-    {"OtherCount", 1, kVolumeStart, kVolumeSectors - 1, 0, 0, true, "", 0x100C},
+    {"ReaderFindsNothing", 1, kVolumeStart, kVolumeSectors, 0, 0, false, "fat16", DELVAR_NOTHING_FOUND},
+    {"Unallocated", 6, kVolumeStart, kVolumeSectors, 0, 0, true, "", DELVAR_NOTHING_FOUND},
+    {"UnknownFileSystem", 7, kVolumeStart, kVolumeSectors, 0, 0, true, "", DELVAR_NOTHING_FOUND},
+    {"OtherStart", 1, kVolumeStart + 1, kVolumeSectors, 0, 0, true, "", DELVAR_PARTITION_NOT_FOUND},
+    {"OtherCount", 1, kVolumeStart, kVolumeSectors - 1, 0, 0, true, "", DELVAR_PARTITION_NOT_FOUND},
     {"OtherCountWholeDiskFlag", 1, kVolumeStart, 12345, 1, 0, true, "fat16", 0},
-    {"OtherStartWholeDiskFlag", 1, kVolumeStart + 8, kVolumeSectors, 1, 0, true, "", 0x100C},
-    {"OtherDisk", 1, kVolumeStart, kVolumeSectors, 0, 1, true, "", 0x100C},
+    {"OtherStartWholeDiskFlag", 1, kVolumeStart + 8, kVolumeSectors, 1, 0, true, "", DELVAR_PARTITION_NOT_FOUND},
+    {"OtherDisk", 1, kVolumeStart, kVolumeSectors, 0, 1, true, "", DELVAR_PARTITION_NOT_FOUND},
 };
 
 class DelvarQuickScan : public CDelvarTest, public ::testing::WithParamInterface<QUICK_CASE> {};
@@ -138,7 +139,7 @@ TEST_P(DelvarQuickScan, RunsTheRightReaderAndReports)
     record.ullScannedStart = 77;
     record.ullScannedSectors = 88;
     const DISK_INFO_EX disk = DiskRecord();
-    ASSERT_EQ(0, engine.Init(&disk, &record, SCAN_MODE_QUICK, 0));
+    ASSERT_EQ(DELVAR_SUCCESS, engine.Init(&disk, &record, SCAN_MODE_QUICK, 0));
 
     EXPECT_EQ(c.nStatus, engine.Search());
     EXPECT_EQ(std::string(c.pszReader), strReader);
@@ -183,14 +184,14 @@ TEST_F(DelvarFacade, FloppyIsFoundByItsDriveLetter)
         int32_t nStatus;
     };
     const CASE cases[] = {
-        {"its letter", 0xFFFFFFFF, 'A', 0, ullFloppySectors, 0, 0},
-        {"its letter in lower case", 0xFFFFFFFF, 'a', 0, ullFloppySectors, 0, 0},
-        {"another letter", 0xFFFFFFFF, 'B', 0, ullFloppySectors, 0, 0x100C},
-        {"no letter", 0xFFFFFFFF, 0, 0, ullFloppySectors, 0, 0x100C},
-        {"another length", 0xFFFFFFFF, 'A', 0, ullFloppySectors - 1, 0, 0x100C},
-        {"another length, whole-disk flag", 0xFFFFFFFF, 'A', 0, 1, 1, 0},
-        {"another start", 0xFFFFFFFF, 'A', 1, ullFloppySectors, 0, 0x100C},
-        {"a disk's record with the floppy's letter", 0, 'A', 0, ullFloppySectors, 0, 0x100C},
+        {"its letter", 0xFFFFFFFF, 'A', 0, ullFloppySectors, 0, DELVAR_SUCCESS},
+        {"its letter in lower case", 0xFFFFFFFF, 'a', 0, ullFloppySectors, 0, DELVAR_SUCCESS},
+        {"another letter", 0xFFFFFFFF, 'B', 0, ullFloppySectors, 0, DELVAR_PARTITION_NOT_FOUND},
+        {"no letter", 0xFFFFFFFF, 0, 0, ullFloppySectors, 0, DELVAR_PARTITION_NOT_FOUND},
+        {"another length", 0xFFFFFFFF, 'A', 0, ullFloppySectors - 1, 0, DELVAR_PARTITION_NOT_FOUND},
+        {"another length, whole-disk flag", 0xFFFFFFFF, 'A', 0, 1, 1, DELVAR_SUCCESS},
+        {"another start", 0xFFFFFFFF, 'A', 1, ullFloppySectors, 0, DELVAR_PARTITION_NOT_FOUND},
+        {"a disk's record with the floppy's letter", 0, 'A', 0, ullFloppySectors, 0, DELVAR_PARTITION_NOT_FOUND},
     };
     for (const CASE& c : cases) {
         SCOPED_TRACE(c.pszName);
@@ -203,7 +204,7 @@ TEST_F(DelvarFacade, FloppyIsFoundByItsDriveLetter)
         record.ullStartSector = c.ullStart;
         record.ullTotalSectors = c.ullSectors;
         record.dwWholeDisk = c.dwWholeDisk;
-        ASSERT_EQ(0, engine.Init(nullptr, &record, SCAN_MODE_QUICK, 0));
+        ASSERT_EQ(DELVAR_SUCCESS, engine.Init(nullptr, &record, SCAN_MODE_QUICK, 0));
         EXPECT_EQ(c.nStatus, engine.Search());
         if (c.nStatus == 0) {
             EXPECT_EQ(std::vector<uint64_t>{ullFloppySectors}, engine.ReaderDeviceSectors);
@@ -227,8 +228,8 @@ TEST_F(DelvarFacade, ModeOutsideTheThreeRunsNothing)
     };
     const PARTITION_INFO_EX record = VolumeRecord();
     const DISK_INFO_EX disk = DiskRecord();
-    ASSERT_EQ(0, engine.Init(&disk, &record, 3, 0));
-    EXPECT_EQ(0x109, engine.Search());
+    ASSERT_EQ(DELVAR_SUCCESS, engine.Init(&disk, &record, 3, 0));
+    EXPECT_EQ(DELVAR_NOTHING_FOUND, engine.Search());
     EXPECT_EQ(0, nReaderCalls);
     EXPECT_EQ(0, engine.nCompleteFactoryCalls + engine.nWholeDiskFactoryCalls);
 }
@@ -238,7 +239,7 @@ TEST_F(DelvarFacade, CancelIsReportedUntilTheNextSearchStarts)
     CTestDelvar engine;
     const PARTITION_INFO_EX record = VolumeRecord();
     const DISK_INFO_EX disk = DiskRecord();
-    ASSERT_EQ(0, engine.Init(&disk, &record, SCAN_MODE_QUICK, 0));
+    ASSERT_EQ(DELVAR_SUCCESS, engine.Init(&disk, &record, SCAN_MODE_QUICK, 0));
     EXPECT_EQ(0, engine.Cancel());
     int32_t anStatus[2] = {-1, -1};
     engine.GetProgress(nullptr, anStatus);
@@ -246,7 +247,7 @@ TEST_F(DelvarFacade, CancelIsReportedUntilTheNextSearchStarts)
     EXPECT_EQ(0, anStatus[1]);
     // A cancel requested before the scan starts is not carried into it.
     engine.FatReader = [](IStorageDevice*, bool) { return MakeRoot(1); };
-    EXPECT_EQ(0, engine.Search());
+    EXPECT_EQ(DELVAR_SUCCESS, engine.Search());
     EXPECT_EQ(0, engine.CancelWord());
     const SEARCH_PROGRESS progress = engine.Progress();
     EXPECT_EQ(1u, progress.dwPercent);
@@ -257,9 +258,9 @@ TEST_F(DelvarFacade, ResultStoreModuleIsLoadedOnceAndUnloadedWithTheEngine)
     {
         CTestDelvar engine;
         const PARTITION_INFO_EX record = VolumeRecord();
-        ASSERT_EQ(0, engine.Init(nullptr, &record, SCAN_MODE_QUICK, 0));
+        ASSERT_EQ(DELVAR_SUCCESS, engine.Init(nullptr, &record, SCAN_MODE_QUICK, 0));
         const int nCalls = FakeStore()->nCreateInstanceCalls;
-        ASSERT_EQ(0, engine.Init(nullptr, &record, SCAN_MODE_QUICK, 0));
+        ASSERT_EQ(DELVAR_SUCCESS, engine.Init(nullptr, &record, SCAN_MODE_QUICK, 0));
         EXPECT_EQ(nCalls + 1, FakeStore()->nCreateInstanceCalls);
         EXPECT_TRUE(IsResultStoreModuleLoaded());
     }
@@ -295,17 +296,17 @@ TEST_F(DelvarFacade, ModuleExportsOneProcessWideEngine)
     IDelvar* pEngine = pfnCreate();
     ASSERT_NE(nullptr, pEngine);
     EXPECT_EQ(pEngine, pfnCreate());
-    EXPECT_EQ(0x102, pEngine->Search());
+    EXPECT_EQ(DELVAR_NOT_INITIALIZED, pEngine->Search());
     const PARTITION_INFO_EX record = VolumeRecord();
     const DISK_INFO_EX disk = DiskRecord();
-    EXPECT_EQ(0, pEngine->Init(&disk, &record, SCAN_MODE_QUICK, 0));
+    EXPECT_EQ(DELVAR_SUCCESS, pEngine->Init(&disk, &record, SCAN_MODE_QUICK, 0));
     // The volume holds no FAT boot sector: the FAT reader says so and the scan finds nothing.
-    EXPECT_EQ(0x109, pEngine->Search());
+    EXPECT_EQ(DELVAR_NOTHING_FOUND, pEngine->Search());
     int32_t anStatus[2] = {-1, -1};
     SEARCH_PROGRESS progress;
     pEngine->GetProgress(&progress, anStatus);
     EXPECT_EQ(100u, progress.dwPercent);
-    EXPECT_EQ(0x100Eu, progress.dwStatus);
+    EXPECT_EQ(FAT_BUILD_ERROR_NO_BOOT_SECTOR, progress.dwStatus);
     EXPECT_EQ(0, anStatus[0]);
     EXPECT_EQ(0, anStatus[1]);
     // The engine object lives until the process ends; the module stays loaded with it.

@@ -18,7 +18,7 @@ protected:
         // The partition record plays no part in a whole-disk scan.
         PARTITION_INFO_EX record{};
         record.ullStartSector = 999;
-        ASSERT_EQ(0, engine.Init(&disk, &record, SCAN_MODE_WHOLE_DISK, 0));
+        ASSERT_EQ(DELVAR_SUCCESS, engine.Init(&disk, &record, SCAN_MODE_WHOLE_DISK, 0));
     }
 
     static void AddFound(CFoundPartitionList& list, IStorageDevice* pDisk, uint64_t ullStart, uint64_t ullCount,
@@ -39,7 +39,7 @@ TEST_F(DelvarWholeDisk, UnknownDiskIsReportedAsDeviceNotFound)
     bool bSearched = false;
     engine.PartitionSearch = [&](SEARCH_DEVICE_CONTEXT*, CFoundPartitionList&) { bSearched = true; };
     Start(engine, 3);
-    EXPECT_EQ(0x100B, engine.Search());
+    EXPECT_EQ(DELVAR_DEVICE_NOT_FOUND, engine.Search());
     EXPECT_FALSE(bSearched);
 }
 
@@ -52,7 +52,7 @@ TEST_F(DelvarWholeDisk, SearchContextDescribesTheDisk)
     engine.PartitionSearch = [&](SEARCH_DEVICE_CONTEXT* pContext, CFoundPartitionList&) { seen = *pContext; };
     m_Settings->m_nDiskFullScan = 0;
     Start(engine);
-    EXPECT_EQ(0x109, engine.Search());
+    EXPECT_EQ(DELVAR_NOTHING_FOUND, engine.Search());
     EXPECT_EQ(0, seen.m_nReserved);
     EXPECT_EQ(1, seen.m_bUsb);
     EXPECT_EQ(240, seen.m_nHeads);
@@ -83,7 +83,7 @@ TEST_F(DelvarWholeDisk, NothingFoundWithoutFullScanRunsNoBlockScan)
     m_Settings->m_nDiskFullScan = 0;
     CTestDelvar engine;
     Start(engine);
-    EXPECT_EQ(0x109, engine.Search());
+    EXPECT_EQ(DELVAR_NOTHING_FOUND, engine.Search());
     EXPECT_EQ(0, engine.nWholeDiskFactoryCalls);
 }
 
@@ -103,7 +103,7 @@ TEST_F(DelvarWholeDisk, FoundPartitionsBecomeResultsUpToTheLimit)
         return pRoot;
     };
     Start(engine, 0, 1);
-    EXPECT_EQ(0, engine.Search());
+    EXPECT_EQ(DELVAR_SUCCESS, engine.Search());
     EXPECT_EQ(0, engine.nWholeDiskFactoryCalls);
     EXPECT_EQ((std::vector<uint64_t>{1000, 4000}), engine.ReaderDeviceSectors);
     const auto& calls = FakeStore()->Partitions;
@@ -140,7 +140,7 @@ TEST_F(DelvarWholeDisk, CancelWithPartitionsFoundStillBuildsTheirTrees)
         return MakeRoot(1);
     };
     Start(engine);
-    EXPECT_EQ(0, engine.Search());
+    EXPECT_EQ(DELVAR_SUCCESS, engine.Search());
     EXPECT_EQ(1u, FakeStore()->Partitions.size());
     EXPECT_EQ(0, engine.nWholeDiskFactoryCalls);
 }
@@ -166,7 +166,7 @@ TEST_F(DelvarWholeDisk, BlockScanOfTheDiskWhenNoPartitionIsFound)
         list.push_back(p);
     };
     Start(engine, 0, 0);
-    EXPECT_EQ(0, engine.Search());
+    EXPECT_EQ(DELVAR_SUCCESS, engine.Search());
     EXPECT_EQ(1, engine.nWholeDiskFactoryCalls);
     EXPECT_EQ((std::vector<uint64_t>{0, 8192, 16384, 24576}), seen);
     EXPECT_EQ(kDiskSectors, ullScannedSectors);
@@ -190,7 +190,7 @@ TEST_F(DelvarWholeDisk, CancelOfTheBlockScanWithNothingFoundReportsCancelled)
         list.push_back(p);
     };
     Start(engine);
-    EXPECT_EQ(0x108, engine.Search());
+    EXPECT_EQ(DELVAR_CANCELLED, engine.Search());
     EXPECT_EQ(u"Canceling", rvd::ReadWideText(engine.Progress().szTitle));
 }
 
@@ -211,7 +211,7 @@ TEST_F(DelvarWholeDisk, CarvedFilesAloneAreHandedOverAsTheDisksResult)
         return pRoot;
     };
     Start(engine, 0, 1);
-    EXPECT_EQ(0, engine.Search());
+    EXPECT_EQ(DELVAR_SUCCESS, engine.Search());
     EXPECT_EQ(kDiskSectors, ullRawDeviceSectors);
     ASSERT_EQ(1u, FakeStore()->Partitions.size());
     const FAKE_PARTITION_CALL& call = FakeStore()->Partitions[0];

@@ -425,18 +425,20 @@ TEST(DynamicVolumeDevice, Raid5RebuildsBadSectorsOfAColumnWhenIgnoring)
             EXPECT_EQ(c.aResult[nIgnore], nResult);
             for (uint64_t s = 0; s < 128; ++s) {
                 const uint8_t* p = v.data() + s * kUnit;
-                if (s >= c.u64LostFirst && s < c.u64LostEnd)
+                if (s >= c.u64LostFirst && s < c.u64LostEnd) {
                     EXPECT_TRUE(IsZero(p, 1)) << "sector " << s;
-                else if (s >= c.u64RebuiltFirst && s < c.u64RebuiltEnd)
+                } else if (s >= c.u64RebuiltFirst && s < c.u64RebuiltEnd) {
                     EXPECT_EQ(0, memcmp(XorUnits(1000 + s, 2000 + s).data(), p, kUnit)) << "sector " << s;
-                else
+                } else {
                     EXPECT_TRUE(HoldsUnits(p, 100 + s, 1)) << "sector " << s;
+                }
             }
             // Column 1 follows; without ignoring a lost sector ends the read before it.
-            if (nResult)
+            if (nResult) {
                 EXPECT_TRUE(HoldsUnits(v.data() + 128 * kUnit, 1000, 128));
-            else
+            } else {
                 EXPECT_TRUE(IsZero(v.data() + 128 * kUnit, 128));
+            }
         }
     }
 }

@@ -209,8 +209,8 @@ TEST_P(Ext2QuickScan, HandsTheStoreEveryFileWithRunsThatGiveBackItsBytes)
 {
     LoadVolume(GetParam());
     IDelvar* pEngine = CDelvarModule::Get().Engine();
-    ASSERT_EQ(0, pEngine->Init(&m_Disk, &m_Partition, SCAN_MODE_QUICK, 0));
-    ASSERT_EQ(0, pEngine->Search());
+    ASSERT_EQ(DELVAR_SUCCESS, pEngine->Init(&m_Disk, &m_Partition, SCAN_MODE_QUICK, 0));
+    ASSERT_EQ(DELVAR_SUCCESS, pEngine->Search());
     CheckStoredTree();
     SEARCH_PROGRESS progress;
     int32_t anStatus[2] = {-1, -1};
@@ -227,11 +227,11 @@ TEST_F(Ext2QuickScan, RunsOnAWorkerThread)
 {
     LoadVolume({"ext2-4k-256.img", 0});
     IDelvar* pEngine = CDelvarModule::Get().Engine();
-    ASSERT_EQ(0, pEngine->Init(&m_Disk, &m_Partition, SCAN_MODE_QUICK, 0));
+    ASSERT_EQ(DELVAR_SUCCESS, pEngine->Init(&m_Disk, &m_Partition, SCAN_MODE_QUICK, 0));
     int32_t nStatus = -1;
     std::thread worker([&] { nStatus = pEngine->Search(); });
     worker.join();
-    EXPECT_EQ(0, nStatus);
+    EXPECT_EQ(DELVAR_SUCCESS, nStatus);
     CheckStoredTree();
 }
 
@@ -251,8 +251,8 @@ TEST_F(Ext2QuickScan, VolumeThatIsNoFileSystemGivesNothingFound)
     partition.ullTotalSectors = 32768;
     partition.dwBytesPerSector = 512;
     IDelvar* pEngine = CDelvarModule::Get().Engine();
-    ASSERT_EQ(0, pEngine->Init(&disk, &partition, SCAN_MODE_QUICK, 0));
-    EXPECT_EQ(0x109, pEngine->Search());
+    ASSERT_EQ(DELVAR_SUCCESS, pEngine->Init(&disk, &partition, SCAN_MODE_QUICK, 0));
+    EXPECT_EQ(DELVAR_NOTHING_FOUND, pEngine->Search());
     EXPECT_TRUE(FakeStore()->Trees.empty());
 }
 

@@ -147,7 +147,7 @@ TEST_P(Ext2Tree, HoldsEveryFolderAndFileOfTheManifest)
             const std::string strPath = tree.PathOf("Inode_" + std::to_string(entry.nId));
             ASSERT_FALSE(strPath.empty());
             IFileProperties* p = tree.Find(strPath);
-            EXPECT_EQ(1, p->GetStatus());
+            EXPECT_EQ(EXT2_STATUS_DELETED, p->GetStatus());
             EXPECT_EQ(entry.bDirectory, (p->GetAttributes() & FILE_ATTR_DIRECTORY) != 0);
             if (!entry.bDirectory) {
                 EXPECT_EQ(std::string::npos, strPath.find('/'));
@@ -156,7 +156,7 @@ TEST_P(Ext2Tree, HoldsEveryFolderAndFileOfTheManifest)
         }
         IFileProperties* p = tree.Find(JoinedNames(entry));
         ASSERT_NE(nullptr, p);
-        EXPECT_EQ(0, p->GetStatus());
+        EXPECT_EQ(EXT2_STATUS_LIVE, p->GetStatus());
         EXPECT_EQ(entry.bDirectory ? FILE_ATTR_DIRECTORY : 0, p->GetAttributes());
         FILETIME modification{1};
         p->GetModificationTime(&modification);
@@ -435,7 +435,7 @@ TEST(Ext2TreeNames, DeletedInodeThatALiveEntryNamesKeepsTheName)
     ASSERT_NE(nullptr, tree.pRoot);
     IFileProperties* p = tree.Find("readme.txt");
     ASSERT_NE(nullptr, p);
-    EXPECT_EQ(1, p->GetStatus());
+    EXPECT_EQ(EXT2_STATUS_DELETED, p->GetStatus());
     EXPECT_EQ(nullptr, tree.Find("Inode_22"));
 }
 

@@ -235,7 +235,7 @@ TEST_F(FatTreeBuilder, CompleteBuildWithoutABootSector)
         ASSERT_NE(nullptr, pNode) << e.strPath;
         EXPECT_EQ(e.nSize, e.bDirectory ? e.nSize : pNode->ullSize) << e.strPath;
         // Everything inside a made-up folder counts as deleted.
-        EXPECT_EQ(1, pNode->nStatus & 1) << e.strPath;
+        EXPECT_EQ(FAT_STATUS_DELETED, pNode->nStatus & FAT_STATUS_DELETED) << e.strPath;
     }
     DeleteFileTree(pRoot);
 }
@@ -281,7 +281,7 @@ TEST_F(FatTreeBuilder, CompleteBuildLostFoldersAndLostClusters)
         for (const char* pszName : {"/Entry number 23 of many.txt", "/Entry number 30 of many.txt"}) {
             const FAKE_TREE_NODE* pNode = FindManifestNode(tree, lost, pszName);
             ASSERT_NE(nullptr, pNode) << pszName;
-            EXPECT_EQ(1, pNode->nStatus) << pszName;
+            EXPECT_EQ(FAT_STATUS_DELETED, pNode->nStatus) << pszName;
         }
         // "Letters", read from its own directory sectors under a made-up name, is linked under
         // "Documents", known by its entry in the root.
@@ -554,7 +554,7 @@ TEST(FatFileProperties, FromADeletedEntryAndThroughTheStream)
     EXPECT_EQ(8, pProps->GetNameLength());
     EXPECT_EQ(1000u, pProps->GetSize());
     EXPECT_EQ(0x20, pProps->GetAttributes());
-    EXPECT_EQ(1, pProps->GetStatus());
+    EXPECT_EQ(FAT_STATUS_DELETED, pProps->GetStatus());
     FILETIME ft;
     pProps->GetModificationTime(&ft);
     EXPECT_EQ(FileTimeOf(1500000000), ft.qwTicks);

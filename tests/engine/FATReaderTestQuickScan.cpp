@@ -9,7 +9,11 @@
 // original ones; the manifests mark them not recoverable and their contents are not compared.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+#include <string>
+
 #include "FATReaderTestSupport.h"
+#include "fat/FATTreeBuilder.h"
 
 namespace {
 
@@ -35,7 +39,7 @@ protected:
         uint64_t ullStart = 0, ullCount = 0;
         VolumeExtent(c, strImage, &ullStart, &ullCount);
         const QUICK_SCAN_RESULT result = QuickScan(m_Table, strImage, ullStart, ullCount, c.dwFileSystem);
-        ASSERT_EQ(0, result.nStatus) << strContext;
+        ASSERT_EQ(DELVAR_SUCCESS, result.nStatus) << strContext;
         ASSERT_EQ(1u, result.Trees.size());
         ASSERT_EQ(1u, result.Partitions.size());
         const FAKE_TREE& tree = result.Trees[0];
@@ -78,7 +82,10 @@ protected:
         for (const FAT_VOLUME_CASE& c : FatVolumeCases())
             if (c.nPartition == nPartition && strcmp(c.pszImage, pszImage) == 0)
                 return c;
-        return FatVolumeCases()[0];
+        // A mistyped case fails the test (the exception is reported) instead of testing another
+        // volume.
+        throw std::invalid_argument(std::string("no fixture case ") + pszImage + " partition " +
+                                    std::to_string(nPartition));
     }
 
     QUICK_SCAN_RESULT ScanCopy(CImageCopy& copy, const FAT_VOLUME_CASE& c)
@@ -117,9 +124,9 @@ TEST_F(FatQuickScanDamaged, Fat16ZeroedBootSectorIsReported)
     CImageCopy copy(m_Dir, "mbr.img");
     memset(copy.At(PartitionStart(c)), 0, kSector);
     const QUICK_SCAN_RESULT result = ScanCopy(copy, c);
-    EXPECT_EQ(0x109, result.nStatus);
+    EXPECT_EQ(DELVAR_NOTHING_FOUND, result.nStatus);
     EXPECT_TRUE(result.Trees.empty());
-    EXPECT_EQ(0x100Eu, result.Progress.dwStatus);
+    EXPECT_EQ(FAT_BUILD_ERROR_NO_BOOT_SECTOR, result.Progress.dwStatus);
     EXPECT_EQ(u"Failed to read DBR information!", std::u16string(result.Progress.szDetail));
 }
 
@@ -141,7 +148,8 @@ TEST_F(FatQuickScanDamaged, AbsurdRootEntryCounts)
         CImageCopy copy(m_Dir, "fat16.img");
         PutLe16(copy.At(0) + 17, nEntries);
         const QUICK_SCAN_RESULT result = ScanCopy(copy, Case("fat16.img"));
-        EXPECT_TRUE(result.nStatus == 0 || result.nStatus == 0x109) << nEntries << ": " << result.nStatus;
+        EXPECT_TRUE(result.nStatus == DELVAR_SUCCESS || result.nStatus == DELVAR_NOTHING_FOUND)
+            << nEntries << ": " << result.nStatus;
     }
 }
 
@@ -174,7 +182,7 @@ TEST_F(FatQuickScanDamaged, Fat16CrossLinkedChains)
             continue;
         }
         const QUICK_SCAN_RESULT result = ScanCopy(copy, c);
-        ASSERT_EQ(0, result.nStatus);
+        ASSERT_EQ(DELVAR_SUCCESS, result.nStatus);
         ASSERT_EQ(1u, result.Trees.size());
         const FAKE_TREE& tree = result.Trees[0];
         const std::map<std::string, size_t> paths = TreePaths(tree);

@@ -45,8 +45,9 @@ std::vector<FOUND_PARTITION> Search(IStorageDevice* pDisk, int nHeads, CANCEL_FL
     for (FOUND_PARTITION* p : found) {
         copies.push_back(*p);
         EXPECT_NE(nullptr, p->pDevice);
-        if (p->pDevice != nullptr)
+        if (p->pDevice != nullptr) {
             EXPECT_EQ(p->ullSectorCount, p->pDevice->GetTotalSectors());
+        }
         copies.back().pDevice = nullptr;
     }
     DeleteFoundPartitions(found);

@@ -12,6 +12,7 @@
 #include "NTFSReaderTestSupport.h"
 #include "DiskTable.h"
 #include "TestModules.h"
+#include "ntfs/NTFSFileProperties.h"
 
 using namespace ntfstest;
 
@@ -146,7 +147,7 @@ protected:
                 continue;
             }
             const FAKE_TREE_NODE& node = tree.Nodes[it->second];
-            EXPECT_EQ(1, node.nStatus) << strPath;
+            EXPECT_EQ(NTFS_STATUS_DELETED, node.nStatus) << strPath;
             EXPECT_EQ(PROPERTIES_KIND_NTFS, node.nPropertiesKind) << strPath;
             EXPECT_EQ(entry.nSize, node.ullSize) << strPath;
             if (!entry.bRecoverable)
@@ -174,7 +175,7 @@ TEST_F(NtfsQuickScan, EveryFixtureHandsOverItsDeletedFilesWithTheirBytes)
         VolumeExtent(fixture, &ullStart, &ullCount);
         const std::string strImage = rvdtest::FixturePath(fixture.pszImage);
         const SCAN_RESULT result = Scan(strImage, ullStart, ScannedSectors(fixture, strImage, ullCount));
-        ASSERT_EQ(0, result.nStatus);
+        ASSERT_EQ(DELVAR_SUCCESS, result.nStatus);
         ASSERT_EQ(1u, result.Trees.size());
         const FAKE_TREE& tree = result.Trees[0];
         EXPECT_EQ(FILE_SYSTEM_NTFS, tree.nFileSystemKind);
@@ -227,7 +228,7 @@ TEST_F(NtfsQuickScan, DamagedRecordsGiveResultsNotCrashes)
     rvdtest::WriteFileBytes(strCopy, image);
 
     const SCAN_RESULT result = Scan(strCopy, 0, ScannedSectors(AllFixtures()[0], strCopy, 0));
-    ASSERT_EQ(0, result.nStatus);
+    ASSERT_EQ(DELVAR_SUCCESS, result.nStatus);
     ASSERT_EQ(1u, result.Trees.size());
     const FAKE_TREE& tree = result.Trees[0];
     std::set<std::string> paths;

@@ -220,7 +220,7 @@ TEST(NTFSReaderTree, PosixNamesOfDeletedFilesAreListedAsWritten)
         auto it = nodes.find(c.pszListedAs);
         ASSERT_NE(nodes.end(), it);
         IFileProperties* pProps = it->second->GetProperties();
-        EXPECT_EQ(1, pProps->GetStatus());
+        EXPECT_EQ(NTFS_STATUS_DELETED, pProps->GetStatus());
         EXPECT_EQ(rvdtest::FindManifestEntry(manifest, c.pszManifestPath)->strSha256,
                   rvdtest::Sha256Hex(ReadThroughRuns(device, 0, geometry.nSectorsPerCluster, geometry.nRecordBytes, pProps)));
     }

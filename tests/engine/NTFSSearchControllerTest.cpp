@@ -311,10 +311,11 @@ TEST_P(NTFSFoundVolume, IsFoundAndRebuiltWithEveryFile)
     // where a cluster holds several blocks and their VCNs count 512-byte units.
     EXPECT_NE(pVolume->GetFlags() & NTFS_EVIDENCE_INDEX_BLOCK, 0u);
     EXPECT_GT(pVolume->m_ullRecordMatches, 0u);
-    if (c.eDamage != VOLUME_CASE::BOOT_ZEROED)
+    if (c.eDamage != VOLUME_CASE::BOOT_ZEROED) {
         EXPECT_NE(pVolume->GetFlags() & NTFS_EVIDENCE_BOOT_SECTOR, 0u);
-    else
+    } else {
         EXPECT_NE(pVolume->GetFlags() & NTFS_EVIDENCE_BACKUP_BOOT_SECTOR, 0u);
+    }
 
     std::unique_ptr<CFileSystemNode, void (*)(CFileSystemNode*)> root(
         controller.BuildFileTree(pVolume, &device, 0, 0), [](CFileSystemNode* p) {

@@ -104,8 +104,9 @@ inline std::string Capture(const std::string& strCommand, bool bMustSucceed = tr
     while ((n = fread(aBuffer, 1, sizeof(aBuffer), pPipe)) > 0)
         strOut.append(aBuffer, n);
     const int nStatus = pclose(pPipe);
-    if (bMustSucceed && nStatus != 0)
+    if (bMustSucceed && nStatus != 0) {
         ADD_FAILURE() << strCommand << " exited with " << nStatus;
+    }
     return strOut;
 }
 

@@ -50,7 +50,7 @@ uint32_t Le32(const uint8_t* p)
 uint64_t ToolFreeSectors(DWORD dwKind, const std::string& strImage)
 {
     if (dwKind <= FILE_SYSTEM_FAT32)
-        return FsckFatFreeSectors(strImage);
+        return FsckFATFreeSectors(strImage);
     if (dwKind == FILE_SYSTEM_NTFS)
         return NtfsclusterFreeSectors(strImage);
     return DumpE2fsFreeSectors(strImage);
@@ -81,7 +81,7 @@ TEST(OmbrelFreeSpace, EveryFileSystemAgreesWithItsOwnTool)
 TEST(OmbrelFreeSpace, Fat32WithoutATrustworthyFsInfoCountsTheFat)
 {
     const std::string strImage = rvdtest::FixturePath("fat32.img");
-    const uint64_t ullExpected = FsckFatFreeSectors(strImage);
+    const uint64_t ullExpected = FsckFATFreeSectors(strImage);
     const std::vector<uint8_t> original = rvdtest::ReadFileBytes(strImage);
     const size_t nFsInfo = 512 * (original[48] | (original[49] << 8));
     ASSERT_GT(nFsInfo, 0u);
@@ -97,12 +97,12 @@ TEST(OmbrelFreeSpace, Fat32WithoutATrustworthyFsInfoCountsTheFat)
                           CASE{"structure signature broken", nFsInfo + 484, 0}}) {
         CMemoryDevice device(original);
         PutLe32(device.Bytes().data() + c.nOffset, c.nValue);
-        EXPECT_EQ(ullExpected, ombrel::ReadFatFreeSectors(&device)) << c.pszName;
+        EXPECT_EQ(ullExpected, ombrel::ReadFATFreeSectors(&device)) << c.pszName;
     }
     // A sound FSInfo is believed: its count, not the table's.
     CMemoryDevice device(original);
     PutLe32(device.Bytes().data() + nFsInfo + 488, 7);
-    EXPECT_EQ(7u, ombrel::ReadFatFreeSectors(&device) / device.Bytes()[13]);
+    EXPECT_EQ(7u, ombrel::ReadFATFreeSectors(&device) / device.Bytes()[13]);
 }
 
 TEST(OmbrelFreeSpace, DamagedStructuresGiveNoFigure)

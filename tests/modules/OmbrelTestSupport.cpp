@@ -29,8 +29,9 @@ void* LoadModule(const char* pszName)
 {
     std::string strError;
     void* hModule = rvdtest::OpenModule(pszName, std::string(), &strError);
-    if (hModule == nullptr)
+    if (hModule == nullptr) {
         ADD_FAILURE() << strError;
+    }
     return hModule;
 }
 
@@ -201,8 +202,9 @@ std::string RunCommand(const std::string& strCommand)
         strOutput.append(szBuffer, n);
     const int nStatus = pclose(pPipe);
     // fsck.fat -n reports 1 when it found something to repair; its counts still stand.
-    if (nStatus != 0 && strCommand.rfind("fsck.fat", 0) != 0)
+    if (nStatus != 0 && strCommand.rfind("fsck.fat", 0) != 0) {
         ADD_FAILURE() << strCommand << " exited with " << nStatus;
+    }
     return strOutput;
 }
 
@@ -229,7 +231,7 @@ uint64_t NtfsBootSectorSectors(const std::string& strImage)
     return ullSectors;
 }
 
-uint64_t FsckFatFreeSectors(const std::string& strImage)
+uint64_t FsckFATFreeSectors(const std::string& strImage)
 {
     const std::string strText = RunCommand("fsck.fat -n -v '" + strImage + "'");
     const uint64_t ullClusterBytes = NumberAfter(strText, "(\\d+) bytes per cluster");

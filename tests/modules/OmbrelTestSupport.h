@@ -78,7 +78,7 @@ std::string ExtractSectors(const std::string& strImage, uint64_t ullStart, uint6
 uint64_t NtfsBootSectorSectors(const std::string& strImage);
 
 // Free 512-byte sectors as the file systems' own tools count them.
-uint64_t FsckFatFreeSectors(const std::string& strImage);
+uint64_t FsckFATFreeSectors(const std::string& strImage);
 uint64_t DumpE2fsFreeSectors(const std::string& strImage);
 uint64_t NtfsclusterFreeSectors(const std::string& strImage);
 

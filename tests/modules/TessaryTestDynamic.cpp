@@ -141,7 +141,7 @@ TEST_P(TessaryDynamicVolume, CopiesHoldTheVolumesOwnBytes)
     ASSERT_EQ(dyntest::FsKind(volume.strFs), record.dwFileSystem);
     DISK_INFO_EX disk{};
     disk.dwBytesPerSector = 512;
-    ASSERT_EQ(0, engine.pEngine->Init(&disk, &record, SCAN_MODE_QUICK, 0));
+    ASSERT_EQ(DELVAR_SUCCESS, engine.pEngine->Init(&disk, &record, SCAN_MODE_QUICK, 0));
     ASSERT_EQ(DELVAR_SUCCESS, engine.pEngine->Search());
 
     ICorrand* pStore = ModuleObject<ICorrand>("Corrand", "CreateInstance");

@@ -130,7 +130,7 @@ TEST_P(NtfsCompleteScanRecovery, GivesBackTheTreesNamesAndBytes)
     m_Table.Load(strTable);
     IDelvar* pEngine = EngineModule();
     ASSERT_NE(nullptr, pEngine);
-    ASSERT_EQ(0, pEngine->Init(&disk, &record, c.nPartition != 0 ? SCAN_MODE_COMPLETE : SCAN_MODE_WHOLE_DISK, 0));
+    ASSERT_EQ(DELVAR_SUCCESS, pEngine->Init(&disk, &record, c.nPartition != 0 ? SCAN_MODE_COMPLETE : SCAN_MODE_WHOLE_DISK, 0));
     ASSERT_EQ(DELVAR_SUCCESS, pEngine->Search());
 
     ICorrand* pStore = ModuleStore();

@@ -34,10 +34,11 @@ TEST(PreviewFromPage, GateMessages)
         info.wAttributes = c.wAttributes;
         page.vecMessages.clear();
         EXPECT_EQ(page.CanPreview(&info), c.nMessage == 0) << c.ullSize;
-        if (c.nMessage == 0)
+        if (c.nMessage == 0) {
             EXPECT_TRUE(page.vecMessages.empty());
-        else
+        } else {
             EXPECT_EQ(page.vecMessages, std::vector<QString>{TrMessage(c.nMessage)}) << c.ullSize;
+        }
     }
 }
 

@@ -313,8 +313,9 @@ TEST_F(ResultPage, NextChecksTheTarget)
     const size_t nBefore = m_pPage->vecMessages.size();
     EXPECT_EQ(0, m_pPage->OnNext(nStep));
     // At most the question about the image's file system, answered Yes.
-    if (m_pPage->vecMessages.size() != nBefore)
+    if (m_pPage->vecMessages.size() != nBefore) {
         EXPECT_EQ(TrMessage(47), m_pPage->vecMessages.back());
+    }
     EXPECT_TRUE(m_pPage->CheckFreeSpace(0));
     QTreeWidgetItem* pDeleted = OpenDeletedFiles();
     ClickBox(*m_pPage, m_pPage->FloderTreeWidget, pDeleted, Qt::Checked);

@@ -9,6 +9,10 @@
 #include "EngineMemory.h"
 #include "FoundFileProperties.h"
 
+// Status values.
+const uint8_t EXT2_STATUS_LIVE = 0;
+const uint8_t EXT2_STATUS_DELETED = 1;
+
 // Attribute bit of a file with fewer allocated sectors than its size counts blocks (truncated or
 // sparse): no runs are given for it, since its blocks cannot be told from its holes.
 const uint16_t EXT2_ATTR_SHORT = 0x200;

@@ -349,7 +349,7 @@ CFileNode* CExt2TreeBuilder::MakeNode(const CExt2Inode& inode)
                           CExt2Inode::TimeToFileTime(inode.GetAccessTime()));
     pProperties->SetSize(inode.GetFileSize());
     pProperties->SetInodeNumber(inode.GetInodeNumber());
-    pProperties->SetStatus(inode.IsDeleted() ? 1 : 0);
+    pProperties->SetStatus(inode.IsDeleted() ? EXT2_STATUS_DELETED : EXT2_STATUS_LIVE);
     if (inode.IsDirectory()) {
         pProperties->SetAttributes(FILE_ATTR_DIRECTORY);
     } else if (inode.IsShort()) {
