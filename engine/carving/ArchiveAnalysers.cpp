@@ -254,3 +254,21 @@ IRawFileAnalyser* NewFileRARAnalyser() { return new FileRARAnalyser; }
 IRawFileAnalyser* NewFileGZAnalyser() { return new FileGZAnalyser; }
 IRawFileAnalyser* NewFileLZHAnalyser() { return new FileLZHAnalyser; }
 IRawFileAnalyser* NewFileTARAnalyser() { return new FileTARAnalyser; }
+
+BOOL FileLZHAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // The "-lh0-" or "-lh5-" method at offset 2.
+    *pnOffset = 2;
+    pSet->Clear();
+    pSet->Add('-');
+    return TRUE;
+}
+
+BOOL FileTARAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // The "ustar" magic at offset 257.
+    *pnOffset = 257;
+    pSet->Clear();
+    pSet->Add('u');
+    return TRUE;
+}

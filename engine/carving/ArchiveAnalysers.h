@@ -34,6 +34,7 @@ public:
 
 class FileLZHAnalyser : public IRawFileAnalyser {
 public:
+    BOOL GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet) override;
     FileLZHAnalyser();
     BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
     BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
@@ -41,6 +42,7 @@ public:
 
 class FileTARAnalyser : public IRawFileAnalyser {
 public:
+    BOOL GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet) override;
     FileTARAnalyser();
     BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
     BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;

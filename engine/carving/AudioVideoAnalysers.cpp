@@ -277,3 +277,22 @@ IRawFileAnalyser* NewFileMOVAnalyser() { return new FileMOVAnalyser; }
 IRawFileAnalyser* NewFileRIFFAnalyser() { return new FileRIFFAnalyser; }
 IRawFileAnalyser* NewFileMIDAnalyser() { return new FileMIDAnalyser; }
 IRawFileAnalyser* NewFileSWFAnalyser() { return new FileSWFAnalyser; }
+
+BOOL FileMP4Analyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // "ftypisom", "ftypmp42" or "ftypM4V " at offset 4, in either case.
+    *pnOffset = 4;
+    pSet->Clear();
+    pSet->Add('f');
+    pSet->Add('F');
+    return TRUE;
+}
+
+BOOL FileMOVAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // A "moov" or "mdat" atom at offset 4.
+    *pnOffset = 4;
+    pSet->Clear();
+    pSet->Add('m');
+    return TRUE;
+}

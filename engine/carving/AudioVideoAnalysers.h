@@ -14,6 +14,7 @@ public:
 
 class FileMP4Analyser : public IRawFileAnalyser {
 public:
+    BOOL GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet) override;
     FileMP4Analyser();
     BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
     BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
@@ -21,6 +22,7 @@ public:
 
 class FileMOVAnalyser : public IRawFileAnalyser {
 public:
+    BOOL GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet) override;
     FileMOVAnalyser();
     BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
     BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;

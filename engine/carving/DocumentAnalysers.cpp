@@ -534,3 +534,12 @@ IRawFileAnalyser* NewFilePSTAnalyser() { return new FilePSTAnalyser; }
 IRawFileAnalyser* NewFileMDBAnalyser() { return new FileMDBAnalyser; }
 IRawFileAnalyser* NewFileMNYAnalyser() { return new FileMNYAnalyser; }
 IRawFileAnalyser* NewFileHLPAnalyser() { return new FileHLPAnalyser; }
+
+BOOL FileMNYAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // "MSISAM Database" at offset 4.
+    *pnOffset = 4;
+    pSet->Clear();
+    pSet->Add('M');
+    return TRUE;
+}

@@ -67,6 +67,7 @@ public:
 
 class FileMNYAnalyser : public IRawFileAnalyser {
 public:
+    BOOL GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet) override;
     FileMNYAnalyser();
     BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
 };

@@ -699,3 +699,22 @@ IRawFileAnalyser* NewFileAUAnalyser() { return new FileAUAnalyser; }
 IRawFileAnalyser* NewFileASFAnalyser() { return new FileASFAnalyser; }
 IRawFileAnalyser* NewFile3GPAnalyser() { return new File3GPAnalyser; }
 IRawFileAnalyser* NewFile3DSAnalyser() { return new File3DSAnalyser; }
+
+BOOL FileEMFAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // The " EMF" signature at offset 40.
+    *pnOffset = 40;
+    pSet->Clear();
+    pSet->Add(0x20);
+    return TRUE;
+}
+
+BOOL File3GPAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // "ftyp3g2a" or "ftyp3gp4" at offset 4, in either case.
+    *pnOffset = 4;
+    pSet->Clear();
+    pSet->Add('f');
+    pSet->Add('F');
+    return TRUE;
+}

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "CarvingSectorFilter.h"
 #include "EngineSettings.h"
 #include "GlobalAdvanceSettingData.h"
 #include "RawFileAnalyserList.h"
@@ -20,7 +21,7 @@ const uint64_t RING_END_MARGIN_BYTES = 1u << 20;
 
 CRAWSearchController::CRAWSearchController()
     : m_pDevice(nullptr), m_nSectorsPerRead(0), m_pContainer(nullptr), m_nUnmeasured(0), m_pReadBuffer(nullptr),
-      m_nChunkSectors(0), m_ullNextRingSector(0), m_bRingStarted(false)
+      m_nChunkSectors(0), m_ullNextRingSector(0), m_bRingStarted(false), m_nFilterBit(-1), m_pFresh(nullptr), m_ullRunStart(0)
 {
     memset(m_LeadStart, 0, sizeof(m_LeadStart));
 }
@@ -28,23 +29,42 @@ CRAWSearchController::CRAWSearchController()
 CRAWSearchController::~CRAWSearchController()
 {
     FreeMemory(m_pReadBuffer);
+    delete m_pFresh;
+}
+
+void CRAWSearchController::SetStorageDevice(IStorageDevice* pDevice)
+{
+    m_pDevice = pDevice;
+    m_nFilterBit = -1;
+    if (CStorageDeviceWithCache* pCache = dynamic_cast<CStorageDeviceWithCache*>(pDevice))
+        m_nFilterBit = pCache->AddSectorFilter(&MayStartCarvedFile);
 }
 
 void CRAWSearchController::BuildLeadByteLists()
 {
     const CRawFileAnalyserList& analysers = GetRawFileAnalyserList();
     std::vector<LEAD_BYTE_SET, CEngineAllocator<LEAD_BYTE_SET>> sets(analysers.size());
-    for (size_t i = 0; i < analysers.size(); ++i)
+    m_Entries.clear();
+    for (size_t i = 0; i < analysers.size(); ++i) {
         analysers[i]->GetLeadBytes(&sets[i]);
-    m_LeadAnalysers.clear();
+        ANALYSER_ENTRY entry;
+        entry.pAnalyser = analysers[i];
+        entry.nKeyOffset = 0;
+        entry.Key.Fill();
+        entry.bKeyed = analysers[i]->GetKeyBytes(&entry.nKeyOffset, &entry.Key) && entry.nKeyOffset < 512;
+        m_Entries.push_back(entry);
+    }
+    m_LeadIndex.clear();
     for (int b = 0; b < 256; ++b) {
-        m_LeadStart[b] = static_cast<uint32_t>(m_LeadAnalysers.size());
-        for (size_t i = 0; i < analysers.size(); ++i) {
+        m_LeadStart[b] = static_cast<uint32_t>(m_LeadIndex.size());
+        for (size_t i = 0; i < analysers.size() && i <= UINT16_MAX; ++i) {
             if (sets[i].Has(static_cast<uint8_t>(b)))
-                m_LeadAnalysers.push_back(analysers[i]);
+                m_LeadIndex.push_back(static_cast<uint16_t>(i));
         }
     }
-    m_LeadStart[256] = static_cast<uint32_t>(m_LeadAnalysers.size());
+    m_LeadStart[256] = static_cast<uint32_t>(m_LeadIndex.size());
+    // The read-ahead cache's test of each sector, made before the scan reads its first block.
+    SetCarvingSectorTable(analysers);
 }
 
 void CRAWSearchController::BeginSearch()
@@ -115,47 +135,27 @@ void CRAWSearchController::SearchRun(uint64_t ullStart, uint32_t nCount, SEARCH_
         m_bRingStarted = true;
     }
 
-    CRawFileInfo* pFresh = nullptr;
-    const uint8_t* pSector = pRun;
-    for (uint32_t i = 0; i < nCount; ++i, pSector += 512) {
-        if ((pSector[0] | pSector[1] | pSector[2] | pSector[3]) == 0)
-            continue;
-        const uint32_t nFirst = m_LeadStart[pSector[0]];
-        const uint32_t nEnd = m_LeadStart[pSector[0] + 1];
-        for (uint32_t k = nFirst; k < nEnd; ++k) {
-            IRawFileAnalyser* pAnalyser = m_LeadAnalysers[k];
-            if (pFresh == nullptr)
-                pFresh = new CRawFileInfo();
-            // A failed test of an earlier analyser may have left a size behind.
-            pFresh->SetSize(0);
-            if (!GuardedAnalyzeFileHeader(pAnalyser, pSector, pFresh))
-                continue;
-            pFresh->SetStartSector(ullStart + i);
-            pFresh->SetAnalyser(pAnalyser);
-            pFresh->SetGroup(pAnalyser->m_nFileType);
-            if (m_pContainer != nullptr) {
-                m_pContainer->AddFile(pFresh);
-                if (pFresh->GetSize() == 0) {
-                    PENDING_HIT hit;
-                    hit.pInfo = pFresh;
-                    hit.ullRunStart = ullStart;
-                    hit.ullNextTryEnd = 0;
-                    hit.bMeasured = false;
-                    m_Pending.push_back(hit);
-                    ++m_nUnmeasured;
-                }
-            } else {
-                delete pFresh;
-            }
-            pFresh = nullptr;
-            if (pStatistics != nullptr) {
-                ++pStatistics->FilesIdentified;
-                ++pStatistics->TotalFilesFound;
-            }
-            break;
+    m_ullRunStart = ullStart;
+    if (m_pFresh != nullptr)
+        *m_pFresh = CRawFileInfo();
+    const uint8_t* pMarks = nullptr;
+    if (pRun != m_pReadBuffer && m_nFilterBit >= 0) {
+        if (CStorageDeviceWithCache* pCache = dynamic_cast<CStorageDeviceWithCache*>(m_pDevice))
+            pMarks = pCache->PeekSectorMarks(ullStart, nCount);
+    }
+    if (pMarks != nullptr) {
+        // Only the sectors the cache's test marked can start a carved file.
+        const uint8_t byMask = static_cast<uint8_t>(1u << m_nFilterBit);
+        for (uint64_t i = FindMarkedSector(pMarks, 0, nCount, byMask); i < nCount;
+             i = FindMarkedSector(pMarks, i + 1, nCount, byMask))
+            TrySector(ullStart + i, pRun + i * 512, pStatistics);
+    } else {
+        const uint8_t* pSector = pRun;
+        for (uint32_t i = 0; i < nCount; ++i, pSector += 512) {
+            if ((pSector[0] | pSector[1] | pSector[2] | pSector[3]) != 0)
+                TrySector(ullStart + i, pSector, pStatistics);
         }
     }
-    delete pFresh;
 
     SettleDueHits(ullStart);
     MeasureEarly(ullStart, pRun);
@@ -183,6 +183,48 @@ void CRAWSearchController::KeepForUnmeasured(uint64_t ullStart, const uint8_t* p
     } else {
         // The ring holds the runs from that hit's on; this one follows them.
         m_Ring.Append(pRun);
+    }
+}
+
+void CRAWSearchController::TrySector(uint64_t ullSector, const uint8_t* pSector, SEARCH_STATISTICS* pStatistics)
+{
+    const uint32_t nFirst = m_LeadStart[pSector[0]];
+    const uint32_t nEnd = m_LeadStart[pSector[0] + 1];
+    for (uint32_t k = nFirst; k < nEnd; ++k) {
+        const ANALYSER_ENTRY& entry = m_Entries[m_LeadIndex[k]];
+        if (entry.bKeyed && !entry.Key.Has(pSector[entry.nKeyOffset]))
+            continue;
+        IRawFileAnalyser* pAnalyser = entry.pAnalyser;
+        if (m_pFresh == nullptr)
+            m_pFresh = new CRawFileInfo();
+        CRawFileInfo* pFresh = m_pFresh;
+        // A failed test of an earlier analyser may have left a size or type behind.
+        pFresh->SetSize(0);
+        if (!GuardedAnalyzeFileHeader(pAnalyser, pSector, pFresh))
+            continue;
+        m_pFresh = nullptr;
+        pFresh->SetStartSector(ullSector);
+        pFresh->SetAnalyser(pAnalyser);
+        pFresh->SetGroup(pAnalyser->m_nFileType);
+        if (m_pContainer != nullptr) {
+            m_pContainer->AddFile(pFresh);
+            if (pFresh->GetSize() == 0) {
+                PENDING_HIT hit;
+                hit.pInfo = pFresh;
+                hit.ullRunStart = m_ullRunStart;
+                hit.ullNextTryEnd = 0;
+                hit.bMeasured = false;
+                m_Pending.push_back(hit);
+                ++m_nUnmeasured;
+            }
+        } else {
+            delete pFresh;
+        }
+        if (pStatistics != nullptr) {
+            ++pStatistics->FilesIdentified;
+            ++pStatistics->TotalFilesFound;
+        }
+        return;
     }
 }
 

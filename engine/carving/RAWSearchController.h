@@ -27,7 +27,9 @@ public:
     CRAWSearchController();
     ~CRAWSearchController() override;
 
-    void SetStorageDevice(IStorageDevice* pDevice) override { m_pDevice = pDevice; }
+    // Through the read-ahead cache, the sectors that may start a carved file are marked as each
+    // block is read (CarvingSectorFilter.h), and only those are looked at.
+    void SetStorageDevice(IStorageDevice* pDevice) override;
     void SetSectorsPerRead(int32_t nSectorsPerRead) override { m_nSectorsPerRead = nSectorsPerRead; }
     void BeginSearch() override;
     // Forgets the hits still waiting to be measured (they keep size 0 for the tree builder to
@@ -92,8 +94,26 @@ private:
     // dropped on a gap.
     uint64_t m_ullNextRingSector;
     bool m_bRingStarted;
+    // One analyser of the list and its key byte.
+    struct ANALYSER_ENTRY {
+        IRawFileAnalyser* pAnalyser;
+        LEAD_BYTE_SET Key;
+        uint32_t nKeyOffset;
+        bool bKeyed;
+    };
+    // Tries the analysers on the sector at ullSector; the first that takes it makes a hit.
+    void TrySector(uint64_t ullSector, const uint8_t* pSector, SEARCH_STATISTICS* pStatistics);
+
+    std::vector<ANALYSER_ENTRY, CEngineAllocator<ANALYSER_ENTRY>> m_Entries;
     // For each first byte of a sector, the analysers (in list order) whose header can start with
-    // it: offsets into m_LeadAnalysers from m_LeadStart[b] to m_LeadStart[b + 1].
-    std::vector<IRawFileAnalyser*, CEngineAllocator<IRawFileAnalyser*>> m_LeadAnalysers;
+    // it: indexes into m_Entries, from m_LeadIndex[m_LeadStart[b]] to m_LeadIndex[m_LeadStart[b + 1] - 1].
+    std::vector<uint16_t, CEngineAllocator<uint16_t>> m_LeadIndex;
     uint32_t m_LeadStart[257];
+    // The cache's mark bit of the carving's sector test; -1 without one.
+    int m_nFilterBit;
+    // A hit's record in the making, kept over the sectors no analyser takes; made anew for
+    // each run.
+    CRawFileInfo* m_pFresh;
+    // First sector of the run being searched.
+    uint64_t m_ullRunStart;
 };

@@ -49,6 +49,15 @@ public:
     virtual BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) = 0;
     // Fills pSet with the first bytes this format's header can start with; the base allows any.
     virtual void GetLeadBytes(LEAD_BYTE_SET* pSet) { pSet->Fill(); }
+    // For a format whose header may start with any byte but always holds one of a few bytes at a
+    // fixed offset (below 512): that offset and those bytes, and TRUE. The controller then tries
+    // the analyser only on sectors with such a byte there. The base has no key byte (FALSE).
+    virtual BOOL GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+    {
+        (void)pnOffset;
+        (void)pSet;
+        return FALSE;
+    }
 
     // The analyser's own type number (a FILE_TYPE_ID; -1 for the custom analyser): copied into
     // each hit's group, by which the tree of carved files finds the analyser again.

@@ -21,6 +21,7 @@
 #include "RawFileInfo.h"
 #include "SearchStatistics.h"
 #include "SharedModule.h"
+#include "StorageDeviceWithCache.h"
 #include "TestSupport.h"
 
 namespace {
@@ -129,20 +130,36 @@ TEST(CarvingFormats, EverySampleComesBackWithItsBytesInItsTypeFolder)
     const std::vector<uint8_t> image = rvdtest::ReadFileBytes(rvdtest::FixturePath("carving-formats.img"));
     // 8192 sectors per read: every length is measured on the device by the tree; 16: most are
     // measured in the ring during the scan, and those the ring cuts short again by the tree.
-    for (int32_t nSectorsPerRead : {8192, 16}) {
+    // Through the read-ahead cache (2048), only the sectors its test marks are looked at; the
+    // user-defined type is left out there, so that the lead and key bytes of the built-in
+    // analysers alone decide which sectors are marked.
+    for (int32_t nSectorsPerRead : {8192, 16, 2048}) {
         SCOPED_TRACE(nSectorsPerRead);
+        const bool bThroughCache = nSectorsPerRead == 2048;
+        if (bThroughCache)
+            GetEngineSettings()->m_vecRawTypes.pop_back();
         CCarvingMemoryDevice device(image);
+        CStorageDeviceWithCache cache(&device);
+        cache.SetCacheSize(static_cast<uint32_t>(nSectorsPerRead));
         CRawFileInfoContainer container;
         SEARCH_STATISTICS statistics = {};
         CRAWSearchController controller;
         controller.SetRawFileInfoContainer(&container);
-        controller.SetStorageDevice(&device);
+        controller.SetStorageDevice(bThroughCache ? static_cast<IStorageDevice*>(&cache) : &device);
         controller.SetSectorsPerRead(nSectorsPerRead);
         controller.BeginSearch();
         const uint64_t ullTotal = device.GetTotalSectors();
-        for (uint64_t s = 0; s < ullTotal; s += nSectorsPerRead)
+        if (bThroughCache)
+            ASSERT_TRUE(cache.StartPrefetch(0));
+        for (uint64_t s = 0; s < ullTotal; s += nSectorsPerRead) {
+            if (bThroughCache) {
+                ASSERT_EQ(cache.LoadBlock(s / nSectorsPerRead), 1);
+                ASSERT_NE(cache.PeekSectorMarks(s, nSectorsPerRead), nullptr);
+            }
             controller.SearchSectors(s, std::min<uint64_t>(nSectorsPerRead, ullTotal - s), &statistics);
+        }
         controller.EndSearch();
+        cache.StopPrefetch();
         CRAWTreeBuilder builder;
         CFileSystemNode* pRoot = builder.BuildTree(&device, container.GetIterator(), nullptr, 0);
         ASSERT_NE(pRoot, nullptr);
@@ -151,6 +168,8 @@ TEST(CarvingFormats, EverySampleComesBackWithItsBytesInItsTypeFolder)
 
         for (const FORMAT_SAMPLE& s : samples) {
             SCOPED_TRACE(s.strName);
+            if (s.strCheck == "hit" && bThroughCache)
+                continue;
             if (s.strCheck == "hit") {
                 // User-defined types have no length: the hit stands in the container only.
                 const CRawFileInfo* pHit = container.FindByStartSector(s.ullSector);

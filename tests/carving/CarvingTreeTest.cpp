@@ -17,6 +17,7 @@
 #include "ImageAnalysers.h"
 #include "MemoryDataStream.h"
 #include "RAWFileProperties.h"
+#include "CarvingSectorFilter.h"
 #include "RAWSearchController.h"
 #include "RAWTreeBuilder.h"
 #include "RawFileAnalyserList.h"
@@ -459,6 +460,38 @@ TEST(CarvingController, EarlierAnalyserWinsAndEmptyListFindsNothing)
         EXPECT_EQ(scan.container.GetCount(), 0u);
         EXPECT_TRUE(GetRawFileAnalyserList().empty());
     }
+}
+
+TEST(CarvingSectorFilter, LeadAndKeyBytesDecideWhichSectorsPass)
+{
+    // PNG starts with 0x89; TAR may start with anything but holds "ustar" at 257; MOV "moov" or
+    // "mdat" at 4.
+    Settings settings({47, 59, 40});
+    RebuildRawFileAnalyserList(GetRawFileAnalyserList(), &GetEngineSettings()->m_vecRawTypes);
+    SetCarvingSectorTable(GetRawFileAnalyserList());
+    std::vector<uint8_t> sector(512, 0x41);
+    EXPECT_FALSE(MayStartCarvedFile(sector.data()));
+    sector[0] = 0x89;
+    EXPECT_TRUE(MayStartCarvedFile(sector.data()));
+    sector[0] = 0x41;
+    sector[257] = 'u';
+    EXPECT_TRUE(MayStartCarvedFile(sector.data()));
+    sector[257] = 0x41;
+    sector[4] = 'm';
+    EXPECT_TRUE(MayStartCarvedFile(sector.data()));
+    // Four zero bytes first: no analyser is tried, whatever follows.
+    sector[0] = sector[1] = sector[2] = sector[3] = 0;
+    EXPECT_FALSE(MayStartCarvedFile(sector.data()));
+
+    // An analyser that may start with any byte and has no key byte (a user-defined type) lets
+    // every sector through that does not start with four zero bytes.
+    Settings custom({47, 1000});
+    RebuildRawFileAnalyserList(GetRawFileAnalyserList(), &GetEngineSettings()->m_vecRawTypes);
+    SetCarvingSectorTable(GetRawFileAnalyserList());
+    sector.assign(512, 0x41);
+    EXPECT_TRUE(MayStartCarvedFile(sector.data()));
+    sector[0] = sector[1] = sector[2] = sector[3] = 0;
+    EXPECT_FALSE(MayStartCarvedFile(sector.data()));
 }
 
 TEST(CarvingRegistry, ListsFromTypeNumbers)
