@@ -51,21 +51,32 @@ private:
 
 const ::testing::Environment* const g_pEnv = ::testing::AddGlobalTestEnvironment(new CScreenshotEnvironment);
 
-// Grabs the window from the X server and saves it; the picture must hold more than a few flat colours.
-void Shoot(QWidget& window, const QString& strName)
+int CountColours(const QImage& image)
 {
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    QTest::qWait(300);
-    QScreen* pScreen = window.screen();
-    ASSERT_NE(pScreen, nullptr);
-    const QImage image = pScreen->grabWindow(window.winId()).toImage();
-    ASSERT_FALSE(image.isNull());
     QSet<QRgb> colours;
     for (int y = 0; y < image.height(); y += 2)
         for (int x = 0; x < image.width(); x += 2)
             colours.insert(image.pixel(x, y));
-    EXPECT_GT(colours.size(), 8) << strName.toStdString() << " looks blank";
+    return colours.size();
+}
+
+// Grabs the window from the X server and saves it; the picture must hold more than a few flat
+// colours. A busy machine may paint late, so the grab is repeated for a few seconds.
+void Shoot(QWidget& window, const QString& strName)
+{
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QScreen* pScreen = window.screen();
+    ASSERT_NE(pScreen, nullptr);
+    QImage image;
+    for (int nTry = 0; nTry < 25; ++nTry) {
+        QTest::qWait(200);
+        image = pScreen->grabWindow(window.winId()).toImage();
+        if (!image.isNull() && CountColours(image) > 8)
+            break;
+    }
+    ASSERT_FALSE(image.isNull());
+    EXPECT_GT(CountColours(image), 8) << strName.toStdString() << " looks blank";
     ASSERT_TRUE(QDir().mkpath(RVD_SCREENSHOT_DIR));
     ASSERT_TRUE(image.save(QString(RVD_SCREENSHOT_DIR) + "/" + strName + ".png"));
 }
