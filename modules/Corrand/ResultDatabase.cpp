@@ -110,14 +110,11 @@ int CResultDatabase::Exec(const char* pszSql)
     return nCode;
 }
 
-bool CResultDatabase::DropChildIndex()
+bool CResultDatabase::SetCacheKiB(int nKiB)
 {
-    return Exec("DROP INDEX IF EXISTS node_children") == SQLITE_OK;
-}
-
-bool CResultDatabase::CreateChildIndex()
-{
-    return Exec(CHILD_INDEX_SQL) == SQLITE_OK;
+    char szPragma[48];
+    snprintf(szPragma, sizeof(szPragma), "PRAGMA cache_size=-%d", nKiB);
+    return Exec(szPragma) == SQLITE_OK;
 }
 
 bool CResultDatabase::Begin()
@@ -260,8 +257,8 @@ CResultDatabase::OPEN_RESULT CResultDatabase::OpenFile(const std::string& strPat
         }
     }
 
-    if (Exec("PRAGMA journal_mode=DELETE;PRAGMA synchronous=OFF;PRAGMA cache_size=-65536;PRAGMA temp_store=MEMORY;") !=
-        SQLITE_OK)
+    if (Exec("PRAGMA journal_mode=DELETE;PRAGMA synchronous=OFF;PRAGMA temp_store=MEMORY;") != SQLITE_OK ||
+        !SetCacheKiB(CACHE_KIB))
         return OPEN_FAILED;
     return PrepareStatements() ? OPEN_OK : OPEN_DAMAGED;
 }

@@ -37,6 +37,10 @@ inline uint64_t MakeNodeKey(uint32_t dwVolume, uint32_t dwRecord)
 inline uint32_t VolumeOfKey(uint64_t ullKey) { return static_cast<uint32_t>(ullKey >> 32); }
 inline uint32_t RecordOfKey(uint64_t ullKey) { return static_cast<uint32_t>(ullKey); }
 
+// Page cache of a connection while results are browsed, and while a tree is imported.
+const int CACHE_KIB = 65536;
+const int IMPORT_CACHE_KIB = 8192;
+
 class CResultDatabase {
 public:
     CResultDatabase();
@@ -65,8 +69,8 @@ public:
 
     // A bulk insert that outnumbers the rows already stored is faster without the listing index,
     // which is then built once over the sorted keys.
-    bool DropChildIndex();
-    bool CreateChildIndex();
+    // Page cache of the connection in KiB.
+    bool SetCacheKiB(int nKiB);
 
     bool Begin();
     bool Commit();
@@ -93,6 +97,23 @@ private:
     sqlite3* m_pDb;
     std::string m_strPath;
     bool m_bInMemory;
+};
+
+// The import cache for the lifetime of the object, the browsing cache again afterwards (also on
+// a connection that replaced a damaged one meanwhile).
+class CImportCache {
+public:
+    explicit CImportCache(CResultDatabase& db) : m_Db(db) { m_Db.SetCacheKiB(IMPORT_CACHE_KIB); }
+    ~CImportCache()
+    {
+        if (m_Db.Handle() != nullptr)
+            m_Db.SetCacheKiB(CACHE_KIB);
+    }
+    CImportCache(const CImportCache&) = delete;
+    CImportCache& operator=(const CImportCache&) = delete;
+
+private:
+    CResultDatabase& m_Db;
 };
 
 } // namespace corrand

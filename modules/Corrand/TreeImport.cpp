@@ -96,7 +96,7 @@ void EncodeRuns(const std::vector<STORED_RUN>& vecRuns, std::vector<uint8_t>& ve
 } // namespace
 
 bool ImportTree(CResultDatabase& db, CFileNode* pRoot, uint32_t dwVolume, const RUN_GEOMETRY& geometry,
-                uint64_t ullRowsStored, TREE_IMPORT_RESULT* pResult)
+                TREE_IMPORT_RESULT* pResult)
 {
     *pResult = TREE_IMPORT_RESULT();
     if (pRoot == nullptr)
@@ -155,12 +155,10 @@ bool ImportTree(CResultDatabase& db, CFileNode* pRoot, uint32_t dwVolume, const 
     pResult->nRecords = static_cast<uint32_t>(nCount - 1);
 
     // 3. One row per node, in number order, so rows are appended to the table, never inserted
-    //    in the middle.
-    const bool bRebuildIndex = nCount >= ullRowsStored;
-    if (bRebuildIndex && !db.DropChildIndex()) {
-        pResult->nSqlCode = sqlite3_errcode(db.Handle());
-        return false;
-    }
+    //    in the middle. The listing index is kept up to date row by row: in tree order its
+    //    entries also arrive close to where the last one went, and dropping it to build it again
+    //    afterwards would sort every row in memory at once (about 40 MB for a million files)
+    //    for no gain in time.
     CSqlStatement& insert = db.m_InsertNode;
     std::vector<uint8_t> vecRunBytes;
     CONVERTED_RUNS runs;
@@ -262,10 +260,6 @@ bool ImportTree(CResultDatabase& db, CFileNode* pRoot, uint32_t dwVolume, const 
     const int nCode = totals.Step();
     if (nCode != SQLITE_DONE) {
         pResult->nSqlCode = nCode;
-        return false;
-    }
-    if (bRebuildIndex && !db.CreateChildIndex()) {
-        pResult->nSqlCode = sqlite3_errcode(db.Handle());
         return false;
     }
     return true;

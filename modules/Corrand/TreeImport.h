@@ -32,10 +32,8 @@ struct TREE_IMPORT_RESULT {
 // Copies the tree of pRoot (record 1) under the existing top row (record 0) of dwVolume and
 // fills in the top's subtree totals. Runs inside the caller's transaction; false when the
 // database refused a row (the caller rolls back).
-// ullRowsStored: rows the store already holds, which decides whether the listing index is
-// rebuilt after the copy instead of being kept up to date row by row.
 bool ImportTree(CResultDatabase& db, CFileNode* pRoot, uint32_t dwVolume, const RUN_GEOMETRY& geometry,
-                uint64_t ullRowsStored, TREE_IMPORT_RESULT* pResult);
+                TREE_IMPORT_RESULT* pResult);
 
 // Largest record number the store hands out; keeps record + 1 inside 32 bits.
 const uint32_t MAX_RECORD_NUMBER = 0xFFFFFF00u;
