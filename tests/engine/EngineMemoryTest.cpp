@@ -1,12 +1,14 @@
 // The engine's allocation routines, the settings accessor and the start-sector override.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "AutoLock.h"
@@ -121,6 +123,68 @@ TEST(EngineMemoryTest, EngineObjectsAndContainersUseTheEngineRoutines)
     CEngineAllocator<uint64_t> alloc;
     EXPECT_THROW(alloc.allocate(SIZE_MAX / 4), OutOfMemory) << "the byte count overflows size_t";
     SetFatalOutOfMemoryHandler(pfnOld);
+}
+
+// Small blocks (pooled by size class) and large ones side by side: every block keeps its own
+// bytes while its neighbours are freed and their room handed out again, is aligned for any type,
+// and many threads may allocate and free at once; enough blocks to fill several of the pool's
+// regions.
+TEST(EngineMemoryTest, SmallAndLargeBlocksKeepTheirBytesAcrossThreads)
+{
+    const auto fill = [](uint8_t* p, size_t n, uint8_t byTag) {
+        for (size_t i = 0; i < n; ++i)
+            p[i] = static_cast<uint8_t>(byTag + i);
+    };
+    const auto intact = [](const uint8_t* p, size_t n, uint8_t byTag) {
+        for (size_t i = 0; i < n; ++i)
+            if (p[i] != static_cast<uint8_t>(byTag + i))
+                return false;
+        return true;
+    };
+    const auto work = [&](unsigned nSeed, bool* pOk) {
+        std::vector<std::pair<uint8_t*, size_t>> blocks;
+        uint32_t x = nSeed * 2654435761u + 1;
+        for (int nRound = 0; nRound < 3; ++nRound) {
+            for (int i = 0; i < 40000; ++i) {
+                x = x * 1664525u + 1013904223u;
+                // Mostly small sizes of every class, now and then a large block.
+                const size_t nSize = (x >> 8) % 50 == 0 ? 4096 + (x >> 16) % 100000 : (x >> 16) % 140;
+                uint8_t* p = reinterpret_cast<uint8_t*>(AllocOrRaise(nSize));
+                if (reinterpret_cast<uintptr_t>(p) % alignof(std::max_align_t) != 0)
+                    *pOk = false;
+                fill(p, nSize, static_cast<uint8_t>(blocks.size()));
+                blocks.emplace_back(p, nSize);
+            }
+            // Free every other block, check the rest, then fill the holes again.
+            std::vector<std::pair<uint8_t*, size_t>> kept;
+            for (size_t i = 0; i < blocks.size(); ++i) {
+                if (!intact(blocks[i].first, blocks[i].second, static_cast<uint8_t>(i)))
+                    *pOk = false;
+                if (i % 2 == 0)
+                    FreeMemory(blocks[i].first);
+                else
+                    kept.push_back(blocks[i]);
+            }
+            blocks.clear();
+            for (size_t i = 0; i < kept.size(); ++i) {
+                fill(kept[i].first, kept[i].second, static_cast<uint8_t>(i));
+                blocks.push_back(kept[i]);
+            }
+        }
+        for (size_t i = 0; i < blocks.size(); ++i) {
+            if (!intact(blocks[i].first, blocks[i].second, static_cast<uint8_t>(i)))
+                *pOk = false;
+            FreeMemory(blocks[i].first);
+        }
+    };
+    bool abOk[4] = {true, true, true, true};
+    std::vector<std::thread> threads;
+    for (unsigned i = 0; i < 4; ++i)
+        threads.emplace_back(work, i, &abOk[i]);
+    for (std::thread& thread : threads)
+        thread.join();
+    for (bool bOk : abOk)
+        EXPECT_TRUE(bOk);
 }
 
 TEST(EngineSettingsTest, SettingsAreTheCommonLibrarysRecord)

@@ -71,8 +71,8 @@ private:
 } // namespace
 
 CExt2TreeBuilder::CExt2TreeBuilder()
-    : m_bStop(0), m_nOption(0), m_pProgress(nullptr), m_pnCancel(nullptr), m_nGroupsPassed(0), m_nGroupCount(0),
-      m_pFileSystem(nullptr), m_pContainer(nullptr), m_nIndex(0), m_pRoot(nullptr), m_nNameChunkFree(0), m_nBlockBudget(0)
+    : m_bStop(0), m_nNameChunkFree(0), m_nOption(0), m_pProgress(nullptr), m_pnCancel(nullptr), m_nGroupsPassed(0),
+      m_nGroupCount(0), m_pFileSystem(nullptr), m_pContainer(nullptr), m_nIndex(0), m_pRoot(nullptr), m_nBlockBudget(0)
 {
 }
 
