@@ -928,7 +928,9 @@ int CBuildTreePage::FetchMoreFiles(int nRows)
 
 void CBuildTreePage::FetchRemainingFiles()
 {
-    while (HasMoreFiles() && FetchMoreFiles(INT_MAX / 2) > 0) {
+    // In slices: the records waiting for their rows stay a few MiB, not the whole folder's.
+    constexpr int kRowsPerSlice = 16 * FILE_ROWS_PER_FETCH;
+    while (HasMoreFiles() && FetchMoreFiles(kRowsPerSlice) > 0) {
     }
 }
 
