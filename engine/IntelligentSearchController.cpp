@@ -145,9 +145,10 @@ int CIntelligentSearchController::Run(SEARCH_PROGRESS* pProgress, CANCEL_FLAG* p
         return 1;
     const auto tStart = std::chrono::steady_clock::now();
 
-    // The controllers read through the read-ahead cache: a thread of its own reads the next
-    // blocks while the controllers analyse the current one. The cache is a local object, so its
-    // thread is stopped on every way out of this function, exceptions included.
+    // The controllers read through the read-ahead cache: threads of its own read the next
+    // blocks, and mark the sectors each controller's filter lets through, while the controllers
+    // analyse the current one. The cache is a local object, so its threads are stopped on every
+    // way out of this function, exceptions included.
     CStorageDeviceWithCache cache(m_pDevice);
     cache.SetCacheSize(INTELLIGENT_SEARCH_BLOCK_SECTORS);
     try {
