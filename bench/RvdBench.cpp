@@ -418,7 +418,7 @@ int main(int argc, char** argv)
         }
         if (options.bDeletedOnly)
             TickDeletedOnly(store, counts);
-        ULONGLONG ullTickedFiles = 0, ullTickedBytes = 0;
+        uint64_t ullTickedFiles = 0, ullTickedBytes = 0;
         store.pAccess->GetCheckedTotals(&ullTickedFiles, &ullTickedBytes);
         if (ullTickedFiles == 0)
             continue;

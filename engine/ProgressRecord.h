@@ -27,7 +27,7 @@ inline T ProgressLoad(const T* pField)
 
 inline void ProgressSetPhase(SEARCH_PROGRESS* p, DWORD dwPhase) { ProgressStore(&p->dwPhase, dwPhase); }
 inline void ProgressSetPercent(SEARCH_PROGRESS* p, DWORD dwPercent) { ProgressStore(&p->dwPercent, dwPercent); }
-inline void ProgressSetFilesFound(SEARCH_PROGRESS* p, ULONGLONG ullFiles) { ProgressStore(&p->ullFilesFound, ullFiles); }
+inline void ProgressSetFilesFound(SEARCH_PROGRESS* p, uint64_t ullFiles) { ProgressStore(&p->ullFilesFound, ullFiles); }
 inline void ProgressSetStatus(SEARCH_PROGRESS* p, DWORD dwStatus) { ProgressStore(&p->dwStatus, dwStatus); }
 
 // Writes a text into a fixed array: cut to leave room for the terminator (never between the

@@ -20,12 +20,12 @@ public:
     bool operator<(const QTreeWidgetItem& other) const override;
 
 private:
-    static quint64 TimeValue(const SYSTEMTIME& st)
+    static uint64_t TimeValue(const SYSTEMTIME& st)
     {
-        return (quint64(st.wYear) << 48) | (quint64(st.wMonth & 0xFF) << 40) | (quint64(st.wDay & 0xFF) << 32) |
-               (quint64(st.wHour & 0xFF) << 24) | (quint64(st.wMinute & 0xFF) << 16) |
-               (quint64(st.wSecond & 0xFF) << 8);
+        return (uint64_t(st.wYear) << 48) | (uint64_t(st.wMonth & 0xFF) << 40) | (uint64_t(st.wDay & 0xFF) << 32) |
+               (uint64_t(st.wHour & 0xFF) << 24) | (uint64_t(st.wMinute & 0xFF) << 16) |
+               (uint64_t(st.wSecond & 0xFF) << 8);
     }
 
-    quint64 m_aullTimes[3] = {0, 0, 0};
+    uint64_t m_aullTimes[3] = {0, 0, 0};
 };

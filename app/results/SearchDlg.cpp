@@ -272,7 +272,7 @@ void CSearchDlg::SetSizeCondition()
         return;
     m_Condition.dwCriteria |= SEARCH_BY_SIZE;
     m_Condition.dwSizeMode = comboBox_3->currentIndex() == 1 ? SEARCH_SIZE_MORE_THAN : SEARCH_SIZE_LESS_THAN;
-    m_Condition.ullSizeBound = static_cast<ULONGLONG>(static_cast<int64_t>(spinBox_3->value()) * 1024);
+    m_Condition.ullSizeBound = static_cast<uint64_t>(static_cast<int64_t>(spinBox_3->value()) * 1024);
 }
 
 void CSearchDlg::FindClick()

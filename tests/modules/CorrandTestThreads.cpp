@@ -72,7 +72,7 @@ TEST_F(CorrandThreads, ListingTickingAndReadingTogetherKeepTheTotalsRight)
         ullSum += ullFolder;
     }
     EXPECT_EQ(ullSum, Store()->GetCheckedSize(0, 0, 0));
-    ULONGLONG ullTotalFiles = 0, ullTotalBytes = 0;
+    uint64_t ullTotalFiles = 0, ullTotalBytes = 0;
     ASSERT_EQ(0, Access()->GetCheckedTotals(&ullTotalFiles, &ullTotalBytes));
     EXPECT_EQ(ullFiles, ullTotalFiles);
     EXPECT_EQ(ullSum, ullTotalBytes);

@@ -139,7 +139,7 @@ TEST_F(CorrandTicks, ClearingAndRefusals)
     ASSERT_EQ(0, Store()->AddFileTree(other.Root()));
     Store()->SetCheckState(0, 1, 1, 1, 0);
     Store()->SetCheckState(0, 1, 1, 1, 1);
-    ULONGLONG ullFiles = 0, ullBytes = 0;
+    uint64_t ullFiles = 0, ullBytes = 0;
     ASSERT_EQ(0, Access()->GetCheckedTotals(&ullFiles, &ullBytes));
     EXPECT_EQ(5u, ullFiles);
     EXPECT_EQ(1382u, ullBytes);
@@ -162,7 +162,7 @@ TEST_F(CorrandTicks, TheCopyOutModuleReadsTheTickedFilesWithTheirFolders)
     Store()->SetCheckState(m_dwA1, 1, 0, 1, 0);
     Store()->SetCheckState(m_dwB1, 1, 0, 1, 0);
     Store()->SetCheckState(m_dwC1, 1, 0, 1, 0);
-    ULONGLONG ullFiles = 0, ullBytes = 0;
+    uint64_t ullFiles = 0, ullBytes = 0;
     ASSERT_EQ(0, Access()->GetCheckedTotals(&ullFiles, &ullBytes));
     EXPECT_EQ(3u, ullFiles);
     EXPECT_EQ(1105u, ullBytes);

@@ -321,7 +321,7 @@ TEST_P(TessaryEndToEnd, RecoversEveryRecoverableDeletedFile)
     ICorrand* pStore = ModuleStore();
     IResultStoreAccess* pAccess = ModuleStoreAccess();
     TickDeletedFiles(pStore, 0);
-    ULONGLONG ullTicked = 0, ullBytes = 0;
+    uint64_t ullTicked = 0, ullBytes = 0;
     ASSERT_EQ(0, pAccess->GetCheckedTotals(&ullTicked, &ullBytes));
 
     const std::string strTarget = m_Dir.File("target");
@@ -417,7 +417,7 @@ protected:
     int32_t CopyTicked(const std::string& strName, MESSAGES* pMessages, std::string* pstrRun)
     {
         IResultStoreAccess* pAccess = ModuleStoreAccess();
-        ULONGLONG ullTicked = 0, ullBytes = 0;
+        uint64_t ullTicked = 0, ullBytes = 0;
         EXPECT_EQ(0, pAccess->GetCheckedTotals(&ullTicked, &ullBytes));
         const std::string strTarget = m_Dir.File(strName);
         CTestTessary tessary(pAccess);

@@ -138,7 +138,7 @@ TEST_P(FatExt2CompleteScanRecovery, GivesBackTheTreesNamesAndBytes)
         for (const auto& path : tessarytest::StoredFiles(pStore, static_cast<DWORD>(v)))
             setStored.insert(path);
     }
-    ULONGLONG ullTicked = 0, ullBytes = 0;
+    uint64_t ullTicked = 0, ullBytes = 0;
     ASSERT_EQ(0, pAccess->GetCheckedTotals(&ullTicked, &ullBytes));
 
     const std::string strTarget = m_Dir.File("target");

@@ -96,7 +96,7 @@ TEST(SearchDlg, SizeBoundInKilobytes)
         int nCombo;
         int nKb;
         DWORD dwMode;
-        ULONGLONG ullBytes;
+        uint64_t ullBytes;
     } const cases[] = {{0, 4, SEARCH_SIZE_LESS_THAN, 4096}, {1, 0, SEARCH_SIZE_MORE_THAN, 0},
                        {1, 1000000000, SEARCH_SIZE_MORE_THAN, 1024000000000ULL}};
     for (const auto& t : cases) {
