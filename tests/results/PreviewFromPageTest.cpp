@@ -126,4 +126,59 @@ TEST(PreviewFromPage, SlotFormsAndTheSplitPane)
     EXPECT_TRUE(page.SplitSearchPreview->FilePath().isEmpty()) << "only the pane given shows the file";
 }
 
+// A result page as the program has it (its own row preview), answering its message boxes.
+class CPreviewingPage : public CBuildTreePage {
+public:
+    CPreviewingPage() : CBuildTreePage(nullptr, false) {}
+    std::vector<QString> vecMessages;
+
+protected:
+    QMessageBox::StandardButton AskUser(QMessageBox::Icon, const QString& strText, QMessageBox::StandardButtons) override
+    {
+        vecMessages.push_back(strText);
+        return QMessageBox::Ok;
+    }
+};
+
+TEST(PreviewFromPage, ClickInSplitModeFillsThePaneAndDoubleClickOpensOneWindow)
+{
+    ASSERT_TRUE(ScanFixture());
+    CPreviewingPage page;
+    page.Initialize();
+    QTreeWidgetItem* pPartition = page.FloderTreeWidget->topLevelItem(0);
+    ASSERT_NE(nullptr, pPartition);
+    page.OpenFolder(pPartition);
+    QTreeWidgetItem* pDeleted = ChildNamed(pPartition, "Deleted Files");
+    ASSERT_NE(nullptr, pDeleted);
+    page.OpenFolder(pDeleted);
+    QTreeWidgetItem* pNote = RowNamed(page.FilesTreeWidget, "deleted note.txt");
+    ASSERT_NE(nullptr, pNote);
+    page.FilesTreeWidget->setCurrentItem(pNote);
+
+    page.OnSplitMode();
+    page.OnRightItemClicked(pNote, 0);
+    EXPECT_TRUE(page.vecMessages.empty());
+    EXPECT_FALSE(page.SplitFilePreview->FilePath().isEmpty());
+    EXPECT_EQ(page.SplitFilePreview->PlayerLabel()->text(), TrMessage(76));
+
+    auto Windows = []() {
+        std::vector<FilePreview*> vec;
+        for (QWidget* pWidget : QApplication::topLevelWidgets())
+            if (FilePreview* pWindow = qobject_cast<FilePreview*>(pWidget))
+                if (pWindow->isVisible())
+                    vec.push_back(pWindow);
+        return vec;
+    };
+    page.OnItemDBClicked(pNote, 0);
+    page.OnItemDBClicked(pNote, 0);
+    const std::vector<FilePreview*> vecWindows = Windows();
+    ASSERT_EQ(vecWindows.size(), 1u) << "a second double click replaces the window";
+    EXPECT_EQ(vecWindows[0]->windowTitle(), QString("deleted note.txt"));
+    const QString strTemp = vecWindows[0]->FilePath();
+    EXPECT_TRUE(QFile::exists(strTemp));
+    vecWindows[0]->close();
+    EXPECT_FALSE(QFile::exists(strTemp));
+    EXPECT_TRUE(page.vecMessages.empty());
+}
+
 } // namespace
