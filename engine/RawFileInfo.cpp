@@ -1,5 +1,7 @@
 #include "RawFileInfo.h"
 
+#include <algorithm>
+
 CRawFileInfoContainer::CRawFileInfoContainer() : m_Iterator(&m_Files)
 {
 }
@@ -17,8 +19,16 @@ void CRawFileInfoContainer::AddFile(CRawFileInfo* pFile)
     if (pFile == nullptr)
         return;
     m_Files.push_back(pFile);
-    // A set keeps the first record of a start sector; later ones are listed only.
-    m_Index.insert(pFile);
+    // The index keeps the first record of a start sector; later ones are listed only.
+    const uint64_t ullStart = pFile->GetStartSector();
+    if (m_Index.empty() || m_Index.back()->GetStartSector() < ullStart) {
+        m_Index.push_back(pFile);
+        return;
+    }
+    auto it = std::lower_bound(m_Index.begin(), m_Index.end(), ullStart, RawFileInfoLess());
+    if (it != m_Index.end() && (*it)->GetStartSector() == ullStart)
+        return;
+    m_Index.insert(it, pFile);
 }
 
 IIterator<CRawFileInfo*>* CRawFileInfoContainer::GetIterator()
@@ -28,6 +38,6 @@ IIterator<CRawFileInfo*>* CRawFileInfoContainer::GetIterator()
 
 CRawFileInfo* CRawFileInfoContainer::FindByStartSector(uint64_t ullStartSector) const
 {
-    auto it = m_Index.find(ullStartSector);
-    return it == m_Index.end() ? nullptr : *it;
+    auto it = std::lower_bound(m_Index.begin(), m_Index.end(), ullStartSector, RawFileInfoLess());
+    return it == m_Index.end() || (*it)->GetStartSector() != ullStartSector ? nullptr : *it;
 }

@@ -69,7 +69,9 @@ public:
     size_t GetCount() const { return m_Files.size(); }
 
 private:
-    std::set<CRawFileInfo*, RawFileInfoLess, CEngineAllocator<CRawFileInfo*>> m_Index;
+    // The first record of each start sector, in start-sector order. A scan adds its hits in that
+    // order, so a record is nearly always appended; one out of order is inserted.
+    CRawFileInfoList m_Index;
     CRawFileInfoList m_Files;
     ListIterator<CRawFileInfo*, CRawFileInfoList> m_Iterator;
 };

@@ -272,3 +272,30 @@ BOOL FileTARAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
     pSet->Add('u');
     return TRUE;
 }
+
+BOOL FileZIPAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // "PK" of the local file header.
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add('K');
+    return TRUE;
+}
+
+BOOL FileRARAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // "Rar!".
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add('a');
+    return TRUE;
+}
+
+BOOL FileGZAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // The magic 1F 8B.
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add(0x8B);
+    return TRUE;
+}

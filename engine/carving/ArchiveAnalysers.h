@@ -7,6 +7,7 @@
 
 class FileZIPAnalyser : public IRawFileAnalyser {
 public:
+    BOOL GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet) override;
     FileZIPAnalyser();
     BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
     BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
@@ -18,6 +19,7 @@ public:
 
 class FileRARAnalyser : public IRawFileAnalyser {
 public:
+    BOOL GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet) override;
     FileRARAnalyser();
     BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
     BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
@@ -26,6 +28,7 @@ public:
 
 class FileGZAnalyser : public IRawFileAnalyser {
 public:
+    BOOL GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet) override;
     FileGZAnalyser();
     BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
     BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;

@@ -280,11 +280,11 @@ IRawFileAnalyser* NewFileSWFAnalyser() { return new FileSWFAnalyser; }
 
 BOOL FileMP4Analyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
 {
-    // "ftypisom", "ftypmp42" or "ftypM4V " at offset 4, in either case.
-    *pnOffset = 4;
+    // "ftypisom", "ftypmp42" or "ftypM4V " at offset 4, in either case: its "y".
+    *pnOffset = 6;
     pSet->Clear();
-    pSet->Add('f');
-    pSet->Add('F');
+    pSet->Add('y');
+    pSet->Add('Y');
     return TRUE;
 }
 
@@ -294,5 +294,41 @@ BOOL FileMOVAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
     *pnOffset = 4;
     pSet->Clear();
     pSet->Add('m');
+    return TRUE;
+}
+
+BOOL FileMP3Analyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // "ID3".
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add('D');
+    return TRUE;
+}
+
+BOOL FileRIFFAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // "RIFF".
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add('I');
+    return TRUE;
+}
+
+BOOL FileMIDAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // "MThd".
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add('T');
+    return TRUE;
+}
+
+BOOL FileSWFAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // "FWS" or "CWS".
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add('W');
     return TRUE;
 }

@@ -6,6 +6,7 @@
 
 class FileMP3Analyser : public IRawFileAnalyser {
 public:
+    BOOL GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet) override;
     FileMP3Analyser();
     BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
     BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
@@ -30,6 +31,7 @@ public:
 
 class FileRIFFAnalyser : public IRawFileAnalyser {
 public:
+    BOOL GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet) override;
     FileRIFFAnalyser();
     BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
     void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
@@ -37,6 +39,7 @@ public:
 
 class FileMIDAnalyser : public IRawFileAnalyser {
 public:
+    BOOL GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet) override;
     FileMIDAnalyser();
     BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
     BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
@@ -45,6 +48,7 @@ public:
 
 class FileSWFAnalyser : public IRawFileAnalyser {
 public:
+    BOOL GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet) override;
     FileSWFAnalyser();
     BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
     void GetLeadBytes(LEAD_BYTE_SET* pSet) override;

@@ -543,3 +543,21 @@ BOOL FileMNYAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
     pSet->Add('M');
     return TRUE;
 }
+
+BOOL FileMDBAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // "Standard Jet DB" or "Standard ACE DB" at offset 4.
+    *pnOffset = 4;
+    pSet->Clear();
+    pSet->Add('S');
+    return TRUE;
+}
+
+BOOL FileWPDAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // FF "WPC".
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add(0x57);
+    return TRUE;
+}

@@ -702,19 +702,127 @@ IRawFileAnalyser* NewFile3DSAnalyser() { return new File3DSAnalyser; }
 
 BOOL FileEMFAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
 {
-    // The " EMF" signature at offset 40.
-    *pnOffset = 40;
+    // The " EMF" signature at offset 40: its "F".
+    *pnOffset = 43;
     pSet->Clear();
-    pSet->Add(0x20);
+    pSet->Add('F');
     return TRUE;
 }
 
 BOOL File3GPAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
 {
-    // "ftyp3g2a" or "ftyp3gp4" at offset 4, in either case.
-    *pnOffset = 4;
+    // "ftyp3g2a" or "ftyp3gp4" at offset 4, in either case: its "y".
+    *pnOffset = 6;
     pSet->Clear();
-    pSet->Add('f');
-    pSet->Add('F');
+    pSet->Add('y');
+    pSet->Add('Y');
+    return TRUE;
+}
+
+BOOL FileDXFAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // "SECTION" after "  0" and its line end.
+    *pnOffset = 5;
+    pSet->Clear();
+    pSet->Add('S');
+    return TRUE;
+}
+
+BOOL FileDWGAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // "AC10nn".
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add('C');
+    return TRUE;
+}
+
+BOOL FileCRWAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // "II" of the heap header.
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add('I');
+    return TRUE;
+}
+
+BOOL FileCPTAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // "CPTnFILE".
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add('P');
+    return TRUE;
+}
+
+BOOL FileCHMAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // "ITSF".
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add('T');
+    return TRUE;
+}
+
+BOOL FileCABAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // "MSCF".
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add('S');
+    return TRUE;
+}
+
+BOOL FileAUAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // ".snd".
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add('s');
+    return TRUE;
+}
+
+BOOL FileASFAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // The header object GUID 30 26 B2 75 ...
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add(0x26);
+    return TRUE;
+}
+
+BOOL File3DSAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // The main chunk id 4D 4D.
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add(0x4D);
+    return TRUE;
+}
+
+BOOL FileGIFAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // "GIF87a" or "GIF89a".
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add('I');
+    return TRUE;
+}
+
+BOOL FileBMPAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // "BM".
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add('M');
+    return TRUE;
+}
+
+BOOL FileFH11Analyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // 1C 01 00 00 ...
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add(0x01);
     return TRUE;
 }

@@ -630,3 +630,69 @@ BOOL FileWMFAnalyser::AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pI
     pInfo->SetSize(ullSize);
     return TRUE;
 }
+
+BOOL FileJPGAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // FF D8: the start-of-image marker.
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add(0xD8);
+    return TRUE;
+}
+
+BOOL FileTIFAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // "II" or "MM": the byte order.
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add('I');
+    pSet->Add('M');
+    return TRUE;
+}
+
+BOOL FileICOAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // The resource type: 1 icon, 2 cursor.
+    *pnOffset = 2;
+    pSet->Clear();
+    pSet->Add(0x01);
+    pSet->Add(0x02);
+    return TRUE;
+}
+
+BOOL FileWMFAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // 01 00 09 00 (standard) or D7 CD C6 9A (placeable).
+    *pnOffset = 2;
+    pSet->Clear();
+    pSet->Add(0x09);
+    pSet->Add(0xC6);
+    return TRUE;
+}
+
+BOOL FilePNGAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // The signature 89 "PNG".
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add('P');
+    return TRUE;
+}
+
+BOOL FilePSPAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // "Paint Shop Pro Image File".
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add('a');
+    return TRUE;
+}
+
+BOOL FilePSDAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // "8BPS".
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add('B');
+    return TRUE;
+}

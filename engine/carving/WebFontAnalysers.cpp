@@ -195,3 +195,32 @@ void FileTTFAnalyser::GetLeadBytes(LEAD_BYTE_SET* pSet)
 IRawFileAnalyser* NewFileHTMAnalyser() { return new FileHTMAnalyser; }
 IRawFileAnalyser* NewFileUnicodeHTMAnalyser() { return new FileUnicodeHTMAnalyser; }
 IRawFileAnalyser* NewFileTTFAnalyser() { return new FileTTFAnalyser; }
+
+BOOL FileUnicodeHTMAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // The UTF-16 byte-order mark FF FE.
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add(0xFE);
+    return TRUE;
+}
+
+BOOL FileTTFAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // Version 00 01 00 00.
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add(0x01);
+    return TRUE;
+}
+
+BOOL FileHTMAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // "<HTML>" (either case) or "<!".
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add('H');
+    pSet->Add('h');
+    pSet->Add('!');
+    return TRUE;
+}

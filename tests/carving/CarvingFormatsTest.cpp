@@ -149,8 +149,9 @@ TEST(CarvingFormats, EverySampleComesBackWithItsBytesInItsTypeFolder)
         controller.SetSectorsPerRead(nSectorsPerRead);
         controller.BeginSearch();
         const uint64_t ullTotal = device.GetTotalSectors();
-        if (bThroughCache)
+        if (bThroughCache) {
             ASSERT_TRUE(cache.StartPrefetch(0));
+        }
         for (uint64_t s = 0; s < ullTotal; s += nSectorsPerRead) {
             if (bThroughCache) {
                 ASSERT_EQ(cache.LoadBlock(s / nSectorsPerRead), 1);

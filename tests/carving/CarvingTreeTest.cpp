@@ -464,16 +464,24 @@ TEST(CarvingController, EarlierAnalyserWinsAndEmptyListFindsNothing)
 
 TEST(CarvingSectorFilter, LeadAndKeyBytesDecideWhichSectorsPass)
 {
-    // PNG starts with 0x89; TAR may start with anything but holds "ustar" at 257; MOV "moov" or
-    // "mdat" at 4.
-    Settings settings({47, 59, 40});
+    // PNG starts with 0x89 "P", ZIP with "PK", PSP with "Pa"; TAR may start with anything but
+    // holds "ustar" at 257; MOV "moov" or "mdat" at 4.
+    Settings settings({47, 68, 51, 59, 40});
     RebuildRawFileAnalyserList(GetRawFileAnalyserList(), &GetEngineSettings()->m_vecRawTypes);
     SetCarvingSectorTable(GetRawFileAnalyserList());
     std::vector<uint8_t> sector(512, 0x41);
     EXPECT_FALSE(MayStartCarvedFile(sector.data()));
     sector[0] = 0x89;
+    EXPECT_FALSE(MayStartCarvedFile(sector.data()));
+    sector[1] = 'P';
     EXPECT_TRUE(MayStartCarvedFile(sector.data()));
-    sector[0] = 0x41;
+    sector[0] = 'P';
+    EXPECT_FALSE(MayStartCarvedFile(sector.data()));
+    for (uint8_t byKey : {'K', 'a'}) {
+        sector[1] = byKey;
+        EXPECT_TRUE(MayStartCarvedFile(sector.data()));
+    }
+    sector[0] = sector[1] = 0x41;
     sector[257] = 'u';
     EXPECT_TRUE(MayStartCarvedFile(sector.data()));
     sector[257] = 0x41;
