@@ -561,3 +561,68 @@ BOOL FileWPDAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
     pSet->Add(0x57);
     return TRUE;
 }
+
+BOOL FilePSTAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // "!BDN".
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add('B');
+    return TRUE;
+}
+
+BOOL FilePDFAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // "%PDF-".
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add('P');
+    return TRUE;
+}
+
+BOOL FileHLPAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // 3F 5F 03 00.
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add(0x5F);
+    return TRUE;
+}
+
+BOOL FileRTFAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // "{\\rtf".
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add(0x5C);
+    return TRUE;
+}
+
+BOOL FileLowDocAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // DB A5 (Word 2), 94 A6 (Word 6) or D0 CF (compound file).
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add(0xA5);
+    pSet->Add(0xA6);
+    pSet->Add(0xCF);
+    return TRUE;
+}
+
+BOOL FileOLEAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // The compound-file signature D0 CF 11 E0.
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add(0xCF);
+    return TRUE;
+}
+
+BOOL FileONEAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // The class id E4 52 5C 7B ...
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add(0x52);
+    return TRUE;
+}

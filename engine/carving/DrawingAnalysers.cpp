@@ -826,3 +826,22 @@ BOOL FileFH11Analyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
     pSet->Add(0x01);
     return TRUE;
 }
+
+BOOL FileDBXAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // The class ids CF AD 12 FE ... or "JMF6".
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add(0xAD);
+    pSet->Add(0x4D);
+    return TRUE;
+}
+
+BOOL FileEPSAnalyser::GetKeyBytes(uint32_t* pnOffset, LEAD_BYTE_SET* pSet)
+{
+    // C5 D0 D3 C6.
+    *pnOffset = 1;
+    pSet->Clear();
+    pSet->Add(0xD0);
+    return TRUE;
+}
