@@ -8,8 +8,9 @@
 #   BUILD_DIR  the build folder whose bin/ holds rvd-bench and the modules (default: build)
 #   IMAGE_DIR  where the images are, made by make-bench-images.sh when missing
 #              (default: BUILD_DIR/bench-images)
-# RVD_BENCH_COUNTS (default "10000 100000"; RVD_BENCH_MILLION=1 adds 1000000) picks the image
-# sets, RVD_BENCH_RUNS (default 5) the runs of each tool, RVD_BENCH_FS (default
+# RVD_BENCH_COUNTS (default "10000 100000"; RVD_BENCH_MILLION=1 adds 1000000, RVD_BENCH_LARGE=1
+# adds "large", one deleted file of 1 GiB, whose extra row "vsread" sets the copy-out against a
+# plain read of the same number of bytes from the warm image) picks the image sets, RVD_BENCH_RUNS (default 5) the runs of each tool, RVD_BENCH_FS (default
 # "fat32 ntfs ext3") the file systems. Peak RSS is the largest of the runs, from /usr/bin/time -v
 # for TSK and getrusage for rvd-bench; both read a page cache warmed by a first, untimed run.
 set -euo pipefail
@@ -20,6 +21,7 @@ bench="$build/bin/rvd-bench"
 runs=${RVD_BENCH_RUNS:-5}
 counts=${RVD_BENCH_COUNTS:-10000 100000}
 [ "${RVD_BENCH_MILLION:-0}" = 1 ] && [ -z "${RVD_BENCH_COUNTS:-}" ] && counts="$counts 1000000"
+[ "${RVD_BENCH_LARGE:-0}" = 1 ] && counts="$counts large"
 [ -x "$bench" ] || { echo "run-bench.sh: no $bench; build the rvd-bench target first" >&2; exit 1; }
 for tool in fls tsk_recover /usr/bin/time; do
   command -v "$tool" > /dev/null || { echo "run-bench.sh: $tool is missing (apt-get install sleuthkit time)" >&2; exit 1; }
@@ -62,6 +64,20 @@ r = json.load(open(sys.argv[2]))
 print(sys.argv[1], r["copy_s"] if r["copy_s"] is not None else "nan", r["peak_rss_mb"] * 1024)
 PYTHON
       rm -rf "$scratch/copy"
+      if [ "$n" = large ] && [ "$run" -gt 0 ]; then
+        # The copy-out of the one file against a plain read of as many bytes (8 MiB preads of
+        # the warm image): rvd_s is the copy, tsk_s the read.
+        "$bench" "$image" --mode quick --deleted-only --measure-read --copy-to "$scratch/copy" > "$scratch/json" \
+          2> "$scratch/log" || { cat "$scratch/log" >&2; exit 1; }
+        python3 - "$fs-$n vsread" "$scratch/json" >> "$results" <<'PYTHON'
+import json, sys
+r = json.load(open(sys.argv[2]))
+mib = r["copy_s"] * r["copy_mb_s"]
+print(sys.argv[1], "rvd", r["copy_s"], r["peak_rss_mb"] * 1024)
+print(sys.argv[1], "tsk", mib / r["read_mb_s"], 0)
+PYTHON
+        rm -rf "$scratch/copy"
+      fi
       if [ "$run" -gt 0 ]; then
         timed "$fs-$n scan tsk" fls -r -p "$image"
         timed "$fs-$n copy tsk" tsk_recover "$image" "$scratch/copy"
