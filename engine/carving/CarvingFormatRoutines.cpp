@@ -311,8 +311,15 @@ BOOL SearchFooter(CRawFileInfo* pInfo, IStorageDevice* pDevice, const FOOTER_PAT
         if (ullSpan - 1 > ullLimit - ullPos)
             ullSpan = ullLimit - ullPos + 1;
         for (size_t i = 0; i < ullSpan; ++i) {
-            if (p[i] != nFirstLower && p[i] != nFirstUpper)
+            if (nFirstLower == nFirstUpper) {
+                // A first byte without a case: the library's search jumps to its next place.
+                const void* pNext = memchr(p + i, nFirstLower, static_cast<size_t>(ullSpan) - i);
+                if (pNext == nullptr)
+                    break;
+                i = static_cast<size_t>(static_cast<const uint8_t*>(pNext) - p);
+            } else if (p[i] != nFirstLower && p[i] != nFirstUpper) {
                 continue;
+            }
             if (nLength > nValid - i)
                 continue;  // runs past the device's end
             size_t k = 1;

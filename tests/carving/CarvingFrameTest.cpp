@@ -365,6 +365,20 @@ TEST(CarvingFormats, FooterSearch)
     pattern.ullSearchLimit = 0;
     pattern.SetText("%%EOF");
     EXPECT_FALSE(SearchFooter(&info, &device, pattern));
+
+    // False starts before the match, for a first byte with a case and one without.
+    std::vector<uint8_t> text(4096, 'x');
+    memcpy(text.data() + 10, "</htm</p<<", 10);
+    memcpy(text.data() + 300, "</Html>", 7);
+    memcpy(text.data() + 40, "eoF\r", 4);
+    memcpy(text.data() + 900, "EoF\r\n", 5);
+    CCarvingMemoryDevice textDevice(text);
+    pattern.SetText("</HTML>");
+    ASSERT_TRUE(SearchFooter(&info, &textDevice, pattern));
+    EXPECT_EQ(info.GetSize(), 307u);
+    pattern.SetText("EOF\r\n");
+    ASSERT_TRUE(SearchFooter(&info, &textDevice, pattern));
+    EXPECT_EQ(info.GetSize(), 905u);
 }
 
 TEST(CarvingFormats, Mp4AtomWalk)
