@@ -50,8 +50,13 @@ struct ATTRDEF_KEYS {
     const uint8_t* pImage;
     size_t anKeyOffset[kAttrDefSectors];
     uint64_t aullKey[kAttrDefSectors];
+    // The image sectors split by how they begin: with a word that is not zero, and with zeros.
+    size_t anWordStart[kAttrDefSectors];
+    size_t nWordStart;
+    size_t anZeroStart[kAttrDefSectors];
+    size_t nZeroStart;
 
-    ATTRDEF_KEYS() : pImage(GetNTFSAttrDefImage())
+    ATTRDEF_KEYS() : pImage(GetNTFSAttrDefImage()), nWordStart(0), nZeroStart(0)
     {
         for (size_t i = 0; i < kAttrDefSectors; ++i) {
             const uint8_t* pSlice = pImage + i * kSectorBytes;
@@ -65,6 +70,10 @@ struct ATTRDEF_KEYS {
                 }
             }
             memcpy(&aullKey[i], pSlice + anKeyOffset[i], sizeof(aullKey[i]));
+            if (anKeyOffset[i] == 0)
+                anWordStart[nWordStart++] = i;
+            else
+                anZeroStart[nZeroStart++] = i;
         }
     }
 };
@@ -100,13 +109,18 @@ bool IsAttrDefImageSector(const uint8_t* pSector)
     // image sectors that begin as it does (with a zero word or not), each at its own key word.
     uint64_t ullFirst;
     memcpy(&ullFirst, pSector, sizeof(ullFirst));
-    const bool bZeroStart = ullFirst == 0;
-    for (size_t i = 0; i < kAttrDefSectors; ++i) {
-        if ((keys.anKeyOffset[i] != 0) != bZeroStart)
-            continue;
-        uint64_t ullWord = ullFirst;
-        if (bZeroStart)
-            memcpy(&ullWord, pSector + keys.anKeyOffset[i], sizeof(ullWord));
+    if (ullFirst != 0) {
+        for (size_t n = 0; n < keys.nWordStart; ++n) {
+            const size_t i = keys.anWordStart[n];
+            if (ullFirst == keys.aullKey[i] && memcmp(pSector, keys.pImage + i * kSectorBytes, kSectorBytes) == 0)
+                return true;
+        }
+        return false;
+    }
+    for (size_t n = 0; n < keys.nZeroStart; ++n) {
+        const size_t i = keys.anZeroStart[n];
+        uint64_t ullWord;
+        memcpy(&ullWord, pSector + keys.anKeyOffset[i], sizeof(ullWord));
         if (ullWord == keys.aullKey[i] && memcmp(pSector, keys.pImage + i * kSectorBytes, kSectorBytes) == 0)
             return true;
     }

@@ -12,6 +12,7 @@
 #include "NTFSFolderRecordInfo.h"
 #include "NTFSIndexRecord.h"
 #include "NTFSRecordMapping.h"
+#include "NTFSSystemFileImages.h"
 #include "SearchStatistics.h"
 #include "StorageDeviceWithCache.h"
 
@@ -43,12 +44,45 @@ bool Signature(const uint8_t* p, const char* pszSignature)
 
 // The read-ahead cache's filter: false for every sector in which the scan below finds nothing
 // (no boot sector, no signature it looks for, no sector of the $AttrDef or $UpCase images).
+// Which of the filter's tests can pass, by a sector's first byte: a signature's first letter, and
+// the first bytes of the $AttrDef and $UpCase image sectors (a sector matches one only when all its
+// bytes are the image's). Most sectors of file data begin with a byte none of them has.
+struct NTFS_LEAD_BYTES {
+    enum { kSignature = 1, kAttrDef = 2, kUpCase = 4 };
+    uint8_t abyTests[256];
+
+    NTFS_LEAD_BYTES()
+    {
+        memset(abyTests, 0, sizeof(abyTests));
+        for (const char* pszSignature : {"FILE", "INDX", "RSTR"})
+            abyTests[static_cast<uint8_t>(pszSignature[0])] |= kSignature;
+        abyTests[NTFS_RCRD_SIGNATURE & 0xFF] |= kSignature;
+        const uint8_t* pAttrDef = GetNTFSAttrDefImage();
+        for (size_t nOffset = 0; nOffset + kSectorBytes <= NTFS_ATTRDEF_IMAGE_BYTES; nOffset += kSectorBytes)
+            abyTests[pAttrDef[nOffset]] |= kAttrDef;
+        const uint8_t* pUpCase = GetNTFSUpCaseImage();
+        for (size_t nOffset = 0; nOffset + kSectorBytes <= NTFS_UPCASE_IMAGE_BYTES; nOffset += kSectorBytes)
+            abyTests[pUpCase[nOffset]] |= kUpCase;
+    }
+};
+
+// The read-ahead cache's filter: false for every sector in which the scan below finds nothing
+// (no boot sector, no signature it looks for, no sector of the $AttrDef or $UpCase images).
 bool MayHoldNTFSEvidence(const uint8_t* pSector)
 {
-    if (Signature(pSector, "FILE") || Signature(pSector, "INDX") || Signature(pSector, "RSTR") ||
-        IsRCRDPage(pSector, kSectorBytes))
+    // Built once, on whichever thread comes first; read-only afterwards.
+    static const NTFS_LEAD_BYTES lead;
+    const uint8_t byTests = lead.abyTests[pSector[0]];
+    if ((byTests & NTFS_LEAD_BYTES::kSignature) != 0 &&
+        (Signature(pSector, "FILE") || Signature(pSector, "INDX") || Signature(pSector, "RSTR") ||
+         IsRCRDPage(pSector, kSectorBytes)))
         return true;
-    return IsValidNTFSDBR(pSector, kSectorBytes) || IsAttrDefImageSector(pSector) || IsUpCaseImageSector(pSector);
+    if ((byTests & NTFS_LEAD_BYTES::kAttrDef) != 0 && IsAttrDefImageSector(pSector))
+        return true;
+    if ((byTests & NTFS_LEAD_BYTES::kUpCase) != 0 && IsUpCaseImageSector(pSector))
+        return true;
+    // A boot sector may begin with any byte.
+    return IsValidNTFSDBR(pSector, kSectorBytes);
 }
 
 uint64_t ScoreTerm(uint64_t ullSeen, uint64_t ullFull)
