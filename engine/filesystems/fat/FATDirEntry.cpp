@@ -11,6 +11,22 @@ using fatbytes::U32;
 
 namespace {
 
+// Where the fields of a short entry lie. IsValid reads them here directly, not through the
+// getters: it runs on most sectors of a scan, and these reads then cost no call each.
+const size_t kCreationTime = 14;
+const size_t kCreationDate = 16;
+const size_t kAccessDate = 18;
+const size_t kFirstClusterHigh = 20;
+const size_t kModificationTime = 22;
+const size_t kModificationDate = 24;
+const size_t kFirstClusterLow = 26;
+const size_t kFileSize = 28;
+
+uint32_t FirstClusterOf(const uint8_t* pEntry)
+{
+    return (static_cast<uint32_t>(U16(pEntry + kFirstClusterHigh)) << 16) | U16(pEntry + kFirstClusterLow);
+}
+
 bool IsValidDate(uint16_t wDate)
 {
     if (wDate == 0)
@@ -34,7 +50,20 @@ bool IsShortNameByte(uint8_t c)
 {
     if (c < 0x1A || c == 0xFF)
         return false;
-    return std::strchr("\"*/:<>?\\|", c) == nullptr;
+    switch (c) {
+    case '"':
+    case '*':
+    case '/':
+    case ':':
+    case '<':
+    case '>':
+    case '?':
+    case '\\':
+    case '|':
+        return false;
+    default:
+        return true;
+    }
 }
 
 std::string_view TrimBlanks(const char* p, size_t n)
@@ -62,42 +91,42 @@ bool CFATDirEntry::IsAllZero() const
 
 uint32_t CFATDirEntry::GetFirstCluster() const
 {
-    return (static_cast<uint32_t>(U16(m_pEntry + 20)) << 16) | U16(m_pEntry + 26);
+    return FirstClusterOf(m_pEntry);
 }
 
 uint16_t CFATDirEntry::GetFirstClusterHigh() const
 {
-    return U16(m_pEntry + 20);
+    return U16(m_pEntry + kFirstClusterHigh);
 }
 
 uint32_t CFATDirEntry::GetFileSize() const
 {
-    return U32(m_pEntry + 28);
+    return U32(m_pEntry + kFileSize);
 }
 
 uint16_t CFATDirEntry::GetCreationTime() const
 {
-    return U16(m_pEntry + 14);
+    return U16(m_pEntry + kCreationTime);
 }
 
 uint16_t CFATDirEntry::GetCreationDate() const
 {
-    return U16(m_pEntry + 16);
+    return U16(m_pEntry + kCreationDate);
 }
 
 uint16_t CFATDirEntry::GetAccessDate() const
 {
-    return U16(m_pEntry + 18);
+    return U16(m_pEntry + kAccessDate);
 }
 
 uint16_t CFATDirEntry::GetModificationTime() const
 {
-    return U16(m_pEntry + 22);
+    return U16(m_pEntry + kModificationTime);
 }
 
 uint16_t CFATDirEntry::GetModificationDate() const
 {
-    return U16(m_pEntry + 24);
+    return U16(m_pEntry + kModificationDate);
 }
 
 bool CFATDirEntry::MatchesName(const char* pBase8, const char* pExt3) const
@@ -120,17 +149,18 @@ bool CFATDirEntry::IsValid(bool bStrict) const
     if (IsLongNameEntry())
         return true;
     if (bStrict) {
-        const uint32_t nSize = GetFileSize();
+        const uint32_t nSize = U32(m_pEntry + kFileSize);
         if (IsDirectory()) {
-            if (nSize != 0 && GetFirstClusterHigh() != 0)
+            if (nSize != 0 && U16(m_pEntry + kFirstClusterHigh) != 0)
                 return false;
-        } else if ((nSize == 0) != (GetFirstCluster() == 0)) {
+        } else if ((nSize == 0) != (FirstClusterOf(m_pEntry) == 0)) {
             return false;
         }
     }
-    if (!IsValidDate(GetCreationDate()) || !IsValidDate(GetModificationDate()) || !IsValidDate(GetAccessDate()))
+    if (!IsValidDate(U16(m_pEntry + kCreationDate)) || !IsValidDate(U16(m_pEntry + kModificationDate)) ||
+        !IsValidDate(U16(m_pEntry + kAccessDate)))
         return false;
-    if (!IsValidTime(GetCreationTime()) || !IsValidTime(GetModificationTime()))
+    if (!IsValidTime(U16(m_pEntry + kCreationTime)) || !IsValidTime(U16(m_pEntry + kModificationTime)))
         return false;
     if (IsVolumeLabel())
         return true;
