@@ -18,34 +18,13 @@
 #include "RawFileInfo.h"
 #include "SearchStatistics.h"
 #include "StorageDeviceWithCache.h"
+#include "MemoryDevice.h"
 #include "TestSupport.h"
 #include "ext2/Ext2SearchController.h"
 #include "fat/FATSearchController.h"
 #include "ntfs/NTFSSearchController.h"
 
 namespace {
-
-// A device in memory that may be read from several threads at once (as a disk is read).
-class CConcurrentMemoryDevice : public IStorageDevice {
-public:
-    explicit CConcurrentMemoryDevice(std::vector<uint8_t> data) : m_Data(std::move(data)) {}
-    int ReadSectors(void* pBuffer, uint64_t ullStart, uint64_t ullCount) override
-    {
-        const uint64_t ullTotal = m_Data.size() / 512;
-        if (ullStart > ullTotal || ullCount > ullTotal - ullStart)
-            return 0;
-        memcpy(pBuffer, m_Data.data() + ullStart * 512, ullCount * 512);
-        return 1;
-    }
-    uint64_t GetTotalSectors() override { return m_Data.size() / 512; }
-    int GetSectorSize() override { return 512; }
-    int Open() override { return 1; }
-    int Close() override { return 1; }
-    int CanReadConcurrently() override { return 1; }
-
-private:
-    std::vector<uint8_t> m_Data;
-};
 
 std::vector<uint8_t> ReadFile(const std::string& strPath)
 {
@@ -159,7 +138,7 @@ SCAN_RESULT ScanEverySector(IStorageDevice& device)
 
 TEST(BlockScanMarks, MarkedSectorsFindWhatEverySectorFinds)
 {
-    CConcurrentMemoryDevice device(MixedDisk());
+    rvdtest::CMemoryDevice device(MixedDisk(), true);
     const SCAN_RESULT direct = ScanEverySector(device);
     const SCAN_RESULT marked = ScanThroughBlockScan(device);
     // The mixed disk holds volumes of every kind: the comparison is not between two empty scans.
@@ -181,7 +160,7 @@ TEST(BlockScanMarks, EachFilterMarksItsOwnBitAndLateFiltersAreRefused)
     data[3 * 512] = 1;
     data[5 * 512] = 1;
     data[5 * 512 + 1] = 2;
-    CConcurrentMemoryDevice device(data);
+    rvdtest::CMemoryDevice device(data, true);
     CStorageDeviceWithCache cache(&device);
     cache.SetCacheSize(8);
     const int nFirst = cache.AddSectorFilter([](const uint8_t* p) { return p[0] == 1; });

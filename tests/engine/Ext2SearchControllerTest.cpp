@@ -12,29 +12,11 @@
 #include "FileProperties.h"
 #include "FileSystemNode.h"
 #include "IStorageDevice.h"
+#include "MemoryDevice.h"
 #include "TestSupport.h"
 #include "ext2/Ext2SearchController.h"
 
 namespace {
-
-class CBytesDevice : public IStorageDevice {
-public:
-    explicit CBytesDevice(std::vector<uint8_t> data) : m_Data(std::move(data)) {}
-    int ReadSectors(void* pBuffer, uint64_t ullStart, uint64_t ullCount) override
-    {
-        const uint64_t ullTotal = m_Data.size() / 512;
-        if (ullStart > ullTotal || ullCount > ullTotal - ullStart)
-            return 0;
-        memcpy(pBuffer, m_Data.data() + ullStart * 512, ullCount * 512);
-        return 1;
-    }
-    uint64_t GetTotalSectors() override { return m_Data.size() / 512; }
-    int GetSectorSize() override { return 512; }
-    int Open() override { return 1; }
-    int Close() override { return 1; }
-
-    std::vector<uint8_t> m_Data;
-};
 
 struct SCAN {
     CSearchedPartitionInfoList Candidates;
@@ -45,7 +27,7 @@ struct SCAN {
     }
 };
 
-void Scan(CEXT2SearchController& controller, CBytesDevice& device, SCAN& scan, uint64_t ullBlock)
+void Scan(CEXT2SearchController& controller, rvdtest::CMemoryDevice& device, SCAN& scan, uint64_t ullBlock)
 {
     controller.SetStorageDevice(&device);
     controller.BeginSearch();
@@ -75,7 +57,7 @@ TEST(EXT2SearchController, PrimaryAndBackupMakeOneConfirmedCandidateWhateverTheB
         // superblocks and descriptor tables in two.
         for (uint64_t ullBlock : {8192ull, 5ull, 1ull}) {
             SCOPED_TRACE(std::string(pszImage) + " block " + std::to_string(ullBlock));
-            CBytesDevice device(rvdtest::ReadFileBytes(rvdtest::FixturePath(pszImage)));
+            rvdtest::CMemoryDevice device(rvdtest::ReadFileBytes(rvdtest::FixturePath(pszImage)));
             CEXT2SearchController controller;
             SCAN scan;
             Scan(controller, device, scan, ullBlock);
@@ -97,7 +79,7 @@ TEST(EXT2SearchController, AnOldBackupSuperblockRebuildsTheTreeFormattedOver)
     const std::vector<rvdtest::PartitionEntry> partitions = rvdtest::ReadPartitions("reformatted.img");
     const rvdtest::PartitionEntry& part = partitions[1];
     ASSERT_EQ("ext2", part.strFileSystem);
-    CBytesDevice device(std::vector<uint8_t>(disk.begin() + part.nStart * 512,
+    rvdtest::CMemoryDevice device(std::vector<uint8_t>(disk.begin() + part.nStart * 512,
                                              disk.begin() + (part.nStart + part.nCount) * 512));
     CEXT2SearchController controller;
     SCAN scan;

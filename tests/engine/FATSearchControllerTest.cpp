@@ -9,29 +9,11 @@
 #include "IStorageDevice.h"
 #include "MemoryDataStream.h"
 #include "SearchStatistics.h"
+#include "MemoryDevice.h"
 #include "TestSupport.h"
 #include "fat/FATSearchController.h"
 
 namespace {
-
-class CBytesDevice : public IStorageDevice {
-public:
-    explicit CBytesDevice(std::vector<uint8_t> data) : m_Data(std::move(data)) {}
-    int ReadSectors(void* pBuffer, uint64_t ullStart, uint64_t ullCount) override
-    {
-        const uint64_t ullTotal = m_Data.size() / 512;
-        if (ullStart > ullTotal || ullCount > ullTotal - ullStart)
-            return 0;
-        memcpy(pBuffer, m_Data.data() + ullStart * 512, ullCount * 512);
-        return 1;
-    }
-    uint64_t GetTotalSectors() override { return m_Data.size() / 512; }
-    int GetSectorSize() override { return 512; }
-    int Open() override { return 1; }
-    int Close() override { return 1; }
-
-    std::vector<uint8_t> m_Data;
-};
 
 struct SCAN {
     CSearchedPartitionInfoList Candidates;
@@ -43,7 +25,7 @@ struct SCAN {
     }
 };
 
-void Scan(CFATSearchController& controller, CBytesDevice& device, SCAN& scan)
+void Scan(CFATSearchController& controller, rvdtest::CMemoryDevice& device, SCAN& scan)
 {
     controller.SetStorageDevice(&device);
     controller.SetSectorsPerRead(8192);
@@ -71,7 +53,7 @@ TEST(FATSearchController, FindsEachFixtureVolumeWithItsEvidence)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszImage);
-        CBytesDevice device(rvdtest::ReadFileBytes(rvdtest::FixturePath(c.pszImage)));
+        rvdtest::CMemoryDevice device(rvdtest::ReadFileBytes(rvdtest::FixturePath(c.pszImage)));
         CFATSearchController controller;
         SCAN scan;
         Scan(controller, device, scan);
@@ -101,7 +83,7 @@ TEST(FATSearchController, LoneDirectoryIsDroppedAndASecondOneKeepsTheMatchingLay
     const uint16_t wRootEntries = image[17] | (image[18] << 8);
     const size_t nMeta = (wReserved + 2u * wPerFAT + wRootEntries * 32u / 512u) * 512u;
     std::fill(image.begin(), image.begin() + nMeta, 0);
-    CBytesDevice device(image);
+    rvdtest::CMemoryDevice device(image);
 
     CFATSearchController controller;
     SCAN scan;
@@ -124,7 +106,7 @@ TEST(FATSearchController, LoneDirectoryIsDroppedAndASecondOneKeepsTheMatchingLay
             break;
         }
     }
-    CBytesDevice loneDevice(lone);
+    rvdtest::CMemoryDevice loneDevice(lone);
     CFATSearchController loneController;
     SCAN loneScan;
     Scan(loneController, loneDevice, loneScan);
@@ -137,7 +119,7 @@ TEST(FATSearchController, BootSectorClaimingMoreThanTheDeviceIsCutAtItsEnd)
     std::vector<uint8_t> image = rvdtest::ReadFileBytes(rvdtest::FixturePath("fat32.img"));
     // Keep the image but drop its last 1000 sectors: the boot sector still claims them.
     image.resize(image.size() - 1000 * 512);
-    CBytesDevice device(image);
+    rvdtest::CMemoryDevice device(image);
     CFATSearchController controller;
     SCAN scan;
     Scan(controller, device, scan);
@@ -147,7 +129,7 @@ TEST(FATSearchController, BootSectorClaimingMoreThanTheDeviceIsCutAtItsEnd)
 
 TEST(FATSearchController, DirectorySectorsSurviveSaveAndLoad)
 {
-    CBytesDevice device(rvdtest::ReadFileBytes(rvdtest::FixturePath("fat16.img")));
+    rvdtest::CMemoryDevice device(rvdtest::ReadFileBytes(rvdtest::FixturePath("fat16.img")));
     CFATSearchController controller;
     SCAN scan;
     Scan(controller, device, scan);

@@ -7,28 +7,10 @@
 
 #include "IStorageDevice.h"
 #include "QuickPartitionSearch.h"
+#include "MemoryDevice.h"
 #include "TestSupport.h"
 
 namespace {
-
-class CBytesDevice : public IStorageDevice {
-public:
-    explicit CBytesDevice(std::vector<uint8_t> data) : m_Data(std::move(data)) {}
-    int ReadSectors(void* pBuffer, uint64_t ullStart, uint64_t ullCount) override
-    {
-        const uint64_t ullTotal = m_Data.size() / 512;
-        if (ullStart > ullTotal || ullCount > ullTotal - ullStart)
-            return 0;
-        memcpy(pBuffer, m_Data.data() + ullStart * 512, ullCount * 512);
-        return 1;
-    }
-    uint64_t GetTotalSectors() override { return m_Data.size() / 512; }
-    int GetSectorSize() override { return 512; }
-    int Open() override { return 1; }
-    int Close() override { return 1; }
-
-    std::vector<uint8_t> m_Data;
-};
 
 std::vector<FOUND_PARTITION> Search(IStorageDevice* pDisk, int nHeads, CANCEL_FLAG* pnCancel = nullptr)
 {
@@ -58,7 +40,7 @@ std::vector<FOUND_PARTITION> Search(IStorageDevice* pDisk, int nHeads, CANCEL_FL
 
 TEST(LostPartitionSearch, FindsTheWipedPartitionsAndNotTheListedOne)
 {
-    CBytesDevice disk(rvdtest::ReadFileBytes(rvdtest::FixturePath("lost.img")));
+    rvdtest::CMemoryDevice disk(rvdtest::ReadFileBytes(rvdtest::FixturePath("lost.img")));
     const std::vector<FOUND_PARTITION> found = Search(&disk, 255);
     // The NTFS partition starts right where the table's gap after the FAT16 partition starts: a
     // gap is no partition, so the find stays. The FAT16 partition the table lists is dropped.
@@ -77,7 +59,7 @@ TEST(LostPartitionSearch, AWholeTableWipedGivesEveryFileSystemOnACylinderBoundar
     // lost.img with its MBR zeroed: the FAT16 partition at sector 63 is found too.
     std::vector<uint8_t> image = rvdtest::ReadFileBytes(rvdtest::FixturePath("lost.img"));
     std::fill(image.begin() + 446, image.begin() + 510, 0);
-    CBytesDevice disk(image);
+    rvdtest::CMemoryDevice disk(image);
     const std::vector<FOUND_PARTITION> found = Search(&disk, 255);
     ASSERT_EQ(3u, found.size());
     EXPECT_EQ(63u, found[0].ullStartSector);
@@ -86,7 +68,7 @@ TEST(LostPartitionSearch, AWholeTableWipedGivesEveryFileSystemOnACylinderBoundar
 
     // A FAT boot sector that claims more than the disk holds gets a window that ends with it.
     std::vector<uint8_t> cut(image.begin(), image.begin() + (16065 + 63) * 512);
-    CBytesDevice small(cut);
+    rvdtest::CMemoryDevice small(cut);
     const std::vector<FOUND_PARTITION> one = Search(&small, 255);
     ASSERT_EQ(1u, one.size());
     EXPECT_EQ(16065u, one[0].ullSectorCount);
