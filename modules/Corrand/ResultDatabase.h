@@ -37,9 +37,14 @@ inline uint64_t MakeNodeKey(uint32_t dwVolume, uint32_t dwRecord)
 inline uint32_t VolumeOfKey(uint64_t ullKey) { return static_cast<uint32_t>(ullKey >> 32); }
 inline uint32_t RecordOfKey(uint64_t ullKey) { return static_cast<uint32_t>(ullKey); }
 
-// Page cache of a connection while results are browsed, and while a tree is imported.
+// Page cache of a connection while results are browsed, and while a tree is imported. An
+// import appends to the table and writes the listing index near where it last did, so a few MB hold
+// every page it still changes; a larger import cache only takes in more fresh memory (costly to
+// touch for the first time) and leaves the whole tree to be written at the commit. Measured on
+// a 49,000-file tree: 8 MiB took about 20 ms longer than 2 or 1 MiB; on a million files 8 and
+// 2 MiB took the same time.
 const int CACHE_KIB = 65536;
-const int IMPORT_CACHE_KIB = 8192;
+const int IMPORT_CACHE_KIB = 2048;
 
 class CResultDatabase {
 public:
