@@ -11,6 +11,7 @@
 #include "FilePreview.h"
 #include "PreviewHolders.h"
 #include "TempPathNameSignle.h"
+#include "SampleFiles.h"
 #include "TestSupport.h"
 
 namespace {
@@ -32,20 +33,13 @@ TEST(PreviewDispatch, TabsByType)
 {
     rvdtest::CTempDir dir;
     const QString strPng = QString::fromStdString(dir.File("a.tmp"));
-    QImage image(8, 8, QImage::Format_RGB32);
-    image.fill(Qt::red);
-    ASSERT_TRUE(image.save(strPng, "PNG"));
+    ASSERT_TRUE(rvdtest::WriteSamplePng(strPng, Qt::red));
     int nCurrent = -1;
     EXPECT_EQ(Tabs(strPng, "picture.txt", &nCurrent), QStringList({"Text", "Hex", "Image"}));
     EXPECT_EQ(nCurrent, 2);
 
     const QString strZip = QString::fromStdString(dir.File("z.tmp"));
-    zipFile hZip = zipOpen64(QFile::encodeName(strZip).constData(), APPEND_STATUS_CREATE);
-    ASSERT_NE(hZip, nullptr);
-    ASSERT_EQ(zipOpenNewFileInZip64(hZip, "in.txt", nullptr, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, 6, 0), ZIP_OK);
-    zipWriteInFileInZip(hZip, "abc", 3);
-    zipCloseFileInZip(hZip);
-    zipClose(hZip, nullptr);
+    ASSERT_TRUE(rvdtest::WriteOneEntryZip(strZip));
     EXPECT_EQ(Tabs(strZip, "backup.dat", &nCurrent), QStringList({"Text", "Hex", "Compress"}));
     EXPECT_EQ(nCurrent, 2);
     // Media is told by name and goes before the archive listing.

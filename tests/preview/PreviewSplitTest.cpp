@@ -17,6 +17,7 @@
 #include "FilePreviewSplit.h"
 #include "MessageTable.h"
 #include "TempPathNameSignle.h"
+#include "SampleFiles.h"
 #include "TestSupport.h"
 
 namespace {
@@ -40,16 +41,9 @@ TEST(PreviewSplit, PaneShowsByAFixedOrder)
 {
     rvdtest::CTempDir dir;
     const QString strPng = QString::fromStdString(dir.File("a.tmp"));
-    QImage image(8, 8, QImage::Format_RGB32);
-    image.fill(Qt::blue);
-    ASSERT_TRUE(image.save(strPng, "PNG"));
+    ASSERT_TRUE(rvdtest::WriteSamplePng(strPng, Qt::blue));
     const QString strZip = QString::fromStdString(dir.File("z.tmp"));
-    zipFile hZip = zipOpen64(QFile::encodeName(strZip).constData(), APPEND_STATUS_CREATE);
-    ASSERT_NE(hZip, nullptr);
-    ASSERT_EQ(zipOpenNewFileInZip64(hZip, "in.txt", nullptr, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, 6, 0), ZIP_OK);
-    zipWriteInFileInZip(hZip, "abc", 3);
-    zipCloseFileInZip(hZip);
-    zipClose(hZip, nullptr);
+    ASSERT_TRUE(rvdtest::WriteOneEntryZip(strZip));
     const QString strWord = QString::fromStdString(dir.File("w.tmp"));
     rvdtest::WriteFileBytes(strWord.toStdString(), rvdtest::BuildCompoundWithStreams({u"WordDocument"}));
     const QString strPlain = QString::fromStdString(dir.File("p.tmp"));

@@ -18,6 +18,20 @@ namespace {
 
 using namespace resultstest;
 
+// Opens the scanned partition, then its "Deleted Files" folder, in the page's list; returns that
+// folder's item, or null when either is missing.
+QTreeWidgetItem* OpenDeletedFiles(CBuildTreePage& page)
+{
+    QTreeWidgetItem* pPartition = page.FloderTreeWidget->topLevelItem(0);
+    if (pPartition == nullptr)
+        return nullptr;
+    page.OpenFolder(pPartition);
+    QTreeWidgetItem* pDeleted = ChildNamed(pPartition, "Deleted Files");
+    if (pDeleted != nullptr)
+        page.OpenFolder(pDeleted);
+    return pDeleted;
+}
+
 TEST(PreviewFromPage, GateMessages)
 {
     CTestResultPage page;
@@ -47,12 +61,7 @@ TEST(PreviewFromPage, FoundFileIsCopiedOutAndShown)
     ASSERT_TRUE(ScanFixture());
     CTestResultPage page;
     page.Initialize();
-    QTreeWidgetItem* pPartition = page.FloderTreeWidget->topLevelItem(0);
-    ASSERT_NE(nullptr, pPartition);
-    page.OpenFolder(pPartition);
-    QTreeWidgetItem* pDeleted = ChildNamed(pPartition, "Deleted Files");
-    ASSERT_NE(nullptr, pDeleted);
-    page.OpenFolder(pDeleted);
+    ASSERT_NE(nullptr, OpenDeletedFiles(page));
 
     // Nothing selected: the user is asked to pick a file.
     page.FilesTreeWidget->setCurrentItem(nullptr);
@@ -96,12 +105,7 @@ TEST(PreviewFromPage, SlotFormsAndTheSplitPane)
 
     ASSERT_TRUE(ScanFixture());
     page.Initialize();
-    QTreeWidgetItem* pPartition = page.FloderTreeWidget->topLevelItem(0);
-    ASSERT_NE(nullptr, pPartition);
-    page.OpenFolder(pPartition);
-    QTreeWidgetItem* pDeleted = ChildNamed(pPartition, "Deleted Files");
-    ASSERT_NE(nullptr, pDeleted);
-    page.OpenFolder(pDeleted);
+    ASSERT_NE(nullptr, OpenDeletedFiles(page));
     QTreeWidgetItem* pNote = RowNamed(page.FilesTreeWidget, "deleted note.txt");
     ASSERT_NE(nullptr, pNote);
     page.FilesTreeWidget->setCurrentItem(pNote);
@@ -145,12 +149,7 @@ TEST(PreviewFromPage, ClickInSplitModeFillsThePaneAndDoubleClickOpensOneWindow)
     ASSERT_TRUE(ScanFixture());
     CPreviewingPage page;
     page.Initialize();
-    QTreeWidgetItem* pPartition = page.FloderTreeWidget->topLevelItem(0);
-    ASSERT_NE(nullptr, pPartition);
-    page.OpenFolder(pPartition);
-    QTreeWidgetItem* pDeleted = ChildNamed(pPartition, "Deleted Files");
-    ASSERT_NE(nullptr, pDeleted);
-    page.OpenFolder(pDeleted);
+    ASSERT_NE(nullptr, OpenDeletedFiles(page));
     QTreeWidgetItem* pNote = RowNamed(page.FilesTreeWidget, "deleted note.txt");
     ASSERT_NE(nullptr, pNote);
     page.FilesTreeWidget->setCurrentItem(pNote);
