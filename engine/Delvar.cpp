@@ -240,12 +240,6 @@ void DeleteFileTree(CFileNode* pRoot)
     }
 }
 
-void DeleteFileTreeNodes(CFileNode* pRoot)
-{
-    for (CFileNode* pNode : ChildrenBeforeParents(pRoot))
-        DestroyFileNode(pNode);
-}
-
 // ----- the engine object ------------------------------------------------------------------------
 
 CDelvar::CDelvar()
@@ -725,9 +719,7 @@ void CDelvar::BuildDeletedFilesFolder()
     if (m_pResultTree == nullptr)
         return;
     if (m_pDeletedFilesTree != nullptr) {
-        IFileProperties* pOldRoot = m_pDeletedFilesTree->GetProperties();
-        DeleteFileTreeNodes(m_pDeletedFilesTree);
-        delete pOldRoot;
+        DeleteFileTree(m_pDeletedFilesTree);
         m_pDeletedFilesTree = nullptr;
     }
     m_pDeletedFilesTree = CreateFileSystemNode();
@@ -746,7 +738,7 @@ void CDelvar::BuildDeletedFilesFolder()
     m_pDeletedFilesTree->SetPartitionInfo(ullStart, nSecond);
     m_pDeletedFilesTree->SetFileSystemKind(m_pResultTree->GetFileSystemKind());
 
-    CopyDeletedFiles(m_pResultTree, m_pDeletedFilesTree);
+    MoveDeletedFiles(m_pResultTree, m_pDeletedFilesTree);
 
     uint8_t abyExtra[FILE_SYSTEM_EXTRA_BLOCK_SIZE];
     m_pDeletedFilesTree->GetExtraBlock(abyExtra);
@@ -755,32 +747,50 @@ void CDelvar::BuildDeletedFilesFolder()
     m_pDeletedFilesTree->SetExtraBlock(abyExtra);
 }
 
-bool CDelvar::CopyDeletedFiles(CFileNode* pSource, CFileNode* pTarget)
+bool CDelvar::MoveDeletedFiles(CFileNode* pSource, CFileNode* pTarget)
 {
-    // Depth first over the source, with an explicit stack instead of recursion: a folder's copy
-    // is linked into its parent's copy only once its own walk has copied something.
+    // Depth first over the source, with an explicit stack instead of recursion. The found tree is
+    // not needed once this tree is made, so its nodes are moved rather than copied: a file is
+    // relinked under its folder's node in this tree, and a folder's own node is reused for it and
+    // linked into its parent only once its own walk has kept something. The links, their order
+    // (each node goes to the front of its new list, as it would be added by a copy) and the
+    // properties are those a copy would have. What is not kept (folders with no file below them,
+    // nodes without properties) goes back under pSource's root with its properties, to be freed
+    // with it: every node and every properties object stays in exactly one tree.
     struct FRAME {
-        CFileNode* pTarget;     // the copy being filled
-        CFileNode* pNextChild;  // next source child to look at
-        bool bCopied;           // something was added to pTarget
+        CFileNode* pTarget;     // the node being filled
+        CFileNode* pNextChild;  // next source child to look at (its list is detached)
+        bool bKept;             // something was added to pTarget
     };
     if (pSource == nullptr || pTarget == nullptr)
         return false;
+    // A node that is the root of its own file system answers for its subtree's partition; in
+    // this tree it is a plain folder or file, so it gives its properties to a plain node.
+    auto takeNode = [pSource](CFileNode* pNode) {
+        pNode->SetExtraData(nullptr);
+        if (!pNode->IsFileSystemNode())
+            return pNode;
+        CFileNode* pPlain = CreateFileNode();
+        pPlain->SetProperties(pNode->GetProperties());
+        pNode->SetProperties(nullptr);
+        pSource->AddChild(pNode);
+        return pPlain;
+    };
     std::vector<FRAME, CEngineAllocator<FRAME>> stack;
-    stack.push_back(FRAME{pTarget, pSource->GetFirstChild(), false});
+    stack.push_back(FRAME{pTarget, pSource->DetachChildren(), false});
     for (;;) {
         FRAME& frame = stack.back();
         if (frame.pNextChild == nullptr) {
             const FRAME done = frame;
             stack.pop_back();
             if (stack.empty())
-                return done.bCopied;
+                return done.bKept;
             FRAME& parent = stack.back();
-            if (done.bCopied) {
+            if (done.bKept) {
                 parent.pTarget->AddChild(done.pTarget);
-                parent.bCopied = true;
+                parent.bKept = true;
             } else {
-                DestroyFileNode(done.pTarget);
+                pSource->AddChild(done.pTarget);
             }
             continue;
         }
@@ -788,14 +798,13 @@ bool CDelvar::CopyDeletedFiles(CFileNode* pSource, CFileNode* pTarget)
         frame.pNextChild = pChild->GetNextSibling();
         IFileProperties* pProperties = pChild->GetProperties();
         if (pChild->GetFirstChild() != nullptr) {
-            CFileNode* pCopy = CreateFileNode();
-            pCopy->SetProperties(pProperties);
-            stack.push_back(FRAME{pCopy, pChild->GetFirstChild(), false});
+            CFileNode* pChildren = pChild->DetachChildren();
+            stack.push_back(FRAME{takeNode(pChild), pChildren, false});
         } else if (pProperties != nullptr && (pProperties->GetAttributes() & FILE_ATTR_DIRECTORY) == 0) {
-            CFileNode* pCopy = CreateFileNode();
-            pCopy->SetProperties(pProperties);
-            frame.pTarget->AddChild(pCopy);
-            frame.bCopied = true;
+            frame.pTarget->AddChild(takeNode(pChild));
+            frame.bKept = true;
+        } else {
+            pSource->AddChild(pChild);
         }
     }
 }
@@ -812,12 +821,10 @@ void CDelvar::HandOverResult(const PARTITION_INFO_EX& partition, int32_t nIndex,
 
 void CDelvar::ReleaseTrees()
 {
-    // The "Deleted Files" tree shares the found tree's properties, all but its own root's, which
-    // were made for it alone and are freed with it.
+    // The files moved to the "Deleted Files" tree are freed with it, with their properties;
+    // whatever was left in the found tree, with it.
     if (m_pDeletedFilesTree != nullptr) {
-        IFileProperties* pRootProperties = m_pDeletedFilesTree->GetProperties();
-        DeleteFileTreeNodes(m_pDeletedFilesTree);
-        delete pRootProperties;
+        DeleteFileTree(m_pDeletedFilesTree);
         m_pDeletedFilesTree = nullptr;
     }
     if (m_pResultTree != nullptr) {

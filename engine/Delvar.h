@@ -62,8 +62,6 @@ CFileSystemNode* BuildRawFileTreeFromContainer(CRawFileInfoContainer* pContainer
 
 // Deletes every node of a tree and each node's properties, children before their parent.
 void DeleteFileTree(CFileNode* pRoot);
-// Deletes the nodes of a tree only (their properties belong to another tree).
-void DeleteFileTreeNodes(CFileNode* pRoot);
 
 class CDelvar : public IDelvar {
 public:
@@ -110,7 +108,9 @@ protected:
     void BuildCandidateResults(const CSearchControllerList& controllers, CSearchedPartitionInfoList& candidates,
                                IStorageDevice* pDevice, bool bWholeDisk);
     void BuildDeletedFilesFolder();
-    static bool CopyDeletedFiles(CFileNode* pSource, CFileNode* pTarget);
+    // Moves the files of pSource's tree, under the folders that lead to them, below pTarget;
+    // true when something was moved.
+    static bool MoveDeletedFiles(CFileNode* pSource, CFileNode* pTarget);
     void HandOverResult(const PARTITION_INFO_EX& partition, int32_t nIndex, int32_t bIsFirst);
     // Hands over the current result tree under the user's own record (the complete scan of one
     // partition) or a record for the whole disk (the whole-disk scan).

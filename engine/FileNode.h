@@ -48,6 +48,14 @@ public:
     CFileNode* AddChild(CFileNode* pChild);
     // Unlinks pChild; FALSE (nothing changed) when it is not a child of this node.
     BOOL RemoveChild(CFileNode* pChild);
+    // Empties the child list and returns its first node; the detached nodes still name this one
+    // as their parent and each other as siblings until they are linked elsewhere.
+    CFileNode* DetachChildren()
+    {
+        CFileNode* pFirst = m_pFirstChild;
+        m_pFirstChild = nullptr;
+        return pFirst;
+    }
 
     CFileNode* GetParent() const { return m_pParent; }
     CFileNode* GetFirstChild() const { return m_pFirstChild; }

@@ -1,5 +1,5 @@
-// The "Deleted Files" tree derived from every result: files under copies of the folders that
-// lead to them, empty folders dropped, properties shared with the found tree and freed once.
+// The "Deleted Files" tree derived from every result: files under the folders that lead to them,
+// empty folders dropped, the found tree's properties handed on and freed once.
 #include <map>
 
 #include "DelvarTestSupport.h"
@@ -61,6 +61,52 @@ TEST_F(DelvarDeletedFiles, KeepsFilesUnderTheirFoldersAndDropsEmptyFolders)
     for (size_t i = 1; i < tree.Nodes.size(); ++i) {
         const std::string& strName = tree.Nodes[i].strName;
         EXPECT_EQ(sourceProps[strName], tree.Nodes[i].pProperties) << strName << " shares its properties";
+    }
+    // TearDown checks that every properties object was freed exactly once.
+}
+
+TEST_F(DelvarDeletedFiles, NodesThatRootAFileSystemOfTheirOwnBecomePlainNodes)
+{
+    // A reader may hang another file system's root below its own; in the derived tree it is a
+    // folder (or file) like any other, and the nodes left behind are freed with their properties.
+    CTestDelvar engine;
+    std::map<std::string, const IFileProperties*> sourceProps;
+    engine.NtfsReader = [&](IStorageDevice*) {
+        CFileSystemNode* pRoot = MakeRoot(3, 0, 8, "OUTER");
+        CFileSystemNode* pInner = CreateFileSystemNode();
+        pInner->SetProperties(new CCountedProperties("inner", FILE_ATTR_DIRECTORY));
+        pInner->SetFileSystemKind(1);
+        pRoot->AddChild(pInner);
+        AddFile(pInner, "x.bin");
+        AddFolder(pInner, "void");
+        CFileSystemNode* pLeaf = CreateFileSystemNode();
+        pLeaf->SetProperties(new CCountedProperties("leaf.bin", FILE_ATTR_ARCHIVE, 7));
+        pRoot->AddChild(pLeaf);
+        CFileSystemNode* pEmpty = CreateFileSystemNode();
+        pEmpty->SetProperties(new CCountedProperties("emptyfs", FILE_ATTR_DIRECTORY));
+        pRoot->AddChild(pEmpty);
+        AddFolder(pEmpty, "nothing");
+        for (CFileNode* pNode : {static_cast<CFileNode*>(pRoot), static_cast<CFileNode*>(pInner)})
+            for (CFileNode* pChild = pNode->GetFirstChild(); pChild; pChild = pChild->GetNextSibling())
+                sourceProps[pChild->GetProperties()->GetName()] = pChild->GetProperties();
+        return pRoot;
+    };
+    const PARTITION_INFO_EX record = VolumeRecord(3);
+    ASSERT_EQ(DELVAR_SUCCESS, engine.Init(nullptr, &record, SCAN_MODE_QUICK, 0));
+    ASSERT_EQ(DELVAR_SUCCESS, engine.Search());
+
+    ASSERT_EQ(1u, FakeStore()->Trees.size());
+    const FAKE_TREE& tree = FakeStore()->Trees[0];
+    std::vector<std::string> paths;
+    for (size_t i = 0; i < tree.Nodes.size(); ++i)
+        paths.push_back(FakeNodePath(tree, i));
+    const std::vector<std::string> expected = {
+        "Deleted Files", "Deleted Files/inner", "Deleted Files/inner/x.bin", "Deleted Files/leaf.bin"};
+    EXPECT_EQ(expected, paths);
+    EXPECT_TRUE(tree.Nodes[0].bFileSystemNode);
+    for (size_t i = 1; i < tree.Nodes.size(); ++i) {
+        EXPECT_FALSE(tree.Nodes[i].bFileSystemNode) << tree.Nodes[i].strName;
+        EXPECT_EQ(sourceProps[tree.Nodes[i].strName], tree.Nodes[i].pProperties) << tree.Nodes[i].strName;
     }
     // TearDown checks that every properties object was freed exactly once.
 }

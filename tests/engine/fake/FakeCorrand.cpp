@@ -82,6 +82,7 @@ private:
             node.nParent = nParent;
             node.pProperties = pProps;
             node.nAttributes = pProps != nullptr ? pProps->GetAttributes() : 0;
+            node.bFileSystemNode = pNode->IsFileSystemNode() != FALSE;
             if (pProps != nullptr)
                 CopyProperties(pProps, node);
             tree.Nodes.push_back(node);

@@ -27,6 +27,7 @@ struct FAKE_TREE_NODE {
     int32_t nRunListType = -1;                         // -1: the properties gave no run list
     std::vector<std::pair<uint64_t, uint64_t>> Runs;   // (start, length) in the file system's units
     int32_t nResidentValue = 0;                        // resident NTFS data: its offset in the FILE record
+    bool bFileSystemNode = false;                      // the node answers for a file system of its own
 };
 
 struct FAKE_TREE {
