@@ -393,6 +393,19 @@ const DAMAGE_CASE kDamageCases[] = {
          EXPECT_EQ(nullptr, tree.Find("Many Files/Entry number 01 of many.txt"));
          EXPECT_NE(nullptr, tree.Find("Inode_41"));
      }},
+    {"DotDotInAnUnreadableInodeTable",
+     [](CImageDevice& d) {
+         // The second group's table (inodes 257 to 512) cannot be read, and "Letters" names an
+         // inode of it as its parent.
+         SetLe32(d.Bytes().data() + DotDotOffset(d.Bytes(), kLetters), 256 + kDocuments);
+         d.FailSectors(InodeOffset(d.Bytes(), 257) / 512, 2);
+     },
+     [](const CTree& tree, const CTree& intact) {
+         EXPECT_EQ(intact.Nodes.size(), tree.Nodes.size());
+         EXPECT_NE(nullptr, tree.Find("Inode_13/letter to the bank.txt"));
+         EXPECT_EQ(nullptr, tree.Find("Documents/Letters"));
+         EXPECT_NE(nullptr, tree.Find("Documents/Quarterly report for the board.txt"));
+     }},
     {"UnreadableInodeTable",
      [](CImageDevice& d) {
          const uint64_t nRecord = InodeOffset(d.Bytes(), 1);

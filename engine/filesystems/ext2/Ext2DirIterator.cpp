@@ -4,6 +4,7 @@
 
 #include "CharConversion.h"
 #include "Ext2FileSystem.h"
+#include "Ext2InodeEnumerator.h"
 
 using namespace ext2;
 
@@ -102,12 +103,14 @@ bool CExt2DirIterator::IsEntryValid() const
     return GetEntry().IsValid();
 }
 
-void CExt2DirIterator::GetInode(CExt2Inode* pOut) const
+void CExt2DirIterator::GetInode(CExt2Inode* pOut, const CExt2InodeEnumerator* pHeld) const
 {
     const CExt2DirEntry entry = GetEntry();
     CExt2FileSystem* pFs = m_Directory.GetFileSystem();
-    if (entry.IsValid())
-        pFs->LoadInode(entry.GetInodeNumber(), pOut);
+    if (entry.IsValid()) {
+        if (pHeld == nullptr || !pHeld->LoadHeld(entry.GetInodeNumber(), pOut))
+            pFs->LoadInode(entry.GetInodeNumber(), pOut);
+    }
     else
         pOut->Reset(pFs, entry.GetInodeNumber());
 

@@ -11,6 +11,8 @@
 #include "Ext2DirEntry.h"
 #include "Ext2Inode.h"
 
+class CExt2InodeEnumerator;
+
 class CExt2DirIterator : public CEngineObject {
 public:
     // Positioned at the first entry with the first block loaded; at the end at once when the
@@ -42,8 +44,9 @@ public:
     // The current entry as an inode: its name converted from UTF-8 (kept as stored when it does
     // not convert), and, for a valid entry, the inode it names loaded (else all zeros with the
     // entry's inode number). Read errors of the inode are thrown as by
-    // CExt2FileSystem::LoadInode.
-    void GetInode(CExt2Inode* pOut) const;
+    // CExt2FileSystem::LoadInode. With pHeld, an inode in the stretch of inode table it holds is
+    // taken from there instead of being read again.
+    void GetInode(CExt2Inode* pOut, const CExt2InodeEnumerator* pHeld = nullptr) const;
 
 private:
     bool LoadBlock(uint64_t nLogicalBlock);

@@ -18,7 +18,7 @@ constexpr uint64_t kNone = std::numeric_limits<uint64_t>::max();
 CExt2InodeEnumerator::CExt2InodeEnumerator(CExt2FileSystem* pFileSystem)
     : m_pFileSystem(pFileSystem), m_nFirst(pFileSystem->GetFirstEnumeratedInode()),
       m_nLast(pFileSystem->GetSuperBlock().GetInodesCount()), m_nCurrent(m_nFirst), m_nCacheGroup(kNone),
-      m_nCacheFirst(0), m_nCacheCount(0), m_nWindowBlocks(std::max<uint64_t>(1, kMaxWindowBytes / pFileSystem->GetBlockSize()))
+      m_nCacheFirst(0), m_nCacheCount(0), m_bCacheRead(false), m_nWindowBlocks(std::max<uint64_t>(1, kMaxWindowBytes / pFileSystem->GetBlockSize()))
 {
 }
 
@@ -46,6 +46,7 @@ void CExt2InodeEnumerator::Load(uint32_t nInode, CExt2Inode* pInode)
         const uint64_t nCount = std::min({m_nWindowBlocks, nTableBlocks - nFirst, nBlocks - (nTableStart + nFirst)});
         m_Cache.resize(nCount * nBlockSize);
         m_nCacheGroup = kNone;
+        m_bCacheRead = false;
         try {
             m_pFileSystem->ReadBlocks(m_Cache.data(), nTableStart + nFirst, nCount);
         } catch (const CExt2ReadSectorError&) {
@@ -58,8 +59,28 @@ void CExt2InodeEnumerator::Load(uint32_t nInode, CExt2Inode* pInode)
         m_nCacheGroup = nGroup;
         m_nCacheFirst = nFirst;
         m_nCacheCount = nCount;
+        m_bCacheRead = true;
     }
     if (nBlockInTable >= m_nCacheFirst + m_nCacheCount)
         return;
     pInode->SetRawData(m_Cache.data() + (nBlockInTable - m_nCacheFirst) * nBlockSize + nByte % nBlockSize);
+}
+
+bool CExt2InodeEnumerator::LoadHeld(uint32_t nInode, CExt2Inode* pInode) const
+{
+    // Where CExt2FileSystem::LocateInode puts the record.
+    const uint32_t nPerGroup = m_pFileSystem->GetSuperBlock().GetInodesPerGroup();
+    if (!m_bCacheRead || nInode == 0 || nPerGroup == 0)
+        return false;
+    const uint64_t nGroup = (nInode - 1) / nPerGroup;
+    if (nGroup != m_nCacheGroup)
+        return false;
+    const uint64_t nBlockSize = m_pFileSystem->GetBlockSize();
+    const uint64_t nByte = static_cast<uint64_t>((nInode - 1) % nPerGroup) * m_pFileSystem->GetInodeSize();
+    const uint64_t nBlockInTable = nByte / nBlockSize;
+    if (nBlockInTable < m_nCacheFirst || nBlockInTable >= m_nCacheFirst + m_nCacheCount)
+        return false;
+    pInode->Reset(m_pFileSystem, nInode);
+    pInode->SetRawData(m_Cache.data() + (nBlockInTable - m_nCacheFirst) * nBlockSize + nByte % nBlockSize);
+    return true;
 }

@@ -29,6 +29,10 @@ public:
     // std::range_error.
     void Load(CExt2Inode* pInode) { Load(GetInodeNumber(), pInode); }
     void Load(uint32_t nInode, CExt2Inode* pInode);
+    // Loads inode nInode (no name) as CExt2FileSystem::LoadInode would, from the stretch of the
+    // table read last, when that read succeeded and the inode's record lies in it: the entries
+    // of a directory mostly name inodes of its own group. False, with nothing loaded, otherwise.
+    bool LoadHeld(uint32_t nInode, CExt2Inode* pInode) const;
 
 private:
     CExt2FileSystem* m_pFileSystem;
@@ -41,5 +45,7 @@ private:
     uint64_t m_nCacheGroup;
     uint64_t m_nCacheFirst;
     uint64_t m_nCacheCount;
+    // The stretch was read from the device (not zeros left by a failed read).
+    bool m_bCacheRead;
     uint64_t m_nWindowBlocks;
 };

@@ -162,6 +162,8 @@ void CExt2TreeBuilder::Reset()
     m_UsedBlocks.clear();
     m_nGroupsPassed = 0;
     m_nGroupCount = 0;
+    // The zone may have changed since the last build.
+    m_Times.Clear();
 }
 
 CFileSystemNode* CExt2TreeBuilder::Build(CExt2FileSystem* pFileSystem, bool bBlockBits)
@@ -250,7 +252,7 @@ CFileSystemNode* CExt2TreeBuilder::MakeRoot()
         CExt2Inode root;
         pFs->LoadInode(kRootInode, &root);
         if (root.IsUsable())
-            m_RootNames = ListDirectory(root, nullptr);
+            m_RootNames = ListDirectory(root, nullptr, nullptr);
     } catch (const std::exception&) {
         // Without the root directory's names its files are listed by inode number.
     }
@@ -325,7 +327,7 @@ void CExt2TreeBuilder::ReadInodes()
         CFileNode* pNode = MakeNode(*pInode);
         if (pInode->IsDirectory()) {
             DIRECTORY directory{pNode, kRootInode, nInode, NAME_RANGE()};
-            directory.Names = ListDirectory(*pInode, &directory.nParent);
+            directory.Names = ListDirectory(*pInode, &directory.nParent, &inodes);
             m_Directories.push_back(directory);
         } else {
             m_Files.push_back(FILE_ENTRY{nInode, pNode});
@@ -344,9 +346,8 @@ CFileNode* CExt2TreeBuilder::MakeNode(const CExt2Inode& inode)
     // entry that names it, else after its number.
     if (inode.GetNameLength() != 0)
         pProperties->SetName(inode.GetName(), inode.GetNameLength());
-    pProperties->SetTimes(CExt2Inode::TimeToFileTime(inode.GetChangeTime()),
-                          CExt2Inode::TimeToFileTime(inode.GetModificationTime()),
-                          CExt2Inode::TimeToFileTime(inode.GetAccessTime()));
+    pProperties->SetTimes(m_Times.Convert(inode.GetChangeTime()), m_Times.Convert(inode.GetModificationTime()),
+                          m_Times.Convert(inode.GetAccessTime()));
     pProperties->SetSize(inode.GetFileSize());
     pProperties->SetInodeNumber(inode.GetInodeNumber());
     pProperties->SetStatus(inode.IsDeleted() ? EXT2_STATUS_DELETED : EXT2_STATUS_LIVE);
@@ -391,7 +392,8 @@ void CExt2TreeBuilder::SetDataRuns(const CExt2Inode& inode, CExt2FileProperties*
     pProperties->SetPackedRuns(PackDataRuns(m_Runs.data(), m_Runs.size()));
 }
 
-CExt2TreeBuilder::NAME_RANGE CExt2TreeBuilder::ListDirectory(const CExt2Inode& directory, uint32_t* pnParent)
+CExt2TreeBuilder::NAME_RANGE CExt2TreeBuilder::ListDirectory(const CExt2Inode& directory, uint32_t* pnParent,
+                                                             const CExt2InodeEnumerator* pHeld)
 {
     const size_t nFirst = m_Names.size();
     // The parent is the second entry (".."); an empty or damaged start of the directory leaves
@@ -436,7 +438,7 @@ CExt2TreeBuilder::NAME_RANGE CExt2TreeBuilder::ListDirectory(const CExt2Inode& d
             }
             bool bUsable = false;
             try {
-                entries.GetInode(&entry);
+                entries.GetInode(&entry, pHeld);
                 bUsable = entry.IsUsable();
             } catch (const std::exception&) {
                 if (nIndex <= 1)

@@ -18,10 +18,12 @@
 #include "DataRunList.h"
 #include "EngineMemory.h"
 #include "SearchProgress.h"
+#include "Ext2TimeConverter.h"
 
 class CExt2FileSystem;
 class CExt2FileProperties;
 class CExt2Inode;
+class CExt2InodeEnumerator;
 class CFileNode;
 class CFileSystemNode;
 class CRawFileInfoContainer;
@@ -101,8 +103,9 @@ private:
     void SetDataRuns(const CExt2Inode& inode, CExt2FileProperties* pProperties);
     // Lists the entries of a directory into m_Names and returns their stretch; pnParent, when
     // given, gets the inode number of the second entry (".."), or the root directory when it
-    // cannot be told.
-    NAME_RANGE ListDirectory(const CExt2Inode& directory, uint32_t* pnParent);
+    // cannot be told. Inodes the entries name are taken from pHeld's stretch of inode table
+    // when it holds them.
+    NAME_RANGE ListDirectory(const CExt2Inode& directory, uint32_t* pnParent, const CExt2InodeEnumerator* pHeld);
     void AddEntryName(uint32_t nInode, const char* pName, size_t nLength);
     // Sorts the names listed since nFirst by inode number, keeping the last name of each inode.
     NAME_RANGE FinishNames(size_t nFirst);
@@ -151,6 +154,8 @@ private:
     CList<DATA_RUN> m_Runs;
     // One directory walk for every directory, so that its block buffers are allocated once.
     std::unique_ptr<CExt2DirIterator> m_pEntries;
+    // The inodes' times, converted as CExt2Inode::TimeToFileTime does.
+    CExt2TimeConverter m_Times;
     // Every node made for the tree being built, so that a cancelled or failed build frees all of
     // them, those already linked under directories included.
     CNodeList m_Nodes;
