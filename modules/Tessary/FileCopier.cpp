@@ -146,25 +146,37 @@ void CFileCopier::CopyRuns(const STORED_FILE& file, const VOLUME_SOURCE& source,
         }
         const bool bPlaceable = run.ullSector <= (UINT64_MAX - ullRunBytes) / SECTOR_BYTES;
         for (uint64_t ullDone = 0; ullDone < ullRunBytes;) {
-            const size_t nChunk =
-                static_cast<size_t>(ullRunBytes - ullDone < BLOCK_BYTES ? ullRunBytes - ullDone : BLOCK_BYTES);
             const uint64_t ullAt = ullPos + ullDone;
-            const size_t nWanted = ullAt >= ullValid ? 0 : static_cast<size_t>(std::min<uint64_t>(nChunk, ullValid - ullAt));
-            if (bPlaceable && nWanted != 0) {
-                m_pReader->Read(source, run.ullSector * SECTOR_BYTES + ullDone, m_vecBuffer.data(), nWanted,
-                                &pResult->vecBad);
-                if (!WriteAll(nFd, m_vecBuffer.data(), nWanted, ullAt)) {
-                    pResult->bWriteFailed = true;
-                    pResult->nWriteError = errno;
+            // Nothing more of this run is read when it cannot lie on a device, lies past the
+            // valid data length, or lies past the end of the source: the rest of the run is
+            // passed over in one step and stays a hole (a damaged record's run or size may
+            // reach far past any disk).
+            const uint64_t ullRest = ullRunBytes - ullDone;
+            if (!bPlaceable || ullAt >= ullValid ||
+                m_pReader->SkipPastEnd(source, run.ullSector * SECTOR_BYTES + ullDone,
+                                       std::min(ullRest, ullValid - ullAt), &pResult->vecBad)) {
+                if (!bPlaceable) {
+                    BAD_RANGE bad;
+                    bad.strDevice = source.strName;
+                    bad.ullOffset = run.ullSector;
+                    bad.ullBytes = ullRunBytes;
+                    bad.nReason = BAD_RANGE_BAD_POSITION;
+                    pResult->vecBad.push_back(bad);
+                }
+                if (!fnStep(ullRest)) {
+                    pResult->bCancelled = true;
                     return;
                 }
-            } else if (ullDone == 0) {
-                BAD_RANGE bad;
-                bad.strDevice = source.strName;
-                bad.ullOffset = run.ullSector;
-                bad.ullBytes = ullRunBytes;
-                bad.nReason = BAD_RANGE_BAD_POSITION;
-                pResult->vecBad.push_back(bad);
+                break;
+            }
+            const size_t nChunk = static_cast<size_t>(ullRest < BLOCK_BYTES ? ullRest : BLOCK_BYTES);
+            const size_t nWanted = static_cast<size_t>(std::min<uint64_t>(nChunk, ullValid - ullAt));
+            m_pReader->Read(source, run.ullSector * SECTOR_BYTES + ullDone, m_vecBuffer.data(), nWanted,
+                            &pResult->vecBad);
+            if (!WriteAll(nFd, m_vecBuffer.data(), nWanted, ullAt)) {
+                pResult->bWriteFailed = true;
+                pResult->nWriteError = errno;
+                return;
             }
             ullDone += nChunk;
             if (!fnStep(nChunk)) {
@@ -202,6 +214,51 @@ void CFileCopier::CopyCompressedUnits(const STORED_FILE& file, const VOLUME_SOUR
     uint64_t ullCoveredBytes = 0; // of the file, by the runs
     uint64_t ullBadUnits = 0, ullFirstBad = 0;
     for (uint64_t ullUnitStart = 0; ullUnitStart < file.ullSize; ullUnitStart += ullUnitBytes) {
+        // Whole units inside the rest of one run hold nothing to read when the run is sparse,
+        // cannot lie on a device, or lies past the valid data length or past the end of the
+        // source: they are passed over together and stay holes (a damaged record's run may be
+        // far longer than any disk).
+        if (nRun < file.vecRuns.size()) {
+            const STORED_RUN& run = file.vecRuns[nRun];
+            const uint64_t ullWhole =
+                std::min((run.ullSectors - ullRunUsed) / ullUnitSectors, (file.ullSize - ullUnitStart) / ullUnitBytes);
+            const bool bPlaceable = run.ullSector != STORED_RUN_SPARSE &&
+                                    ullRunUsed + ullUnitSectors <= UINT64_MAX / SECTOR_BYTES &&
+                                    run.ullSector <= UINT64_MAX / SECTOR_BYTES - (ullRunUsed + ullUnitSectors);
+            bool bSkip = false;
+            if (ullWhole > 1) {
+                if (run.ullSector == STORED_RUN_SPARSE || ullUnitStart >= ullValid) {
+                    bSkip = true;
+                } else if (!bPlaceable) {
+                    BAD_RANGE bad;
+                    bad.strDevice = source.strName;
+                    bad.ullOffset = ullUnitStart / SECTOR_BYTES;
+                    bad.ullBytes = ullWhole * ullUnitBytes;
+                    bad.nReason = BAD_RANGE_BAD_POSITION;
+                    pResult->vecBad.push_back(bad);
+                    bSkip = true;
+                } else {
+                    // Only units that begin before the valid data length would be read.
+                    const uint64_t ullRead = std::min(ullWhole, (ullValid - ullUnitStart - 1) / ullUnitBytes + 1);
+                    bSkip = m_pReader->SkipPastEnd(source, (run.ullSector + ullRunUsed) * SECTOR_BYTES,
+                                                   ullRead * ullUnitBytes, &pResult->vecBad);
+                }
+            }
+            if (bSkip) {
+                ullCoveredBytes += ullWhole * ullUnitBytes;
+                ullRunUsed += ullWhole * ullUnitSectors;
+                if (ullRunUsed >= run.ullSectors) {
+                    ++nRun;
+                    ullRunUsed = 0;
+                }
+                if (!fnStep(ullWhole * ullUnitBytes)) {
+                    pResult->bCancelled = true;
+                    return;
+                }
+                ullUnitStart += (ullWhole - 1) * ullUnitBytes;
+                continue;
+            }
+        }
         const uint64_t ullUnitEnd = std::min(file.ullSize, ullUnitStart + ullUnitBytes);
         // The unit's sectors, in order: where each stretch lies, and whether any is sparse.
         uint64_t ullCovered = 0, ullStored = 0;

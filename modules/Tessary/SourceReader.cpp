@@ -81,6 +81,8 @@ CSourceReader::DEVICE_SLOT* CSourceReader::DiskSlot(DWORD dwDisk)
         pSlot->nOpenError = ENODEV;
     else if (!pSlot->Device.OpenPhysicalDrive(static_cast<int>(dwDisk)))
         pSlot->nOpenError = errno != 0 ? errno : ENODEV;
+    else if (!pSlot->Device.GetLengthInfo(&pSlot->ullLength))
+        pSlot->ullLength = UINT64_MAX;
     DEVICE_SLOT* p = pSlot.get();
     m_Disks.emplace(dwDisk, std::move(pSlot));
     return p;
@@ -94,6 +96,8 @@ CSourceReader::DEVICE_SLOT* CSourceReader::LetterSlot(char chLetter)
     auto pSlot = std::make_unique<DEVICE_SLOT>();
     if (!pSlot->Device.OpenVolume(chLetter))
         pSlot->nOpenError = errno != 0 ? errno : ENODEV;
+    else if (!pSlot->Device.GetLengthInfo(&pSlot->ullLength))
+        pSlot->ullLength = UINT64_MAX;
     DEVICE_SLOT* p = pSlot.get();
     m_Letters.emplace(chLetter, std::move(pSlot));
     return p;
@@ -132,6 +136,53 @@ bool CSourceReader::Read(const VOLUME_SOURCE& source, uint64_t ullOffset, uint8_
     bad.nError = ENODEV;
     AddBadRange(pvecBad, bad);
     return false;
+}
+
+bool CSourceReader::SkipPastEnd(const VOLUME_SOURCE& source, uint64_t ullOffset, uint64_t ullBytes,
+                                std::vector<BAD_RANGE>* pvecBad)
+{
+    if (ullBytes == 0 || ullOffset > UINT64_MAX - ullBytes)
+        return false;
+    BAD_RANGE bad;
+    bad.strDevice = source.strName;
+    bad.ullOffset = ullOffset;
+    bad.ullBytes = ullBytes;
+    bad.nReason = BAD_RANGE_PAST_END;
+    switch (source.nKind) {
+    case SOURCE_DISK_WINDOW: {
+        uint64_t ullStartBytes = 0, ullDiskOffset = 0;
+        if (__builtin_mul_overflow(source.ullStart, SECTOR_BYTES, &ullStartBytes) ||
+            __builtin_add_overflow(ullStartBytes, ullOffset, &ullDiskOffset) || ullDiskOffset > UINT64_MAX - ullBytes)
+            return false;
+        bad.strDevice = DiskName(source.dwDisk);
+        bad.ullOffset = ullDiskOffset;
+        uint64_t ullWindowBytes = UINT64_MAX;
+        if (source.ullSectors != UINT64_MAX && __builtin_mul_overflow(source.ullSectors, SECTOR_BYTES, &ullWindowBytes))
+            ullWindowBytes = UINT64_MAX;
+        if (ullOffset >= ullWindowBytes) {
+            bad.nReason = BAD_RANGE_PAST_VOLUME;
+            break;
+        }
+        const DEVICE_SLOT* pSlot = DiskSlot(source.dwDisk);
+        if (pSlot->nOpenError != 0 || ullDiskOffset < pSlot->ullLength)
+            return false;
+        break;
+    }
+    case SOURCE_DRIVE_LETTER: {
+        const DEVICE_SLOT* pSlot = LetterSlot(source.chLetter);
+        if (pSlot->nOpenError != 0 || ullOffset < pSlot->ullLength)
+            return false;
+        break;
+    }
+    case SOURCE_DEVICE:
+        if (source.pDevice == nullptr || ullOffset / SECTOR_BYTES < source.pDevice->GetTotalSectors())
+            return false;
+        break;
+    default:
+        return false;
+    }
+    AddBadRange(pvecBad, bad);
+    return true;
 }
 
 bool CSourceReader::ReadRaw(DEVICE_SLOT* pSlot, const std::string& strDevice, uint64_t ullOffset, uint8_t* pBuffer,

@@ -99,10 +99,18 @@ public:
     bool Read(const VOLUME_SOURCE& source, uint64_t ullOffset, uint8_t* pBuffer, size_t nBytes,
               std::vector<BAD_RANGE>* pvecBad);
 
+    // True when nBytes at byte ullOffset of the source lie wholly past the end of its device or
+    // window, where Read would give only zeros: the stretch is then added to *pvecBad as Read
+    // would add it, without reading (a damaged record's run may reach far past any disk). False
+    // when any of it may be readable, or the end is not known.
+    bool SkipPastEnd(const VOLUME_SOURCE& source, uint64_t ullOffset, uint64_t ullBytes,
+                     std::vector<BAD_RANGE>* pvecBad);
+
 private:
     struct DEVICE_SLOT {
         rvdplat::CRawDevice Device;
         int nOpenError = 0;
+        uint64_t ullLength = UINT64_MAX;  // bytes, when the device answers the length query
     };
 
     DEVICE_SLOT* DiskSlot(DWORD dwDisk);

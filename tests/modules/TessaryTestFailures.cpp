@@ -282,6 +282,73 @@ TEST_F(TessaryFailures, CopierStopsBetweenBlocks)
     EXPECT_EQ(ImageBytes(kPartitionStart * kSector, 2 * tessary::CFileCopier::BLOCK_BYTES), FileBytes(strPath));
 }
 
+// A damaged record may give a file a size and a run far larger than the disk: what lies on the
+// disk is copied, the rest is passed over in one step as a hole (never read piece by piece nor
+// written out as zeros), it is reported, and the progress still adds up to the size. The same for
+// a compressed file's units, for a run that cannot lie on any device, and for data past the
+// valid length.
+TEST_F(TessaryFailures, RunsReachingFarPastTheDiskArePassedOverAtOnce)
+{
+    const uint64_t ullDiskSectors = kImageBytes / kSector;
+    const uint64_t ullSize = 1ULL << 30;
+    const struct {
+        const char* pszName;
+        uint64_t ullSector;
+        uint64_t ullValid;
+        DWORD dwUnitSectors;
+        uint64_t ullOnDisk;  // bytes copied from the disk
+        int nReason;         // the reason reported for the rest; -1 none
+    } cases[] = {
+        {"plain", ullDiskSectors - 8, ~0ULL, 0, 8 * kSector, tessary::BAD_RANGE_PAST_END},
+        {"compressed", ullDiskSectors - 128, ~0ULL, 128, 128 * kSector, tessary::BAD_RANGE_PAST_END},
+        {"impossible", 1ULL << 62, ~0ULL, 0, 0, tessary::BAD_RANGE_BAD_POSITION},
+        {"compressed impossible", 1ULL << 62, ~0ULL, 16, 0, tessary::BAD_RANGE_BAD_POSITION},
+        {"past valid", kPartitionStart, 4096, 0, 4096, -1},
+        {"compressed past valid", kPartitionStart, 4096, 16, 4096, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        STORED_FILE file;
+        file.ullSize = ullSize;
+        file.ullValidSize = c.ullValid;
+        file.dwCompressionUnitSectors = c.dwUnitSectors;
+        file.vecRuns.push_back({c.ullSector, ullSize / kSector});
+        const std::string strPath = m_Dir.File(std::string(c.pszName) + ".bin");
+        const int nFd = open(strPath.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
+        ASSERT_GE(nFd, 0);
+        tessary::CSourceReader reader;
+        tessary::CFileCopier copier(&reader);
+        tessary::COPY_RESULT result;
+        uint64_t ullSteps = 0;
+        int nSteps = 0;
+        copier.Copy(file, WholeDisk(0), nFd, [&](uint64_t ullStep) { ullSteps += ullStep; ++nSteps; return true; },
+                    &result);
+        struct stat st{};
+        ASSERT_EQ(0, fstat(nFd, &st));
+        close(nFd);
+        EXPECT_FALSE(result.bWriteFailed) << result.nWriteError;
+        EXPECT_EQ(ullSize, ullSteps);
+        EXPECT_LE(nSteps, 3);
+        EXPECT_EQ(ullSize, static_cast<uint64_t>(st.st_size));
+        // Nothing but the copied bytes (and the rest of the block that reached the disk's end)
+        // takes room on the target.
+        EXPECT_LE(static_cast<uint64_t>(st.st_blocks) * 512, c.ullOnDisk + tessary::CFileCopier::BLOCK_BYTES);
+        std::vector<uint8_t> head(c.ullOnDisk + 4096);
+        const int nIn = open(strPath.c_str(), O_RDONLY);
+        ASSERT_GE(nIn, 0);
+        ASSERT_EQ(static_cast<ssize_t>(head.size()), pread(nIn, head.data(), head.size(), 0));
+        close(nIn);
+        std::vector<uint8_t> expected = c.ullOnDisk == 0 ? std::vector<uint8_t>() : ImageBytes(c.ullSector * kSector, c.ullOnDisk);
+        expected.resize(head.size(), 0);
+        EXPECT_EQ(expected, head);
+        bool bReported = false;
+        for (const tessary::BAD_RANGE& bad : result.vecBad)
+            bReported = bReported || bad.nReason == c.nReason;
+        EXPECT_EQ(c.nReason >= 0, bReported);
+        EXPECT_EQ(c.nReason >= 0, !result.vecBad.empty());
+    }
+}
+
 // A cancel from the GUI thread while a large file is written: the run ends cancelled, and the
 // file it was writing is either whole (the cancel came after it) or gone, never cut short.
 TEST_F(TessaryFailures, CancelWhileWritingLeavesNoPartialCopy)
