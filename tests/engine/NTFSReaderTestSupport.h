@@ -28,12 +28,17 @@ struct NTFS_FIXTURE {
     const char* pszLabel;
 };
 
-// Every NTFS fixture: clusters of 4 KiB, 512 bytes and 64 KiB, hostile names, and the NTFS
-// partitions of the MBR and GPT disks.
+// Every NTFS fixture: clusters of 4 KiB, 512 bytes and 64 KiB, hostile names, the NTFS
+// partitions of the MBR and GPT disks, and the structures Windows leaves (a $MFT in several runs,
+// files in many runs, attribute lists, 8.3 names, streams, names beyond the BMP) at clusters of
+// 1 KiB to 32 KiB.
 inline std::vector<NTFS_FIXTURE> AllFixtures()
 {
     return {{"ntfs.img", 0, "NTFS4K"},   {"ntfs-c512.img", 0, "NTFS512"}, {"ntfs-c64k.img", 0, "NTFS64K"},
-            {"hostile.img", 0, "HOSTILE"}, {"mbr.img", 5, "MBR NTFS"},      {"gpt.img", 2, "GPT NTFS"}};
+            {"hostile.img", 0, "HOSTILE"}, {"mbr.img", 5, "MBR NTFS"},      {"gpt.img", 2, "GPT NTFS"},
+            {"ntfs-shapes-c1k.img", 0, "SHAPES"}, {"ntfs-shapes-c2k.img", 0, "SHAPES"},
+            {"ntfs-shapes-c8k.img", 0, "SHAPES"}, {"ntfs-shapes-c16k.img", 0, "SHAPES"},
+            {"ntfs-shapes-c32k.img", 0, "SHAPES"}};
 }
 
 inline std::string FixtureName(const NTFS_FIXTURE& fixture)

@@ -221,11 +221,13 @@ CNTFSFileProperties* CreateNTFSFileProperties(uint64_t ullRecordSector, CNTFSFul
         pName = first.pAttr;
     if (pName == nullptr)
         return nullptr;
+    // The folder is the one the chosen name lies in: names of hard links in other folders
+    // must not put this name where it never was. The other name's folder serves only when the
+    // chosen one names a system file.
+    const uint8_t* pOther = pName == first.pAttr ? (bSecond ? second.pAttr : nullptr) : first.pAttr;
     uint64_t ullParent = GetFileNameParent(pName);
-    if (bSecond && GetFileNameParent(second.pAttr) >= kFirstFolderNumber)
-        ullParent = GetFileNameParent(second.pAttr);
-    else if (bFirst && GetFileNameParent(first.pAttr) >= kFirstFolderNumber)
-        ullParent = GetFileNameParent(first.pAttr);
+    if (ullParent < kFirstFolderNumber && pOther != nullptr && GetFileNameParent(pOther) >= kFirstFolderNumber)
+        ullParent = GetFileNameParent(pOther);
 
     if (GetFileNameLength(pName) == 0)
         return nullptr;

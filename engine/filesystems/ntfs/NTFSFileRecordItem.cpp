@@ -9,6 +9,7 @@ namespace {
 
 // Records 0 to 4 are system files; a name that points there does not place a file in a folder.
 const uint64_t kFirstFolderNumber = 5;
+const uint8_t kNamespaceWin32 = 1;
 
 } // namespace
 
@@ -36,10 +37,16 @@ bool CNTFSFileRecordItem::SetFromRecord(uint8_t* pRecord, size_t nLength, uint64
     m_ullParentNumber = NTFS_NO_RECORD_NUMBER;
     const uint8_t* pSecond = holder.FindAttribute(NTFS_ATTR_FILE_NAME, 1);
     const uint8_t* pFirst = holder.FindAttribute(NTFS_ATTR_FILE_NAME, 0);
-    if (pSecond != nullptr && GetFileNameParent(pSecond) >= kFirstFolderNumber)
-        m_ullParentNumber = GetFileNameParent(pSecond);
-    else if (pFirst != nullptr && GetFileNameParent(pFirst) >= kFirstFolderNumber)
-        m_ullParentNumber = GetFileNameParent(pFirst);
+    // The folder of the name the file is shown by (the Win32 name when the second is one, else
+    // the first), so that a hard link's folder never takes another name; the other name's
+    // folder when that one is a system file.
+    const bool bSecondShown = pSecond != nullptr && GetFileNameNamespace(pSecond) == kNamespaceWin32;
+    const uint8_t* pShown = bSecondShown ? pSecond : pFirst;
+    const uint8_t* pOther = bSecondShown ? pFirst : pSecond;
+    if (pShown != nullptr && GetFileNameParent(pShown) >= kFirstFolderNumber)
+        m_ullParentNumber = GetFileNameParent(pShown);
+    else if (pOther != nullptr && GetFileNameParent(pOther) >= kFirstFolderNumber)
+        m_ullParentNumber = GetFileNameParent(pOther);
     m_ullRecordSector = ullSector;
     return true;
 }

@@ -32,6 +32,8 @@ const size_t kRecordBytes = 1024;
 const uint32_t kSectorsPerRecord = 2;
 // $Volume, which holds the label.
 const uint64_t kVolumeRecordNumber = 3;
+// Records 0 to 4 are system files; 5 is the root folder.
+const uint64_t kFirstFolderNumber = 5;
 
 typedef std::vector<uint8_t, CEngineAllocator<uint8_t>> CByteBuffer;
 
@@ -307,8 +309,14 @@ void CNTFSScanTreeBuilder::ProcessRecord(uint8_t* pRecord, size_t nLength, uint6
     full.Open(pRecord, nLength, ullSector, m_pDevice, pExtensions);
     // Devices address 512-byte units whatever sector size they report.
     const uint64_t ullClusterBytes = static_cast<uint64_t>(nSectorsPerCluster) * STORAGE_UNIT_BYTES;
-    CNTFSFileProperties* pProperties = CreateNTFSFileProperties(ullSector, full, ullClusterBytes, nullptr);
+    uint64_t ullParent = NTFS_NO_RECORD_NUMBER;
+    CNTFSFileProperties* pProperties = CreateNTFSFileProperties(ullSector, full, ullClusterBytes, &ullParent);
     full.Close();
+    // A base record whose names were all moved to extension records gets its folder from
+    // there; a name that points at a system file places nothing.
+    if (pItem->m_ullParentNumber == NTFS_NO_RECORD_NUMBER && ullParent != NTFS_NO_RECORD_NUMBER &&
+        ullParent >= kFirstFolderNumber)
+        pItem->m_ullParentNumber = ullParent;
     if (pProperties == nullptr) {
         delete pExtensions;
         delete pItem;
