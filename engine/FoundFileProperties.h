@@ -1,7 +1,7 @@
-// What the found-file properties of every file system share: the name buffer, size, attribute
-// bits, status, check state, flag and the packed run list, and (CDatedFileProperties) the three
-// times. Each file system's class keeps its own saved format and its own fields; a carved file
-// has no times and takes CFoundFileProperties alone, so that its object stays small.
+// What the found-file properties of every file system share: the name, size, attribute bits,
+// status, check state, flag and the packed run list, and (CDatedFileProperties) the three times.
+// Each file system's class keeps its own saved format and its own fields; a carved file has no
+// times and takes CFoundFileProperties alone, so that its object stays small.
 #pragma once
 
 #include <cstddef>
@@ -22,7 +22,7 @@ public:
     // Name length in bytes, without terminator.
     int32_t GetNameLength() override { return m_nNameLength; }
     // Null while no name is kept.
-    const char* GetName() override { return m_pszName; }
+    const char* GetName() override { return NameOrNull(); }
     uint64_t GetSize() override { return m_ullSize; }
     uint16_t GetAttributes() override { return m_nAttributes; }
     // No times: 0.
@@ -40,12 +40,25 @@ public:
 
     void SetAttributes(uint16_t nAttributes) { m_nAttributes = nAttributes; }
     void SetStatus(uint8_t nStatus) { m_nStatus = nStatus; }
-    bool HasDataRuns() const { return m_pPackedRuns != nullptr; }
+    bool HasDataRuns() const { return (m_nStorage & STORAGE_RUNS_INLINE) != 0 || m_Runs.pRecord != nullptr; }
 
 protected:
     // Longest name the 16-bit length fields hold.
     static constexpr size_t NAME_MAX_BYTES = 0xFFFF;
+    // A name of fewer bytes than this, and a run string (its 0 byte included) of at most this
+    // many, are held in the object itself: most names and most files' runs are that short, and
+    // a found file then costs one block instead of three.
+    static constexpr size_t NAME_INLINE_BYTES = 16;
+    static constexpr size_t RUNS_INLINE_BYTES = 8;
 
+    // Null while no name is kept; else the terminated name.
+    const char* NameOrNull() const
+    {
+        if ((m_nStorage & STORAGE_NAME_INLINE) != 0)
+            return m_Name.szInline;
+        return m_Name.pszBuffer;
+    }
+    bool HasName() const { return NameOrNull() != nullptr; }
     // A copy of nLength bytes of pName (cut at NAME_MAX_BYTES), terminated.
     void AssignName(const char* pName, size_t nLength);
     // No name: null, length 0.
@@ -54,8 +67,12 @@ protected:
     void AdoptName(char* pszName, uint16_t nLength);
     // Packs the list (null: no runs) in place of the runs kept so far; the caller keeps the list.
     void PackRuns(IDataRunList* pList);
+    // Packs nCount runs held in an array (nothing is merged; none: no runs), as PackDataRuns does.
+    void PackRuns(const DATA_RUN* pRuns, size_t nCount);
     // Takes over packed runs (null: no runs) in place of the runs kept so far.
     void AdoptPackedRuns(PACKED_DATA_RUNS* pRuns);
+    // The runs as PACKED_DATA_RUNS::Save writes them; an empty record when there are none.
+    BOOL SavePackedRuns(IDataStream* pWriter) const;
     // A loaded record starts unselected and unflagged.
     void ResetSelection()
     {
@@ -63,14 +80,29 @@ protected:
         m_nFlag = 0;
     }
 
-    char* m_pszName;
+    uint64_t m_ullSize;
+    // The name and the runs are read and changed through the members above only.
+    enum : uint8_t {
+        STORAGE_NAME_INLINE = 1,  // m_Name.szInline holds the name
+        STORAGE_RUNS_INLINE = 2,  // m_Runs.abyInline holds the run string (no resident value)
+    };
+    void FreeName();
+    void FreeRuns();
+
+    union {
+        char* pszBuffer;  // from AllocBuffer; null: no name
+        char szInline[NAME_INLINE_BYTES];
+    } m_Name;
+    union {
+        PACKED_DATA_RUNS* pRecord;  // null: no runs
+        uint8_t abyInline[RUNS_INLINE_BYTES];
+    } m_Runs;
     uint16_t m_nNameLength;
     uint16_t m_nAttributes;
     uint8_t m_nStatus;
     uint8_t m_nCheckState;
     uint8_t m_nFlag;
-    uint64_t m_ullSize;
-    PACKED_DATA_RUNS* m_pPackedRuns;
+    uint8_t m_nStorage;  // STORAGE_* bits
 };
 
 // The found-file properties of a file system that keeps times (FAT, NTFS, EXT2/EXT3). Their

@@ -8,11 +8,7 @@
 
 using namespace DataStreamIO;
 
-namespace {
-
-// Length of a mapping-pair string up to and including its 0 byte, walking only within nSize
-// bytes; 0 when no well-formed pair sequence ends at a 0 byte inside them.
-uint32_t WalkToTerminator(const uint8_t* pData, uint32_t nSize)
+uint32_t PackedStringLength(const uint8_t* pData, uint32_t nSize)
 {
     uint32_t nPos = 0;
     while (nPos < nSize) {
@@ -27,8 +23,6 @@ uint32_t WalkToTerminator(const uint8_t* pData, uint32_t nSize)
     }
     return 0;
 }
-
-} // namespace
 
 uint8_t SignedByteCount(int64_t v)
 {
@@ -129,7 +123,7 @@ uint32_t PACKED_DATA_RUNS::GetPackedLength() const
 {
     if (m_pPacked == nullptr)
         return 0;
-    uint32_t nLength = WalkToTerminator(m_pPacked, m_nPackedSize);
+    uint32_t nLength = PackedStringLength(m_pPacked, m_nPackedSize);
     // Every string held here was checked when it was made or loaded; should one not end
     // inside its buffer, the whole buffer is what there is.
     return nLength ? nLength : m_nPackedSize;
@@ -151,19 +145,25 @@ IDataRunList* PACKED_DATA_RUNS::CreateDataRunList() const
 {
     if (m_pPacked == nullptr)
         return nullptr;
-    uint32_t nLength = GetPackedLength();
-    if (m_nResidentValue != 0) {
+    return UnpackDataRuns(m_pPacked, GetPackedLength(), m_nResidentValue);
+}
+
+IDataRunList* UnpackDataRuns(const uint8_t* pPacked, uint32_t nLength, int32_t nResidentValue)
+{
+    if (pPacked == nullptr)
+        return nullptr;
+    if (nResidentValue != 0) {
         CNTFSRunList runs;
-        CNTFSRunList::ParseMappingPairs(m_pPacked, nLength, &runs);
+        CNTFSRunList::ParseMappingPairs(pPacked, nLength, &runs);
         if (runs.IsEmpty())
             return nullptr;
         const NTFS_RUN* pFirst = *runs.begin();
         CResidentNTFSDataRunList* pList = new CResidentNTFSDataRunList();
-        pList->SetResidentRun(static_cast<uint64_t>(pFirst->llLcn), pFirst->ullLength, m_nResidentValue);
+        pList->SetResidentRun(static_cast<uint64_t>(pFirst->llLcn), pFirst->ullLength, nResidentValue);
         return pList;
     }
     CNoneResidentNTFSDataRunList* pList = new CNoneResidentNTFSDataRunList();
-    DecodeDataRuns(pList, m_pPacked, nLength);
+    DecodeDataRuns(pList, pPacked, nLength);
     if (pList->GetRunCount() == 0) {
         delete pList;
         return nullptr;
@@ -186,11 +186,11 @@ PACKED_DATA_RUNS* PackDataRunList(IDataRunList* pList)
     return pRecord;
 }
 
-PACKED_DATA_RUNS* PackDataRuns(const DATA_RUN* pRuns, size_t nCount)
+uint64_t PackedRunsLength(const DATA_RUN* pRuns, size_t nCount)
 {
     if (pRuns == nullptr || nCount == 0)
-        return nullptr;
-    // First the string's length, then the string, with the byte counts EncodeDataRuns takes.
+        return 0;
+    // The byte counts EncodeDataRuns takes.
     uint64_t ullLength = 1;
     uint64_t ullPreviousStart = 0;
     for (size_t i = 0; i < nCount; ++i) {
@@ -202,11 +202,13 @@ PACKED_DATA_RUNS* PackDataRuns(const DATA_RUN* pRuns, size_t nCount)
             ullPreviousStart = run.ullStart;
         }
     }
-    if (ullLength > MAX_PACKED_RUNS_LENGTH)
-        return nullptr;
-    uint8_t* pPacked = reinterpret_cast<uint8_t*>(AllocBuffer(static_cast<size_t>(ullLength)));
-    uint8_t* p = pPacked;
-    ullPreviousStart = 0;
+    return ullLength;
+}
+
+void WritePackedRuns(const DATA_RUN* pRuns, size_t nCount, uint8_t* pOut)
+{
+    uint8_t* p = pOut;
+    uint64_t ullPreviousStart = 0;
     for (size_t i = 0; i < nCount; ++i) {
         const DATA_RUN& run = pRuns[i];
         const int64_t llDelta = static_cast<int64_t>(run.ullStart - ullPreviousStart);
@@ -224,6 +226,15 @@ PACKED_DATA_RUNS* PackDataRuns(const DATA_RUN* pRuns, size_t nCount)
             *p++ = static_cast<uint8_t>(static_cast<uint64_t>(llDelta) >> (8 * b));
     }
     *p = 0;
+}
+
+PACKED_DATA_RUNS* PackDataRuns(const DATA_RUN* pRuns, size_t nCount)
+{
+    const uint64_t ullLength = PackedRunsLength(pRuns, nCount);
+    if (ullLength == 0 || ullLength > MAX_PACKED_RUNS_LENGTH)
+        return nullptr;
+    uint8_t* pPacked = reinterpret_cast<uint8_t*>(AllocBuffer(static_cast<size_t>(ullLength)));
+    WritePackedRuns(pRuns, nCount, pPacked);
     PACKED_DATA_RUNS* pRecord = new PACKED_DATA_RUNS();
     pRecord->m_nResidentValue = 0;
     pRecord->m_pPacked = pPacked;
@@ -246,7 +257,7 @@ PACKED_DATA_RUNS* LoadPackedDataRuns(IDataStream* pReader)
             // The string must be whole pairs ending at a 0 byte inside what was stored;
             // anything else is damage and is not handed to the decoders.
             if (!ReadBytes(pReader, pRecord->m_pPacked, nLength) ||
-                WalkToTerminator(pRecord->m_pPacked, nLength) == 0) {
+                PackedStringLength(pRecord->m_pPacked, nLength) == 0) {
                 delete pRecord;
                 return nullptr;
             }

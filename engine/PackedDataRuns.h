@@ -39,6 +39,20 @@ struct PACKED_DATA_RUNS : public CEngineObject {
     IDataRunList* CreateDataRunList() const;
 };
 
+// Length of the mapping-pair string in pData up to and including its 0 byte, walking only within
+// nSize bytes; 0 when no well-formed pair sequence ends at a 0 byte inside them.
+uint32_t PackedStringLength(const uint8_t* pData, uint32_t nSize);
+
+// A new list from a mapping-pair string of nLength bytes, as PACKED_DATA_RUNS::CreateDataRunList
+// gives it (resident when nResidentValue is not 0); null when there is nothing to unpack.
+IDataRunList* UnpackDataRuns(const uint8_t* pPacked, uint32_t nLength, int32_t nResidentValue);
+
+// Length, with its 0 byte, of the string PackDataRuns makes of nCount runs (0 for none); it may
+// exceed MAX_PACKED_RUNS_LENGTH, in which case there is no such string.
+uint64_t PackedRunsLength(const DATA_RUN* pRuns, size_t nCount);
+// Writes that string (PackedRunsLength bytes) to pOut.
+void WritePackedRuns(const DATA_RUN* pRuns, size_t nCount, uint8_t* pOut);
+
 // Reads a packed record into a new object; null without a reader or on a short, oversized
 // or malformed record.
 PACKED_DATA_RUNS* LoadPackedDataRuns(IDataStream* pReader);

@@ -42,14 +42,11 @@ BOOL CRAWFileProperties::Save(IDataStream* pWriter)
         return FALSE;
     // Without a name the record still holds a terminated empty one, so a reader never meets a
     // name of length 0.
-    const uint8_t nNameLength = static_cast<uint8_t>(m_pszName != nullptr ? m_nNameLength + 1 : 1);
+    const uint8_t nNameLength = static_cast<uint8_t>(HasName() ? m_nNameLength + 1 : 1);
     if (!WriteLE(pWriter, nNameLength) || !WriteBytes(pWriter, GetName(), nNameLength) ||
         !WriteLE(pWriter, m_ullSize) || !WriteLE(pWriter, m_nAttributes) || !WriteLE(pWriter, m_nStatus))
         return FALSE;
-    if (m_pPackedRuns != nullptr)
-        return m_pPackedRuns->Save(pWriter);
-    PACKED_DATA_RUNS empty;
-    return empty.Save(pWriter);
+    return SavePackedRuns(pWriter);
 }
 
 BOOL CRAWFileProperties::Load(IDataStream* pReader)

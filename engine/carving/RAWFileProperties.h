@@ -27,9 +27,9 @@ public:
     void SetRun(uint64_t ullStartSector, uint64_t ullSize);
 
     // Length of the name including its terminator (0 without a name).
-    int32_t GetNameLength() override { return m_pszName != nullptr ? m_nNameLength + 1 : 0; }
+    int32_t GetNameLength() override { return HasName() ? m_nNameLength + 1 : 0; }
     // Never null: "" without a name.
-    const char* GetName() override { return m_pszName != nullptr ? m_pszName : ""; }
+    const char* GetName() override { return HasName() ? NameOrNull() : ""; }
     int32_t GetValidPropertyMask() override { return 0x1C7; }
     // Name length (u8), the name with its terminator, size (u64), attributes (u16), status (u8),
     // then the packed runs (an empty list when there are none). Check state and flag are not kept.

@@ -167,3 +167,136 @@ TEST(FoundFileProperties, ARecordCutShortLeavesThePropertiesAsTheyWere)
         EXPECT_EQ(Saved(pProperties.get()), c.record);
     }
 }
+
+namespace {
+
+// A saved record of one kind with the given name and packed-runs record (length, string,
+// resident value); the other fields as above.
+Bytes RecordWith(const std::string& strKind, const std::string& strName, const Bytes& runsRecord)
+{
+    Bytes b;
+    if (strKind == "RAW") {
+        Put(&b, strName.size() + 1, 1);
+        PutText(&b, strName);
+        Put(&b, 0, 1);
+        Put(&b, kSize, 8);
+        Put(&b, kAttributes, 2);
+        Put(&b, kStatus, 1);
+        b.insert(b.end(), runsRecord.begin(), runsRecord.end());
+        return b;
+    }
+    PutLeadingFields(&b, strName);
+    if (strKind == "FAT") {
+        Put(&b, 7, 4);
+        Put(&b, 3, 4);
+    } else if (strKind == "NTFS") {
+        Put(&b, 0x5000, 8);
+    }
+    Put(&b, 1, 4);  // runs present
+    b.insert(b.end(), runsRecord.begin(), runsRecord.end());
+    if (strKind == "NTFS")
+        Put(&b, 0, 8);  // no extension records
+    return b;
+}
+
+IFileProperties* CreateKind(const std::string& strKind)
+{
+    if (strKind == "FAT")
+        return CFATFileProperties::Create();
+    if (strKind == "EXT2")
+        return new CExt2FileProperties();
+    if (strKind == "NTFS")
+        return new CNTFSFileProperties();
+    return CRAWFileProperties::Create();
+}
+
+Bytes RunsRecord(const Bytes& packed, uint16_t nResidentValue)
+{
+    Bytes b;
+    Put(&b, packed.size(), 4);
+    b.insert(b.end(), packed.begin(), packed.end());
+    Put(&b, nResidentValue, 2);
+    return b;
+}
+
+// What a list answers, as text, for comparing two lists.
+std::string Describe(IDataRunList* pList)
+{
+    if (pList == nullptr)
+        return "none";
+    std::string str = std::to_string(pList->GetType()) + "/" + std::to_string(pList->GetResidentValue()) + ":";
+    for (size_t i = 0; i < pList->GetRunCount(); ++i)
+        str += " " + std::to_string(pList->GetRun(i).ullStart) + "+" + std::to_string(pList->GetRun(i).ullLength);
+    delete pList;
+    return str;
+}
+
+} // namespace
+
+// Names and run strings short enough to be held in the properties object itself and long enough
+// to need their own blocks, on either side of each limit: the record saves back byte for byte and
+// the name and the runs read as a stand-alone packed record gives them.
+TEST(FoundFileProperties, NamesAndRunsOfEveryLengthKeepTheirRecords)
+{
+    const std::vector<std::string> names = {"", "a", std::string(14, 'n'), std::string(15, 'n'),
+                                            std::string(16, 'n'), std::string(17, 'n'), std::string(200, 'x')};
+    struct RUNS_CASE {
+        Bytes packed;
+        uint16_t nResidentValue;
+    };
+    const std::vector<RUNS_CASE> runs = {
+        {{0x00}, 0},                                                          // only the end
+        {{0x11, 0x08, 0x64, 0x00}, 0},                                        // one short run
+        {{0x51, 0x08, 0x01, 0x02, 0x03, 0x04, 0x00, 0x00}, 0},                // 8 bytes
+        {{0x61, 0x08, 0x01, 0x02, 0x03, 0x04, 0x05, 0x00, 0x00}, 0},          // 9 bytes
+        {{0x11, 0x08, 0x64, 0x01, 0x04, 0x11, 0x02, 0x10, 0x00}, 0},          // a run, a hole, a run
+        {{0x11, 0x01, 0x30, 0x00}, 0x0188},                                   // resident data
+        {{}, 0x0042},                                                         // no string
+    };
+    for (const char* pszKind : {"FAT", "EXT2", "NTFS", "RAW"}) {
+        for (const std::string& strName : names) {
+            for (size_t r = 0; r < runs.size(); ++r) {
+                SCOPED_TRACE(std::string(pszKind) + " name of " + std::to_string(strName.size()) + ", runs case " +
+                             std::to_string(r));
+                const Bytes runsRecord = RunsRecord(runs[r].packed, runs[r].nResidentValue);
+                const Bytes record = RecordWith(pszKind, strName, runsRecord);
+                std::unique_ptr<IFileProperties> pProperties(CreateKind(pszKind));
+                CMemoryDataStream stream(record);
+                ASSERT_TRUE(pProperties->Load(&stream));
+                EXPECT_EQ(Saved(pProperties.get()), record);
+                EXPECT_EQ(std::string(pProperties->GetName()), strName);
+                EXPECT_EQ(pProperties->GetNameLength(),
+                          static_cast<int32_t>(strName.size()) + (std::string(pszKind) == "RAW" ? 1 : 0));
+                CMemoryDataStream runsStream(runsRecord);
+                std::unique_ptr<PACKED_DATA_RUNS> pReference(LoadPackedDataRuns(&runsStream));
+                ASSERT_NE(pReference, nullptr);
+                EXPECT_EQ(Describe(pProperties->GetDataRunList()), Describe(pReference->CreateDataRunList()));
+            }
+        }
+    }
+}
+
+// Runs packed from an array in the properties save as the same runs packed into a record, with
+// or without room for them in place; a name set from its own bytes is kept whole.
+TEST(FoundFileProperties, RunsPackedInPlaceSaveAsARecordDoes)
+{
+    std::vector<DATA_RUN> runs;
+    for (uint64_t n = 0; n < 6; ++n) {
+        SCOPED_TRACE(runs.size());
+        CExt2FileProperties direct, viaRecord;
+        direct.SetName("file.bin", 8);
+        viaRecord.SetName("file.bin", 8);
+        direct.SetRuns(runs.data(), runs.size());
+        viaRecord.SetPackedRuns(PackDataRuns(runs.data(), runs.size()));
+        EXPECT_EQ(Saved(&direct), Saved(&viaRecord));
+        EXPECT_EQ(Describe(direct.GetDataRunList()), Describe(viaRecord.GetDataRunList()));
+        runs.push_back(DATA_RUN(1000 + 300 * n * n, n + 1));
+    }
+    for (size_t nLength : {12u, 15u, 20u}) {
+        CExt2FileProperties props;
+        const std::string strName(nLength, 'q');
+        props.SetName(strName.c_str(), strName.size());
+        props.SetName(props.GetName() + 1, nLength - 1);
+        EXPECT_EQ(std::string(props.GetName()), strName.substr(1));
+    }
+}

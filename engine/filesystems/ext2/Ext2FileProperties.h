@@ -34,8 +34,10 @@ public:
     void SetDataRunList(CExt2DataRunList* pList);
     // Takes runs already packed (null for none), replacing any earlier ones.
     void SetPackedRuns(PACKED_DATA_RUNS* pRuns) { AdoptPackedRuns(pRuns); }
+    // Packs nCount runs of an array (none: no runs), replacing any earlier ones.
+    void SetRuns(const DATA_RUN* pRuns, size_t nCount) { PackRuns(pRuns, nCount); }
 
-    const char* GetName() override { return m_pszName != nullptr ? m_pszName : ""; }
+    const char* GetName() override { return HasName() ? NameOrNull() : ""; }
     int32_t GetValidPropertyMask() override { return 0xFF; }
     // Stores 1 for any non-zero flag; returns the previous flag.
     int32_t SetFlag(uint8_t nFlag) override;

@@ -389,7 +389,7 @@ void CExt2TreeBuilder::SetDataRuns(const CExt2Inode& inode, CExt2FileProperties*
         if (nBlock < m_UsedBlocks.size())
             m_UsedBlocks[nBlock] = true;
     }
-    pProperties->SetPackedRuns(PackDataRuns(m_Runs.data(), m_Runs.size()));
+    pProperties->SetRuns(m_Runs.data(), m_Runs.size());
 }
 
 CExt2TreeBuilder::NAME_RANGE CExt2TreeBuilder::ListDirectory(const CExt2Inode& directory, uint32_t* pnParent,

@@ -61,13 +61,11 @@ void CFATFileProperties::SetDataRunList(CFATDataRunList* pList)
 
 BOOL CFATFileProperties::Save(IDataStream* pWriter)
 {
-    const uint32_t nRunsPresent = m_pPackedRuns != nullptr ? 1 : 0;
+    const uint32_t nRunsPresent = HasDataRuns() ? 1 : 0;
     if (!SaveLeadingFields(pWriter) || !WriteLE(pWriter, m_nFirstCluster) || !WriteLE(pWriter, m_nParentCluster) ||
         !WriteLE(pWriter, nRunsPresent))
         return FALSE;
-    if (m_pPackedRuns != nullptr)
-        return m_pPackedRuns->Save(pWriter);
-    return TRUE;
+    return nRunsPresent != 0 ? SavePackedRuns(pWriter) : TRUE;
 }
 
 BOOL CFATFileProperties::Load(IDataStream* pReader)

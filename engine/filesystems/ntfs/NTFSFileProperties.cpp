@@ -149,10 +149,10 @@ void CNTFSFileProperties::SetDataRunList(IDataRunList* pList)
 
 BOOL CNTFSFileProperties::Save(IDataStream* pWriter)
 {
-    const uint32_t nRunsPresent = m_pPackedRuns != nullptr ? 1 : 0;
+    const uint32_t nRunsPresent = HasDataRuns() ? 1 : 0;
     if (!SaveLeadingFields(pWriter) || !WriteLE(pWriter, m_ullRecordSector) || !WriteLE(pWriter, nRunsPresent))
         return FALSE;
-    if (m_pPackedRuns != nullptr && !m_pPackedRuns->Save(pWriter))
+    if (nRunsPresent != 0 && !SavePackedRuns(pWriter))
         return FALSE;
     const uint64_t ullCount = m_pRecordExtents != nullptr ? m_pRecordExtents->Items.size() : 0;
     if (!WriteLE(pWriter, ullCount))
