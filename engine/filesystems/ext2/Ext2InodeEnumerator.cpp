@@ -12,14 +12,22 @@ namespace {
 // inodes; with large inodes that can reach 128 MiB, so it is read in pieces of this size.
 constexpr uint64_t kMaxWindowBytes = 4u << 20;
 constexpr uint64_t kNone = std::numeric_limits<uint64_t>::max();
+// A huge page; from half its size on, the stretch's buffer is a large buffer.
+constexpr uint64_t kLargeBufferBytes = 2u << 20;
 
 } // namespace
 
 CExt2InodeEnumerator::CExt2InodeEnumerator(CExt2FileSystem* pFileSystem)
     : m_pFileSystem(pFileSystem), m_nFirst(pFileSystem->GetFirstEnumeratedInode()),
-      m_nLast(pFileSystem->GetSuperBlock().GetInodesCount()), m_nCurrent(m_nFirst), m_nCacheGroup(kNone),
+      m_nLast(pFileSystem->GetSuperBlock().GetInodesCount()), m_nCurrent(m_nFirst), m_pCache(nullptr),
+      m_nCacheBytes(0), m_nCacheGroup(kNone),
       m_nCacheFirst(0), m_nCacheCount(0), m_bCacheRead(false), m_nWindowBlocks(std::max<uint64_t>(1, kMaxWindowBytes / pFileSystem->GetBlockSize()))
 {
+}
+
+CExt2InodeEnumerator::~CExt2InodeEnumerator()
+{
+    FreeMemory(m_pCache);
 }
 
 void CExt2InodeEnumerator::Load(uint32_t nInode, CExt2Inode* pInode)
@@ -44,11 +52,21 @@ void CExt2InodeEnumerator::Load(uint32_t nInode, CExt2Inode* pInode)
         if (nTableStart + nFirst >= nBlocks)
             return;
         const uint64_t nCount = std::min({m_nWindowBlocks, nTableBlocks - nFirst, nBlocks - (nTableStart + nFirst)});
-        m_Cache.resize(nCount * nBlockSize);
+        if (m_pCache == nullptr) {
+            // Every stretch is at most a window, and at most a table, long.
+            m_nCacheBytes = std::min(m_nWindowBlocks, nTableBlocks) * nBlockSize;
+            // A large buffer is offered for huge pages in whole huge pages only: rounded up to
+            // them, no part of it is faulted in 4 KiB at a time.
+            const uint64_t nLargeBytes = (m_nCacheBytes + kLargeBufferBytes - 1) / kLargeBufferBytes * kLargeBufferBytes;
+            m_pCache = static_cast<uint8_t*>(m_nCacheBytes >= kLargeBufferBytes / 2 ? AllocLargeBuffer(nLargeBytes)
+                                                                                     : AllocOrRaise(m_nCacheBytes));
+        }
         m_nCacheGroup = kNone;
         m_bCacheRead = false;
+        if (nCount * nBlockSize > m_nCacheBytes)
+            return;
         try {
-            m_pFileSystem->ReadBlocks(m_Cache.data(), nTableStart + nFirst, nCount);
+            m_pFileSystem->ReadBlocks(m_pCache, nTableStart + nFirst, nCount);
         } catch (const CExt2ReadSectorError&) {
             // The zero-filled stretch stays cached so that its other inodes are not read again.
             m_nCacheGroup = nGroup;
@@ -63,7 +81,7 @@ void CExt2InodeEnumerator::Load(uint32_t nInode, CExt2Inode* pInode)
     }
     if (nBlockInTable >= m_nCacheFirst + m_nCacheCount)
         return;
-    pInode->SetRawData(m_Cache.data() + (nBlockInTable - m_nCacheFirst) * nBlockSize + nByte % nBlockSize);
+    pInode->SetRawData(m_pCache + (nBlockInTable - m_nCacheFirst) * nBlockSize + nByte % nBlockSize);
 }
 
 bool CExt2InodeEnumerator::LoadHeld(uint32_t nInode, CExt2Inode* pInode) const
@@ -81,6 +99,6 @@ bool CExt2InodeEnumerator::LoadHeld(uint32_t nInode, CExt2Inode* pInode) const
     if (nBlockInTable < m_nCacheFirst || nBlockInTable >= m_nCacheFirst + m_nCacheCount)
         return false;
     pInode->Reset(m_pFileSystem, nInode);
-    pInode->SetRawData(m_Cache.data() + (nBlockInTable - m_nCacheFirst) * nBlockSize + nByte % nBlockSize);
+    pInode->SetRawData(m_pCache + (nBlockInTable - m_nCacheFirst) * nBlockSize + nByte % nBlockSize);
     return true;
 }

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "EngineMemory.h"
 
@@ -15,6 +14,9 @@ class CExt2Inode;
 class CExt2InodeEnumerator : public CEngineObject {
 public:
     explicit CExt2InodeEnumerator(CExt2FileSystem* pFileSystem);
+    ~CExt2InodeEnumerator();
+    CExt2InodeEnumerator(const CExt2InodeEnumerator&) = delete;
+    CExt2InodeEnumerator& operator=(const CExt2InodeEnumerator&) = delete;
 
     void Begin() { m_nCurrent = m_nFirst; }
     bool IsEnd() const { return m_nCurrent == 0 || m_nCurrent > m_nLast; }
@@ -39,9 +41,12 @@ private:
     uint32_t m_nFirst;
     uint32_t m_nLast;
     uint64_t m_nCurrent;
-    // Blocks of one group's inode table held in m_Cache: [m_nCacheFirst, + m_nCacheCount) of the
-    // table of group m_nCacheGroup.
-    std::vector<uint8_t, CEngineAllocator<uint8_t>> m_Cache;
+    // Blocks of one group's inode table held in m_pCache: [m_nCacheFirst, + m_nCacheCount) of
+    // the table of group m_nCacheGroup. The buffer is made at the first read, as large as the
+    // largest stretch (m_nCacheBytes), and only ever filled by reads: a large one is offered to
+    // the kernel for huge pages, and never zeroed first.
+    uint8_t* m_pCache;
+    uint64_t m_nCacheBytes;
     uint64_t m_nCacheGroup;
     uint64_t m_nCacheFirst;
     uint64_t m_nCacheCount;

@@ -51,7 +51,8 @@ bool IsDotName(const char* pszName, size_t nLength)
     return (nLength == 1 && pszName[0] == '.') || (nLength == 2 && pszName[0] == '.' && pszName[1] == '.');
 }
 
-// Entry names are kept in chunks of this size; a name never spans two.
+// Entry names are kept in chunks of this size, or of a large list's chunk size on a volume with
+// many inodes; a name never spans two.
 const size_t kNameChunkBytes = 64 * 1024;
 
 // Frees the phase-1 inode when it is no longer needed, whatever the path: the collected heap
@@ -71,7 +72,7 @@ private:
 } // namespace
 
 CExt2TreeBuilder::CExt2TreeBuilder()
-    : m_bStop(0), m_nNameChunkFree(0), m_nOption(0), m_pProgress(nullptr), m_pnCancel(nullptr), m_nGroupsPassed(0),
+    : m_bStop(0), m_nNameChunkBytes(kNameChunkBytes), m_nNameChunkFree(0), m_nOption(0), m_pProgress(nullptr), m_pnCancel(nullptr), m_nGroupsPassed(0),
       m_nGroupCount(0), m_pFileSystem(nullptr), m_pContainer(nullptr), m_nIndex(0), m_pRoot(nullptr), m_nBlockBudget(0)
 {
 }
@@ -174,6 +175,12 @@ CFileSystemNode* CExt2TreeBuilder::Build(CExt2FileSystem* pFileSystem, bool bBlo
     Reset();
     m_pFileSystem = pFileSystem;
     m_nBlockBudget = kBudgetPerBlock * pFileSystem->GetBlocksCount() + kBudgetBase;
+    // About one file, one node and one entry name per inode.
+    const uint64_t nInodes = pFileSystem->GetSuperBlock().GetInodesCount();
+    m_Files.Expect(nInodes);
+    m_Nodes.Expect(nInodes);
+    m_Names.Expect(nInodes);
+    m_nNameChunkBytes = m_Names.IsLarge() ? CExt2ChunkList<char>::kChunkBytes : kNameChunkBytes;
     try {
         MakeRoot();
         if (bBlockBits)
@@ -466,10 +473,11 @@ void CExt2TreeBuilder::AddEntryName(uint32_t nInode, const char* pName, size_t n
     // Names are at most kMaxNameBytes long, far below a chunk.
     if (nLength > m_nNameChunkFree) {
         m_NameChunks.reserve(m_NameChunks.size() + 1);
-        m_NameChunks.push_back(AllocBuffer(kNameChunkBytes));
-        m_nNameChunkFree = kNameChunkBytes;
+        m_NameChunks.push_back(m_nNameChunkBytes > kNameChunkBytes ? static_cast<char*>(AllocLargeBuffer(m_nNameChunkBytes))
+                                                                   : AllocBuffer(m_nNameChunkBytes));
+        m_nNameChunkFree = m_nNameChunkBytes;
     }
-    char* pCopy = m_NameChunks.back() + (kNameChunkBytes - m_nNameChunkFree);
+    char* pCopy = m_NameChunks.back() + (m_nNameChunkBytes - m_nNameChunkFree);
     memcpy(pCopy, pName, nLength);
     m_nNameChunkFree -= nLength;
     m_Names.push_back(ENTRY_NAME{nInode, static_cast<uint32_t>(nLength), pCopy});
@@ -490,7 +498,7 @@ CExt2TreeBuilder::NAME_RANGE CExt2TreeBuilder::FinishNames(size_t nFirst)
         for (size_t i = nFirst; i < m_Names.size(); ++i)
             if (i + 1 == m_Names.size() || m_Names[i + 1].nInode != m_Names[i].nInode)
                 m_Names[nKept++] = m_Names[i];
-        m_Names.resize(nKept);
+        m_Names.shrink(nKept);
     }
     NAME_RANGE range;
     range.nFirst = nFirst;
@@ -500,11 +508,19 @@ CExt2TreeBuilder::NAME_RANGE CExt2TreeBuilder::FinishNames(size_t nFirst)
 
 const CExt2TreeBuilder::ENTRY_NAME* CExt2TreeBuilder::FindEntryName(const NAME_RANGE& names, uint32_t nInode) const
 {
-    const auto first = m_Names.begin() + static_cast<std::ptrdiff_t>(names.nFirst);
-    const auto last = first + static_cast<std::ptrdiff_t>(names.nCount);
-    const auto it = std::lower_bound(first, last, nInode,
-                                     [](const ENTRY_NAME& name, uint32_t n) { return name.nInode < n; });
-    return it != last && it->nInode == nInode ? &*it : nullptr;
+    // The first name of the stretch whose inode is not below nInode.
+    size_t nLow = names.nFirst;
+    size_t nCount = names.nCount;
+    while (nCount != 0) {
+        const size_t nHalf = nCount / 2;
+        if (m_Names[nLow + nHalf].nInode < nInode) {
+            nLow += nHalf + 1;
+            nCount -= nHalf + 1;
+        } else {
+            nCount = nHalf;
+        }
+    }
+    return nLow < names.nFirst + names.nCount && m_Names[nLow].nInode == nInode ? &m_Names[nLow] : nullptr;
 }
 
 bool CExt2TreeBuilder::LinkTree()
@@ -521,7 +537,7 @@ bool CExt2TreeBuilder::LinkTree()
         for (size_t i = 0; i < m_Files.size(); ++i)
             if (i == 0 || m_Files[i].nInode != m_Files[i - 1].nInode)
                 m_Files[nKept++] = m_Files[i];
-        m_Files.resize(nKept);
+        m_Files.shrink(nKept);
     }
     // Directories in the order of the inode their ".." names, in reading order among equals.
     CList<uint32_t> order(m_Directories.size());
@@ -628,13 +644,11 @@ void CExt2TreeBuilder::DeleteNodes(bool bAlsoRoot)
 void CExt2TreeBuilder::ReleaseLists()
 {
     m_Files.clear();
-    m_Files.shrink_to_fit();
     m_Directories.clear();
     m_Directories.shrink_to_fit();
     m_Names.clear();
-    m_Names.shrink_to_fit();
     for (char* pChunk : m_NameChunks)
-        FreeBuffer(pChunk);
+        FreeMemory(pChunk);
     m_NameChunks.clear();
     m_NameChunks.shrink_to_fit();
     m_nNameChunkFree = 0;

@@ -10,7 +10,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <vector>
 
@@ -18,6 +17,7 @@
 #include "DataRunList.h"
 #include "EngineMemory.h"
 #include "SearchProgress.h"
+#include "Ext2ChunkList.h"
 #include "Ext2TimeConverter.h"
 
 class CExt2FileSystem;
@@ -68,7 +68,6 @@ protected:
 private:
     template <typename T>
     using CList = std::vector<T, CEngineAllocator<T>>;
-    typedef CList<CFileNode*> CNodeList;
     // The names a directory's entries give inodes: a stretch of m_Names, sorted by inode number,
     // one name per inode (the last entry's).
     struct NAME_RANGE {
@@ -123,14 +122,15 @@ private:
     int32_t m_bStop;
     CBlockBits m_UsedBlocks;
     // Files in inode order (the order phase 1 reads them), directories in the order read. The
-    // long lists are deques: they grow without copying, and a million entries never need twice
-    // their room at once.
-    std::deque<FILE_ENTRY, CEngineAllocator<FILE_ENTRY>> m_Files;
+    // long lists grow in chunks without copying, and a million entries never need twice their
+    // room at once.
+    CExt2ChunkList<FILE_ENTRY> m_Files;
     CList<DIRECTORY> m_Directories;
     // The names of every directory's entries, one stretch per directory, and their bytes in
     // chunks that are never moved.
-    std::deque<ENTRY_NAME, CEngineAllocator<ENTRY_NAME>> m_Names;
+    CExt2ChunkList<ENTRY_NAME> m_Names;
     CList<char*> m_NameChunks;
+    size_t m_nNameChunkBytes;
     size_t m_nNameChunkFree;
     NAME_RANGE m_RootNames;
     int32_t m_nOption;
@@ -158,5 +158,5 @@ private:
     CExt2TimeConverter m_Times;
     // Every node made for the tree being built, so that a cancelled or failed build frees all of
     // them, those already linked under directories included.
-    CNodeList m_Nodes;
+    CExt2ChunkList<CFileNode*> m_Nodes;
 };
