@@ -539,6 +539,65 @@ TEST_F(TessaryNtfsDataLayout, AUnitThatDoesNotDecompressIsReportedAndTheOthersKe
     EXPECT_TRUE(std::equal(vecCopy.begin() + nUnit, vecCopy.end(), vecOriginal.begin() + nUnit));
 }
 
+// ntfs-shapes-c1k.img, made the way Windows leaves a volume: a torn FILE record, records and an
+// extension record that later files took, and long names with 8.3 names beside them.
+const E2E_CASE kShapesCase = {"NtfsShapesC1k", "ntfs-shapes-c1k.img", 0, FILE_SYSTEM_NTFS};
+
+TEST_F(TessaryNtfsDataLayout, TornAndReusedRecordsAndShortNames)
+{
+    const std::string strFixture = rvdtest::FixturePath(kShapesCase.pszImage);
+    ScanIntoStore(m_Table, kShapesCase, strFixture);
+    if (HasFatalFailure())
+        return;
+    const std::vector<rvdtest::ManifestEntry> manifest = rvdtest::ReadManifest(kShapesCase.pszImage);
+    ICorrand* pStore = ModuleStore();
+    IResultStoreAccess* pAccess = ModuleStoreAccess();
+
+    // One entry per file: a long name's 8.3 twin is not listed, nor is a file whose record a
+    // later file took.
+    for (const std::vector<std::string>& vecPath : tessarytest::StoredFiles(pStore, 0)) {
+        EXPECT_EQ(std::string::npos, vecPath.back().find('~')) << CopyPath(vecPath);
+        EXPECT_NE("Record reused, old.txt", vecPath.back());
+    }
+
+    // The torn record: listed, copied with its bytes, and the copy is said to be doubtful.
+    const rvdtest::ManifestEntry* pTorn = rvdtest::FindManifestEntry(manifest, "/Shapes/Torn record.txt");
+    ASSERT_NE(nullptr, pTorn);
+    DWORD dwTorn = corrandtest::FindPath(pStore, 0, {"Deleted Files", "Shapes", "Torn record.txt"});
+    ASSERT_NE(0xFFFFFFFFu, dwTorn);
+    ASSERT_EQ(0, pStore->SetCheckState(dwTorn, 1, 0, 1, 0));
+    MESSAGES torn;
+    std::string strTornRun;
+    CopyTicked("torn", &torn, &strTornRun);
+    EXPECT_TRUE(torn.Has("not written whole")) << torn.All();
+    EXPECT_EQ(pTorn->strSha256, rvdtest::Sha256Hex(FileBytes(strTornRun + "/Deleted Files/Shapes/Torn record.txt")));
+    ASSERT_EQ(0, pStore->SetCheckState(dwTorn, 0, 0, 1, 0));
+
+    // A deleted file whose last extension record a later file took: what its own records give,
+    // through its own runs, with nothing of the later file (whose data is all valid bytes).
+    const DWORD dwCut = corrandtest::FindPath(pStore, 0, {"Deleted Files", "Shapes", "Attribute list, extension reused.bin"});
+    ASSERT_NE(0xFFFFFFFFu, dwCut);
+    STORED_FILE cut;
+    ASSERT_EQ(0, pAccess->GetStoredFile(0, dwCut, &cut));
+    EXPECT_GE(cut.ullValidSize, cut.ullSize);
+    std::vector<uint8_t> vecThroughRuns;
+    const std::vector<uint8_t> vecImage = rvdtest::ReadFileBytes(strFixture);
+    for (const STORED_RUN& run : cut.vecRuns) {
+        ASSERT_NE(STORED_RUN_SPARSE, run.ullSector);
+        ASSERT_LE((run.ullSector + run.ullSectors) * kSector, vecImage.size());
+        vecThroughRuns.insert(vecThroughRuns.end(), vecImage.begin() + run.ullSector * kSector,
+                              vecImage.begin() + (run.ullSector + run.ullSectors) * kSector);
+    }
+    ASSERT_GE(vecThroughRuns.size(), cut.ullSize);
+    vecThroughRuns.resize(cut.ullSize);
+    ASSERT_EQ(0, pStore->SetCheckState(dwCut, 1, 0, 1, 0));
+    MESSAGES messages;
+    std::string strRun;
+    EXPECT_EQ(TESSARY_OK, CopyTicked("cut", &messages, &strRun)) << messages.All();
+    EXPECT_EQ(rvdtest::Sha256Hex(vecThroughRuns),
+              rvdtest::Sha256Hex(FileBytes(strRun + "/Deleted Files/Shapes/Attribute list, extension reused.bin")));
+}
+
 // ----- what the store keeps of a fixture ----------------------------------------------------------
 
 // Every row the store holds, one line each, in key order: the volume rows, then the records

@@ -205,8 +205,9 @@ TEST_P(NtfsCompleteScanRecovery, GivesBackTheTreesNamesAndBytes)
                 for (auto it = copies.lower_bound(strName); it != copies.end() && it->first == strName; ++it)
                     bCopied = bCopied || it->second == entry.strSha256;
             }
-            if (!bReformatted)
+            if (!bReformatted) {
                 EXPECT_EQ(1u, nListed) << "not listed at its path (or at more than one)";
+            }
             EXPECT_TRUE(bCopied) << "no copy by its name with the bytes written";
             ++nChecked;
         }

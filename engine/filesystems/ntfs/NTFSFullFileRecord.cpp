@@ -41,7 +41,7 @@ void CNTFSFullFileRecord::Open(uint8_t* pRecord, size_t nLength, uint64_t ullSec
     m_bFixupsApplied = ApplyFixups(m_pRecord, m_nLength);
     if (pLocations != nullptr) {
         for (const RECORD_LOCATION& location : pLocations->Items)
-            m_Extensions.push_back(EXTENSION{location.ullSector, nullptr, false, false});
+            m_Extensions.push_back(EXTENSION{location.ullSector, location.ullRecordNumber, nullptr, false, false});
     }
 }
 
@@ -78,9 +78,24 @@ void CNTFSFullFileRecord::ReadExtension(EXTENSION& extension)
     const uint64_t ullSectors = m_nLength / STORAGE_UNIT_BYTES;
     if (m_pDevice == nullptr || ullSectors == 0 || !m_pDevice->ReadSectors(extension.pBuffer, extension.ullSector, ullSectors))
         memset(extension.pBuffer, 0, m_nLength);
-    extension.bValid = IsValidFileRecord(extension.pBuffer, m_nLength);
+    extension.bValid = IsValidFileRecord(extension.pBuffer, m_nLength) && BelongsHere(extension);
     if (extension.bValid)
         extension.bFixupsApplied = ApplyFixups(extension.pBuffer, m_nLength);
+}
+
+bool CNTFSFullFileRecord::BelongsHere(const EXTENSION& extension) const
+{
+    // An extension record names its base record; a base record of its own (a later file's),
+    // or one naming another base, is not this file's.
+    const uint8_t* pRecord = extension.pBuffer;
+    if (!IsExtensionRecord(pRecord, m_nLength))
+        return false;
+    if (HasOwnRecordNumber(m_pRecord, m_nLength) &&
+        static_cast<uint32_t>(GetBaseRecordNumber(pRecord, m_nLength)) != GetOwnRecordNumber(m_pRecord, m_nLength))
+        return false;
+    // A record that carries its number (its low 32 bits) is the one the list named.
+    return !HasOwnRecordNumber(pRecord, m_nLength) ||
+           GetOwnRecordNumber(pRecord, m_nLength) == static_cast<uint32_t>(extension.ullRecordNumber);
 }
 
 bool CNTFSFullFileRecord::FindAttribute(uint32_t nType, int nIndex, NTFS_FOUND_ATTRIBUTE* pFound)

@@ -46,17 +46,20 @@ public:
     bool IsDirectory() const;
 
     // The nIndex-th attribute of the type across the base record and then the valid extension
-    // records; false when there are fewer.
+    // records; false when there are fewer. An extension record counts only while it still
+    // belongs to this base record: once freed it may have become another file's record.
     bool FindAttribute(uint32_t nType, int nIndex, NTFS_FOUND_ATTRIBUTE* pFound);
 
 private:
     struct EXTENSION {
         uint64_t ullSector;
+        uint64_t ullRecordNumber;  // as the $ATTRIBUTE_LIST names it
         uint8_t* pBuffer;   // null until read
         bool bValid;
         bool bFixupsApplied;
     };
     void ReadExtension(EXTENSION& extension);
+    bool BelongsHere(const EXTENSION& extension) const;
     void FreeExtensions();
 
     uint8_t* m_pRecord;
