@@ -13,6 +13,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <cstddef>
 #include <string>
 
 #include "SqlStatement.h"
@@ -45,6 +46,11 @@ inline uint32_t RecordOfKey(uint64_t ullKey) { return static_cast<uint32_t>(ullK
 // 2 MiB took the same time.
 const int CACHE_KIB = 65536;
 const int IMPORT_CACHE_KIB = 2048;
+
+// A tree is imported IMPORT_BATCH_ROWS rows to a statement (m_ImportNodes), the rest one by one
+// (m_ImportNode); each row takes IMPORT_ROW_PARAMETERS parameters (see ResultDatabase.cpp).
+const size_t IMPORT_BATCH_ROWS = 32;
+const int IMPORT_ROW_PARAMETERS = 19;
 
 class CResultDatabase {
 public:
@@ -87,7 +93,7 @@ public:
     sqlite3* Handle() const { return m_pDb; }
 
     // Prepared statements (parameters in the comments of ResultDatabase.cpp).
-    CSqlStatement m_InsertNode, m_SelectNode, m_SelectChildren, m_SelectRange, m_UpdateTopTotals,
+    CSqlStatement m_InsertNode, m_ImportNode, m_ImportNodes, m_SelectNode, m_SelectChildren, m_SelectRange, m_UpdateTopTotals,
         m_SelectTicks, m_UpdateTicks, m_TickRange, m_ClearRange, m_SetOwn, m_InsertVolume, m_UpdateVolumeTree,
         m_UpdateVolumeTicked, m_SelectVolumes;
 

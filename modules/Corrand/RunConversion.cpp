@@ -96,7 +96,12 @@ uint64_t SourceStartOfResult(const PARTITION_INFO_EX& partition, uint64_t ullRoo
 
 void ConvertRuns(IDataRunList* pList, int32_t nPropertiesKind, const RUN_GEOMETRY& geometry, CONVERTED_RUNS* pOut)
 {
-    *pOut = CONVERTED_RUNS();
+    // The run array keeps its capacity: one object serves every file of an import.
+    pOut->vecRuns.clear();
+    pOut->bResident = false;
+    pOut->ullResidentSector = 0;
+    pOut->dwResidentOffset = 0;
+    pOut->bDamaged = false;
     if (pList == nullptr || pList->GetRunCount() == 0)
         return;
 

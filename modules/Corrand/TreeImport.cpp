@@ -20,12 +20,6 @@ const uint64_t MAX_STORED_BYTES = static_cast<uint64_t>(std::numeric_limits<int6
 // Names are file names: anything longer than this is damage, and is cut.
 const int32_t MAX_NAME_BYTES = 32767;
 
-struct TREE_ENTRY {
-    CFileNode* pNode;
-    uint32_t nParent;    // index of the parent entry
-    uint32_t nChildren;  // children taken into the store
-};
-
 uint64_t SaturatingAdd(uint64_t a, uint64_t b)
 {
     return a > MAX_STORED_BYTES - b ? MAX_STORED_BYTES : a + b;
@@ -33,7 +27,8 @@ uint64_t SaturatingAdd(uint64_t a, uint64_t b)
 
 // The children of pNode that belong to it. Brent's cycle check (a marker node that moves ahead
 // at doubling distances) stops a looping list within twice the loop's length, in constant
-// memory; only then are the repeats that were gathered before the stop removed.
+// memory; only then are the repeats that were gathered before the stop removed. pResult may be
+// null (a second walk that has already counted).
 void GatherChildren(CFileNode* pNode, CFileNode* pRoot, std::vector<CFileNode*>& vecChildren,
                     TREE_IMPORT_RESULT* pResult)
 {
@@ -41,6 +36,7 @@ void GatherChildren(CFileNode* pNode, CFileNode* pRoot, std::vector<CFileNode*>&
     CFileNode* pMarker = nullptr;
     size_t nStretch = 1, nSteps = 0;
     bool bLoop = false;
+    uint32_t nLeftOut = 0;
     for (CFileNode* pChild = pNode->GetFirstChild(); pChild != nullptr; pChild = pChild->GetNextSibling()) {
         if (pChild == pMarker) {
             bLoop = true;
@@ -49,16 +45,19 @@ void GatherChildren(CFileNode* pNode, CFileNode* pRoot, std::vector<CFileNode*>&
         if (pChild != pRoot && pChild->GetParent() == pNode)
             vecChildren.push_back(pChild);
         else
-            ++pResult->nLeftOut;
+            ++nLeftOut;
         if (++nSteps == nStretch) {
             pMarker = pChild;
             nStretch <<= 1;
             nSteps = 0;
         }
     }
+    if (pResult != nullptr)
+        pResult->nLeftOut += nLeftOut;
     if (!bLoop)
         return;
-    pResult->bListLoop = true;
+    if (pResult != nullptr)
+        pResult->bListLoop = true;
     std::unordered_set<CFileNode*> seen;
     size_t nKept = 0;
     for (CFileNode* pChild : vecChildren)
@@ -67,31 +66,238 @@ void GatherChildren(CFileNode* pNode, CFileNode* pRoot, std::vector<CFileNode*>&
     vecChildren.resize(nKept);
 }
 
-std::u16string NameOf(IFileProperties* pProperties)
+// The nodes of a tree in tree order (a folder's subtree gets the numbers right after its own),
+// numbered from 1, with an explicit stack. Every walk of one tree gives the same nodes in the
+// same order, so the import walks twice instead of keeping a table of every node: once for the
+// folders' totals, once for the rows.
+class CTreeOrder {
+public:
+    CTreeOrder(CFileNode* pRoot, TREE_IMPORT_RESULT* pResult) : m_pRoot(pRoot), m_pResult(pResult)
+    {
+        m_vecStack.push_back(ITEM{pRoot, 0});
+    }
+
+    struct ITEM {
+        CFileNode* pNode;
+        uint32_t nParent;  // number of the parent (0: the volume's top)
+    };
+
+    // The next node and its number; false at the end, or when the numbers ran out (bTruncated).
+    bool Next(ITEM* pItem, uint32_t* pnNumber, bool* pbHasChildren)
+    {
+        if (m_vecStack.empty())
+            return false;
+        if (m_nNext > MAX_RECORD_NUMBER) {
+            m_bTruncated = true;
+            return false;
+        }
+        *pItem = m_vecStack.back();
+        m_vecStack.pop_back();
+        const uint32_t nNumber = m_nNext++;
+        GatherChildren(pItem->pNode, m_pRoot, m_vecChildren, m_pResult);
+        for (auto it = m_vecChildren.rbegin(); it != m_vecChildren.rend(); ++it)
+            m_vecStack.push_back(ITEM{*it, nNumber});
+        *pnNumber = nNumber;
+        // The first child, when there is one, is numbered next unless the numbers run out.
+        *pbHasChildren = !m_vecChildren.empty() && nNumber < MAX_RECORD_NUMBER;
+        return true;
+    }
+    bool IsTruncated() const { return m_bTruncated; }
+    // Numbers handed out so far, the volume's top included.
+    uint32_t Count() const { return m_nNext; }
+
+private:
+    CFileNode* m_pRoot;
+    TREE_IMPORT_RESULT* m_pResult;
+    std::vector<ITEM> m_vecStack;
+    std::vector<CFileNode*> m_vecChildren;
+    uint32_t m_nNext = 1;
+    bool m_bTruncated = false;
+};
+
+// A node with children is a folder whatever its attributes say; so is one without properties.
+bool IsFolder(IFileProperties* pProperties, bool bHasChildren)
 {
-    if (pProperties == nullptr)
-        return std::u16string();
-    const char* pszName = pProperties->GetName();
-    int32_t nLength = pProperties->GetNameLength();
-    if (pszName == nullptr || nLength <= 0)
-        return std::u16string();
-    if (nLength > MAX_NAME_BYTES)
-        nLength = MAX_NAME_BYTES;
-    // The length is the reader's word; the terminator bounds it where the two disagree.
-    return rvd::Utf8ToUtf16(std::string_view(pszName, strnlen(pszName, static_cast<size_t>(nLength))));
+    return bHasChildren || pProperties == nullptr || (pProperties->GetAttributes() & FILE_ATTR_DIRECTORY) != 0;
 }
 
-void EncodeRuns(const std::vector<STORED_RUN>& vecRuns, std::vector<uint8_t>& vecBytes)
+// What a folder's row holds of its subtree.
+struct FOLDER_TOTALS {
+    uint32_t nNumber;
+    uint32_t nLast;    // number of the subtree's last node
+    uint32_t nFiles;
+    uint64_t ullBytes;
+};
+
+// First walk: the totals of every folder, in tree order, the volume's top first. Only folders
+// are kept: a file's row holds its own size and itself as its subtree. The folders on the way
+// from the top to the current node are open; a node whose parent is not the innermost open
+// folder closes the folders in between, whose subtrees end just before it.
+void GatherFolderTotals(CFileNode* pRoot, TREE_IMPORT_RESULT* pResult, std::vector<FOLDER_TOTALS>& vecFolders)
 {
-    vecBytes.resize(vecRuns.size() * 16);
-    uint8_t* p = vecBytes.data();
-    for (const STORED_RUN& run : vecRuns) {
-        for (int i = 0; i < 8; ++i)
-            *p++ = static_cast<uint8_t>(run.ullSector >> (8 * i));
-        for (int i = 0; i < 8; ++i)
-            *p++ = static_cast<uint8_t>(run.ullSectors >> (8 * i));
+    vecFolders.clear();
+    vecFolders.push_back(FOLDER_TOTALS{0, 0, 0, 0});
+    std::vector<uint32_t> vecOpen;  // indexes into vecFolders
+    vecOpen.push_back(0);
+    auto CloseInnermost = [&](uint32_t nLast) {
+        FOLDER_TOTALS& done = vecFolders[vecOpen.back()];
+        done.nLast = nLast;
+        vecOpen.pop_back();
+        FOLDER_TOTALS& parent = vecFolders[vecOpen.back()];
+        parent.nFiles += done.nFiles;
+        parent.ullBytes = SaturatingAdd(parent.ullBytes, done.ullBytes);
+    };
+
+    CTreeOrder order(pRoot, pResult);
+    CTreeOrder::ITEM item{};
+    uint32_t nNumber = 0;
+    bool bHasChildren = false;
+    while (order.Next(&item, &nNumber, &bHasChildren)) {
+        while (vecOpen.size() > 1 && vecFolders[vecOpen.back()].nNumber != item.nParent)
+            CloseInnermost(nNumber - 1);
+        IFileProperties* pProperties = item.pNode->GetProperties();
+        if (IsFolder(pProperties, bHasChildren)) {
+            ++pResult->nFolders;
+            vecOpen.push_back(static_cast<uint32_t>(vecFolders.size()));
+            vecFolders.push_back(FOLDER_TOTALS{nNumber, nNumber, 0, 0});
+        } else {
+            ++pResult->nFiles;
+            FOLDER_TOTALS& parent = vecFolders[vecOpen.back()];
+            parent.nFiles += 1;
+            parent.ullBytes = SaturatingAdd(parent.ullBytes, std::min(pProperties->GetSize(), MAX_STORED_BYTES));
+        }
     }
+    const uint32_t nLast = order.Count() - 1;
+    while (vecOpen.size() > 1)
+        CloseInnermost(nLast);
+    vecFolders[0].nLast = nLast;
+    pResult->bTruncated = order.IsTruncated();
+    pResult->nRecords = nLast;
 }
+
+// Rows waiting for the next multi-row insert. Names and runs are kept in two buffers that only
+// grow, so a row costs no allocation of its own once they are large enough; their addresses are
+// bound only when the rows are written, after the last row was added.
+class CRowBatch {
+public:
+    struct ROW {
+        uint64_t ullKey, ullParentKey, ullLastKey, ullSize, ullCreation, ullModification, ullAccess, ullBytes;
+        uint64_t ullResidentSector, ullValidSize, ullUnitSectors;
+        uint32_t nKind, nAttributes, nStatus, nFlags, nFiles, nResidentOffset;
+        bool bResident, bValidSize, bUnitSectors;
+        size_t nNameStart, nNameLength, nRunsStart, nRunsLength;
+    };
+
+    explicit CRowBatch(CResultDatabase& db) : m_Db(db) { m_vecRows.reserve(IMPORT_BATCH_ROWS); }
+
+    ROW& Add() { return m_vecRows.emplace_back(); }
+    bool IsFull() const { return m_vecRows.size() == IMPORT_BATCH_ROWS; }
+
+    // The name as UTF-16 at the end of the name buffer.
+    void SetName(ROW& row, IFileProperties* pProperties)
+    {
+        row.nNameStart = m_strNames.size();
+        row.nNameLength = 0;
+        if (pProperties == nullptr)
+            return;
+        const char* pszName = pProperties->GetName();
+        int32_t nLength = pProperties->GetNameLength();
+        if (pszName == nullptr || nLength <= 0)
+            return;
+        if (nLength > MAX_NAME_BYTES)
+            nLength = MAX_NAME_BYTES;
+        // The length is the reader's word; the terminator bounds it where the two disagree.
+        const std::string_view strName(pszName, strnlen(pszName, static_cast<size_t>(nLength)));
+        bool bAscii = true;
+        for (const char ch : strName)
+            bAscii = bAscii && static_cast<unsigned char>(ch) < 0x80;
+        if (bAscii)
+            m_strNames.append(strName.begin(), strName.end());
+        else
+            m_strNames += rvd::Utf8ToUtf16(strName);
+        row.nNameLength = m_strNames.size() - row.nNameStart;
+    }
+
+    // The runs as (sector, sectors) pairs, u64 little-endian each, at the end of the run buffer.
+    void SetRuns(ROW& row, const std::vector<STORED_RUN>& vecRuns)
+    {
+        row.nRunsStart = m_vecRunBytes.size();
+        row.nRunsLength = vecRuns.size() * 16;
+        m_vecRunBytes.resize(row.nRunsStart + row.nRunsLength);
+        uint8_t* p = m_vecRunBytes.data() + row.nRunsStart;
+        for (const STORED_RUN& run : vecRuns) {
+            for (int i = 0; i < 8; ++i)
+                *p++ = static_cast<uint8_t>(run.ullSector >> (8 * i));
+            for (int i = 0; i < 8; ++i)
+                *p++ = static_cast<uint8_t>(run.ullSectors >> (8 * i));
+        }
+    }
+
+    // Writes the rows: a full batch with one statement, a short one row by row. SQLITE_DONE
+    // when every row was stored.
+    int Flush()
+    {
+        int nCode = SQLITE_DONE;
+        if (IsFull()) {
+            CSqlStatement& insert = m_Db.m_ImportNodes;
+            CStatementUse use(insert);
+            for (size_t i = 0; i < m_vecRows.size(); ++i)
+                Bind(insert, static_cast<int>(i * IMPORT_ROW_PARAMETERS), m_vecRows[i]);
+            nCode = insert.Step();
+        } else {
+            CSqlStatement& insert = m_Db.m_ImportNode;
+            for (size_t i = 0; i < m_vecRows.size() && nCode == SQLITE_DONE; ++i) {
+                CStatementUse use(insert);
+                Bind(insert, 0, m_vecRows[i]);
+                nCode = insert.Step();
+            }
+        }
+        m_vecRows.clear();
+        m_strNames.clear();
+        m_vecRunBytes.clear();
+        return nCode;
+    }
+
+private:
+    void Bind(CSqlStatement& insert, int nBase, const ROW& row)
+    {
+        insert.BindU64(nBase + 1, row.ullKey);
+        insert.BindU64(nBase + 2, row.ullParentKey);
+        insert.BindInt(nBase + 3, row.nKind);
+        insert.BindU64(nBase + 4, row.ullLastKey);
+        insert.BindText16(nBase + 5, std::u16string_view(m_strNames.data() + row.nNameStart, row.nNameLength));
+        insert.BindU64(nBase + 6, row.ullSize);
+        insert.BindInt(nBase + 7, row.nAttributes);
+        insert.BindInt(nBase + 8, row.nStatus);
+        insert.BindInt(nBase + 9, row.nFlags);
+        insert.BindU64(nBase + 10, row.ullCreation);
+        insert.BindU64(nBase + 11, row.ullModification);
+        insert.BindU64(nBase + 12, row.ullAccess);
+        insert.BindInt(nBase + 13, row.nFiles);
+        insert.BindU64(nBase + 14, row.ullBytes);
+        insert.BindBlob(nBase + 15, m_vecRunBytes.data() + row.nRunsStart, row.nRunsLength);
+        if (row.bResident) {
+            insert.BindU64(nBase + 16, row.ullResidentSector);
+            insert.BindInt(nBase + 17, row.nResidentOffset);
+        } else {
+            insert.BindNull(nBase + 16);
+            insert.BindNull(nBase + 17);
+        }
+        if (row.bValidSize)
+            insert.BindU64(nBase + 18, row.ullValidSize);
+        else
+            insert.BindNull(nBase + 18);
+        if (row.bUnitSectors)
+            insert.BindInt(nBase + 19, static_cast<int64_t>(row.ullUnitSectors));
+        else
+            insert.BindNull(nBase + 19);
+    }
+
+    CResultDatabase& m_Db;
+    std::vector<ROW> m_vecRows;
+    std::u16string m_strNames;
+    std::vector<uint8_t> m_vecRunBytes;
+};
 
 } // namespace
 
@@ -102,76 +308,56 @@ bool ImportTree(CResultDatabase& db, CFileNode* pRoot, uint32_t dwVolume, const 
     if (pRoot == nullptr)
         return true;
 
-    // 1. Number the nodes in tree order (a folder's subtree gets the numbers right after its
-    //    own), with an explicit stack.
-    std::vector<TREE_ENTRY> vecEntries;
-    vecEntries.push_back(TREE_ENTRY{nullptr, 0, 0});  // the volume's top
-    std::vector<std::pair<CFileNode*, uint32_t>> vecStack;
-    vecStack.emplace_back(pRoot, 0);
-    std::vector<CFileNode*> vecChildren;
-    while (!vecStack.empty()) {
-        const std::pair<CFileNode*, uint32_t> item = vecStack.back();
-        vecStack.pop_back();
-        if (vecEntries.size() > MAX_RECORD_NUMBER) {
-            pResult->bTruncated = true;
-            break;
-        }
-        const uint32_t nIndex = static_cast<uint32_t>(vecEntries.size());
-        vecEntries.push_back(TREE_ENTRY{item.first, item.second, 0});
-        ++vecEntries[item.second].nChildren;
-        GatherChildren(item.first, pRoot, vecChildren, pResult);
-        for (auto it = vecChildren.rbegin(); it != vecChildren.rend(); ++it)
-            vecStack.emplace_back(*it, nIndex);
-    }
+    // 1. Each folder's subtree: its last record and its files' count and bytes.
+    std::vector<FOLDER_TOTALS> vecFolders;
+    GatherFolderTotals(pRoot, pResult, vecFolders);
 
-    // 2. Kinds, then each subtree's end and totals, children before parents.
-    const size_t nCount = vecEntries.size();
-    std::vector<uint8_t> vecKind(nCount, NODE_FOLDER);
-    std::vector<uint32_t> vecLast(nCount);
-    std::vector<uint32_t> vecFiles(nCount, 0);
-    std::vector<uint64_t> vecBytes(nCount, 0);
-    for (size_t i = 1; i < nCount; ++i) {
-        IFileProperties* pProperties = vecEntries[i].pNode->GetProperties();
-        const bool bFolder = vecEntries[i].nChildren > 0 || pProperties == nullptr ||
-                             (pProperties->GetAttributes() & FILE_ATTR_DIRECTORY) != 0;
-        vecLast[i] = static_cast<uint32_t>(i);
-        if (bFolder) {
-            ++pResult->nFolders;
-        } else {
-            vecKind[i] = NODE_FILE;
-            vecFiles[i] = 1;
-            vecBytes[i] = std::min(pProperties->GetSize(), MAX_STORED_BYTES);
-            ++pResult->nFiles;
-        }
-    }
-    vecLast[0] = static_cast<uint32_t>(nCount - 1);
-    for (size_t i = nCount - 1; i >= 1; --i) {
-        const uint32_t nParent = vecEntries[i].nParent;
-        if (vecLast[i] > vecLast[nParent])
-            vecLast[nParent] = vecLast[i];
-        vecFiles[nParent] += vecFiles[i];
-        vecBytes[nParent] = SaturatingAdd(vecBytes[nParent], vecBytes[i]);
-    }
-    pResult->nRecords = static_cast<uint32_t>(nCount - 1);
-
-    // 3. One row per node, in number order, so rows are appended to the table, never inserted
+    // 2. One row per node, in number order, so rows are appended to the table, never inserted
     //    in the middle. The listing index is kept up to date row by row: in tree order its
     //    entries also arrive close to where the last one went, and dropping it to build it again
     //    afterwards would sort every row in memory at once (about 40 MB for a million files)
-    //    for no gain in time.
-    CSqlStatement& insert = db.m_InsertNode;
-    std::vector<uint8_t> vecRunBytes;
+    //    for no gain in time. Rows go in batches of one statement each, which spares SQLite
+    //    most of its work per statement.
+    CRowBatch batch(db);
     CONVERTED_RUNS runs;
-    for (size_t i = 1; i < nCount; ++i) {
-        IFileProperties* pProperties = vecEntries[i].pNode->GetProperties();
-        const bool bFolder = vecKind[i] == NODE_FOLDER;
-        const std::u16string strName = NameOf(pProperties);
+    size_t nFolder = 0;
+    CTreeOrder order(pRoot, nullptr);
+    CTreeOrder::ITEM item{};
+    uint32_t nNumber = 0;
+    bool bHasChildren = false;
+    while (nNumber < pResult->nRecords && order.Next(&item, &nNumber, &bHasChildren)) {
+        IFileProperties* pProperties = item.pNode->GetProperties();
+        const bool bFolder = IsFolder(pProperties, bHasChildren);
+        CRowBatch::ROW& row = batch.Add();
+        row.ullKey = MakeNodeKey(dwVolume, nNumber);
+        row.ullParentKey = MakeNodeKey(dwVolume, item.nParent);
+        row.nKind = bFolder ? NODE_FOLDER : NODE_FILE;
+        if (bFolder) {
+            // The folders come in the order the first walk met them; a tree that answered the
+            // two walks apart is not stored half right.
+            if (++nFolder >= vecFolders.size() || vecFolders[nFolder].nNumber != nNumber) {
+                pResult->nSqlCode = SQLITE_INTERNAL;
+                return false;
+            }
+            const FOLDER_TOTALS& totals = vecFolders[nFolder];
+            row.ullLastKey = MakeNodeKey(dwVolume, totals.nLast);
+            row.nFiles = totals.nFiles;
+            row.ullBytes = totals.ullBytes;
+        } else {
+            row.ullLastKey = row.ullKey;
+            row.nFiles = 1;
+            row.ullBytes = std::min(pProperties->GetSize(), MAX_STORED_BYTES);
+        }
+        batch.SetName(row, pProperties);
+
         uint64_t ullSize = 0;
         uint16_t wAttributes = 0;
         uint8_t byStatus = 0;
         FILETIME ftCreation{}, ftModification{}, ftAccess{};
         DWORD dwFlags = bFolder ? DWORD(STORED_FILE_FOLDER) : 0;
-        runs = CONVERTED_RUNS();
+        runs.vecRuns.clear();
+        runs.bResident = false;
+        runs.bDamaged = false;
         DATA_STREAM_LAYOUT layout{};
         bool bLayout = false;
         if (pProperties != nullptr) {
@@ -202,62 +388,49 @@ bool ImportTree(CResultDatabase& db, CFileNode* pRoot, uint32_t dwVolume, const 
             wAttributes |= FILE_ATTR_DIRECTORY;
         else
             wAttributes &= static_cast<uint16_t>(~FILE_ATTR_DIRECTORY);
-        EncodeRuns(runs.vecRuns, vecRunBytes);
-
-        CStatementUse use(insert);
-        insert.BindU64(1, MakeNodeKey(dwVolume, static_cast<uint32_t>(i)));
-        insert.BindU64(2, MakeNodeKey(dwVolume, vecEntries[i].nParent));
-        insert.BindInt(3, vecKind[i]);
-        insert.BindU64(4, MakeNodeKey(dwVolume, vecLast[i]));
-        insert.BindText16(5, strName);
-        insert.BindU64(6, ullSize);
-        insert.BindInt(7, wAttributes);
-        insert.BindInt(8, byStatus);
-        insert.BindInt(9, dwFlags);
-        insert.BindU64(10, ftCreation.qwTicks);
-        insert.BindU64(11, ftModification.qwTicks);
-        insert.BindU64(12, ftAccess.qwTicks);
-        insert.BindInt(13, vecFiles[i]);
-        insert.BindU64(14, vecBytes[i]);
-        insert.BindInt(15, 0);
-        insert.BindInt(16, 0);
-        insert.BindInt(17, 0);
-        insert.BindBlob(18, vecRunBytes.data(), vecRunBytes.size());
-        if (runs.bResident) {
-            insert.BindU64(19, runs.ullResidentSector);
-            insert.BindInt(20, runs.dwResidentOffset);
-        } else {
-            insert.BindNull(19);
-            insert.BindNull(20);
-        }
+        row.ullSize = ullSize;
+        row.nAttributes = wAttributes;
+        row.nStatus = byStatus;
+        row.nFlags = dwFlags;
+        row.ullCreation = ftCreation.qwTicks;
+        row.ullModification = ftModification.qwTicks;
+        row.ullAccess = ftAccess.qwTicks;
+        batch.SetRuns(row, runs.vecRuns);
+        row.bResident = runs.bResident;
+        row.ullResidentSector = runs.ullResidentSector;
+        row.nResidentOffset = runs.dwResidentOffset;
         // A unit of clusters becomes a unit of sectors of the same runs; one too large for a
         // file system to use is kept as 0, and the runs are copied as they lie.
         uint64_t ullUnitSectors = 0;
         if (bLayout && geometry.nSectorsPerUnit > 0)
             ullUnitSectors = static_cast<uint64_t>(layout.nCompressionUnitClusters) *
                              static_cast<uint64_t>(geometry.nSectorsPerUnit);
-        if (bLayout && layout.ullValidSize < ullSize)
-            insert.BindU64(21, layout.ullValidSize);
-        else
-            insert.BindNull(21);
-        if (ullUnitSectors != 0 && ullUnitSectors <= MAX_COMPRESSION_UNIT_SECTORS)
-            insert.BindInt(22, static_cast<int64_t>(ullUnitSectors));
-        else
-            insert.BindNull(22);
-        const int nCode = insert.Step();
-        if (nCode != SQLITE_DONE) {
-            pResult->nSqlCode = nCode;
-            return false;
+        row.bValidSize = bLayout && layout.ullValidSize < ullSize;
+        row.ullValidSize = layout.ullValidSize;
+        row.bUnitSectors = ullUnitSectors != 0 && ullUnitSectors <= MAX_COMPRESSION_UNIT_SECTORS;
+        row.ullUnitSectors = ullUnitSectors;
+
+        if (batch.IsFull()) {
+            const int nCode = batch.Flush();
+            if (nCode != SQLITE_DONE) {
+                pResult->nSqlCode = nCode;
+                return false;
+            }
         }
+    }
+    int nCode = batch.Flush();
+    if (nCode != SQLITE_DONE) {
+        pResult->nSqlCode = nCode;
+        return false;
     }
 
     CSqlStatement& totals = db.m_UpdateTopTotals;
     CStatementUse use(totals);
     totals.BindU64(1, MakeNodeKey(dwVolume, 0));
-    totals.BindU64(2, MakeNodeKey(dwVolume, vecLast[0]));
-    totals.BindInt(3, vecFiles[0]);
-    totals.BindU64(4, vecBytes[0]);
-    const int nCode = totals.Step();
+    totals.BindU64(2, MakeNodeKey(dwVolume, vecFolders[0].nLast));
+    totals.BindInt(3, vecFolders[0].nFiles);
+    totals.BindU64(4, vecFolders[0].ullBytes);
+    nCode = totals.Step();
     if (nCode != SQLITE_DONE) {
         pResult->nSqlCode = nCode;
         return false;
