@@ -66,16 +66,20 @@ const char* const SCHEMA_SQL =
 // Rows of an imported tree: nothing of it is ticked yet. A failed row rolls the whole
 // transaction back at once (OR ROLLBACK), as the import does anyway; that spares SQLite a
 // statement journal for every multi-row statement.
-std::string ImportSql(size_t nRows)
+std::string ImportSql(size_t nRows, bool bPlain)
 {
     std::string strSql = "INSERT OR ROLLBACK INTO node(" ROW_COLUMNS ",runs,res_sector,res_offset,valid,cunit) VALUES";
+    const int nParameters = bPlain ? IMPORT_PLAIN_ROW_PARAMETERS : IMPORT_ROW_PARAMETERS;
     for (size_t i = 0; i < nRows; ++i) {
-        const int b = static_cast<int>(i) * IMPORT_ROW_PARAMETERS;
-        char szRow[160];
-        snprintf(szRow, sizeof(szRow),
-                 "%s(?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,0,0,0,?%d,?%d,?%d,?%d,?%d)", i != 0 ? "," : "",
-                 b + 1, b + 2, b + 3, b + 4, b + 5, b + 6, b + 7, b + 8, b + 9, b + 10, b + 11, b + 12, b + 13, b + 14,
-                 b + 15, b + 16, b + 17, b + 18, b + 19);
+        const int b = static_cast<int>(i) * nParameters;
+        char szRow[200];
+        int nLength = snprintf(szRow, sizeof(szRow), "%s(?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,0,0,0,?%d,",
+                               i != 0 ? "," : "", b + 1, b + 2, b + 3, b + 4, b + 5, b + 6, b + 7, b + 8, b + 9, b + 10,
+                               b + 11, b + 12, b + 13, b + 14, b + 15);
+        if (bPlain)
+            snprintf(szRow + nLength, sizeof(szRow) - nLength, "NULL,NULL,NULL,NULL)");
+        else
+            snprintf(szRow + nLength, sizeof(szRow) - nLength, "?%d,?%d,?%d,?%d)", b + 16, b + 17, b + 18, b + 19);
         strSql += szRow;
     }
     return strSql;
@@ -109,7 +113,8 @@ const char* CResultDatabase::LastError() const
 
 void CResultDatabase::Close()
 {
-    for (CSqlStatement* p : {&m_InsertNode, &m_ImportNode, &m_ImportNodes, &m_SelectNode, &m_SelectChildren, &m_SelectRange, &m_UpdateTopTotals,
+    for (CSqlStatement* p : {&m_InsertNode, &m_ImportNode, &m_ImportNodes, &m_ImportPlainNodes, &m_SelectNode,
+                             &m_SelectChildren, &m_SelectRange, &m_UpdateTopTotals,
                              &m_SelectTicks, &m_UpdateTicks, &m_TickRange, &m_ClearRange, &m_SetOwn, &m_InsertVolume,
                              &m_UpdateVolumeTree, &m_UpdateVolumeTicked, &m_SelectVolumes})
         p->Finalize();
@@ -175,13 +180,15 @@ bool CResultDatabase::PrepareStatements()
     // ?1 key, ?2 parent key, ?3 kind, ?4 last key, ?5 name, ?6 size, ?7 attributes, ?8 status,
     // ?9 flags, ?10-?12 times, ?13 files, ?14 bytes, ?15 runs, ?16 resident sector, ?17 resident
     // offset, ?18 valid size, ?19 compression unit; the next row's from ?20 on.
-    const std::string strImportOne = ImportSql(1);
-    const std::string strImportBatch = ImportSql(IMPORT_BATCH_ROWS);
+    const std::string strImportOne = ImportSql(1, false);
+    const std::string strImportBatch = ImportSql(IMPORT_BATCH_ROWS, false);
+    const std::string strImportPlainBatch = ImportSql(IMPORT_BATCH_ROWS, true);
     const STATEMENT_TEXT statements[] = {
         {&m_InsertNode, "INSERT INTO node(" ROW_COLUMNS ",runs,res_sector,res_offset,valid,cunit) "
                         "VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18,?19,?20,?21,?22)"},
         {&m_ImportNode, strImportOne.c_str()},
         {&m_ImportNodes, strImportBatch.c_str()},
+        {&m_ImportPlainNodes, strImportPlainBatch.c_str()},
         // ?1 key
         {&m_SelectNode, "SELECT " ROW_COLUMNS ",runs,res_sector,res_offset,valid,cunit FROM node WHERE key=?1"},
         // ?1 parent key, ?2 kind, ?3 last key already listed, ?4 batch size
@@ -282,7 +289,7 @@ CResultDatabase::OPEN_RESULT CResultDatabase::OpenFile(const std::string& strPat
         }
     }
 
-    if (Exec("PRAGMA journal_mode=DELETE;PRAGMA synchronous=OFF;PRAGMA temp_store=MEMORY;") != SQLITE_OK ||
+    if (Exec("PRAGMA journal_mode=DELETE;PRAGMA synchronous=OFF;PRAGMA temp_store=MEMORY;PRAGMA secure_delete=OFF;") != SQLITE_OK ||
         !SetCacheKiB(CACHE_KIB))
         return OPEN_FAILED;
     return PrepareStatements() ? OPEN_OK : OPEN_DAMAGED;

@@ -239,16 +239,22 @@ public:
     {
         int nCode = SQLITE_DONE;
         if (IsFull()) {
-            CSqlStatement& insert = m_Db.m_ImportNodes;
+            // Most rows have no resident data, valid size or compression unit: a batch of
+            // only such rows goes with those columns written as NULL by the statement itself.
+            bool bPlain = true;
+            for (const ROW& row : m_vecRows)
+                bPlain = bPlain && !row.bResident && !row.bValidSize && !row.bUnitSectors;
+            CSqlStatement& insert = bPlain ? m_Db.m_ImportPlainNodes : m_Db.m_ImportNodes;
+            const int nParameters = bPlain ? IMPORT_PLAIN_ROW_PARAMETERS : IMPORT_ROW_PARAMETERS;
             CStatementUse use(insert);
             for (size_t i = 0; i < m_vecRows.size(); ++i)
-                Bind(insert, static_cast<int>(i * IMPORT_ROW_PARAMETERS), m_vecRows[i]);
+                Bind(insert, static_cast<int>(i) * nParameters, m_vecRows[i], bPlain);
             nCode = insert.Step();
         } else {
             CSqlStatement& insert = m_Db.m_ImportNode;
             for (size_t i = 0; i < m_vecRows.size() && nCode == SQLITE_DONE; ++i) {
                 CStatementUse use(insert);
-                Bind(insert, 0, m_vecRows[i]);
+                Bind(insert, 0, m_vecRows[i], false);
                 nCode = insert.Step();
             }
         }
@@ -259,7 +265,7 @@ public:
     }
 
 private:
-    void Bind(CSqlStatement& insert, int nBase, const ROW& row)
+    void Bind(CSqlStatement& insert, int nBase, const ROW& row, bool bPlain)
     {
         insert.BindU64(nBase + 1, row.ullKey);
         insert.BindU64(nBase + 2, row.ullParentKey);
@@ -276,6 +282,8 @@ private:
         insert.BindInt(nBase + 13, row.nFiles);
         insert.BindU64(nBase + 14, row.ullBytes);
         insert.BindBlob(nBase + 15, m_vecRunBytes.data() + row.nRunsStart, row.nRunsLength);
+        if (bPlain)
+            return;
         if (row.bResident) {
             insert.BindU64(nBase + 16, row.ullResidentSector);
             insert.BindInt(nBase + 17, row.nResidentOffset);

@@ -124,6 +124,47 @@ TEST_F(CorrandRuns, ResidentDataPointsIntoItsFileRecord)
     EXPECT_TRUE(file.vecRuns.empty());
 }
 
+TEST_F(CorrandRuns, EveryRowKeepsItsOwnRunsWhereverItFallsInTheImport)
+{
+    // Rows are stored many to a statement, with a shorter statement for batches without
+    // resident data and one row at a time at the end: 100 files in one folder span all three,
+    // with resident files only in the middle.
+    CTestTree tree(0, 8);
+    CFileNode* pFolder = tree.Folder(tree.Root(), "many");
+    for (uint64_t i = 0; i < 100; ++i) {
+        CFileNode* pFile = tree.File(pFolder, "file" + std::to_string(i) + ".dat", 1000 + i);
+        if (i >= 40 && i <= 50)
+            CTestTree::Props(pFile)->SetResident(5000 + i, static_cast<int32_t>(0x98 + i));
+        else
+            CTestTree::Props(pFile)->SetRuns({{100 + 10 * i, 1 + i % 3}});
+    }
+    ASSERT_EQ(0, HandOver(UserRecord(2048), tree));
+
+    for (uint64_t i = 0; i < 100; ++i) {
+        SCOPED_TRACE(i);
+        STORED_FILE file;
+        // Each child is linked in first, so the last file made is the first one stored.
+        ASSERT_EQ(0, Access()->GetStoredFile(0, static_cast<DWORD>(3 + 99 - i), &file));
+        EXPECT_EQ(U16("file" + std::to_string(i) + ".dat"), file.strName);
+        EXPECT_EQ(1000 + i, file.ullSize);
+        EXPECT_EQ(~0ULL, file.ullValidSize);
+        EXPECT_EQ(0u, file.dwCompressionUnitSectors);
+        if (i >= 40 && i <= 50) {
+            EXPECT_NE(0u, file.dwFlags & STORED_FILE_RESIDENT);
+            EXPECT_EQ(5000 + i, file.ullResidentSector);
+            EXPECT_EQ(0x98 + i, file.dwResidentOffset);
+            EXPECT_TRUE(file.vecRuns.empty());
+        } else {
+            EXPECT_EQ(0u, file.dwFlags & STORED_FILE_RESIDENT);
+            ASSERT_EQ(1u, file.vecRuns.size());
+            EXPECT_EQ((100 + 10 * i) * 8, file.vecRuns[0].ullSector);
+            EXPECT_EQ((1 + i % 3) * 8, file.vecRuns[0].ullSectors);
+        }
+    }
+    const DWORD dwFolder = FindPath(Store(), 0, {"Deleted Files", "many"});
+    EXPECT_EQ(100u, ListAll(Store(), 0, dwFolder, ENUM_KIND_FILES).size());
+}
+
 // Where the copy-out reads a result's runs: the volume the engine found for the record (named
 // by the fields the engine matches volumes with), or the disk of a whole-disk scan; kept across
 // a reopening of the store, since it follows from the stored record.
