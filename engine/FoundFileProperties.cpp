@@ -30,10 +30,42 @@ void CFoundFileProperties::FreeName()
 
 void CFoundFileProperties::FreeRuns()
 {
-    if ((m_nStorage & STORAGE_RUNS_INLINE) == 0)
+    if ((m_nStorage & STORAGE_RUNS_BLOCK) != 0)
+        FreeBuffer(m_Runs.pBlock);
+    else if ((m_nStorage & STORAGE_RUNS_INLINE) == 0)
         delete m_Runs.pRecord;
-    m_nStorage &= ~STORAGE_RUNS_INLINE;
+    m_nStorage &= ~STORAGE_RUNS_PLAIN;
     m_Runs.pRecord = nullptr;
+}
+
+void CFoundFileProperties::HoldRunString(const uint8_t* pString, uint32_t nLength)
+{
+    FreeRuns();
+    if (nLength <= RUNS_INLINE_BYTES) {
+        memset(m_Runs.abyInline, 0, sizeof(m_Runs.abyInline));
+        memcpy(m_Runs.abyInline, pString, nLength);
+        m_nStorage |= STORAGE_RUNS_INLINE;
+        return;
+    }
+    uint8_t* pBlock = reinterpret_cast<uint8_t*>(AllocBuffer(sizeof(uint32_t) + nLength));
+    memcpy(pBlock, &nLength, sizeof(nLength));
+    memcpy(pBlock + sizeof(uint32_t), pString, nLength);
+    m_Runs.pBlock = pBlock;
+    m_nStorage |= STORAGE_RUNS_BLOCK;
+}
+
+const uint8_t* CFoundFileProperties::PlainRunString(uint32_t* pnLength) const
+{
+    if ((m_nStorage & STORAGE_RUNS_INLINE) != 0) {
+        *pnLength = PackedStringLength(m_Runs.abyInline, RUNS_INLINE_BYTES);
+        return m_Runs.abyInline;
+    }
+    if ((m_nStorage & STORAGE_RUNS_BLOCK) != 0) {
+        memcpy(pnLength, m_Runs.pBlock, sizeof(uint32_t));
+        return m_Runs.pBlock + sizeof(uint32_t);
+    }
+    *pnLength = 0;
+    return nullptr;
 }
 
 void CFoundFileProperties::GetCreationTime(FILETIME* pTime)
@@ -56,8 +88,9 @@ void CFoundFileProperties::GetAccessTime(FILETIME* pTime)
 
 IDataRunList* CFoundFileProperties::GetDataRunList()
 {
-    if ((m_nStorage & STORAGE_RUNS_INLINE) != 0)
-        return UnpackDataRuns(m_Runs.abyInline, PackedStringLength(m_Runs.abyInline, RUNS_INLINE_BYTES), 0);
+    uint32_t nLength = 0;
+    if (const uint8_t* pString = PlainRunString(&nLength))
+        return UnpackDataRuns(pString, nLength, 0);
     return m_Runs.pRecord != nullptr ? m_Runs.pRecord->CreateDataRunList() : nullptr;
 }
 
@@ -117,52 +150,71 @@ void CFoundFileProperties::AdoptName(char* pszName, uint16_t nLength)
 
 void CFoundFileProperties::PackRuns(IDataRunList* pList)
 {
-    AdoptPackedRuns(PackDataRunList(pList));
+    if (pList != nullptr && pList->GetType() == DATA_RUN_LIST_NTFS_RESIDENT && pList->GetResidentValue() != 0) {
+        AdoptPackedRuns(PackDataRunList(pList));
+        return;
+    }
+    uint32_t nLength = 0;
+    uint8_t* pString = EncodeDataRuns(pList, &nLength);
+    if (pString == nullptr) {
+        FreeRuns();
+        return;
+    }
+    HoldRunString(pString, nLength);
+    FreeBuffer(pString);
 }
 
 void CFoundFileProperties::PackRuns(const DATA_RUN* pRuns, size_t nCount)
 {
     const uint64_t ullLength = PackedRunsLength(pRuns, nCount);
-    if (ullLength == 0 || ullLength > RUNS_INLINE_BYTES) {
-        AdoptPackedRuns(PackDataRuns(pRuns, nCount));
+    if (ullLength == 0 || ullLength > MAX_PACKED_RUNS_LENGTH) {
+        FreeRuns();
+        return;
+    }
+    const uint32_t nLength = static_cast<uint32_t>(ullLength);
+    if (nLength <= RUNS_INLINE_BYTES) {
+        uint8_t abyString[RUNS_INLINE_BYTES];
+        WritePackedRuns(pRuns, nCount, abyString);
+        HoldRunString(abyString, nLength);
         return;
     }
     FreeRuns();
-    memset(m_Runs.abyInline, 0, sizeof(m_Runs.abyInline));
-    WritePackedRuns(pRuns, nCount, m_Runs.abyInline);
-    m_nStorage |= STORAGE_RUNS_INLINE;
+    uint8_t* pBlock = reinterpret_cast<uint8_t*>(AllocBuffer(sizeof(uint32_t) + nLength));
+    memcpy(pBlock, &nLength, sizeof(nLength));
+    WritePackedRuns(pRuns, nCount, pBlock + sizeof(uint32_t));
+    m_Runs.pBlock = pBlock;
+    m_nStorage |= STORAGE_RUNS_BLOCK;
 }
 
 void CFoundFileProperties::AdoptPackedRuns(PACKED_DATA_RUNS* pRuns)
 {
-    if ((m_nStorage & STORAGE_RUNS_INLINE) == 0 && pRuns == m_Runs.pRecord)
+    if ((m_nStorage & STORAGE_RUNS_PLAIN) == 0 && pRuns == m_Runs.pRecord)
         return;
-    FreeRuns();
-    if (pRuns == nullptr)
+    if (pRuns == nullptr) {
+        FreeRuns();
         return;
-    // A short string without a resident value is held in place; its saved form and its list
-    // are the record's.
+    }
+    // A string without a resident value is kept as a string; its saved form and its list are
+    // the record's. A record without a string, or with a resident value, is kept as it is.
     const uint32_t nLength =
         pRuns->m_pPacked != nullptr ? PackedStringLength(pRuns->m_pPacked, pRuns->m_nPackedSize) : 0;
-    if (pRuns->m_nResidentValue == 0 && nLength != 0 && nLength <= RUNS_INLINE_BYTES) {
-        memset(m_Runs.abyInline, 0, sizeof(m_Runs.abyInline));
-        memcpy(m_Runs.abyInline, pRuns->m_pPacked, nLength);
-        m_nStorage |= STORAGE_RUNS_INLINE;
+    if (pRuns->m_nResidentValue == 0 && nLength != 0) {
+        HoldRunString(pRuns->m_pPacked, nLength);
         delete pRuns;
         return;
     }
+    FreeRuns();
     m_Runs.pRecord = pRuns;
 }
 
 BOOL CFoundFileProperties::SavePackedRuns(IDataStream* pWriter) const
 {
-    if ((m_nStorage & STORAGE_RUNS_INLINE) != 0) {
+    uint32_t nLength = 0;
+    if (const uint8_t* pString = PlainRunString(&nLength)) {
         if (pWriter == nullptr)
             return FALSE;
-        const uint32_t nLength = PackedStringLength(m_Runs.abyInline, RUNS_INLINE_BYTES);
         const uint16_t nResidentValue = 0;
-        return WriteLE(pWriter, nLength) && WriteBytes(pWriter, m_Runs.abyInline, nLength) &&
-                       WriteLE(pWriter, nResidentValue)
+        return WriteLE(pWriter, nLength) && WriteBytes(pWriter, pString, nLength) && WriteLE(pWriter, nResidentValue)
                    ? TRUE
                    : FALSE;
     }

@@ -40,14 +40,15 @@ public:
 
     void SetAttributes(uint16_t nAttributes) { m_nAttributes = nAttributes; }
     void SetStatus(uint8_t nStatus) { m_nStatus = nStatus; }
-    bool HasDataRuns() const { return (m_nStorage & STORAGE_RUNS_INLINE) != 0 || m_Runs.pRecord != nullptr; }
+    bool HasDataRuns() const { return (m_nStorage & STORAGE_RUNS_PLAIN) != 0 || m_Runs.pRecord != nullptr; }
 
 protected:
     // Longest name the 16-bit length fields hold.
     static constexpr size_t NAME_MAX_BYTES = 0xFFFF;
     // A name of fewer bytes than this, and a run string (its 0 byte included) of at most this
     // many, are held in the object itself: most names and most files' runs are that short, and
-    // a found file then costs one block instead of three.
+    // a found file then costs one block instead of three. A longer run string without a resident
+    // value takes one block of its own; only resident runs keep a PACKED_DATA_RUNS record.
     static constexpr size_t NAME_INLINE_BYTES = 16;
     static constexpr size_t RUNS_INLINE_BYTES = 8;
 
@@ -85,9 +86,16 @@ protected:
     enum : uint8_t {
         STORAGE_NAME_INLINE = 1,  // m_Name.szInline holds the name
         STORAGE_RUNS_INLINE = 2,  // m_Runs.abyInline holds the run string (no resident value)
+        STORAGE_RUNS_BLOCK = 4,   // m_Runs.pBlock: the string's length (u32), then the string
+        STORAGE_RUNS_PLAIN = STORAGE_RUNS_INLINE | STORAGE_RUNS_BLOCK,
     };
     void FreeName();
     void FreeRuns();
+    // Keeps a copy of a well-formed run string of nLength bytes (its 0 byte included, at least
+    // 1 byte) that has no resident value, in place of the runs kept so far.
+    void HoldRunString(const uint8_t* pString, uint32_t nLength);
+    // The run string held in place or in its own block, and its length; null for a record or none.
+    const uint8_t* PlainRunString(uint32_t* pnLength) const;
 
     union {
         char* pszBuffer;  // from AllocBuffer; null: no name
@@ -95,6 +103,7 @@ protected:
     } m_Name;
     union {
         PACKED_DATA_RUNS* pRecord;  // null: no runs
+        uint8_t* pBlock;            // from AllocBuffer
         uint8_t abyInline[RUNS_INLINE_BYTES];
     } m_Runs;
     uint16_t m_nNameLength;

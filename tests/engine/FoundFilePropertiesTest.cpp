@@ -252,6 +252,7 @@ TEST(FoundFileProperties, NamesAndRunsOfEveryLengthKeepTheirRecords)
         {{0x11, 0x08, 0x64, 0x01, 0x04, 0x11, 0x02, 0x10, 0x00}, 0},          // a run, a hole, a run
         {{0x11, 0x01, 0x30, 0x00}, 0x0188},                                   // resident data
         {{}, 0x0042},                                                         // no string
+        {{}, 0},
     };
     for (const char* pszKind : {"FAT", "EXT2", "NTFS", "RAW"}) {
         for (const std::string& strName : names) {
@@ -276,20 +277,27 @@ TEST(FoundFileProperties, NamesAndRunsOfEveryLengthKeepTheirRecords)
     }
 }
 
-// Runs packed from an array in the properties save as the same runs packed into a record, with
-// or without room for them in place; a name set from its own bytes is kept whole.
+// Runs packed by the properties, from an array or from a list, save and unpack as the same runs
+// packed into a record, whether they fit in the object or not; a name set from its own bytes is
+// kept whole.
 TEST(FoundFileProperties, RunsPackedInPlaceSaveAsARecordDoes)
 {
     std::vector<DATA_RUN> runs;
     for (uint64_t n = 0; n < 6; ++n) {
         SCOPED_TRACE(runs.size());
-        CExt2FileProperties direct, viaRecord;
-        direct.SetName("file.bin", 8);
-        viaRecord.SetName("file.bin", 8);
-        direct.SetRuns(runs.data(), runs.size());
-        viaRecord.SetPackedRuns(PackDataRuns(runs.data(), runs.size()));
-        EXPECT_EQ(Saved(&direct), Saved(&viaRecord));
-        EXPECT_EQ(Describe(direct.GetDataRunList()), Describe(viaRecord.GetDataRunList()));
+        CExt2FileProperties fromArray, fromList, viaRecord;
+        fromArray.SetRuns(runs.data(), runs.size());
+        CExt2DataRunList* pList = new CExt2DataRunList();
+        for (const DATA_RUN& run : runs)
+            pList->AddRun(run);
+        viaRecord.SetPackedRuns(PackDataRunList(pList));
+        fromList.SetDataRunList(pList);
+        const Bytes expected = Saved(&viaRecord);
+        EXPECT_EQ(Saved(&fromArray), expected);
+        EXPECT_EQ(Saved(&fromList), expected);
+        const std::string strRuns = Describe(viaRecord.GetDataRunList());
+        EXPECT_EQ(Describe(fromArray.GetDataRunList()), strRuns);
+        EXPECT_EQ(Describe(fromList.GetDataRunList()), strRuns);
         runs.push_back(DATA_RUN(1000 + 300 * n * n, n + 1));
     }
     for (size_t nLength : {12u, 15u, 20u}) {
