@@ -598,6 +598,32 @@ TEST_F(TessaryNtfsDataLayout, TornAndReusedRecordsAndShortNames)
               rvdtest::Sha256Hex(FileBytes(strRun + "/Deleted Files/Shapes/Attribute list, extension reused.bin")));
 }
 
+// ntfs-shapes-s4k.img: NTFS made for 4096-byte sectors (4096-byte FILE records). The engine reads
+// NTFS only at 512 bytes per sector: the boot sector is refused and no FILE record is taken, so
+// neither scan hands over anything read with the wrong geometry.
+TEST_F(TessaryNtfsDataLayout, VolumeOf4KiBSectorsIsNotMisread)
+{
+    const std::string strImage = rvdtest::FixturePath("ntfs-shapes-s4k.img");
+    const uint64_t ullSectors = rvdtest::ReadFileBytes(strImage).size() / kSector;
+    m_Table.Load("disk " + strImage + "\nvolume disk=0 start=0 count=" + std::to_string(ullSectors) + " fs=NTFS\n");
+    CEngineModule& engine = CEngineModule::Get();
+    ASSERT_NE(nullptr, engine.Engine());
+    ASSERT_TRUE(engine.ReloadDiskTable());
+    DISK_INFO_EX disk{};
+    disk.dwBytesPerSector = 512;
+    disk.ullTotalSectors = ullSectors;
+    PARTITION_INFO_EX partition{};
+    partition.dwFileSystem = FILE_SYSTEM_NTFS;
+    partition.ullStartSector = 0;
+    partition.ullTotalSectors = ullSectors;
+    partition.dwBytesPerSector = 512;
+    for (int32_t nMode : {SCAN_MODE_QUICK, SCAN_MODE_COMPLETE}) {
+        SCOPED_TRACE(nMode);
+        ASSERT_EQ(0, engine.Engine()->Init(&disk, &partition, nMode, 0));
+        EXPECT_EQ(DELVAR_NOTHING_FOUND, engine.Engine()->Search());
+    }
+}
+
 // ----- what the store keeps of a fixture ----------------------------------------------------------
 
 // Every row the store holds, one line each, in key order: the volume rows, then the records
