@@ -438,6 +438,26 @@ TEST_P(Ext2TreeDamaged, GivesATreeAndNeverHangs)
 INSTANTIATE_TEST_SUITE_P(Cases, Ext2TreeDamaged, ::testing::ValuesIn(kDamageCases),
                          [](const ::testing::TestParamInfo<DAMAGE_CASE>& info) { return info.param.pszName; });
 
+// ----- inodes whose pointers are not a block list ---------------------------------------------------
+
+TEST(Ext2TreeLinks, FastSymlinkTargetIsNotReadAsBlockPointers)
+{
+    // readme.txt made a fast link: a 4-byte target held where the pointers are, whose bytes
+    // happen to read as the number of a block in use.
+    CImageDevice device(ReadImage("ext2-1k-128.img"));
+    uint8_t* pInode = InodeRecord(device, kReadme);
+    const uint32_t nBlock = GetLe32(pInode + ext2::kInBlocks);
+    ASSERT_NE(0u, nBlock);
+    ext2::SetLe16(pInode + ext2::kInMode, 0xA1FF);
+    SetLe32(pInode + ext2::kInSize, 4);
+    SetLe32(pInode + ext2::kInSectors, 0);
+    CTree tree(BuildQuick(device));
+    ASSERT_NE(nullptr, tree.pRoot);
+    IFileProperties* p = tree.Find("readme.txt");
+    ASSERT_NE(nullptr, p);
+    EXPECT_TRUE(RunsOf(p).empty());
+}
+
 // ----- names from directory entries ---------------------------------------------------------------
 
 TEST(Ext2TreeNames, DeletedInodeThatALiveEntryNamesKeepsTheName)

@@ -41,28 +41,56 @@ uint32_t CExt2BlockIterator::Entry(int nLevel, uint32_t nBlock, uint64_t nEntry)
     return GetLe32(level.data.data() + 4 * nEntry);
 }
 
-uint32_t CExt2BlockIterator::MapBlock(uint64_t nIndex)
+uint32_t CExt2BlockIterator::MapBlock(uint64_t nIndex, uint64_t* pnHole)
 {
+    // nHole: 0 once a pointer on the way leaves the file system (damage, not a hole).
+    uint64_t nHole = 1;
+    if (pnHole != nullptr)
+        *pnHole = 0;
     CExt2FileSystem* pFs = m_Inode.GetFileSystem();
     if (!pFs)
         return 0;
     const uint64_t p = pFs->GetBlockSize() / 4;
+    bool bDone = false;
+    // A zero pointer to an indirect block leaves the whole stretch that block would map a hole;
+    // nReach is the stretch's end, as a logical block index.
+    auto viaPointer = [&](int nLevel, uint32_t nBlock, uint64_t nEntry, uint64_t nReach) -> uint32_t {
+        if (bDone)
+            return 0;
+        if (nBlock == 0 || !pFs->IsValidBlock(nBlock)) {
+            nHole = nBlock == 0 ? nReach - nIndex : 0;
+            bDone = true;
+            return 0;
+        }
+        return Entry(nLevel, nBlock, nEntry);
+    };
     uint32_t nBlock = 0;
     if (nIndex < kDirectBlocks) {
         nBlock = m_Inode.GetBlockPointer(static_cast<uint32_t>(nIndex));
     } else if (nIndex < p + kDirectBlocks) {
-        nBlock = Entry(0, m_Inode.GetBlockPointer(kSingleIndirect), nIndex - kDirectBlocks);
+        nBlock = viaPointer(0, m_Inode.GetBlockPointer(kSingleIndirect), nIndex - kDirectBlocks, p + kDirectBlocks);
     } else if (nIndex < p * p + p + kDirectBlocks) {
         const uint64_t k = nIndex - p - kDirectBlocks;
-        nBlock = Entry(1, m_Inode.GetBlockPointer(kDoubleIndirect), k / p);
-        nBlock = Entry(0, nBlock, k % p);
+        nBlock = viaPointer(1, m_Inode.GetBlockPointer(kDoubleIndirect), k / p, p * p + p + kDirectBlocks);
+        nBlock = viaPointer(0, nBlock, k % p, nIndex - k % p + p);
     } else {
         const uint64_t k = nIndex - (p * p + p + kDirectBlocks);
         if (k / (p * p) >= p)
-            return 0;
-        nBlock = Entry(2, m_Inode.GetBlockPointer(kTripleIndirect), k / (p * p));
-        nBlock = Entry(1, nBlock, (k % (p * p)) / p);
-        nBlock = Entry(0, nBlock, k % p);
+            return 0;   // past what the pointers can reach
+        nBlock = viaPointer(2, m_Inode.GetBlockPointer(kTripleIndirect), k / (p * p),
+                            p * p * p + p * p + p + kDirectBlocks);
+        nBlock = viaPointer(1, nBlock, (k % (p * p)) / p, nIndex - k % (p * p) + p * p);
+        nBlock = viaPointer(0, nBlock, k % p, nIndex - k % p + p);
+    }
+    if (bDone) {
+        if (pnHole != nullptr)
+            *pnHole = nHole;
+        return 0;
+    }
+    if (nBlock == 0) {
+        if (pnHole != nullptr)
+            *pnHole = 1;
+        return 0;
     }
     return pFs->IsValidBlock(nBlock) ? nBlock : 0;
 }

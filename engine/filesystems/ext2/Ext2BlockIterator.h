@@ -31,7 +31,13 @@ public:
     // Disk block of the current logical block; 0 for a hole, or when a pointer on the way is
     // zero or not below the blocks count.
     uint32_t GetDiskBlock() { return MapBlock(m_nIndex); }
-    uint32_t MapBlock(uint64_t nIndex);
+    uint32_t MapBlock(uint64_t nIndex) { return MapBlock(nIndex, nullptr); }
+    // The same; when it gives 0, *pnHole (when given) is the number of logical blocks from nIndex
+    // on that are holes for the same reason: 1 for a zero pointer of its own, the rest of an
+    // indirect block's reach when the pointer to that block is zero (so a sparse file's holes
+    // are passed over without visiting each of their blocks); and 0 when a pointer on the way
+    // leaves the file system or the index lies past what the pointers reach: damage, not a hole.
+    uint32_t MapBlock(uint64_t nIndex, uint64_t* pnHole);
 
     // The current block's bytes: block size, or for the last block of the file the size field mod
     // block size when that is not 0. Null with length 0 for a hole, an invalid block or a read

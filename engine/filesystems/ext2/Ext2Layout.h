@@ -77,6 +77,9 @@ constexpr uint32_t kTripleIndirect = 14;
 constexpr uint16_t kModeTypeMask = 0xF000;
 constexpr uint16_t kModeDirectory = 0x4000;
 constexpr uint16_t kModeRegular = 0x8000;
+constexpr uint16_t kModeSymlink = 0xA000;
+// A symbolic link whose target is shorter than this is kept in the block pointers themselves.
+constexpr uint32_t kFastSymlinkBytes = 60;
 
 constexpr uint32_t kRootInode = 2;
 

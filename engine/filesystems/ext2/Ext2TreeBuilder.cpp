@@ -360,10 +360,17 @@ CFileNode* CExt2TreeBuilder::MakeNode(const CExt2Inode& inode)
     pProperties->SetStatus(inode.IsDeleted() ? EXT2_STATUS_DELETED : EXT2_STATUS_LIVE);
     if (inode.IsDirectory()) {
         pProperties->SetAttributes(FILE_ATTR_DIRECTORY);
-    } else if (inode.IsShort()) {
-        pProperties->SetAttributes(EXT2_ATTR_SHORT);
     } else {
-        SetDataRuns(inode, pProperties);
+        // A short inode (fewer blocks allocated than its size needs) is most often a sparse
+        // file: its holes read as zeros and its blocks are mapped like any other file's.
+        if (inode.IsShort())
+            pProperties->SetAttributes(EXT2_ATTR_SHORT);
+        // A fast symbolic link keeps its target text where the block pointers are: read as
+        // pointers, its bytes would lead to other files' blocks.
+        const bool bFastSymlink = (inode.GetMode() & ext2::kModeTypeMask) == ext2::kModeSymlink &&
+                                  inode.GetSizeField() < ext2::kFastSymlinkBytes;
+        if (!bFastSymlink)
+            SetDataRuns(inode, pProperties);
     }
     return pNode;
 }
@@ -376,26 +383,49 @@ void CExt2TreeBuilder::SetDataRuns(const CExt2Inode& inode, CExt2FileProperties*
     else
         m_pBlocks->Reset(inode);
     CExt2BlockIterator& blocks = *m_pBlocks;
-    // The block count comes from the allocated sectors, which also count the indirect blocks;
-    // the blocks past the file's size are not its data. Bounding the walk by the size (and by
-    // the file system's blocks) also keeps a damaged count from walking billions of blocks.
+    // The walk goes to the file's size: holes (zero pointers, or a zero pointer to an indirect
+    // block) become runs at block 0, which read as zeros, and a hole's whole stretch is passed
+    // in one step. Data blocks are bounded by the file system's blocks, and every step by the
+    // build's budget, so a damaged size or pointer tree cannot make the walk run away.
     const uint64_t nBlockSize = pFs->GetBlockSize();
     const uint64_t nSize = inode.GetFileSize();
     const uint64_t nSizeBlocks = nSize / nBlockSize + (nSize % nBlockSize != 0 ? 1 : 0);
-    const uint64_t nEnd = std::min({blocks.GetEnd(), nSizeBlocks, static_cast<uint64_t>(pFs->GetBlocksCount())});
-    // Blocks that follow on extend the last run, as IDataRunList::AddRun merges them.
+    const uint64_t nMaxData = pFs->GetBlocksCount();
+    uint64_t nData = 0;
     m_Runs.clear();
-    for (uint64_t i = 0; i < nEnd && m_nBlockBudget != 0; ++i, --m_nBlockBudget) {
-        const uint32_t nBlock = blocks.MapBlock(i);
-        if (nBlock == 0)
-            break;
-        if (!m_Runs.empty() && m_Runs.back().ullStart + m_Runs.back().ullLength == nBlock)
-            ++m_Runs.back().ullLength;
+    // Blocks that follow on extend the last run, as IDataRunList::AddRun merges them; so do
+    // holes that follow a hole.
+    auto append = [&](uint64_t nStart, uint64_t nLength) {
+        if (!m_Runs.empty() && m_Runs.back().ullStart == 0 && nStart == 0)
+            m_Runs.back().ullLength += nLength;
+        else if (!m_Runs.empty() && nStart != 0 && m_Runs.back().ullStart != 0 &&
+                 m_Runs.back().ullStart + m_Runs.back().ullLength == nStart)
+            m_Runs.back().ullLength += nLength;
         else
-            m_Runs.push_back(DATA_RUN(nBlock, 1));
+            m_Runs.push_back(DATA_RUN(nStart, nLength));
+    };
+    for (uint64_t i = 0; i < nSizeBlocks && nData < nMaxData && m_nBlockBudget != 0; --m_nBlockBudget) {
+        uint64_t nHole = 0;
+        const uint32_t nBlock = blocks.MapBlock(i, &nHole);
+        if (nBlock == 0 && nHole == 0)
+            break;      // a pointer that leaves the file system: the rest is not known
+        if (nBlock == 0) {
+            const uint64_t nLength = std::min(nHole, nSizeBlocks - i);
+            append(0, nLength);
+            i += nLength;
+            continue;
+        }
+        append(nBlock, 1);
+        ++nData;
+        ++i;
         if (nBlock < m_UsedBlocks.size())
             m_UsedBlocks[nBlock] = true;
     }
+    // Past the last block that has data the pointers tell nothing more: a deleted inode's may have
+    // been cleared, and a damaged size may reach far past the data. The copy fills what the runs
+    // leave out with zeros and says so, which is also what a trailing hole holds.
+    while (!m_Runs.empty() && m_Runs.back().ullStart == 0)
+        m_Runs.pop_back();
     pProperties->SetRuns(m_Runs.data(), m_Runs.size());
 }
 
