@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "BasicPartitionDevice.h"
+#include "ByteOrder.h"
 #include "DiskProbe.h"
 #include "GptPartitionType.h"
 #include "MbrSector.h"
@@ -75,6 +76,9 @@ public:
     }
 
     void ReadGpt();
+    // Lists the known entries of an entry array; how many there were.
+    size_t ListGptEntries(const uint8_t* pArray, size_t nEntries, size_t nEntryBytes);
+    void ReadBackupGpt();
     void ReadWholeDisk();
     void ReadMbr();
     void AddGaps();
@@ -140,14 +144,90 @@ void CDiskAnalysis::AddEntry(PARTITION_ENTRY* pEntry, EEntryForm eForm, const RE
 void CDiskAnalysis::ReadGpt()
 {
     std::vector<uint8_t, CEngineAllocator<uint8_t>> array(GPT_ARRAY_SECTORS * kSectorBytes, 0);
-    if (!m_pDisk->ReadSectors(array.data(), GPT_ARRAY_FIRST_SECTOR, GPT_ARRAY_SECTORS))
+    if (m_pDisk->ReadSectors(array.data(), GPT_ARRAY_FIRST_SECTOR, GPT_ARRAY_SECTORS) &&
+        ListGptEntries(array.data(), GPT_ARRAY_ENTRIES, GPT_ENTRY_BYTES) != 0)
         return;
-    for (size_t i = 0; i < GPT_ARRAY_ENTRIES; ++i) {
+    // The entries at the disk's start are unreadable, wiped or list nothing: the copy at its
+    // end serves instead.
+    ReadBackupGpt();
+}
+
+namespace {
+
+// The CRC-32 that GPT headers and entry arrays carry (reflected, polynomial 0xEDB88320).
+uint32_t GptCrc32(const uint8_t* p, size_t n)
+{
+    uint32_t nCrc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < n; ++i) {
+        nCrc ^= p[i];
+        for (int k = 0; k < 8; ++k)
+            nCrc = (nCrc >> 1) ^ (0xEDB88320u & (0u - (nCrc & 1u)));
+    }
+    return ~nCrc;
+}
+
+// Fields of a GPT header.
+const size_t kGptHeaderSize = 12;
+const size_t kGptHeaderCrc = 16;
+const size_t kGptMyLba = 24;
+const size_t kGptArrayLba = 72;
+const size_t kGptEntryCount = 80;
+const size_t kGptEntrySize = 84;
+const size_t kGptArrayCrc = 88;
+const uint32_t kGptMinHeaderBytes = 92;
+// Bounds for a backup array: far above what tools write (128 entries of 128 bytes), low enough
+// that a damaged header cannot ask for a large read.
+const uint32_t kGptMaxEntries = 1024;
+const uint32_t kGptMaxEntryBytes = 4096;
+
+} // namespace
+
+// The backup header lies in the disk's last sector and says where the backup entry array is.
+// Only a header that names that sector as its own and whose checksums (its own and the array's)
+// hold is used: nothing else vouches for the numbers it gives.
+void CDiskAnalysis::ReadBackupGpt()
+{
+    if (m_u64DiskSectors < 2)
+        return;
+    uint8_t aHeader[kSectorBytes];
+    if (!ReadSector(m_u64DiskSectors - 1, aHeader) || memcmp(aHeader, "EFI PART", 8) != 0)
+        return;
+    const uint32_t nHeaderBytes = rvd::LoadLE32(aHeader + kGptHeaderSize);
+    if (nHeaderBytes < kGptMinHeaderBytes || nHeaderBytes > kSectorBytes)
+        return;
+    const uint32_t nHeaderCrc = rvd::LoadLE32(aHeader + kGptHeaderCrc);
+    uint8_t aCopy[kSectorBytes];
+    memcpy(aCopy, aHeader, sizeof(aCopy));
+    memset(aCopy + kGptHeaderCrc, 0, 4);
+    if (GptCrc32(aCopy, nHeaderBytes) != nHeaderCrc || rvd::LoadLE64(aHeader + kGptMyLba) != m_u64DiskSectors - 1)
+        return;
+    const uint64_t u64ArrayLba = rvd::LoadLE64(aHeader + kGptArrayLba);
+    const uint32_t nEntries = rvd::LoadLE32(aHeader + kGptEntryCount);
+    const uint32_t nEntryBytes = rvd::LoadLE32(aHeader + kGptEntrySize);
+    if (nEntries == 0 || nEntries > kGptMaxEntries || nEntryBytes < GPT_ENTRY_BYTES ||
+        nEntryBytes > kGptMaxEntryBytes || nEntryBytes % 8 != 0)
+        return;
+    const uint64_t u64Bytes = static_cast<uint64_t>(nEntries) * nEntryBytes;
+    const uint64_t u64Sectors = (u64Bytes + kSectorBytes - 1) / kSectorBytes;
+    if (u64ArrayLba < 2 || u64ArrayLba >= m_u64DiskSectors - 1 || u64Sectors > m_u64DiskSectors - 1 - u64ArrayLba)
+        return;
+    std::vector<uint8_t, CEngineAllocator<uint8_t>> array(static_cast<size_t>(u64Sectors * kSectorBytes), 0);
+    if (!m_pDisk->ReadSectors(array.data(), u64ArrayLba, u64Sectors) ||
+        GptCrc32(array.data(), static_cast<size_t>(u64Bytes)) != rvd::LoadLE32(aHeader + kGptArrayCrc))
+        return;
+    ListGptEntries(array.data(), nEntries, nEntryBytes);
+}
+
+size_t CDiskAnalysis::ListGptEntries(const uint8_t* pArray, size_t nEntries, size_t nEntryBytes)
+{
+    size_t nListed = 0;
+    for (size_t i = 0; i < nEntries; ++i) {
         GPT_ENTRY gpt;
-        if (!ReadGptEntry(array.data() + i * GPT_ENTRY_BYTES, array.size() - i * GPT_ENTRY_BYTES, &gpt))
+        if (!ReadGptEntry(pArray + i * nEntryBytes, nEntryBytes, &gpt))
             break;
         if (!IsKnownGptType(gpt))
             continue;
+        ++nListed;
         PARTITION_ENTRY* pEntry = new PARTITION_ENTRY;
         pEntry->u64StartSector = gpt.u64FirstLba;
         // The last LBA belongs to the partition (NTFS keeps its backup boot sector there). An
@@ -161,6 +241,7 @@ void CDiskAnalysis::ReadGpt()
         pEntry->nBytesPerSector = m_Geometry.BytesPerSector;
         AddEntry(pEntry, kFormGpt, nullptr);
     }
+    return nListed;
 }
 
 void CDiskAnalysis::ReadWholeDisk()

@@ -488,6 +488,29 @@ TEST(PartitionTable, GptHeaderIsNotTrusted)
     EXPECT_EQ(intact, Ranges(analysis.m_Parts));
 }
 
+TEST(PartitionTable, BackupGptServesWhenThePrimaryIsGone)
+{
+    CDeviceTable table;
+    const uint64_t u64DiskBytes = 16 << 20;
+    const std::string strImage = table.MakeImage("gpt.img", u64DiskBytes);
+    parttest::Capture("sgdisk -n 1:2048:8191 -t 1:0700 -n 2:8192:20479 -t 2:8300 " + parttest::Quote(strImage));
+    table.Load("disk " + strImage + "\n");
+    auto ranges = [] {
+        CDiskDevice disk(0);
+        rvdplat::DISK_GEOMETRY geometry;
+        EXPECT_TRUE(disk.GetGeometry(&geometry));
+        CAnalysis analysis(&disk, geometry);
+        return Ranges(analysis.m_Parts);
+    };
+    // The primary header and entry array wiped; the protective MBR stays.
+    Poke(strImage, 512, std::vector<uint8_t>(33 * 512, 0));
+    EXPECT_EQ((std::vector<RANGE>{{2048, 6144}, {8192, 12288}}), ranges());
+
+    // A backup array whose checksum no longer holds is not trusted.
+    Poke(strImage, u64DiskBytes - 33 * 512 + 32, {0x01});
+    EXPECT_TRUE(ranges().empty());
+}
+
 TEST(PartitionTable, ZeroedBootSectorLeavesThePartitionUnknown)
 {
     rvdtest::CTempDir dir;
