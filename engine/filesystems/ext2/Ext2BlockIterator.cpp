@@ -1,5 +1,6 @@
 #include "Ext2BlockIterator.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "Ext2FileSystem.h"
@@ -18,6 +19,8 @@ void CExt2BlockIterator::Reset(const CExt2Inode& inode)
     m_nEnd = inode.GetBlockCount();
     for (Level& level : m_Levels)
         level.bLoaded = false;
+    for (Level& level : m_ExtentLevels)
+        level.bLoaded = false;
 }
 
 uint32_t CExt2BlockIterator::Entry(int nLevel, uint32_t nBlock, uint64_t nEntry)
@@ -25,7 +28,12 @@ uint32_t CExt2BlockIterator::Entry(int nLevel, uint32_t nBlock, uint64_t nEntry)
     CExt2FileSystem* pFs = m_Inode.GetFileSystem();
     if (nBlock == 0 || !pFs->IsValidBlock(nBlock))
         return 0;
-    Level& level = m_Levels[nLevel];
+    return GetLe32(CachedBlock(m_Levels[nLevel], nBlock) + 4 * nEntry);
+}
+
+const uint8_t* CExt2BlockIterator::CachedBlock(Level& level, uint32_t nBlock)
+{
+    CExt2FileSystem* pFs = m_Inode.GetFileSystem();
     if (!level.bLoaded || level.nBlock != nBlock) {
         level.data.resize(pFs->GetBlockSize());
         level.nBlock = nBlock;
@@ -38,7 +46,77 @@ uint32_t CExt2BlockIterator::Entry(int nLevel, uint32_t nBlock, uint64_t nEntry)
             std::fill(level.data.begin(), level.data.end(), 0);
         }
     }
-    return GetLe32(level.data.data() + 4 * nEntry);
+    return level.data.data();
+}
+
+uint32_t CExt2BlockIterator::MapExtent(uint64_t nIndex, uint64_t* pnHole)
+{
+    CExt2FileSystem* pFs = m_Inode.GetFileSystem();
+    uint64_t nHole = 0;     // 0: damage, not a hole
+    uint32_t nResult = 0;
+    const uint8_t* pNode = m_Inode.GetRawData() + kInBlocks;
+    size_t nNodeBytes = kInodeExtentRootBytes;
+    // The logical block where the current node's reach ends (its next sibling's first block).
+    uint64_t nReachEnd = ~0ull;
+    for (int nDepth = 0; nDepth <= kExtentMaxDepth; ++nDepth) {
+        const uint16_t nEntries = GetLe16(pNode + 2);
+        const uint16_t nNodeDepth = GetLe16(pNode + 6);
+        if (GetLe16(pNode) != kExtentMagic || nEntries > (nNodeBytes - kExtentHeaderBytes) / kExtentEntryBytes ||
+            nNodeDepth > kExtentMaxDepth || nDepth == kExtentMaxDepth)
+            break;
+        const uint8_t* pEntries = pNode + kExtentHeaderBytes;
+        if (nNodeDepth == 0) {
+            nHole = nReachEnd - nIndex;
+            for (uint16_t i = 0; i < nEntries; ++i) {
+                const uint8_t* e = pEntries + i * kExtentEntryBytes;
+                const uint64_t nFirst = GetLe32(e);
+                const uint16_t nRawLength = GetLe16(e + 4);
+                const bool bUnwritten = nRawLength > kExtentUnwrittenLength;
+                const uint64_t nLength = bUnwritten ? nRawLength - kExtentUnwrittenLength : nRawLength;
+                if (nIndex < nFirst) {
+                    nHole = nFirst - nIndex;
+                    break;
+                }
+                if (nIndex >= nFirst + nLength)
+                    continue;
+                if (bUnwritten) {
+                    nHole = nFirst + nLength - nIndex;
+                    break;
+                }
+                const uint64_t nStart = (static_cast<uint64_t>(GetLe16(e + 6)) << 32) | GetLe32(e + 8);
+                const uint64_t nBlock = nStart + (nIndex - nFirst);
+                if (nBlock == 0 || !pFs->IsValidBlock(nBlock) || nBlock > 0xFFFFFFFFull) {
+                    nHole = 0;
+                    break;
+                }
+                nResult = static_cast<uint32_t>(nBlock);
+                break;
+            }
+            break;
+        }
+        // Index node: the last entry whose first block is not past nIndex leads on.
+        int nChosen = -1;
+        for (uint16_t i = 0; i < nEntries; ++i) {
+            if (GetLe32(pEntries + i * kExtentEntryBytes) > nIndex)
+                break;
+            nChosen = i;
+        }
+        if (nChosen < 0) {
+            nHole = (nEntries != 0 ? GetLe32(pEntries) : nReachEnd) - nIndex;
+            break;
+        }
+        const uint8_t* e = pEntries + nChosen * kExtentEntryBytes;
+        if (nChosen + 1 < nEntries)
+            nReachEnd = std::min<uint64_t>(nReachEnd, GetLe32(e + kExtentEntryBytes));
+        const uint64_t nChild = (static_cast<uint64_t>(GetLe16(e + 8)) << 32) | GetLe32(e + 4);
+        if (nChild == 0 || !pFs->IsValidBlock(nChild) || nChild > 0xFFFFFFFFull)
+            break;
+        pNode = CachedBlock(m_ExtentLevels[nDepth], static_cast<uint32_t>(nChild));
+        nNodeBytes = pFs->GetBlockSize();
+    }
+    if (pnHole != nullptr)
+        *pnHole = nResult != 0 ? 1 : nHole;
+    return nResult;
 }
 
 uint32_t CExt2BlockIterator::MapBlock(uint64_t nIndex, uint64_t* pnHole)
@@ -50,6 +128,8 @@ uint32_t CExt2BlockIterator::MapBlock(uint64_t nIndex, uint64_t* pnHole)
     CExt2FileSystem* pFs = m_Inode.GetFileSystem();
     if (!pFs)
         return 0;
+    if (m_Inode.UsesExtents())
+        return MapExtent(nIndex, pnHole);
     const uint64_t p = pFs->GetBlockSize() / 4;
     bool bDone = false;
     // A zero pointer to an indirect block leaves the whole stretch that block would map a hole;

@@ -53,10 +53,15 @@ private:
     // Entry nEntry of indirect block nBlock, read through the cache of level nLevel; 0 when the
     // block number is 0 or invalid.
     uint32_t Entry(int nLevel, uint32_t nBlock, uint64_t nEntry);
+    // Block nBlock through the cache of one level (a block that cannot be read is zeros).
+    const uint8_t* CachedBlock(Level& level, uint32_t nBlock);
+    // MapBlock for an inode whose pointers hold an extent tree.
+    uint32_t MapExtent(uint64_t nIndex, uint64_t* pnHole);
 
     CExt2Inode m_Inode;
     uint64_t m_nIndex;
     uint64_t m_nEnd;
     Level m_Levels[3];
+    Level m_ExtentLevels[ext2::kExtentMaxDepth];
     std::vector<uint8_t, CEngineAllocator<uint8_t>> m_Data;
 };

@@ -106,8 +106,13 @@ bool CExt2Inode::IsUsable() const
 {
     if (GetMode() == 0 || !m_pFileSystem)
         return false;
-    const uint32_t nChecked = std::min<uint32_t>(GetSizeField() / m_pFileSystem->GetBlockSize(),
-                                                 kDirectBlocks + 1);
+    // An extent root is no list of pointers: its header must be sound instead.
+    const bool bExtents = UsesExtents();
+    if (bExtents && GetLe16(m_abyRaw + kInBlocks) != kExtentMagic)
+        return false;
+    const uint32_t nChecked = bExtents ? 0
+                                       : std::min<uint32_t>(GetSizeField() / m_pFileSystem->GetBlockSize(),
+                                                            kDirectBlocks + 1);
     for (uint32_t i = 0; i < nChecked; ++i)
         if (!m_pFileSystem->IsValidBlock(GetBlockPointer(i)))
             return false;

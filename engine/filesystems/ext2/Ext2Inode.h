@@ -40,6 +40,10 @@ public:
     uint32_t GetModificationTime() const { return Le32(ext2::kInModificationTime); }
     uint32_t GetDeletionTime() const { return Le32(ext2::kInDeletionTime); }
     uint32_t GetAllocatedSectors() const { return Le32(ext2::kInSectors); }
+    uint32_t GetFlags() const { return Le32(ext2::kInFlags); }
+    // The block pointers hold the root of an extent tree (files of file systems made with
+    // extents); its header is checked when blocks are mapped.
+    bool UsesExtents() const { return (GetFlags() & ext2::kFlagExtents) != 0; }
     // Pointer i of the 15: 12 direct, then single, double and triple indirect; 0 past them.
     uint32_t GetBlockPointer(uint32_t i) const;
 

@@ -65,7 +65,20 @@ constexpr size_t kInChangeTime = 12;
 constexpr size_t kInModificationTime = 16;
 constexpr size_t kInDeletionTime = 20;
 constexpr size_t kInSectors = 28;
+constexpr size_t kInFlags = 32;
 constexpr size_t kInBlocks = 40;
+// Inode flag: the 60 bytes of block pointers hold the root of an extent tree instead.
+constexpr uint32_t kFlagExtents = 0x80000;
+// Extent tree nodes: a 12-byte header (magic, entries, capacity, depth), then 12-byte entries;
+// a leaf entry maps a stretch of logical blocks (first block, length, start high 16 and low 32
+// bits; a length above 32768 marks a stretch allocated but never written, which reads as zeros),
+// an index entry leads to the node of the blocks from its first block on.
+constexpr uint16_t kExtentMagic = 0xF30A;
+constexpr size_t kExtentHeaderBytes = 12;
+constexpr size_t kExtentEntryBytes = 12;
+constexpr size_t kInodeExtentRootBytes = 60;
+constexpr uint16_t kExtentUnwrittenLength = 32768;
+constexpr uint16_t kExtentMaxDepth = 5;
 // Upper 32 bits of a regular file's size from revision 1 on (revision 0 keeps a directory ACL
 // block there and has no files of 4 GiB or more).
 constexpr size_t kInSizeHigh = 108;

@@ -47,6 +47,12 @@ bool HasSignature(const uint8_t* p)
     return p[510] == 0x55 && p[511] == 0xAA;
 }
 
+uint32_t ScaleOf(const uint8_t* p)
+{
+    const uint16_t nBytes = U16(p + kBytesPerSector);
+    return nBytes == 1024 || nBytes == 2048 || nBytes == 4096 ? nBytes / FAT_SECTOR_BYTES : 1;
+}
+
 } // namespace
 
 CFATDBR::CFATDBR(const uint8_t* pSector, size_t nSize)
@@ -60,6 +66,9 @@ int CFATDBR::DetectType() const
 {
     const uint8_t* p = m_pSector;
     if (p == nullptr)
+        return FAT_TYPE_NONE;
+    // A cluster is at most 128 units of 512 bytes (64 KiB), with large logical sectors too.
+    if (static_cast<uint32_t>(p[kSectorsPerCluster]) * ScaleOf(p) > 128)
         return FAT_TYPE_NONE;
     const uint8_t nClusterSize = p[kSectorsPerCluster];
     const uint16_t nRootEntries = U16(p + kRootEntries);
@@ -79,33 +88,48 @@ int CFATDBR::DetectType() const
     return FAT_TYPE_NONE;
 }
 
-uint32_t CFATDBR::GetTotalSectors() const
+uint32_t CFATDBR::GetSectorScale() const
 {
+    return IsValid() ? ScaleOf(m_pSector) : 1;
+}
+
+uint64_t CFATDBR::GetTotalSectors() const
+{
+    uint64_t nSectors = 0;
     switch (m_nFATType) {
     case FAT_TYPE_FAT12:
-        return U16(m_pSector + kTotalSectors16);
+        nSectors = U16(m_pSector + kTotalSectors16);
+        break;
     case FAT_TYPE_FAT16: {
         const uint16_t nSmall = U16(m_pSector + kTotalSectors16);
-        return nSmall != 0 ? nSmall : U32(m_pSector + kTotalSectors32);
+        nSectors = nSmall != 0 ? nSmall : U32(m_pSector + kTotalSectors32);
+        break;
     }
     case FAT_TYPE_FAT32:
-        return U32(m_pSector + kTotalSectors32);
+        nSectors = U32(m_pSector + kTotalSectors32);
+        break;
     default:
         return 0;
     }
+    return nSectors * GetSectorScale();
 }
 
 uint32_t CFATDBR::GetSectorsPerFAT() const
 {
+    uint64_t nSectors = 0;
     switch (m_nFATType) {
     case FAT_TYPE_FAT12:
     case FAT_TYPE_FAT16:
-        return U16(m_pSector + kSectorsPerFAT16);
+        nSectors = U16(m_pSector + kSectorsPerFAT16);
+        break;
     case FAT_TYPE_FAT32:
-        return U32(m_pSector + kSectorsPerFAT32);
+        nSectors = U32(m_pSector + kSectorsPerFAT32);
+        break;
     default:
         return 0;
     }
+    nSectors *= GetSectorScale();
+    return nSectors > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(nSectors);
 }
 
 uint8_t CFATDBR::GetFATCount() const
@@ -115,12 +139,13 @@ uint8_t CFATDBR::GetFATCount() const
 
 uint8_t CFATDBR::GetSectorsPerCluster() const
 {
-    return IsValid() ? m_pSector[kSectorsPerCluster] : 0;
+    // Not above 128 once scaled: DetectType refuses larger clusters.
+    return IsValid() ? static_cast<uint8_t>(m_pSector[kSectorsPerCluster] * GetSectorScale()) : 0;
 }
 
-uint16_t CFATDBR::GetReservedSectors() const
+uint32_t CFATDBR::GetReservedSectors() const
 {
-    return IsValid() ? U16(m_pSector + kReservedSectors) : 0;
+    return IsValid() ? U16(m_pSector + kReservedSectors) * GetSectorScale() : 0;
 }
 
 uint32_t CFATDBR::GetRootCluster() const
@@ -128,9 +153,9 @@ uint32_t CFATDBR::GetRootCluster() const
     return m_nFATType == FAT_TYPE_FAT32 ? U32(m_pSector + kRootCluster) : 0;
 }
 
-uint16_t CFATDBR::GetFSInfoSector() const
+uint32_t CFATDBR::GetFSInfoSector() const
 {
-    return m_nFATType == FAT_TYPE_FAT32 ? U16(m_pSector + kFSInfoSector) : 0;
+    return m_nFATType == FAT_TYPE_FAT32 ? U16(m_pSector + kFSInfoSector) * GetSectorScale() : 0;
 }
 
 uint16_t CFATDBR::GetRootEntryCount() const
@@ -152,7 +177,9 @@ uint32_t CFATDBR::GetRootDirSectors() const
 {
     if (m_nFATType != FAT_TYPE_FAT12 && m_nFATType != FAT_TYPE_FAT16)
         return 0;
-    return (static_cast<uint32_t>(GetRootEntryCount()) * 32 + FAT_SECTOR_BYTES - 1) / FAT_SECTOR_BYTES;
+    // Whole logical sectors, counted in 512-byte units.
+    const uint32_t nLogicalBytes = static_cast<uint32_t>(FAT_SECTOR_BYTES) * GetSectorScale();
+    return (static_cast<uint32_t>(GetRootEntryCount()) * 32 + nLogicalBytes - 1) / nLogicalBytes * GetSectorScale();
 }
 
 uint64_t CFATDBR::GetFATOffset() const

@@ -2,7 +2,10 @@
 // FAT16 or FAT32 boot sector, and the volume geometry it records. Also the two quick sector
 // tests of the FAT search: a boot-sector-like signature and the first sector of a FAT.
 //
-// Sectors are 512 bytes throughout; every offset below assumes it.
+// Offsets are those of the first 512 bytes of the boot sector. Counts of sectors are given in
+// 512-byte units, the unit of every device read: a volume formatted with logical sectors of 1024,
+// 2048 or 4096 bytes (disks with 4 KiB sectors) has its counts scaled to that unit here, so that
+// the readers above find its FATs, root and clusters where they are.
 #pragma once
 
 #include <cstddef>
@@ -35,16 +38,18 @@ public:
     bool IsValid() const { return m_nFATType != FAT_TYPE_NONE; }
 
     // FAT12: u16 at 19; FAT16: u16 at 19, or u32 at 32 when that is 0; FAT32: u32 at 32.
-    uint32_t GetTotalSectors() const;
-    // FAT12/16: u16 at 22; FAT32: u32 at 36.
+    uint64_t GetTotalSectors() const;
+    // FAT12/16: u16 at 22; FAT32: u32 at 36 (at most 0xFFFFFFFF once scaled).
     uint32_t GetSectorsPerFAT() const;
     uint8_t GetFATCount() const;
     uint8_t GetSectorsPerCluster() const;
-    uint16_t GetReservedSectors() const;
+    uint32_t GetReservedSectors() const;
     // FAT32 only: the first cluster of the root directory; 0 otherwise.
     uint32_t GetRootCluster() const;
     // FAT32 only: the sector of the FSInfo structure (u16 at 48); 0 otherwise.
-    uint16_t GetFSInfoSector() const;
+    uint32_t GetFSInfoSector() const;
+    // 512-byte units in one logical sector: bytes per sector / 512 for 1024, 2048 and 4096, else 1.
+    uint32_t GetSectorScale() const;
 
     // Read whatever the type (0 only when the view holds no sector).
     uint16_t GetRootEntryCount() const;
@@ -84,11 +89,11 @@ public:
     const CFATDBR& GetDBR() const { return m_DBR; }
     int GetFATType() const { return m_DBR.GetFATType(); }
     bool IsValid() const { return m_DBR.IsValid(); }
-    uint32_t GetTotalSectors() const { return m_DBR.GetTotalSectors(); }
+    uint64_t GetTotalSectors() const { return m_DBR.GetTotalSectors(); }
     uint32_t GetSectorsPerFAT() const { return m_DBR.GetSectorsPerFAT(); }
     uint8_t GetFATCount() const { return m_DBR.GetFATCount(); }
     uint8_t GetSectorsPerCluster() const { return m_DBR.GetSectorsPerCluster(); }
-    uint16_t GetReservedSectors() const { return m_DBR.GetReservedSectors(); }
+    uint32_t GetReservedSectors() const { return m_DBR.GetReservedSectors(); }
     uint32_t GetRootCluster() const { return m_DBR.GetRootCluster(); }
     uint16_t GetRootEntryCount() const { return m_DBR.GetRootEntryCount(); }
     uint16_t GetBytesPerSector() const { return m_DBR.GetBytesPerSector(); }

@@ -225,9 +225,10 @@ bool CFATSearchController::AnalyzeBootSector(uint64_t ullSector, const uint8_t* 
         AddCandidate(pPrimary, true);
         bMade = true;
     }
-    // FAT32 keeps a copy of its boot sector at sector 6: this one may be that copy.
-    if (dbr.GetFATType() == FAT_TYPE_FAT32 && ullSector >= 6) {
-        if (CFATSearchedPartitionInfo* pBackup = CandidateFromBootSector(ullSector - 6, dbr, true)) {
+    // FAT32 keeps a copy of its boot sector at (logical) sector 6: this one may be that copy.
+    const uint64_t ullBackupOffset = 6ull * dbr.GetSectorScale();
+    if (dbr.GetFATType() == FAT_TYPE_FAT32 && ullSector >= ullBackupOffset) {
+        if (CFATSearchedPartitionInfo* pBackup = CandidateFromBootSector(ullSector - ullBackupOffset, dbr, true)) {
             bMade = true;
             if (CFATSearchedPartitionInfo* pKnown =
                     FindCandidate(pBackup->m_ullEvidenceSector, pBackup->m_bySectorsPerCluster)) {
@@ -255,7 +256,7 @@ CFATSearchedPartitionInfo* CFATSearchController::CandidateFromBootSector(uint64_
     const uint64_t ullReserved = dbr.GetReservedSectors();
     const uint64_t ullPerFAT = dbr.GetSectorsPerFAT();
     const uint64_t ullPerCluster = dbr.GetSectorsPerCluster();
-    if (ullPerCluster == 0)
+    if (ullPerCluster == 0 || ullReserved > 0xFFFF)
         return nullptr;
     uint64_t ullRootInfo = 0;
     uint64_t ullData = ullStart + ullReserved + static_cast<uint64_t>(dbr.GetFATCount()) * ullPerFAT;

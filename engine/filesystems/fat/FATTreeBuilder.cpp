@@ -944,9 +944,11 @@ CFileSystemNode* CFATTreeBuilder::BuildTree(int32_t nMode, CFATSearchedPartition
     if (nFlags & FAT_EVIDENCE_PRIMARY_BOOT)
         bBootOk = ReadBootSector(pDevice, ullStart, ullStart, abyBoot);
     context.SetPercent(30);
-    // The FAT32 backup boot sector, six sectors into the partition.
-    if (!bBootOk && (nFlags & FAT_EVIDENCE_BACKUP_FAT32))
-        bBootOk = ReadBootSector(pDevice, ullStart + 6, ullStart, abyBoot);
+    // The FAT32 backup boot sector, six (logical) sectors into the partition: a copy found six
+    // 4096-byte sectors in counts for a volume of such sectors only.
+    for (uint32_t nScale = 1; !bBootOk && (nFlags & FAT_EVIDENCE_BACKUP_FAT32) && nScale <= 8; nScale *= 2)
+        bBootOk = ReadBootSector(pDevice, ullStart + 6ull * nScale, ullStart, abyBoot) &&
+                  CFATDBR(abyBoot, sizeof(abyBoot)).GetSectorScale() == nScale;
     context.SetPercent(60);
     if (!bBootOk) {
         ReleaseTrace("Failed to read DBR information!");

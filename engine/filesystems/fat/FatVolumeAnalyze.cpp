@@ -30,7 +30,8 @@ CFatVolumeAnalyze::CFatVolumeAnalyze(IStorageDevice* pDevice, uint64_t u64StartS
     m_nFileSystemType = dbr.GetFATType();
     m_nTotalSectors = dbr.GetTotalSectors();
     m_nSectorsPerCluster = dbr.GetSectorsPerCluster();
-    m_nBytesPerSector = dbr.GetBytesPerSector();
+    // The counts above are in 512-byte units whatever the volume's logical sector size.
+    m_nBytesPerSector = dbr.GetSectorScale() > 1 ? static_cast<int>(FAT_SECTOR_BYTES) : dbr.GetBytesPerSector();
     m_nSectorsPerTrack = dbr.GetSectorsPerTrack();
 
     // The label is that of the root directory's volume-label entry, which is what the system
