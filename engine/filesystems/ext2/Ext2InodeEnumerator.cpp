@@ -55,10 +55,10 @@ void CExt2InodeEnumerator::Load(uint32_t nInode, CExt2Inode* pInode)
         if (m_pCache == nullptr) {
             // Every stretch is at most a window, and at most a table, long.
             m_nCacheBytes = std::min(m_nWindowBlocks, nTableBlocks) * nBlockSize;
-            // A large buffer is offered for huge pages in whole huge pages only: rounded up to
-            // them, no part of it is faulted in 4 KiB at a time.
-            const uint64_t nLargeBytes = (m_nCacheBytes + kLargeBufferBytes - 1) / kLargeBufferBytes * kLargeBufferBytes;
-            m_pCache = static_cast<uint8_t*>(m_nCacheBytes >= kLargeBufferBytes / 2 ? AllocLargeBuffer(nLargeBytes)
+            // A large buffer is offered for huge pages in whole huge pages only; its tail past
+            // them is faulted in 4 KiB at a time, which costs less than clearing one more huge
+            // page for it.
+            m_pCache = static_cast<uint8_t*>(m_nCacheBytes >= kLargeBufferBytes / 2 ? AllocLargeBuffer(m_nCacheBytes)
                                                                                      : AllocOrRaise(m_nCacheBytes));
         }
         m_nCacheGroup = kNone;

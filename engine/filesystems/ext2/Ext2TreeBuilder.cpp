@@ -178,7 +178,6 @@ CFileSystemNode* CExt2TreeBuilder::Build(CExt2FileSystem* pFileSystem, bool bBlo
     // About one file, one node and one entry name per inode.
     const uint64_t nInodes = pFileSystem->GetSuperBlock().GetInodesCount();
     m_Files.Expect(nInodes);
-    m_Nodes.Expect(nInodes);
     m_Names.Expect(nInodes);
     m_nNameChunkBytes = m_Names.IsLarge() ? CExt2ChunkList<char>::kChunkBytes : kNameChunkBytes;
     try {
@@ -207,7 +206,6 @@ CFileSystemNode* CExt2TreeBuilder::Build(CExt2FileSystem* pFileSystem, bool bBlo
             LogExt2Exception(e);
         }
     }
-    ReleaseLists();
     m_pFileSystem = nullptr;
     if (!bLinked) {
         DeleteNodes(true);
@@ -215,13 +213,13 @@ CFileSystemNode* CExt2TreeBuilder::Build(CExt2FileSystem* pFileSystem, bool bBlo
     }
 
     // Files whose final name the file-type filter refused were left unlinked.
-    for (CFileNode* pNode : m_Nodes) {
-        if (pNode->GetParent() == nullptr) {
-            delete pNode->GetProperties();
-            DestroyFileNode(pNode);
-        }
-    }
-    m_Nodes.clear();
+    for (const FILE_ENTRY& file : m_Files)
+        if (file.pNode->GetParent() == nullptr)
+            DeleteNode(file.pNode);
+    for (const DIRECTORY& directory : m_Directories)
+        if (directory.pNode->GetParent() == nullptr)
+            DeleteNode(directory.pNode);
+    ReleaseLists();
     CFileSystemNode* pRoot = m_pRoot;
     m_pRoot = nullptr;
     pRoot->RecountStatistics();
@@ -337,7 +335,7 @@ void CExt2TreeBuilder::ReadInodes()
             directory.Names = ListDirectory(*pInode, &directory.nParent, &inodes);
             m_Directories.push_back(directory);
         } else {
-            m_Files.push_back(FILE_ENTRY{nInode, pNode});
+            m_Files.push_back(FILE_ENTRY{nInode, false, pNode});
         }
     }
 }
@@ -347,7 +345,6 @@ CFileNode* CExt2TreeBuilder::MakeNode(const CExt2Inode& inode)
     CExt2FileProperties* pProperties = new CExt2FileProperties();
     CFileNode* pNode = CreateFileNode();
     pNode->SetProperties(pProperties);
-    m_Nodes.push_back(pNode);
 
     // An inode read from its table has no name: the node is named when it is linked, after the
     // entry that names it, else after its number.
@@ -564,9 +561,12 @@ bool CExt2TreeBuilder::LinkTree()
         }) != m_Files.end()) {
         std::stable_sort(m_Files.begin(), m_Files.end(), byInode);
         size_t nKept = 0;
-        for (size_t i = 0; i < m_Files.size(); ++i)
-            if (i == 0 || m_Files[i].nInode != m_Files[i - 1].nInode)
+        for (size_t i = 0; i < m_Files.size(); ++i) {
+            if (nKept == 0 || m_Files[i].nInode != m_Files[nKept - 1].nInode)
                 m_Files[nKept++] = m_Files[i];
+            else
+                DeleteNode(m_Files[i].pNode);
+        }
         m_Files.shrink(nKept);
     }
     // Directories in the order of the inode their ".." names, in reading order among equals.
@@ -606,12 +606,11 @@ bool CExt2TreeBuilder::LinkTree()
         // Files this directory names; the first directory to name a file (a hard link) keeps it.
         for (size_t i = 0; i < directory.Names.nCount; ++i) {
             const uint32_t nFile = m_Names[directory.Names.nFirst + i].nInode;
-            const auto file = std::lower_bound(m_Files.begin(), m_Files.end(), FILE_ENTRY{nFile, nullptr}, byInode);
-            if (file == m_Files.end() || file->nInode != nFile || file->pNode == nullptr)
+            const auto file = std::lower_bound(m_Files.begin(), m_Files.end(), FILE_ENTRY{nFile, false, nullptr}, byInode);
+            if (file == m_Files.end() || file->nInode != nFile || file->bTaken)
                 continue;
-            CFileNode* pFile = file->pNode;
-            file->pNode = nullptr;
-            Attach(pFile, pDirectory, directory.Names);
+            file->bTaken = true;
+            Attach(file->pNode, pDirectory, directory.Names);
         }
     }
 
@@ -619,7 +618,7 @@ bool CExt2TreeBuilder::LinkTree()
         if (m_Directories[nDirectory].pNode->GetParent() == nullptr)
             Attach(m_Directories[nDirectory].pNode, m_pRoot, m_RootNames);
     for (const FILE_ENTRY& file : m_Files)
-        if (file.pNode != nullptr)
+        if (!file.bTaken)
             Attach(file.pNode, m_pRoot, m_RootNames);
     return true;
 }
@@ -656,13 +655,19 @@ CExt2FileProperties* CExt2TreeBuilder::Properties(const CFileNode* pNode)
     return static_cast<CExt2FileProperties*>(pNode->GetProperties());
 }
 
+void CExt2TreeBuilder::DeleteNode(CFileNode* pNode)
+{
+    delete pNode->GetProperties();
+    DestroyFileNode(pNode);
+}
+
 void CExt2TreeBuilder::DeleteNodes(bool bAlsoRoot)
 {
-    for (CFileNode* pNode : m_Nodes) {
-        delete pNode->GetProperties();
-        DestroyFileNode(pNode);
-    }
-    m_Nodes.clear();
+    // Every node made is in one of the two lists until they are released, linked or not.
+    for (const FILE_ENTRY& file : m_Files)
+        DeleteNode(file.pNode);
+    for (const DIRECTORY& directory : m_Directories)
+        DeleteNode(directory.pNode);
     ReleaseLists();
     if (bAlsoRoot && m_pRoot != nullptr) {
         delete m_pRoot->GetProperties();

@@ -87,7 +87,8 @@ private:
     };
     struct FILE_ENTRY {
         uint32_t nInode;
-        CFileNode* pNode;  // null once a directory has taken the file
+        bool bTaken;  // a directory has taken the file
+        CFileNode* pNode;
     };
 
     CFileSystemNode* Build(CExt2FileSystem* pFileSystem, bool bBlockBits);
@@ -115,13 +116,18 @@ private:
     bool Attach(CFileNode* pNode, CFileNode* pParent, const NAME_RANGE& names);
     static bool IsAncestor(const CFileNode* pNode, const CFileNode* pOf);
     static CExt2FileProperties* Properties(const CFileNode* pNode);
+    static void DeleteNode(CFileNode* pNode);
+    // Frees every node made for the tree being built (those in m_Files and m_Directories, linked
+    // under directories or not) and the lists; with bAlsoRoot the root too.
     void DeleteNodes(bool bAlsoRoot);
     void ReleaseLists();
     void Reset();
 
     int32_t m_bStop;
     CBlockBits m_UsedBlocks;
-    // Files in inode order (the order phase 1 reads them), directories in the order read. The
+    // Files in inode order (the order phase 1 reads them), directories in the order read: every
+    // node made for the tree is in one of the two until the build ends, so that a cancelled or
+    // failed build frees all of them, those already linked under directories included. The
     // long lists grow in chunks without copying, and a million entries never need twice their
     // room at once.
     CExt2ChunkList<FILE_ENTRY> m_Files;
@@ -156,7 +162,4 @@ private:
     std::unique_ptr<CExt2DirIterator> m_pEntries;
     // The inodes' times, converted as CExt2Inode::TimeToFileTime does.
     CExt2TimeConverter m_Times;
-    // Every node made for the tree being built, so that a cancelled or failed build frees all of
-    // them, those already linked under directories included.
-    CExt2ChunkList<CFileNode*> m_Nodes;
 };
