@@ -114,7 +114,7 @@ const char* CResultDatabase::LastError() const
 void CResultDatabase::Close()
 {
     for (CSqlStatement* p : {&m_InsertNode, &m_ImportNode, &m_ImportNodes, &m_ImportPlainNodes, &m_SelectNode,
-                             &m_SelectChildren, &m_SelectRange, &m_UpdateTopTotals,
+                             &m_SelectChildren, &m_SelectRange, &m_SelectAtOrBefore, &m_UpdateTopTotals,
                              &m_SelectTicks, &m_UpdateTicks, &m_TickRange, &m_ClearRange, &m_SetOwn, &m_InsertVolume,
                              &m_UpdateVolumeTree, &m_UpdateVolumeTicked, &m_SelectVolumes})
         p->Finalize();
@@ -196,6 +196,8 @@ bool CResultDatabase::PrepareStatements()
          "SELECT " ROW_COLUMNS " FROM node WHERE pkey=?1 AND kind=?2 AND key>?3 ORDER BY key LIMIT ?4"},
         // ?1 first key, ?2 last key
         {&m_SelectRange, "SELECT " ROW_COLUMNS " FROM node WHERE key>=?1 AND key<=?2 ORDER BY key"},
+        // ?1 key: the row with the largest key up to it
+        {&m_SelectAtOrBefore, "SELECT key,pkey FROM node WHERE key<=?1 ORDER BY key DESC LIMIT 1"},
         // ?1 key of a volume's top, ?2 last key, ?3 files, ?4 bytes
         {&m_UpdateTopTotals, "UPDATE node SET last=?2,nfiles=?3,nbytes=?4 WHERE key=?1"},
         // ?1 key

@@ -100,8 +100,8 @@ public:
 
     // Prepared statements (parameters in the comments of ResultDatabase.cpp).
     CSqlStatement m_InsertNode, m_ImportNode, m_ImportNodes, m_ImportPlainNodes, m_SelectNode, m_SelectChildren,
-        m_SelectRange, m_UpdateTopTotals, m_SelectTicks, m_UpdateTicks, m_TickRange, m_ClearRange, m_SetOwn,
-        m_InsertVolume, m_UpdateVolumeTree, m_UpdateVolumeTicked, m_SelectVolumes;
+        m_SelectRange, m_SelectAtOrBefore, m_UpdateTopTotals, m_SelectTicks, m_UpdateTicks, m_TickRange, m_ClearRange,
+        m_SetOwn, m_InsertVolume, m_UpdateVolumeTree, m_UpdateVolumeTicked, m_SelectVolumes;
 
 private:
     enum OPEN_RESULT { OPEN_OK, OPEN_DAMAGED, OPEN_FAILED };

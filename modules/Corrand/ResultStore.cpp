@@ -40,6 +40,25 @@ const size_t MAX_VOLUMES = 0x10000;
 const uint32_t SEARCH_ROWS_PER_BATCH = 65536;
 const uint64_t MAX_STORED_BYTES = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
 
+// want - have, for tick counts and byte totals read back from the file: each is first kept
+// within 0 .. MAX_STORED_BYTES (a damaged row may hold any value), so the difference cannot
+// overflow.
+int64_t StoredDifference(uint64_t ullWant, uint64_t ullHave)
+{
+    return static_cast<int64_t>(std::min(ullWant, MAX_STORED_BYTES)) -
+           static_cast<int64_t>(std::min(ullHave, MAX_STORED_BYTES));
+}
+
+// A stored count or byte total changed by i64Delta, kept within 0 .. MAX_STORED_BYTES whatever
+// the stored value was.
+int64_t AddToStored(int64_t i64Stored, int64_t i64Delta)
+{
+    int64_t i64Sum = 0;
+    if (__builtin_add_overflow(std::max<int64_t>(0, i64Stored), i64Delta, &i64Sum))
+        return std::numeric_limits<int64_t>::max();
+    return std::max<int64_t>(0, i64Sum);
+}
+
 const DWORD NO_FOLDER = 0xFFFFFFFFu;
 
 std::string DefaultDatabaseFile()
@@ -486,7 +505,9 @@ void CResultStore::FillSearchBatchLocked()
     while ((nCode = select.Step()) == SQLITE_ROW) {
         ReadRow(select, &row);
         m_Listing.ullNextKey = row.ullKey + 1;
-        if (MatchesLocked(row)) {
+        if ((!m_Listing.bCheckAncestry || DescendsFromLocked(static_cast<int64_t>(row.ullKey), row.i64ParentKey,
+                                                              m_Listing.ullFolderKey)) &&
+            MatchesLocked(row)) {
             m_Batch.emplace_back();
             ToFileInfo(row, &m_Batch.back());
         }
@@ -589,6 +610,8 @@ int32_t CResultStore::BeginSearchFiles(const SEARCH_CONDITION* pCondition, FILE_
     m_Listing.bDone = folder.nKind != NODE_FOLDER;
     m_Listing.ullNextKey = folder.ullKey + 1;
     m_Listing.ullEndKey = folder.ullLastKey;
+    m_Listing.ullFolderKey = folder.ullKey;
+    m_Listing.bCheckAncestry = folder.ullLastKey > folder.ullKey && !SubtreeEndHoldsLocked(folder);
     m_Listing.Filter = std::move(filter);
     FillSearchBatchLocked();
     *ppFiles = m_Batch.data();
@@ -656,12 +679,8 @@ bool CResultStore::PropagateLocked(int64_t i64ParentKey, int64_t i64Files, int64
             i64TickedFiles = select.ColumnInt(1);
             i64TickedBytes = select.ColumnInt(2);
         }
-        i64TickedFiles = std::max<int64_t>(0, i64TickedFiles + i64Files);
-        // Both are at most MAX_STORED_BYTES, so the sum cannot overflow; the result is kept
-        // within 0 .. MAX_STORED_BYTES.
-        i64TickedBytes = i64TickedBytes + i64Bytes;
-        if (i64TickedBytes < 0)
-            i64TickedBytes = 0;
+        i64TickedFiles = AddToStored(i64TickedFiles, i64Files);
+        i64TickedBytes = AddToStored(i64TickedBytes, i64Bytes);
         {
             CStatementUse use(update);
             update.BindInt(1, i64Key);
@@ -714,8 +733,8 @@ int32_t CResultStore::SetCheckState(DWORD dwRecord, int32_t bChecked, int32_t /*
                 nCode = update.Step();
             }
             bOk = nCode == SQLITE_DONE &&
-                  PropagateLocked(row.i64ParentKey, static_cast<int64_t>(ullWant) - static_cast<int64_t>(row.ullTickedFiles),
-                                  static_cast<int64_t>(ullBytes) - static_cast<int64_t>(row.ullTickedBytes));
+                  PropagateLocked(row.i64ParentKey, StoredDifference(ullWant, row.ullTickedFiles),
+                                  StoredDifference(ullBytes, row.ullTickedBytes));
         }
     } else if (!bChecked || bFullyChecked) {
         CSqlStatement& range = bChecked ? m_Db.m_TickRange : m_Db.m_ClearRange;
@@ -728,8 +747,8 @@ int32_t CResultStore::SetCheckState(DWORD dwRecord, int32_t bChecked, int32_t /*
         const uint64_t ullFiles = bChecked ? row.ullFiles : 0;
         const uint64_t ullBytes = bChecked ? row.ullBytes : 0;
         bOk = nCode == SQLITE_DONE &&
-              PropagateLocked(row.i64ParentKey, static_cast<int64_t>(ullFiles) - static_cast<int64_t>(row.ullTickedFiles),
-                              static_cast<int64_t>(ullBytes) - static_cast<int64_t>(row.ullTickedBytes));
+              PropagateLocked(row.i64ParentKey, StoredDifference(ullFiles, row.ullTickedFiles),
+                              StoredDifference(ullBytes, row.ullTickedBytes));
     } else {
         // Ticked in part: its files are ticked one by one; only a folder without files keeps it.
         CSqlStatement& own = m_Db.m_SetOwn;
@@ -894,6 +913,35 @@ int32_t CResultStore::GetVolume(DWORD dwVolume, STORED_VOLUME* pVolume)
     return STORE_OK;
 }
 
+bool CResultStore::DescendsFromLocked(int64_t i64Key, int64_t i64Parent, uint64_t ullFolderKey)
+{
+    // Up the parents, whose keys are always smaller, to the folder or past it.
+    const int64_t i64Folder = static_cast<int64_t>(ullFolderKey);
+    NODE_ROW row;
+    while (i64Key > i64Folder) {
+        if (i64Parent >= i64Key || i64Parent < 0 || !LookupLocked(static_cast<uint64_t>(i64Parent), &row))
+            return false;
+        i64Key = i64Parent;
+        i64Parent = row.i64ParentKey;
+    }
+    return i64Key == i64Folder;
+}
+
+bool CResultStore::SubtreeEndHoldsLocked(const NODE_ROW& folder)
+{
+    int64_t i64Key = -1, i64Parent = -1;
+    {
+        CSqlStatement& select = m_Db.m_SelectAtOrBefore;
+        CStatementUse use(select);
+        select.BindU64(1, folder.ullLastKey);
+        if (select.Step() != SQLITE_ROW)
+            return false;
+        i64Key = select.ColumnInt(0);
+        i64Parent = select.ColumnInt(1);
+    }
+    return DescendsFromLocked(i64Key, i64Parent, folder.ullKey);
+}
+
 bool CResultStore::OpenFoldersLocked(int64_t i64ParentKey, std::vector<std::pair<uint64_t, std::u16string>>* pvecOpen)
 {
     pvecOpen->clear();
@@ -1009,8 +1057,9 @@ int32_t CResultStore::GetNextCheckedFiles(CHECKED_FILE_CURSOR* pCursor, std::vec
                         vecOpen.pop_back();
                     if (row.nKind == NODE_FOLDER) {
                         if (row.ullTickedFiles == 0) {
-                            if (row.ullLastKey > row.ullKey) {
-                                // Nothing ticked below: go on after the whole subtree.
+                            if (row.ullLastKey > row.ullKey && SubtreeEndHoldsLocked(row)) {
+                                // Nothing ticked below: go on after the whole subtree (a
+                                // damaged end is walked over row by row instead).
                                 ullNext = row.ullLastKey + 1;
                                 bSkip = true;
                                 break;
@@ -1065,7 +1114,11 @@ void CResultStore::ReadRow(const CSqlStatement& statement, NODE_ROW* pRow)
     pRow->ullKey = statement.ColumnU64(COL_KEY);
     pRow->i64ParentKey = statement.ColumnInt(COL_PKEY);
     pRow->nKind = static_cast<int32_t>(statement.ColumnInt(COL_KIND));
-    pRow->ullLastKey = statement.ColumnU64(COL_LAST);
+    // A subtree ends neither before its own row nor past the last key its volume can have: a
+    // damaged row must not send a walk back over rows it has passed (a walk without end) nor
+    // reach into another volume's rows.
+    pRow->ullLastKey = std::min<uint64_t>(std::max<uint64_t>(statement.ColumnU64(COL_LAST), pRow->ullKey),
+                                          pRow->ullKey | 0xFFFFFFFFull);
     const std::u16string_view strName = statement.ColumnText16(COL_NAME);
     pRow->strName.assign(strName.data(), strName.size());
     pRow->ullSize = statement.ColumnU64(COL_SIZE);

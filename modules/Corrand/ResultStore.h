@@ -128,6 +128,9 @@ private:
         uint64_t ullAfterKey = 0;  // folder listing: last key handed out
         uint64_t ullNextKey = 0;   // search: next key to look at
         uint64_t ullEndKey = 0;    // search: last key of the searched subtree
+        uint64_t ullFolderKey = 0; // search: the searched folder
+        bool bCheckAncestry = false;  // search: the folder's subtree end is damaged; every row
+                                      // found is checked to descend from the folder
         SEARCH_FILTER Filter;
     };
 
@@ -146,6 +149,11 @@ private:
     bool MatchesLocked(const NODE_ROW& row) const;
     void ToFileInfo(const NODE_ROW& row, FILE_INFO_EX* pInfo) const;
     // The folders from the volume's top (not included) down to i64ParentKey: last key and name.
+    // Whether the row of key i64Key and parent i64Parent lies in the subtree of ullFolderKey.
+    bool DescendsFromLocked(int64_t i64Key, int64_t i64Parent, uint64_t ullFolderKey);
+    // Whether the last row up to a folder's subtree end descends from the folder, as it does in
+    // every store this program writes.
+    bool SubtreeEndHoldsLocked(const NODE_ROW& folder);
     bool OpenFoldersLocked(int64_t i64ParentKey, std::vector<std::pair<uint64_t, std::u16string>>* pvecOpen);
     void FillStoredFileLocked(const NODE_ROW& row, STORED_FILE* pFile);
 

@@ -158,6 +158,53 @@ TEST_F(CorrandPersistence, ADamagedOrForeignFileIsReportedAndReplaced)
     }
 }
 
+// Rows of a file damaged after it was written: a folder whose subtree is said to end at the
+// largest key there is, with a ticked-bytes total at the largest value. The walk over the
+// ticked files ends and gives each ticked file once, a search under that folder stays within
+// its volume, and a tick below it keeps the total within bounds instead of wrapping to nothing.
+TEST_F(CorrandPersistence, DamagedSubtreeEndsAndTickTotalsStayWithinBounds)
+{
+    CTestTree first;
+    first.File(first.Folder(first.Root(), "B"), "b.txt", 10);
+    first.File(first.Folder(first.Root(), "A"), "a.txt", 20);
+    ASSERT_EQ(0, HandOver(UserRecord(2048), first, 0));
+    CTestTree second;
+    second.File(second.Root(), "other.txt", 30);
+    ASSERT_EQ(0, HandOver(UserRecord(900000), second, 1));
+    ASSERT_EQ(0, Store()->SetCheckState(FindPath(Store(), 0, {"Deleted Files", "B", "b.txt"}), 1, 0, 1, 0));
+    const DWORD dwA = FindPath(Store(), 0, {"Deleted Files", "A"});
+    const DWORD dwAFile = FindPath(Store(), 0, {"Deleted Files", "A", "a.txt"});
+    ASSERT_NE(0xFFFFFFFFu, dwAFile);
+    m_pStore.reset();
+    sqlite3* pDb = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(DatabaseFile().c_str(), &pDb));
+    const std::string strSql =
+        "UPDATE node SET last=9223372036854775807, tbytes=9223372036854775807 WHERE key=" + std::to_string(dwA);
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(pDb, strSql.c_str(), nullptr, nullptr, nullptr));
+    sqlite3_close(pDb);
+    Reopen();
+
+    CHECKED_FILE_CURSOR cursor;
+    std::vector<STORED_FILE> files;
+    for (int i = 0; i < 100 && !cursor.bDone; ++i)
+        Access()->GetNextCheckedFiles(&cursor, &files, 16);
+    EXPECT_TRUE(cursor.bDone);
+    ASSERT_EQ(1u, files.size());
+    EXPECT_EQ(u"b.txt", files[0].strName);
+
+    SEARCH_CONDITION condition{};
+    condition.dwCriteria = SEARCH_BY_NAME;
+    condition.dwFolderRecord = dwA;
+    condition.szNameMask[0] = u'*';
+    std::vector<std::u16string> names;
+    for (const FILE_INFO_EX& info : SearchAll(Store(), condition))
+        names.push_back(NameOf(info));
+    EXPECT_EQ(std::vector<std::u16string>{u"a.txt"}, names);
+
+    ASSERT_EQ(0, Store()->SetCheckState(dwAFile, 1, 0, 1, 0));
+    EXPECT_GE(Store()->GetCheckedSize(dwA, 0, 0), 20u);
+}
+
 TEST_F(CorrandPersistence, WithoutAWritableFileTheResultsStayInMemory)
 {
     m_pStore.reset(new corrand::CResultStore(m_Dir.File("no-such-folder/results.db")));
