@@ -286,7 +286,10 @@ CNTFSFileProperties* CreateNTFSFileProperties(uint64_t ullRecordSector, CNTFSFul
         int64_t llRealSize = 0;
         uint64_t ullFirstVcn = NTFS_NO_RECORD_NUMBER;
         AppendAttributeRuns(data.pAttr, data.nRoom, &llRealSize, &ullFirstVcn, &runs);
-        if (ullFirstVcn == 0 && (llSize <= 0 || llSize < llRealSize))
+        // The extent at VCN 0 carries the data's own size, which is the file's: Windows leaves
+        // the one in $FILE_NAME as it was when the name was last written, larger or smaller.
+        // Only a zero there (a damaged extent) leaves the name's size standing.
+        if (ullFirstVcn == 0 && (llRealSize > 0 || llSize <= 0))
             llSize = llRealSize;
         if (ullFirstVcn == 0) {
             ullValidSize = GetInitializedSize(data.pAttr);
