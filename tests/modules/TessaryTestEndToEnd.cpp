@@ -128,6 +128,7 @@ const std::vector<E2E_CASE>& EndToEndCases()
         {"Ext3_4k_256", "ext3-4k-256.img", 0, FILE_SYSTEM_EXT3},
         {"Ext3Big", "ext3-big.img", 0, FILE_SYSTEM_EXT3},
         {"Ext4_1k", "ext4-1k.img", 0, FILE_SYSTEM_EXT3},
+        {"Ext4Default", "ext4-default.img", 0, FILE_SYSTEM_EXT3},
         {"MbrFat16", "mbr.img", 1, FILE_SYSTEM_FAT16},
         {"MbrExt2", "mbr.img", 2, FILE_SYSTEM_EXT2},
         {"MbrNtfs", "mbr.img", 5, FILE_SYSTEM_NTFS},
@@ -461,7 +462,8 @@ TEST_P(TessaryExtLiveFiles, ComeBackWholeAtTheirPaths)
 INSTANTIATE_TEST_SUITE_P(Fixtures, TessaryExtLiveFiles,
                          ::testing::Values(E2E_CASE{"Ext3Big", "ext3-big.img", 0, FILE_SYSTEM_EXT3},
                                            E2E_CASE{"Ext2_1k_128", "ext2-1k-128.img", 0, FILE_SYSTEM_EXT2},
-                                           E2E_CASE{"Ext4_1k", "ext4-1k.img", 0, FILE_SYSTEM_EXT3}),
+                                           E2E_CASE{"Ext4_1k", "ext4-1k.img", 0, FILE_SYSTEM_EXT3},
+                                           E2E_CASE{"Ext4Default", "ext4-default.img", 0, FILE_SYSTEM_EXT3}),
                          [](const ::testing::TestParamInfo<E2E_CASE>& info) { return info.param.pszName; });
 
 // ----- NTFS data that is not plain clusters -----------------------------------------------------

@@ -111,7 +111,8 @@ void CExt2FileSystem::SetGeometry()
 
 void CExt2FileSystem::FindGroupDescTable()
 {
-    const uint64_t nTableSectors = CExt2GroupDescTable::GetSectorCount(m_nGroupCount);
+    const uint32_t nDescriptorBytes = m_SuperBlock.GetDescriptorBytes();
+    const uint64_t nTableSectors = CExt2GroupDescTable::GetSectorCount(m_nGroupCount, nDescriptorBytes);
     std::vector<uint8_t, CEngineAllocator<uint8_t>> buffer(nTableSectors * kSectorBytes);
     std::vector<CExt2GroupDescTable, CEngineAllocator<CExt2GroupDescTable>> remembered;
     CExt2GroupDescTable current;
@@ -144,7 +145,8 @@ void CExt2FileSystem::FindGroupDescTable()
             continue;
         }
         CExt2GroupDescTable table;
-        table.Assign(buffer.data(), buffer.size(), m_nGroupCount);
+        table.Assign(buffer.data(), buffer.size(), m_nGroupCount, nDescriptorBytes);
+        table.SetPrimary(nGroup == 0);
         if (!table.IsValid(m_SuperBlock)) {
             bCurrent = false;
             continue;
@@ -159,7 +161,11 @@ void CExt2FileSystem::FindGroupDescTable()
         remembered.push_back(table);
     }
 
-    if (bCurrent)
+    // The primary copy, when it agrees with the table chosen, is the one whose group marks are
+    // current.
+    if (bCurrent && !remembered.empty() && remembered.front().IsPrimary() && remembered.front().IsEqual(current))
+        m_Table = remembered.front();
+    else if (bCurrent)
         m_Table = current;
     else if (!remembered.empty())
         m_Table = remembered.front();

@@ -15,12 +15,13 @@ class CExt2GroupDescTable : public CEngineObject {
 public:
     CExt2GroupDescTable() {}
 
-    // Sectors that hold the descriptors of nGroups groups: ceil(nGroups x 32 / 512).
-    static uint64_t GetSectorCount(uint64_t nGroups);
+    // Sectors that hold the descriptors of nGroups groups: ceil(nGroups x descriptor bytes / 512).
+    static uint64_t GetSectorCount(uint64_t nGroups, uint32_t nDescriptorBytes = ext2::kGroupDescBytes);
 
-    // Takes the descriptors of nGroups groups from pData; false (and an empty table) when nSize
-    // does not hold them all.
-    bool Assign(const uint8_t* pData, size_t nSize, uint64_t nGroups);
+    // Takes the descriptors of nGroups groups from pData, each nDescriptorBytes long (of which
+    // the first 32 are kept); false (and an empty table) when nSize does not hold them all.
+    bool Assign(const uint8_t* pData, size_t nSize, uint64_t nGroups,
+                uint32_t nDescriptorBytes = ext2::kGroupDescBytes);
     void Clear() { m_Data.clear(); }
 
     uint64_t GetCount() const { return m_Data.size() / ext2::kGroupDescBytes; }
@@ -36,7 +37,16 @@ public:
     // Every group i of the (normalised) superblock has a descriptor, and its two bitmaps and the
     // start of its inode table lie in [first data block + i x blocks per group, + blocks per
     // group).
+    // With flexible groups a group's tables may lie anywhere in the file system past its first
+    // data block.
     bool IsValid(const CExt2SuperBlock& superBlock) const;
+    // The group's inode table was never initialised (checksummed descriptors only): its
+    // bytes are whatever the disk held, not inodes.
+    // Only the primary copy's marks are current (the backups keep those of the format): a table
+    // taken from a backup never reports a group unused.
+    bool IsInodeTableUnused(uint64_t nGroup, const CExt2SuperBlock& superBlock) const;
+    void SetPrimary(bool bPrimary) { m_bPrimary = bPrimary; }
+    bool IsPrimary() const { return m_bPrimary; }
     // The same groups, with equal bitmap and inode-table block numbers.
     bool IsEqual(const CExt2GroupDescTable& other) const;
 
@@ -44,4 +54,5 @@ private:
     uint32_t Field(uint64_t nGroup, size_t nOffset) const;
 
     std::vector<uint8_t, CEngineAllocator<uint8_t>> m_Data;
+    bool m_bPrimary = false;
 };

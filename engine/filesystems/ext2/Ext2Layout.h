@@ -39,6 +39,18 @@ constexpr size_t kSbBlockGroupNr = 90;
 constexpr size_t kSbUuid = 104;
 constexpr size_t kSbVolumeName = 120;
 constexpr size_t kSbJournalInode = 224;
+constexpr size_t kSbFeatureIncompat = 96;
+constexpr size_t kSbFeatureRoCompat = 100;
+constexpr size_t kSbDescriptorSize = 254;
+constexpr size_t kSbBlocksCountHigh = 336;
+// Features that change where things lie: 64-bit block numbers (and descriptors of the size
+// the superblock gives), groups whose bitmaps and inode tables are packed together (flexible
+// groups, so that a group's tables may lie in another group); checksummed descriptors, which
+// mark the inode tables never initialised.
+constexpr uint32_t kIncompat64Bit = 0x80;
+constexpr uint32_t kIncompatFlexGroups = 0x200;
+constexpr uint32_t kRoCompatGroupChecksum = 0x10;
+constexpr uint32_t kRoCompatMetadataChecksum = 0x400;
 constexpr size_t kUuidBytes = 16;
 constexpr size_t kVolumeNameBytes = 16;
 
@@ -54,6 +66,8 @@ constexpr size_t kGroupDescBytes = 32;
 constexpr size_t kGdBlockBitmap = 0;
 constexpr size_t kGdInodeBitmap = 4;
 constexpr size_t kGdInodeTable = 8;
+constexpr size_t kGdFlags = 18;
+constexpr uint16_t kGdInodeTableUninit = 0x1;
 
 // Inode: the first 128 bytes of each record, whatever the record size; larger records only add
 // fields after these.

@@ -103,6 +103,14 @@ void CExt2SuperBlock::Normalise()
                 static_cast<uint32_t>(std::min<uint64_t>(nGroups * nPerGroup, 0xFFFFFFFFu)));
 }
 
+uint32_t CExt2SuperBlock::GetDescriptorBytes() const
+{
+    if ((GetIncompatFeatures() & kIncompat64Bit) == 0)
+        return static_cast<uint32_t>(kGroupDescBytes);
+    const uint32_t nBytes = GetLe16(m_abyData + kSbDescriptorSize);
+    return nBytes >= kGroupDescBytes && nBytes <= 1024 && (nBytes & (nBytes - 1)) == 0 ? nBytes : 0;
+}
+
 bool CExt2SuperBlock::IsValid() const
 {
     if (GetMagic() != kMagic)
@@ -131,7 +139,11 @@ bool CExt2SuperBlock::IsValid() const
         return false;
     // Group 0 holds the superblock, the whole descriptor table, both bitmaps and its inode
     // table; this bounds the descriptor table and each group's inode table that are read whole.
-    const uint64_t nTableBlocks = (nGroups * kGroupDescBytes + nBlockSize - 1) / nBlockSize;
+    // Block numbers past 32 bits are not read (they are kept in the descriptors' upper halves).
+    const uint64_t nDescriptorBytes = GetDescriptorBytes();
+    if (nDescriptorBytes == 0 || ((GetIncompatFeatures() & kIncompat64Bit) != 0 && Le32(kSbBlocksCountHigh) != 0))
+        return false;
+    const uint64_t nTableBlocks = (nGroups * nDescriptorBytes + nBlockSize - 1) / nBlockSize;
     const uint64_t nInodeTableBlocks = (nInodesPerGroup * nInodeSize + nBlockSize - 1) / nBlockSize;
     if (1 + nTableBlocks + 2 + nInodeTableBlocks > nBlocksPerGroup)
         return false;

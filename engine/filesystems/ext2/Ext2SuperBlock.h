@@ -38,6 +38,11 @@ public:
     uint16_t GetBlockGroupNumber() const { return ext2::GetLe16(m_abyData + ext2::kSbBlockGroupNr); }
     const uint8_t* GetUuid() const { return m_abyData + ext2::kSbUuid; }
     uint32_t GetJournalInode() const { return Le32(ext2::kSbJournalInode); }
+    uint32_t GetIncompatFeatures() const { return Le32(ext2::kSbFeatureIncompat); }
+    uint32_t GetRoCompatFeatures() const { return Le32(ext2::kSbFeatureRoCompat); }
+    // Bytes of one group descriptor: 32, or with 64-bit block numbers the size the superblock
+    // gives (a power of two from 32 to 1024; 0 for any other value).
+    uint32_t GetDescriptorBytes() const;
 
     void SetBlockGroupNumber(uint16_t nGroup);
 

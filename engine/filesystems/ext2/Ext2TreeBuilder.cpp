@@ -310,6 +310,8 @@ void CExt2TreeBuilder::ReadInodes()
         // 11 would otherwise enumerate it once more).
         if (nInode == kRootInode)
             continue;
+        if (pFs->GetGroupDescTable().IsInodeTableUnused((nInode - 1) / nPerGroup, pFs->GetSuperBlock()))
+            continue;
         const CCollectedInode collected;
         CExt2Inode* pInode = collected.Get();
         try {
