@@ -606,13 +606,28 @@ bool CExt2TreeBuilder::LinkTree()
                 Attach(pChild, pDirectory, directory.Names);
         }
         // Files this directory names; the first directory to name a file (a hard link) keeps it.
+        // Its names and the files both ascend by inode number, so each file is looked for from
+        // where the one before was: in steps that double, then by halves.
+        const size_t nFiles = m_Files.size();
+        size_t nFrom = 0;
         for (size_t i = 0; i < directory.Names.nCount; ++i) {
-            const uint32_t nFile = m_Names[directory.Names.nFirst + i].nInode;
-            const auto file = std::lower_bound(m_Files.begin(), m_Files.end(), FILE_ENTRY{nFile, false, nullptr}, byInode);
+            const ENTRY_NAME& name = m_Names[directory.Names.nFirst + i];
+            const uint32_t nFile = name.nInode;
+            size_t nLow = nFrom;
+            size_t nHigh = nFrom;
+            for (size_t nStep = 1; nHigh < nFiles && m_Files[nHigh].nInode < nFile; nStep *= 2) {
+                nLow = nHigh + 1;
+                nHigh = nStep < nFiles - nHigh ? nHigh + nStep : nFiles;
+            }
+            const auto file = std::lower_bound(m_Files.begin() + static_cast<std::ptrdiff_t>(nLow),
+                                               m_Files.begin() + static_cast<std::ptrdiff_t>(std::min(nHigh, nFiles)),
+                                               FILE_ENTRY{nFile, false, nullptr}, byInode);
+            nFrom = static_cast<size_t>(file - m_Files.begin());
             if (file == m_Files.end() || file->nInode != nFile || file->bTaken)
                 continue;
             file->bTaken = true;
-            Attach(file->pNode, pDirectory, directory.Names);
+            // The entry is the one that names the file.
+            Attach(file->pNode, pDirectory, &name);
         }
     }
 
@@ -627,8 +642,13 @@ bool CExt2TreeBuilder::LinkTree()
 
 bool CExt2TreeBuilder::Attach(CFileNode* pNode, CFileNode* pParent, const NAME_RANGE& names)
 {
+    return Attach(pNode, pParent, FindEntryName(names, Properties(pNode)->GetInodeNumber()));
+}
+
+bool CExt2TreeBuilder::Attach(CFileNode* pNode, CFileNode* pParent, const ENTRY_NAME* pName)
+{
     CExt2FileProperties* pProperties = Properties(pNode);
-    if (const ENTRY_NAME* pName = FindEntryName(names, pProperties->GetInodeNumber())) {
+    if (pName != nullptr) {
         pProperties->SetName(pName->pName, pName->nLength);
     } else if (pProperties->GetNameLength() == 0) {
         char szName[32];

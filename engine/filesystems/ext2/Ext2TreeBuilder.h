@@ -114,6 +114,8 @@ private:
     // "Inode_<number>". A file whose final name the scan's file-type filter refuses is not
     // linked; false then.
     bool Attach(CFileNode* pNode, CFileNode* pParent, const NAME_RANGE& names);
+    // The same with the entry that names pNode already found (null when none does).
+    bool Attach(CFileNode* pNode, CFileNode* pParent, const ENTRY_NAME* pName);
     static bool IsAncestor(const CFileNode* pNode, const CFileNode* pOf);
     static CExt2FileProperties* Properties(const CFileNode* pNode);
     static void DeleteNode(CFileNode* pNode);
