@@ -458,6 +458,21 @@ TEST(Ext2TreeLinks, FastSymlinkTargetIsNotReadAsBlockPointers)
     EXPECT_TRUE(RunsOf(p).empty());
 }
 
+TEST(Ext2TreeLinks, InlineDataIsNotReadAsBlockPointers)
+{
+    // readme.txt marked as keeping its bytes in the inode: the first of them read as a pointer
+    // would name a block in use.
+    CImageDevice device(ReadImage("ext2-1k-128.img"));
+    uint8_t* pInode = InodeRecord(device, kReadme);
+    ASSERT_NE(0u, GetLe32(pInode + ext2::kInBlocks));
+    SetLe32(pInode + ext2::kInFlags, ext2::kFlagInlineData);
+    CTree tree(BuildQuick(device));
+    ASSERT_NE(nullptr, tree.pRoot);
+    IFileProperties* p = tree.Find("readme.txt");
+    ASSERT_NE(nullptr, p);
+    EXPECT_TRUE(RunsOf(p).empty());
+}
+
 // ----- names from directory entries ---------------------------------------------------------------
 
 TEST(Ext2TreeNames, DeletedInodeThatALiveEntryNamesKeepsTheName)

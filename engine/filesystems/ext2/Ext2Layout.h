@@ -83,6 +83,9 @@ constexpr size_t kInFlags = 32;
 constexpr size_t kInBlocks = 40;
 // Inode flag: the 60 bytes of block pointers hold the root of an extent tree instead.
 constexpr uint32_t kFlagExtents = 0x80000;
+// Inode flag: the file's bytes themselves are kept where the block pointers are (and in an
+// extended attribute); there is no block to read.
+constexpr uint32_t kFlagInlineData = 0x10000000;
 // Extent tree nodes: a 12-byte header (magic, entries, capacity, depth), then 12-byte entries;
 // a leaf entry maps a stretch of logical blocks (first block, length, start high 16 and low 32
 // bits; a length above 32768 marks a stretch allocated but never written, which reads as zeros),

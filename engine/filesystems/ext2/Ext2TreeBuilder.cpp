@@ -368,7 +368,9 @@ CFileNode* CExt2TreeBuilder::MakeNode(const CExt2Inode& inode)
         // pointers, its bytes would lead to other files' blocks.
         const bool bFastSymlink = (inode.GetMode() & ext2::kModeTypeMask) == ext2::kModeSymlink &&
                                   inode.GetSizeField() < ext2::kFastSymlinkBytes;
-        if (!bFastSymlink)
+        // So does a file whose data is kept in the inode itself.
+        const bool bInline = (inode.GetFlags() & ext2::kFlagInlineData) != 0;
+        if (!bFastSymlink && !bInline)
             SetDataRuns(inode, pProperties);
     }
     return pNode;
