@@ -501,6 +501,9 @@ TEST_F(NTFSRecords, PropertiesFromAFileRecord)
         {"unpaired surrogate",
          [](CRecordEditor& e) { fstest::PutU16(e.Bytes(), e.Find(0x30) + 90, 0xD800); },
          "_eleted Report Draft.doc", 18000, 0, 0},
+        {"NUL inside the name",
+         [](CRecordEditor& e) { fstest::PutU16(e.Bytes(), e.Find(0x30) + 92, 0x0000); },
+         "D_leted Report Draft.doc", 18000, 0, 0},
     };
     for (const CASE& c : cases) {
         CRecordEditor edit = Edit(ullFile);

@@ -27,7 +27,8 @@ const uint16_t kStandardAttributeBits = 0x01 | 0x02 | 0x04 | 0x20;
 const size_t kUtf8BytesPerUnit = 3;
 
 // The narrow (UTF-8) form of a name. A unit that cannot be converted (an unpaired surrogate)
-// becomes '_'. Empty when the conversion yields nothing.
+// becomes '_', and so does U+0000, which no NTFS name holds: in a damaged record it would end the
+// name early for everything that reads it as a C string. Empty when the conversion yields nothing.
 std::string ConvertName(const std::u16string& strWide)
 {
     std::u16string strClean(strWide);
@@ -38,7 +39,7 @@ std::string ConvertName(const std::u16string& strWide)
             ++i;
             continue;
         }
-        if (c >= 0xD800 && c <= 0xDFFF)
+        if ((c >= 0xD800 && c <= 0xDFFF) || c == 0)
             strClean[i] = u'_';
     }
     std::string strNarrow(strClean.size() * kUtf8BytesPerUnit + 1, '\0');
