@@ -7,10 +7,9 @@
 #include <cstdint>
 
 #include "FuzzDisk.h"
+#include "FuzzSearch.h"
 #include "FuzzTree.h"
 #include "MemoryDataStream.h"
-#include "RawFileInfo.h"
-#include "SearchStatistics.h"
 #include "fat/FATSearchController.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
@@ -18,21 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     const uint64_t kSectors = 16384;
     const uint64_t kRead = 1001;
     CFuzzDisk disk(pData, nSize, kSectors);
-    CRawFileInfoContainer raw;
+    CFuzzSearch search;
     CFATSearchController controller;
-    CANCEL_FLAG cancel(0);
-    SEARCH_PROGRESS progress{};
-    SEARCH_STATISTICS statistics{};
-    controller.SetRawFileInfoContainer(&raw);
-    controller.SetStorageDevice(&disk);
-    controller.SetSectorsPerRead(static_cast<int32_t>(kRead));
-    controller.SetProgress(&progress, &cancel);
-    controller.BeginSearch();
-    for (uint64_t s = 0; s < kSectors; s += kRead)
-        controller.SearchSectors(s, kSectors - s < kRead ? kSectors - s : kRead, &statistics);
-    controller.EndSearch();
     CSearchedPartitionInfoList candidates;
-    controller.CollectSearchedPartitions(&candidates);
+    search.Run(controller, disk, kSectors, kRead, &candidates);
     for (size_t i = 0; i < candidates.size(); ++i) {
         if (i < 3)
             CheckAndFreeTree(controller.BuildFileTree(candidates[i], &disk, static_cast<int32_t>(i), 0),
