@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "ByteOrder.h"
+#include "CarvingChainMemo.h"
 #include "CarvingFormatRoutines.h"
 #include "SectorWindowReader.h"
 #include "RawFileAnalyserFactories.h"
@@ -201,30 +202,51 @@ BOOL FileTARAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevi
 {
     const uint64_t u64Limit = GetCarvedSizeLimit();
     SectorWindowReader reader(pDevice, pInfo->GetStartSector());
+    // Every member header is a hit of its own: a hit on the header chain of an archive measured
+    // before takes that walk's end, or carries on where it was cut.
+    CCarvingChainWalk chain(&m_Chains, pDevice, pInfo->GetStartSector());
     uint64_t u64Pos = 0;
-    const uint8_t* p = reader.Read(0);
-    if (p == nullptr)
-        return FALSE;
-    for (;;) {
+    const CHAIN_FOUND found = chain.Find(&u64Pos);
+    if (found == CHAIN_ENDED) {
+        pInfo->SetSize(std::min(u64Pos, u64Limit));
+        return TRUE;
+    }
+    const uint8_t* p = nullptr;
+    if (found == CHAIN_NONE) {
+        p = reader.Read(0);
+        if (p == nullptr)
+            return FALSE;
+    }
+    for (bool bNextHeader = found == CHAIN_CUT;; bNextHeader = true) {
+        if (bNextHeader) {
+            if (u64Pos > u64Limit) {
+                chain.Cut(u64Pos);
+                break;
+            }
+            p = reader.Read(u64Pos);
+            if (p == nullptr) {
+                chain.Cut(u64Pos);
+                break;
+            }
+        }
         // A header that starts with a name character must carry the magic; headers of other
         // archivers (and the zero end block) start with other bytes and are taken as they are.
         if (p[0] >= 0x21 && p[0] <= 0x7F && memcmp(p + 257, "ustar", 5) != 0) {
             if (u64Pos == 0)
                 return FALSE;
+            chain.End(u64Pos);
             break;
         }
+        chain.Pass(u64Pos);
         u64Pos += 512;
         // A header with an empty name is the end block: the archive ends with it. Directories,
         // links and empty files also have size 0 but are followed by further members.
-        if (p[0] == 0)
+        if (p[0] == 0) {
+            chain.End(u64Pos);
             break;
+        }
         const uint64_t u64Size = ParseTarOctal(p + 124);
         u64Pos += (u64Size + 511) / 512 * 512;
-        if (u64Pos > u64Limit)
-            break;
-        p = reader.Read(u64Pos);
-        if (p == nullptr)
-            break;
     }
     pInfo->SetSize(std::min(u64Pos, u64Limit));
     return TRUE;

@@ -3,6 +3,7 @@
 // archive by walking its records.
 #pragma once
 
+#include "CarvingChainMemo.h"
 #include "RawFileAnalyser.h"
 
 class FileZIPAnalyser : public IRawFileAnalyser {
@@ -49,6 +50,9 @@ public:
     FileTARAnalyser();
     BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
     BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
+
+private:
+    CCarvingChainMemo m_Chains;
 };
 
 // The 12-character octal size field of a TAR header: the first eleven characters as octal digits

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "CarvingChainMemo.h"
 #include "CarvingSectorFilter.h"
 #include "EngineSettings.h"
 #include "GlobalAdvanceSettingData.h"
@@ -21,7 +22,8 @@ const uint64_t RING_END_MARGIN_BYTES = 1u << 20;
 
 CRAWSearchController::CRAWSearchController()
     : m_pDevice(nullptr), m_nSectorsPerRead(0), m_pContainer(nullptr), m_nUnmeasured(0), m_pReadBuffer(nullptr),
-      m_nChunkSectors(0), m_ullNextRingSector(0), m_bRingStarted(false), m_nFilterBit(-1), m_pFresh(nullptr), m_ullRunStart(0)
+      m_nChunkSectors(0), m_ullNextRingSector(0), m_bRingStarted(false), m_nFilterBit(-1), m_pFresh(nullptr), m_ullRunStart(0),
+      m_ullChainKey(0)
 {
     memset(m_LeadStart, 0, sizeof(m_LeadStart));
 }
@@ -76,6 +78,7 @@ void CRAWSearchController::BeginSearch()
     m_nUnmeasured = 0;
     m_bRingStarted = false;
     m_ullNextRingSector = 0;
+    m_ullChainKey = CCarvingChainSession::NewKey();
     m_Ring.Init(0, m_pDevice != nullptr ? m_pDevice->GetSectorSize() : 512, m_nChunkSectors, RAW_RING_CHUNKS);
     FreeMemory(m_pReadBuffer);
     m_pReadBuffer = static_cast<uint8_t*>(AllocOrRaise(static_cast<size_t>(m_nChunkSectors) * 512));
@@ -133,6 +136,9 @@ void CRAWSearchController::SearchRun(uint64_t ullStart, uint32_t nCount, SEARCH_
         m_nUnmeasured = 0;
         m_Ring.Init(ullStart, m_Ring.GetSectorSize(), m_nChunkSectors, RAW_RING_CHUNKS);
         m_bRingStarted = true;
+        // The new ring may answer other bytes at a position than the old one did (a short run's
+        // zero tail): the chains walked through the old one are not shared with the new.
+        m_ullChainKey = CCarvingChainSession::NewKey();
     }
 
     m_ullRunStart = ullStart;
@@ -236,6 +242,7 @@ bool CRAWSearchController::Measure(PENDING_HIT* pHit)
     if (pAnalyser == nullptr)
         return true;
     CRawFileInfo* pResult = &pHit->Result;
+    CCarvingChainSession session(&m_View, m_ullChainKey);
     bool bThrew = false;
     const BOOL bMeasured = GuardedAnalyzeFileSize(pAnalyser, pResult, &m_View, &bThrew);
     if (m_View.NeedsMore())

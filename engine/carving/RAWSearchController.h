@@ -116,4 +116,7 @@ private:
     CRawFileInfo* m_pFresh;
     // First sector of the run being searched.
     uint64_t m_ullRunStart;
+    // The session under which the analysers share the record chains they walk through the ring
+    // (CarvingChainMemo.h): one for each ring, from the scan's start or the last gap.
+    uint64_t m_ullChainKey;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "CarvingChainMemo.h"
 #include "ClusterUseBitMap.h"
 #include "EngineSettings.h"
 #include "FileNode.h"
@@ -101,6 +102,8 @@ CFileSystemNode* CRAWTreeBuilder::BuildTree(IStorageDevice* pDevice, IIterator<C
     }
 
     const CRawFileAnalyserList& analysers = GetRawFileAnalyserList();
+    // The hits measured here on the device share the record chains their length rules walk.
+    CCarvingChainSession session(pDevice, CCarvingChainSession::NewKey());
     for (pIterator != nullptr ? pIterator->First() : void(); pIterator != nullptr && !pIterator->IsDone();
          pIterator->Next()) {
         CRawFileInfo* pRecord = pIterator->CurrentItem();
