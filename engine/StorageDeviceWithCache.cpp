@@ -142,14 +142,20 @@ void CStorageDeviceWithCache::ReadBlock(const BlockBuffer& buffer, uint64_t ullF
     uint64_t ullCount = 0;
     if (ullFirstSector < ullTotal)
         ullCount = std::min<uint64_t>(m_nBlockSize, ullTotal - ullFirstSector);
-    if (ullCount > 0)
-        ReadDevice(buffer.pData, ullFirstSector, ullCount);
+    // Read and marked a slice at a time: each slice is marked right after its copy, while it is
+    // still in this processor's own caches (a whole block of megabytes would no longer be).
+    const uint64_t kSlice = 512;
+    for (uint64_t i = 0; i < ullCount; i += kSlice) {
+        const uint64_t n = std::min(kSlice, ullCount - i);
+        ReadDevice(buffer.pData + i * STORAGE_UNIT_BYTES, ullFirstSector + i, n);
+        MarkSectors(buffer.pData + i * STORAGE_UNIT_BYTES, buffer.pMarks + i, n);
+    }
     // The last block is short: what lies past the device's end is zeros, never an older block.
-    if (ullCount < m_nBlockSize)
+    if (ullCount < m_nBlockSize) {
         memset(buffer.pData + ullCount * STORAGE_UNIT_BYTES, 0,
                static_cast<size_t>(m_nBlockSize - ullCount) * STORAGE_UNIT_BYTES);
-    // Marked right after the read, while the block is still in this processor's caches.
-    MarkSectors(buffer.pData, buffer.pMarks, m_nBlockSize);
+        MarkSectors(buffer.pData + ullCount * STORAGE_UNIT_BYTES, buffer.pMarks + ullCount, m_nBlockSize - ullCount);
+    }
 }
 
 void CStorageDeviceWithCache::RecycleBuffer(const BlockBuffer& buffer)
