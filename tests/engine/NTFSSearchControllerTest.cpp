@@ -1,6 +1,7 @@
 // The NTFS search controller and the tree of a found partition: boot sectors and their backups,
 // failed reads, reads that cut records and blocks, scoring, the saved state, and whole volumes
-// found and rebuilt from the fixtures, also with the boot sector or $MFT record 0 destroyed.
+// found and rebuilt from the fixtures, also with the boot sector or $MFT record 0 destroyed, and
+// a volume placed by the copy of record 0 in $MFTMirr.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,6 +22,7 @@
 #include "DataRunList.h"
 #include "RawFileInfo.h"
 #include "SearchStatistics.h"
+#include "ntfs/NTFSRecordMapping.h"
 #include "ntfs/NTFSSearchController.h"
 #include "ntfs/NTFSSearchedPartitionInfo.h"
 
@@ -254,6 +256,85 @@ TEST(NTFSSearchController, DamagedVolumesOfADiskGiveOneCandidateEach)
     EXPECT_NE(pNoBoot->GetFlags() & NTFS_EVIDENCE_BACKUP_BOOT_SECTOR, 0u);
     EXPECT_NE(pNoBoot->GetSerialNumber(), 0u);
 }
+
+// A volume whose $MFT lies in several runs, with its boot sector, its backup and $MFT record 0
+// zeroed: the copy of record 0 in $MFTMirr places the volume and gives $MFT's run list, when
+// record 1 at its own place agrees with the copy of it; otherwise the copy is not trusted.
+struct MIRROR_CASE {
+    const char* pszName;
+    const char* pszImage;
+    enum { RECORD1_KEPT, RECORD1_ZEROED, RECORD1_POINTS_ELSEWHERE } eRecord1;
+};
+
+void PrintTo(const MIRROR_CASE& c, std::ostream* pOut)
+{
+    *pOut << c.pszName;
+}
+
+class NTFSMirrorCopy : public ::testing::TestWithParam<MIRROR_CASE> {};
+
+TEST_P(NTFSMirrorCopy, PlacesTheVolumeOnlyWhenRecord1Agrees)
+{
+    const MIRROR_CASE& c = GetParam();
+    fstest::CImageDevice device(rvdtest::FixturePath(c.pszImage));
+    const ntfstest::NTFS_GEOMETRY geometry = ntfstest::ReadGeometry(device, 0);
+    ASSERT_EQ(geometry.nRecordBytes, 1024u);
+    const uint64_t ullMFT = geometry.ullMFTCluster * geometry.nSectorsPerCluster;
+    const uint64_t ullCopy = geometry.ullMirrCluster * geometry.nSectorsPerCluster;
+    const std::vector<uint8_t> zeros(512, 0);
+    device.Patch(0, zeros);
+    device.Patch(device.GetTotalSectors() - 1, zeros);
+    device.Patch(ullMFT, zeros);
+    device.Patch(ullMFT + 1, zeros);
+    if (c.eRecord1 == MIRROR_CASE::RECORD1_ZEROED) {
+        device.Patch(ullMFT + 2, zeros);
+        device.Patch(ullMFT + 3, zeros);
+    } else if (c.eRecord1 == MIRROR_CASE::RECORD1_POINTS_ELSEWHERE) {
+        // Record 1's $DATA (the $MFTMirr data) moved one cluster on: its first mapping pair's
+        // lowest LCN byte, in the record's first sector (outside the update sequence's words).
+        std::vector<uint8_t> sector = device.Sector(ullMFT + 2);
+        size_t nAttr = sector[20] | (sector[21] << 8);
+        while (nAttr + 16 < sector.size() && (sector[nAttr] != 0x80 || sector[nAttr + 8] != 1)) {
+            const size_t nLength = sector[nAttr + 4] | (sector[nAttr + 5] << 8);
+            ASSERT_NE(nLength, 0u);
+            nAttr += nLength;
+        }
+        ASSERT_LT(nAttr + 34, sector.size());
+        const size_t nPairs = nAttr + (sector[nAttr + 32] | (sector[nAttr + 33] << 8));
+        ASSERT_LT(nPairs + 1 + (sector[nPairs] & 15), 508u);
+        ++sector[nPairs + 1 + (sector[nPairs] & 15)];
+        device.Patch(ullMFT + 2, sector);
+    }
+
+    CNTFSSearchController controller;
+    CRawFileInfoContainer raw;
+    Scan(controller, device, raw, nullptr);
+    CANDIDATES found;
+    controller.CollectSearchedPartitions(&found.list);
+    const uint8_t bySectorsPerCluster = static_cast<uint8_t>(geometry.nSectorsPerCluster);
+    const CSearchedNTFSPartitionInfo* pVolume = found.At(0, bySectorsPerCluster);
+    if (c.eRecord1 == MIRROR_CASE::RECORD1_KEPT) {
+        ASSERT_NE(pVolume, nullptr);
+        EXPECT_NE(pVolume->GetFlags() & NTFS_EVIDENCE_MFT_MIRROR_PAIR, 0u);
+        EXPECT_EQ(pVolume->m_ullMFTRecordSector, ullCopy);
+        EXPECT_EQ(pVolume->m_bUseMFTSets, 1);
+        EXPECT_EQ(found.Best(), pVolume);
+        // The reading that took the copy for $MFT itself, with nothing else behind it, is gone.
+        EXPECT_EQ(found.At(ullCopy - ullMFT, bySectorsPerCluster), nullptr);
+    } else if (pVolume != nullptr) {
+        EXPECT_EQ(pVolume->GetFlags() & NTFS_EVIDENCE_MFT_MIRROR_PAIR, 0u);
+        EXPECT_EQ(pVolume->m_ullMFTRecordSector, NTFS_UNKNOWN_SECTOR);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, NTFSMirrorCopy,
+    ::testing::Values(MIRROR_CASE{"C1k", "ntfs-shapes-c1k.img", MIRROR_CASE::RECORD1_KEPT},
+                      MIRROR_CASE{"C2k", "ntfs-shapes-c2k.img", MIRROR_CASE::RECORD1_KEPT},
+                      MIRROR_CASE{"C32k", "ntfs-shapes-c32k.img", MIRROR_CASE::RECORD1_KEPT},
+                      MIRROR_CASE{"C1kRecord1Zeroed", "ntfs-shapes-c1k.img", MIRROR_CASE::RECORD1_ZEROED},
+                      MIRROR_CASE{"C1kRecord1Elsewhere", "ntfs-shapes-c1k.img", MIRROR_CASE::RECORD1_POINTS_ELSEWHERE}),
+    [](const ::testing::TestParamInfo<MIRROR_CASE>& info) { return info.param.pszName; });
 
 // A whole fixture volume, found and rebuilt: every file of the manifest (live or deleted) whose
 // record survived is in the tree where expected, with its bytes.

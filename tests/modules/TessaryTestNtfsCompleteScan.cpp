@@ -5,6 +5,7 @@
 // what was written before the damage.
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -46,6 +47,9 @@ struct NTFS_SCAN_CASE {
     const char* pszImage;
     int nPartition;                 // scanned partition; 0: the whole disk
     std::vector<int> vecExpected;   // partitions of the image whose files must come back
+    // What is zeroed in a copy of the image (a volume without a table) that the scan reads
+    // instead: the boot sector and its backup, $MFT record 0, or all three.
+    enum { INTACT, BOOTS, RECORD0, BOOTS_AND_RECORD0 } eZeroed = INTACT;
 };
 
 // Shown by its name, so that the test's name stays the same from build to build.
@@ -102,8 +106,26 @@ protected:
 TEST_P(NtfsCompleteScanRecovery, GivesBackTheTreesNamesAndBytes)
 {
     const NTFS_SCAN_CASE& c = GetParam();
-    const std::string strImage = rvdtest::FixturePath(c.pszImage);
+    std::string strImage = rvdtest::FixturePath(c.pszImage);
     const std::vector<uint8_t> vecDisk = rvdtest::ReadFileBytes(strImage);
+    if (c.eZeroed != NTFS_SCAN_CASE::INTACT) {
+        // Where $MFT starts is read from the boot sector before it goes.
+        ASSERT_GE(vecDisk.size(), 2 * kSector);
+        std::vector<uint8_t> vecDamaged = vecDisk;
+        uint64_t ullMFTCluster = 0;
+        for (int i = 7; i >= 0; --i)
+            ullMFTCluster = (ullMFTCluster << 8) | vecDisk[48 + i];
+        const uint64_t ullRecord0 = ullMFTCluster * vecDisk[13] * kSector;
+        ASSERT_LE(ullRecord0 + 1024, vecDisk.size());
+        if (c.eZeroed != NTFS_SCAN_CASE::RECORD0) {
+            std::fill_n(vecDamaged.begin(), kSector, 0);
+            std::fill_n(vecDamaged.end() - kSector, kSector, 0);
+        }
+        if (c.eZeroed != NTFS_SCAN_CASE::BOOTS)
+            std::fill_n(vecDamaged.begin() + ullRecord0, 1024, 0);
+        strImage = m_Dir.File("damaged.img");
+        rvdtest::WriteFileBytes(strImage, vecDamaged);
+    }
     const bool bWholeVolume = c.vecExpected == std::vector<int>{0};
     const std::vector<rvdtest::PartitionEntry> partitions =
         bWholeVolume ? std::vector<rvdtest::PartitionEntry>{} : rvdtest::ReadPartitions(c.pszImage);
@@ -219,6 +241,8 @@ TEST_P(NtfsCompleteScanRecovery, GivesBackTheTreesNamesAndBytes)
     EXPECT_GT(nChecked, 5);
 }
 
+const auto kMirrorOnly = NTFS_SCAN_CASE::BOOTS_AND_RECORD0;
+
 INSTANTIATE_TEST_SUITE_P(
     Fixtures, NtfsCompleteScanRecovery,
     ::testing::Values(NTFS_SCAN_CASE{"Reformatted", "ntfs-damaged.img", 1, {1}},
@@ -230,7 +254,19 @@ INSTANTIATE_TEST_SUITE_P(
                       NTFS_SCAN_CASE{"ShapesC2kWholeDisk", "ntfs-shapes-c2k.img", 0, {0}},
                       NTFS_SCAN_CASE{"ShapesC8kWholeDisk", "ntfs-shapes-c8k.img", 0, {0}},
                       NTFS_SCAN_CASE{"ShapesC16kWholeDisk", "ntfs-shapes-c16k.img", 0, {0}},
-                      NTFS_SCAN_CASE{"ShapesC32kWholeDisk", "ntfs-shapes-c32k.img", 0, {0}}),
+                      NTFS_SCAN_CASE{"ShapesC32kWholeDisk", "ntfs-shapes-c32k.img", 0, {0}},
+                      // $MFT in several runs (most files' records in the later ones), and nothing
+                      // left that places it but the copy of record 0 in $MFTMirr.
+                      NTFS_SCAN_CASE{"ShapesC1kMirrorOnly", "ntfs-shapes-c1k.img", 0, {0}, kMirrorOnly},
+                      NTFS_SCAN_CASE{"ShapesC2kMirrorOnly", "ntfs-shapes-c2k.img", 0, {0}, kMirrorOnly},
+                      NTFS_SCAN_CASE{"ShapesC8kMirrorOnly", "ntfs-shapes-c8k.img", 0, {0}, kMirrorOnly},
+                      NTFS_SCAN_CASE{"ShapesC16kMirrorOnly", "ntfs-shapes-c16k.img", 0, {0}, kMirrorOnly},
+                      NTFS_SCAN_CASE{"ShapesC32kMirrorOnly", "ntfs-shapes-c32k.img", 0, {0}, kMirrorOnly},
+                      // The boot sectors gone: record 0's own run list reads $MFT. Record 0 gone:
+                      // the boot sector places the volume, the copy's run list reads $MFT.
+                      NTFS_SCAN_CASE{"ShapesC1kBootsZeroed", "ntfs-shapes-c1k.img", 0, {0}, NTFS_SCAN_CASE::BOOTS},
+                      NTFS_SCAN_CASE{"ShapesC8kBootsZeroed", "ntfs-shapes-c8k.img", 0, {0}, NTFS_SCAN_CASE::BOOTS},
+                      NTFS_SCAN_CASE{"ShapesC1kRecord0Zeroed", "ntfs-shapes-c1k.img", 0, {0}, NTFS_SCAN_CASE::RECORD0}),
     [](const ::testing::TestParamInfo<NTFS_SCAN_CASE>& info) { return info.param.pszName; });
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "NTFSSearchAnalyzers.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "FileRecordHolder.h"
@@ -98,6 +99,50 @@ struct UPCASE_KEYS {
         }
     }
 };
+
+// A pair of $MFT and $MFTMirr records taken as their copies in $MFTMirr, with the volume
+// starting at ullStart that this reading gives: true when the copy's run list keeps $MFT inside
+// the disk, puts its record 0 elsewhere than the copy, where no $MFT record was met (one found
+// in place decides, not the copy), and puts record 1 where a $MFTMirr record with the copy's
+// runs and cluster size was met. The sector lists are sorted.
+bool MirrorCopyPlacesMFT(const CMFTRecordInfo* pMFT, const CMFTMirrRecordInfo* pMirr, uint64_t ullStart,
+                         const uint64_t* pMFTSectors, size_t nMFTSectors,
+                         const std::pair<uint64_t, const CMFTMirrRecordInfo*>* pMirrRecords, size_t nMirrRecords,
+                         uint64_t ullTotalSectors)
+{
+    const uint32_t nSectorsPerCluster = pMFT->m_bySectorsPerCluster;
+    const uint64_t ullRecord0 =
+        RecordNumberToSector(0, ullStart, nSectorsPerCluster, pMFT->m_Runs, pMFT->m_bySectorsPerRecord);
+    const uint64_t ullRecord1 =
+        RecordNumberToSector(1, ullStart, nSectorsPerCluster, pMFT->m_Runs, pMFT->m_bySectorsPerRecord);
+    if (ullRecord0 == NTFS_UNKNOWN_SECTOR || ullRecord1 == NTFS_UNKNOWN_SECTOR || ullRecord0 == pMFT->m_ullRecordSector)
+        return false;
+    for (const NTFS_RUN* pRun : pMFT->m_Runs) {
+        if (pRun->llLcn < 0)
+            continue;
+        uint64_t ullRunStart = 0;
+        if (!ClusterToSector(ullStart, pRun->llLcn, nSectorsPerCluster, &ullRunStart) ||
+            ullRunStart >= ullTotalSectors ||
+            pRun->ullLength > (ullTotalSectors - ullRunStart) / nSectorsPerCluster)
+            return false;
+    }
+    if (std::binary_search(pMFTSectors, pMFTSectors + nMFTSectors, ullRecord0))
+        return false;
+    typedef std::pair<uint64_t, const CMFTMirrRecordInfo*> MIRR_AT;
+    const auto range = std::equal_range(pMirrRecords, pMirrRecords + nMirrRecords, MIRR_AT(ullRecord1, nullptr),
+                                        [](const MIRR_AT& a, const MIRR_AT& b) { return a.first < b.first; });
+    bool bAgrees = false;
+    for (auto it = range.first; it != range.second; ++it) {
+        const CMFTMirrRecordInfo* pInfo = it->second;
+        if (pInfo == pMirr)
+            continue;
+        if (!pInfo->m_Runs.IsEqual(&pMirr->m_Runs) ||
+            (pInfo->m_bySectorsPerCluster != 0 && pInfo->m_bySectorsPerCluster != nSectorsPerCluster))
+            return false;
+        bAgrees = true;
+    }
+    return bAgrees;
+}
 
 } // namespace
 
@@ -586,7 +631,66 @@ void CNTFSMFTRecordAnalyzer::EvaluatePair(CMFTRecordInfo* pMFT, CMFTMirrRecordIn
         m_pCandidates->UpdateCandidateFlags(pProbe, NTFS_EVIDENCE_MFT_MIRROR_PAIR, 0);
         Adjust(pHeld);
     } else {
+        if (ListHasRoom(m_Unconfirmed.size()))
+            m_Unconfirmed.push_back(MFT_RECORD_PAIR(pMFT, pMirr));
         CandidatesFromMFTRecord(pMFT);
     }
     delete pProbe;
+}
+
+void CNTFSMFTRecordAnalyzer::PlaceMirrorCopies()
+{
+    if (m_Unconfirmed.empty())
+        return;
+    // The sectors of the $MFT and $MFTMirr records met, sorted once for the look-ups below (a
+    // damaged disk may hold as many pairs as the lists keep).
+    std::vector<uint64_t, CEngineAllocator<uint64_t>> mftSectors;
+    mftSectors.reserve(m_pMFTRecords->size());
+    for (const CMFTRecordInfo* pInfo : *m_pMFTRecords)
+        mftSectors.push_back(pInfo->m_ullRecordSector);
+    std::sort(mftSectors.begin(), mftSectors.end());
+    typedef std::pair<uint64_t, const CMFTMirrRecordInfo*> MIRR_AT;
+    std::vector<MIRR_AT, CEngineAllocator<MIRR_AT>> mirrRecords;
+    mirrRecords.reserve(m_pMirrRecords->size());
+    for (const CMFTMirrRecordInfo* pInfo : *m_pMirrRecords)
+        mirrRecords.push_back(MIRR_AT(pInfo->m_ullRecordSector, pInfo));
+    std::sort(mirrRecords.begin(), mirrRecords.end(),
+              [](const MIRR_AT& a, const MIRR_AT& b) { return a.first < b.first; });
+
+    for (const MFT_RECORD_PAIR& pair : m_Unconfirmed) {
+        const CMFTRecordInfo* pMFT = pair.first;
+        const CMFTMirrRecordInfo* pMirr = pair.second;
+        const uint32_t nSectorsPerCluster = pMFT->m_bySectorsPerCluster;
+        const uint64_t ullCopySector = pMFT->m_ullRecordSector;
+        CSearchedNTFSPartitionInfo* pProbe =
+            BuildPartitionInfoAccordingtoFileRecord(ullCopySector, pMirr->GetFirstCluster(), nSectorsPerCluster,
+                                                    NTFS_EVIDENCE_MFT_MIRROR_PAIR, m_ullTotalSectors);
+        if (pProbe == nullptr)
+            continue;
+        if (!MirrorCopyPlacesMFT(pMFT, pMirr, pProbe->m_ullEvidenceSector, mftSectors.data(), mftSectors.size(),
+                                 mirrRecords.data(), mirrRecords.size(), m_ullTotalSectors)) {
+            delete pProbe;
+            continue;
+        }
+        // The volume that took the copy for $MFT itself: gone when nothing else made it.
+        if (CSearchedNTFSPartitionInfo* pMisread =
+                BuildPartitionInfoAccordingtoFileRecord(ullCopySector, pMFT->GetFirstCluster(), nSectorsPerCluster,
+                                                        NTFS_EVIDENCE_MFT_RECORD, m_ullTotalSectors)) {
+            const CSearchedNTFSPartitionInfo* pHeld = m_pCandidates->Find(pMisread);
+            if (pHeld != nullptr && pHeld->GetFlags() == NTFS_EVIDENCE_MFT_RECORD &&
+                pHeld->m_ullMFTRecordSector == ullCopySector)
+                m_pCandidates->UpdateCandidateFlags(pMisread, 0, NTFS_EVIDENCE_MFT_RECORD);
+            delete pMisread;
+        }
+        if (CSearchedNTFSPartitionInfo* pHeld = m_pCandidates->Find(pProbe)) {
+            pHeld->AddFlags(NTFS_EVIDENCE_MFT_MIRROR_PAIR);
+            if (pHeld->m_ullMFTRecordSector == NTFS_UNKNOWN_SECTOR)
+                pHeld->m_ullMFTRecordSector = ullCopySector;
+            delete pProbe;
+        } else {
+            pProbe->m_ullMFTRecordSector = ullCopySector;
+            m_pCandidates->Insert(pProbe);
+        }
+    }
+    m_Unconfirmed.clear();
 }

@@ -141,6 +141,13 @@ public:
     void CheckEmptyPosition(uint64_t ullSector);
     // Ends the group being followed (the scan's end).
     void FinishGroup();
+    // At the scan's end, after FinishGroup: each pair that was taken for $MFT itself only
+    // because nothing confirmed it as the $MFTMirr copy is looked at again with all the scan
+    // saw. Where the copy's run list puts $MFT's record 0 no $MFT record was found, but
+    // record 1 stands there as the copy has it: the pair is the copy in $MFTMirr of a volume
+    // whose record 0 is lost. Its volume is found (or made) with the copy as its $MFT record,
+    // and the candidate that took the copy for $MFT itself, on no other evidence, goes.
+    void PlaceMirrorCopies();
 
     uint64_t GetGroupSector() const { return m_ullGroupSector; }
     int64_t GetBitmapClusters() const { return m_llBitmapClusters; }
@@ -159,4 +166,6 @@ private:
     CMFTRecordPairList* m_pPairs;
     CNTFSCandidateSet* m_pCandidates;
     uint64_t m_ullTotalSectors;
+    // Pairs that neither a pair at their $MFT nor a candidate held confirmed as mirror copies.
+    CMFTRecordPairList m_Unconfirmed;
 };

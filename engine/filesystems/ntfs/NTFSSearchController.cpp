@@ -549,8 +549,10 @@ void CNTFSSearchController::AnalyzeOrdinaryRecord(uint64_t ullSector, const CFil
 
 void CNTFSSearchController::EndSearch()
 {
-    if (m_pMFTAnalyzer != nullptr)
+    if (m_pMFTAnalyzer != nullptr) {
         m_pMFTAnalyzer->FinishGroup();  // a group open when the device ended
+        m_pMFTAnalyzer->PlaceMirrorCopies();
+    }
     const size_t nCandidates = m_Candidates.size();
     size_t nIndex = 0;
     for (auto it = m_Candidates.begin(); it != m_Candidates.end(); ++nIndex) {
