@@ -277,9 +277,9 @@ uint64_t WholeDiskVolumeSectors(const std::vector<uint8_t>& vecDisk, DWORD dwFil
     return ullSectors;
 }
 
-// Quick-scans the one volume of image c into the store module (strImage: the fixture, or a
-// copy of it).
-void ScanIntoStore(CDeviceTable& table, const E2E_CASE& c, const std::string& strImage)
+// Quick-scans (or with nMode scans otherwise) the one volume of image c into the store module
+// (strImage: the fixture, or a copy of it).
+void ScanIntoStore(CDeviceTable& table, const E2E_CASE& c, const std::string& strImage, int32_t nMode = SCAN_MODE_QUICK)
 {
     const std::vector<uint8_t> vecDisk = rvdtest::ReadFileBytes(strImage);
     const uint64_t ullDiskSectors = vecDisk.size() / kSector;
@@ -308,7 +308,7 @@ void ScanIntoStore(CDeviceTable& table, const E2E_CASE& c, const std::string& st
     partition.ullStartSector = ullStart;
     partition.ullTotalSectors = ullCount;
     partition.dwBytesPerSector = 512;
-    ASSERT_EQ(0, engine.Engine()->Init(&disk, &partition, SCAN_MODE_QUICK, 0));
+    ASSERT_EQ(0, engine.Engine()->Init(&disk, &partition, nMode, 0));
     const int32_t nStatus = engine.Engine()->Search();
     ASSERT_EQ(DELVAR_SUCCESS, nStatus);
 
@@ -463,6 +463,70 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, TessaryExtLiveFiles,
                          ::testing::Values(E2E_CASE{"Ext3Big", "ext3-big.img", 0, FILE_SYSTEM_EXT3},
                                            E2E_CASE{"Ext2_1k_128", "ext2-1k-128.img", 0, FILE_SYSTEM_EXT2},
                                            E2E_CASE{"Ext4_1k", "ext4-1k.img", 0, FILE_SYSTEM_EXT3},
+                                           E2E_CASE{"Ext4Default", "ext4-default.img", 0, FILE_SYSTEM_EXT3}),
+                         [](const ::testing::TestParamInfo<E2E_CASE>& info) { return info.param.pszName; });
+
+// ----- EXT4 volumes found by the complete scan ----------------------------------------------------
+
+// The block scan finds the volume by its superblocks and descriptor tables (64-byte descriptors
+// on ext4-default.img) and rebuilds its tree: every live file comes back at its path, and every
+// recoverable deleted file with its bytes, as the quick scan gives them.
+class TessaryExtCompleteScan : public TessaryEndToEnd {};
+
+TEST_P(TessaryExtCompleteScan, GivesBackLiveAndDeletedFilesAsTheQuickScanDoes)
+{
+    const E2E_CASE& c = GetParam();
+    ScanIntoStore(m_Table, c, rvdtest::FixturePath(c.pszImage), SCAN_MODE_COMPLETE);
+    if (HasFatalFailure())
+        return;
+    ICorrand* pStore = ModuleStore();
+    IResultStoreAccess* pAccess = ModuleStoreAccess();
+    TickDeletedFiles(pStore, 0);
+    uint64_t ullTicked = 0, ullBytes = 0;
+    ASSERT_EQ(0, pAccess->GetCheckedTotals(&ullTicked, &ullBytes));
+    const std::string strTarget = m_Dir.File("target");
+    CTestTessary tessary(pAccess);
+    MESSAGES messages;
+    SEARCH_PROGRESS progress{};
+    DWORD adwFlags[2] = {0, 0};
+    tessary.SetTarget(rvd::Utf8ToUtf16(strTarget).c_str(), static_cast<DWORD>(ullBytes),
+                      static_cast<DWORD>(ullBytes >> 32));
+    tessary.SetProgressSink(&progress, adwFlags);
+    tessary.SetMessageCallback(CollectMessage, &messages);
+    EXPECT_EQ(TESSARY_OK, tessary.Run(TESSARY_RUN_COPY)) << messages.All();
+
+    const std::string strRun = strTarget + "/Run";
+    std::multiset<std::string> setCopiedHashes;
+    for (const auto& copy : RegularFiles(strRun))
+        setCopiedHashes.insert(rvdtest::Sha256Hex(copy.second));
+    int nLive = 0, nDeleted = 0;
+    for (const rvdtest::ManifestEntry& entry : rvdtest::ReadManifest(c.pszImage, c.nPartition)) {
+        if (entry.bDirectory)
+            continue;
+        SCOPED_TRACE(entry.strPath);
+        if (entry.bDeleted) {
+            if (!entry.bRecoverable)
+                continue;
+            EXPECT_NE(0u, setCopiedHashes.count(entry.strSha256)) << "no copy with the manifest's bytes";
+            ++nDeleted;
+            continue;
+        }
+        std::vector<std::string> vecPath = {"Deleted Files"};
+        vecPath.insert(vecPath.end(), entry.vecNames.begin(), entry.vecNames.end());
+        const std::string strCopy = strRun + "/" + CopyPath(vecPath);
+        struct stat st{};
+        ASSERT_EQ(0, stat(strCopy.c_str(), &st)) << strCopy;
+        EXPECT_EQ(entry.nSize, static_cast<uint64_t>(st.st_size));
+        EXPECT_EQ(entry.strSha256, rvdtest::Sha256Hex(FileBytes(strCopy)));
+        EXPECT_FALSE(messages.Has(entry.vecNames.back() + "\": its")) << messages.All();
+        ++nLive;
+    }
+    EXPECT_GT(nLive, 10);
+    EXPECT_GT(nDeleted, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, TessaryExtCompleteScan,
+                         ::testing::Values(E2E_CASE{"Ext4_1k", "ext4-1k.img", 0, FILE_SYSTEM_EXT3},
                                            E2E_CASE{"Ext4Default", "ext4-default.img", 0, FILE_SYSTEM_EXT3}),
                          [](const ::testing::TestParamInfo<E2E_CASE>& info) { return info.param.pszName; });
 

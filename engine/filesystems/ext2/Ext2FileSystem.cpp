@@ -81,8 +81,11 @@ CExt2FileSystem::CExt2FileSystem(IStorageDevice* pDevice, uint64_t u64PartitionS
     // Found through a backup copy or not, the file system is read as from its primary.
     m_SuperBlock.SetBlockGroupNumber(0);
     SetGeometry();
-    if (!table.IsValid(m_SuperBlock) || !m_Table.Assign(table.GetData(), table.GetByteSize(), m_nGroupCount))
+    // The table as the scan took it: descriptors of any size, their upper halves and whether it
+    // is the primary copy.
+    if (!table.IsValid(m_SuperBlock))
         throw CExt2BadGroupDescriptor();
+    m_Table = table;
 }
 
 CExt2FileSystem::~CExt2FileSystem() {}

@@ -13,7 +13,7 @@ uint64_t CExt2GroupDescTable::GetSectorCount(uint64_t nGroups, uint32_t nDescrip
 
 bool CExt2GroupDescTable::Assign(const uint8_t* pData, size_t nSize, uint64_t nGroups, uint32_t nDescriptorBytes)
 {
-    m_Data.clear();
+    Clear();
     m_bPrimary = false;
     if (!pData || nDescriptorBytes < kGroupDescBytes || nGroups > nSize / nDescriptorBytes)
         return false;
@@ -24,6 +24,15 @@ bool CExt2GroupDescTable::Assign(const uint8_t* pData, size_t nSize, uint64_t nG
     m_Data.resize(static_cast<size_t>(nGroups) * kGroupDescBytes);
     for (uint64_t i = 0; i < nGroups; ++i)
         memcpy(m_Data.data() + i * kGroupDescBytes, pData + i * nDescriptorBytes, kGroupDescBytes);
+    if (nDescriptorBytes >= kGroupDesc64Bytes) {
+        m_High.resize(static_cast<size_t>(nGroups) * 3);
+        for (uint64_t i = 0; i < nGroups; ++i) {
+            const uint8_t* pDescriptor = pData + i * nDescriptorBytes;
+            m_High[i * 3] = GetLe32(pDescriptor + kGdBlockBitmapHigh);
+            m_High[i * 3 + 1] = GetLe32(pDescriptor + kGdInodeBitmapHigh);
+            m_High[i * 3 + 2] = GetLe32(pDescriptor + kGdInodeTableHigh);
+        }
+    }
     return true;
 }
 
@@ -35,11 +44,14 @@ bool CExt2GroupDescTable::IsInodeTableUnused(uint64_t nGroup, const CExt2SuperBl
     return (GetLe16(m_Data.data() + nGroup * kGroupDescBytes + kGdFlags) & kGdInodeTableUninit) != 0;
 }
 
-uint32_t CExt2GroupDescTable::Field(uint64_t nGroup, size_t nOffset) const
+uint64_t CExt2GroupDescTable::Field(uint64_t nGroup, size_t nField) const
 {
-    if (nGroup >= GetCount())
+    static const size_t kLowOffsets[3] = {kGdBlockBitmap, kGdInodeBitmap, kGdInodeTable};
+    if (nGroup >= GetCount() || nField >= 3)
         return 0;
-    return GetLe32(m_Data.data() + nGroup * kGroupDescBytes + nOffset);
+    const uint64_t nLow = GetLe32(m_Data.data() + nGroup * kGroupDescBytes + kLowOffsets[nField]);
+    const uint64_t nHigh = m_High.empty() ? 0 : m_High[nGroup * 3 + nField];
+    return nLow | (nHigh << 32);
 }
 
 bool CExt2GroupDescTable::IsValid(const CExt2SuperBlock& superBlock) const

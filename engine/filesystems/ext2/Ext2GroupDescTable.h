@@ -1,5 +1,6 @@
-// The group-descriptor table of an EXT2/EXT3 file system: one 32-byte descriptor per block group,
-// of which the block-bitmap, inode-bitmap and inode-table block numbers are used.
+// The group-descriptor table of an EXT2/EXT3/EXT4 file system: one descriptor per block group,
+// of which the block-bitmap, inode-bitmap and inode-table block numbers are used. Descriptors of
+// 64 bytes or more (64-bit block numbers) add the upper halves of those numbers.
 #pragma once
 
 #include <cstddef>
@@ -19,20 +20,26 @@ public:
     static uint64_t GetSectorCount(uint64_t nGroups, uint32_t nDescriptorBytes = ext2::kGroupDescBytes);
 
     // Takes the descriptors of nGroups groups from pData, each nDescriptorBytes long (of which
-    // the first 32 are kept); false (and an empty table) when nSize does not hold them all.
+    // the first 32 are kept, and from 64 bytes on the upper halves of the three block numbers);
+    // false (and an empty table) when nSize does not hold them all.
     bool Assign(const uint8_t* pData, size_t nSize, uint64_t nGroups,
                 uint32_t nDescriptorBytes = ext2::kGroupDescBytes);
-    void Clear() { m_Data.clear(); }
+    void Clear()
+    {
+        m_Data.clear();
+        m_High.clear();
+    }
 
     uint64_t GetCount() const { return m_Data.size() / ext2::kGroupDescBytes; }
     bool IsEmpty() const { return m_Data.empty(); }
     const uint8_t* GetData() const { return m_Data.data(); }
     size_t GetByteSize() const { return m_Data.size(); }
 
-    // Fields of descriptor nGroup; 0 for a group the table does not have.
-    uint32_t GetBlockBitmap(uint64_t nGroup) const { return Field(nGroup, ext2::kGdBlockBitmap); }
-    uint32_t GetInodeBitmap(uint64_t nGroup) const { return Field(nGroup, ext2::kGdInodeBitmap); }
-    uint32_t GetInodeTable(uint64_t nGroup) const { return Field(nGroup, ext2::kGdInodeTable); }
+    // Fields of descriptor nGroup (low half | high half << 32); 0 for a group the table does not
+    // have.
+    uint64_t GetBlockBitmap(uint64_t nGroup) const { return Field(nGroup, 0); }
+    uint64_t GetInodeBitmap(uint64_t nGroup) const { return Field(nGroup, 1); }
+    uint64_t GetInodeTable(uint64_t nGroup) const { return Field(nGroup, 2); }
 
     // Every group i of the (normalised) superblock has a descriptor, and its two bitmaps and the
     // start of its inode table lie in [first data block + i x blocks per group, + blocks per
@@ -51,8 +58,12 @@ public:
     bool IsEqual(const CExt2GroupDescTable& other) const;
 
 private:
-    uint32_t Field(uint64_t nGroup, size_t nOffset) const;
+    // Field nField (0 block bitmap, 1 inode bitmap, 2 inode table) of descriptor nGroup.
+    uint64_t Field(uint64_t nGroup, size_t nField) const;
 
     std::vector<uint8_t, CEngineAllocator<uint8_t>> m_Data;
+    // The upper halves of the three block numbers, three per group; empty for descriptors of
+    // fewer than 64 bytes, whose numbers have 32 bits.
+    std::vector<uint32_t, CEngineAllocator<uint32_t>> m_High;
     bool m_bPrimary = false;
 };

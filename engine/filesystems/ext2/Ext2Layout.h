@@ -61,11 +61,17 @@ constexpr uint32_t kGoodOldRevision = 0;
 constexpr uint16_t kGoodOldInodeSize = 128;
 constexpr uint32_t kGoodOldFirstInode = 11;
 
-// Group descriptor: 32 bytes each (the 64-bit descriptors of ext4 are not read).
+// Group descriptor: 32 bytes, or with 64-bit block numbers the size the superblock gives, whose
+// first 32 bytes are laid out as the 32-byte descriptor's; from 64 bytes on the upper halves of
+// the block numbers follow.
 constexpr size_t kGroupDescBytes = 32;
+constexpr size_t kGroupDesc64Bytes = 64;
 constexpr size_t kGdBlockBitmap = 0;
 constexpr size_t kGdInodeBitmap = 4;
 constexpr size_t kGdInodeTable = 8;
+constexpr size_t kGdBlockBitmapHigh = 32;
+constexpr size_t kGdInodeBitmapHigh = 36;
+constexpr size_t kGdInodeTableHigh = 40;
 constexpr size_t kGdFlags = 18;
 constexpr uint16_t kGdInodeTableUninit = 0x1;
 

@@ -197,8 +197,7 @@ void CEXT2SearchController::FinishPending()
     CExt2SearchedPartitionInfo* pPending = m_pPending;
     m_pPending = nullptr;
     CExt2GroupDescTable table;
-    const bool bTable = table.Assign(pPending->m_Table.data(), pPending->m_Table.size(), pPending->GetGroupCount());
-    if (!pPending->m_Normalised.IsValid() || !bTable || !table.IsValid(pPending->m_Normalised)) {
+    if (!pPending->m_Normalised.IsValid() || !pPending->GetTable(&table) || !table.IsValid(pPending->m_Normalised)) {
         delete pPending;
         return;
     }
@@ -221,12 +220,18 @@ CExt2SearchedPartitionInfo* CEXT2SearchController::FindEqual(const CExt2Searched
                              candidate.m_SuperBlock.GetBlockGroupNumber() != 0;
         if (bBackup && p->m_ullStartSector != candidate.m_ullStartSector)
             continue;
-        if (!p->m_SuperBlock.IsEqual(candidate.m_SuperBlock) || p->m_Table.size() != candidate.m_Table.size())
+        const size_t nStride = p->GetDescriptorBytes();
+        if (!p->m_SuperBlock.IsEqual(candidate.m_SuperBlock) || p->m_Table.size() != candidate.m_Table.size() ||
+            nStride != candidate.GetDescriptorBytes() || nStride == 0)
             continue;
-        // The first three fields of every descriptor: block bitmap, inode bitmap, inode table.
+        // The first three fields of every descriptor: block bitmap, inode bitmap, inode table,
+        // with their upper halves in descriptors of 64 bytes or more.
         bool bSame = true;
-        for (size_t i = 0; bSame && i < p->m_Table.size(); i += ext2::kGroupDescBytes)
-            bSame = memcmp(p->m_Table.data() + i, candidate.m_Table.data() + i, 12) == 0;
+        for (size_t i = 0; bSame && i + nStride <= p->m_Table.size(); i += nStride)
+            bSame = memcmp(p->m_Table.data() + i, candidate.m_Table.data() + i, 12) == 0 &&
+                    (nStride < ext2::kGroupDesc64Bytes ||
+                     memcmp(p->m_Table.data() + i + ext2::kGdBlockBitmapHigh,
+                            candidate.m_Table.data() + i + ext2::kGdBlockBitmapHigh, 12) == 0);
         if (bSame)
             return p;
     }
@@ -298,15 +303,15 @@ CFileSystemNode* CEXT2SearchController::BuildFileTree(CSearchedPartitionInfo* pC
             if (!p->m_Normalised.IsValid())
                 return nullptr;
             const uint64_t ullGroups = p->GetGroupCount();
-            const uint64_t ullSectors = CExt2GroupDescTable::GetSectorCount(ullGroups);
+            const uint64_t ullSectors = CExt2GroupDescTable::GetSectorCount(ullGroups, p->GetDescriptorBytes());
             std::vector<uint8_t, CEngineAllocator<uint8_t>> data(static_cast<size_t>(ullSectors * kSector), 0);
-            if (!pDisk->ReadSectors(data.data(), ullTableSector, ullSectors))
+            if (!CExt2FileSystem::ReadDeviceSectors(pDisk, data.data(), ullTableSector, ullSectors))
                 return nullptr;
-            p->m_Table.assign(data.begin(), data.begin() + static_cast<size_t>(ullGroups * ext2::kGroupDescBytes));
+            p->m_Table.assign(data.begin(), data.begin() + static_cast<size_t>(p->GetTableBytes()));
             p->m_ullDescTableSector = ullTableSector;
-            p->m_nDescriptorsCollected = ullGroups;
+            p->m_nTableBytesCollected = p->GetTableBytes();
         }
-        if (!table.Assign(p->m_Table.data(), p->m_Table.size(), p->GetGroupCount()))
+        if (!p->GetTable(&table))
             return nullptr;
         CExt2FileSystem fileSystem(pDisk, p->m_ullStartSector, p->m_SuperBlock, table);
         CExt2TreeBuilder builder;

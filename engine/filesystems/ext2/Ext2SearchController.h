@@ -1,4 +1,4 @@
-// The EXT2/EXT3 member of the complete scan's search controllers: it watches the sectors of the
+// The EXT2/EXT3/EXT4 member of the complete scan's search controllers: it watches the sectors of the
 // scanned area for superblocks (primary or backup copies), collects the group-descriptor table
 // that follows each one, keeps a candidate only when superblock and table agree, counts
 // identical finds, and hands over one scored candidate per distinct file system. It then builds

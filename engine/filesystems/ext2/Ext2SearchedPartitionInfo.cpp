@@ -9,7 +9,7 @@
 using namespace DataStreamIO;
 
 CExt2SearchedPartitionInfo::CExt2SearchedPartitionInfo()
-    : m_nConfirmations(1), m_nDescriptorsCollected(0), m_ullDescTableSector(0), m_ullLowestSuperBlockSector(0),
+    : m_nConfirmations(1), m_nTableBytesCollected(0), m_ullDescTableSector(0), m_ullLowestSuperBlockSector(0),
       m_bRawValid(0)
 {
 }
@@ -39,7 +39,7 @@ BOOL CExt2SearchedPartitionInfo::Load(IDataStream* pReader)
     m_ullDescTableSector = ullSector;
     m_bRawValid = static_cast<int32_t>(nRawValid);
     m_Table.clear();
-    m_nDescriptorsCollected = 0;
+    m_nTableBytesCollected = 0;
     return TRUE;
 }
 
@@ -55,7 +55,7 @@ void CExt2SearchedPartitionInfo::SetFromSuperBlock(const uint8_t* pSuperBlock, u
     m_ullSectorCount = m_Normalised.GetSizeInBytes() / ext2::kSectorBytes;
     m_ullLowestSuperBlockSector = ullSector;
     m_nConfirmations = 1;
-    m_nDescriptorsCollected = 0;
+    m_nTableBytesCollected = 0;
     m_Table.clear();
     m_bRawValid = m_SuperBlock.IsValid() ? 1 : 0;
 }
@@ -67,13 +67,24 @@ uint64_t CExt2SearchedPartitionInfo::GetGroupCount() const
 
 void CExt2SearchedPartitionInfo::AppendDescriptors(const uint8_t* pSector, uint64_t ullSector)
 {
-    const uint64_t ullGroups = GetGroupCount();
+    // The table's size is bounded by the superblock's validity test (it fits in one group).
+    const uint64_t ullTableBytes = GetTableBytes();
     if (m_Table.empty()) {
-        m_Table.assign(static_cast<size_t>(ullGroups) * ext2::kGroupDescBytes, 0);
+        m_Table.assign(static_cast<size_t>(ullTableBytes), 0);
         m_ullDescTableSector = ullSector;
     }
-    const uint64_t ullTake = std::min<uint64_t>(ext2::kSectorBytes / ext2::kGroupDescBytes, ullGroups - m_nDescriptorsCollected);
-    memcpy(m_Table.data() + m_nDescriptorsCollected * ext2::kGroupDescBytes, pSector,
-           static_cast<size_t>(ullTake) * ext2::kGroupDescBytes);
-    m_nDescriptorsCollected += ullTake;
+    if (m_nTableBytesCollected >= ullTableBytes)
+        return;
+    const uint64_t ullTake = std::min<uint64_t>(ext2::kSectorBytes, ullTableBytes - m_nTableBytesCollected);
+    memcpy(m_Table.data() + m_nTableBytesCollected, pSector, static_cast<size_t>(ullTake));
+    m_nTableBytesCollected += ullTake;
+}
+
+bool CExt2SearchedPartitionInfo::GetTable(CExt2GroupDescTable* pTable) const
+{
+    if (!IsTableComplete() || !pTable->Assign(m_Table.data(), m_Table.size(), GetGroupCount(), GetDescriptorBytes()))
+        return false;
+    // Only the primary copy keeps the groups' current marks (the backups keep the format's).
+    pTable->SetPrimary(m_SuperBlock.GetBlockGroupNumber() == 0);
+    return true;
 }

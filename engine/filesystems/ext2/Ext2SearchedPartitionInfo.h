@@ -1,5 +1,6 @@
-// The EXT2/EXT3 partition candidate of the complete scan: the superblock exactly as found, the
-// group-descriptor table read after it, and how often an identical pair was found.
+// The EXT2/EXT3/EXT4 partition candidate of the complete scan: the superblock exactly as found,
+// the group-descriptor table read after it (as stored: descriptors of the size the superblock
+// gives), and how often an identical pair was found.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,7 @@
 
 #include "EngineMemory.h"
 #include "SearchedPartitionInfo.h"
+#include "ext2/Ext2GroupDescTable.h"
 #include "ext2/Ext2SuperBlock.h"
 
 class CExt2SearchedPartitionInfo : public CSearchedPartitionInfo {
@@ -25,16 +27,23 @@ public:
     void SetFromSuperBlock(const uint8_t* pSuperBlock, uint64_t ullSector, uint64_t ullStart);
     // Groups of the normalised superblock: the descriptors the table must hold.
     uint64_t GetGroupCount() const;
-    bool IsTableComplete() const { return m_nDescriptorsCollected >= GetGroupCount(); }
+    // Bytes of one descriptor as the superblock gives them (0: a size no file system uses).
+    uint32_t GetDescriptorBytes() const { return m_Normalised.GetDescriptorBytes(); }
+    // Bytes of the whole table: groups x descriptor bytes.
+    uint64_t GetTableBytes() const { return GetGroupCount() * GetDescriptorBytes(); }
+    bool IsTableComplete() const { return m_nTableBytesCollected >= GetTableBytes(); }
     bool HasTable() const { return !m_Table.empty(); }
-    // Copies up to 16 descriptors (one sector) to the table; the first call allocates it and
-    // notes the sector.
+    // Copies the next sector of the table (or what the table still lacks of it); the first call
+    // allocates the table and notes the sector.
     void AppendDescriptors(const uint8_t* pSector, uint64_t ullSector);
+    // Takes the collected table into pTable (false when it does not hold every group's
+    // descriptor); the table is the primary copy when the superblock found was.
+    bool GetTable(CExt2GroupDescTable* pTable) const;
 
     CExt2SuperBlock m_SuperBlock;      // as found, not normalised
     CExt2SuperBlock m_Normalised;
     uint32_t m_nConfirmations;
-    uint64_t m_nDescriptorsCollected;
+    uint64_t m_nTableBytesCollected;
     uint64_t m_ullDescTableSector;
     uint64_t m_ullLowestSuperBlockSector;
     int32_t m_bRawValid;
