@@ -257,6 +257,35 @@ TEST(NTFSSearchController, DamagedVolumesOfADiskGiveOneCandidateEach)
     EXPECT_NE(pNoBoot->GetSerialNumber(), 0u);
 }
 
+TEST(NTFSSearchController, AVolumePlacedByTheMirrorCopyEndsWhereItsBitmapSays)
+{
+    // Partition 2 of ntfs-damaged.img lost its boot sector; its backup and $MFT record 0 go as
+    // well. The copy of record 0 in $MFTMirr places it, and its $Bitmap keeps it from running
+    // over partition 3.
+    fstest::CImageDevice device(rvdtest::FixturePath("ntfs-damaged.img"));
+    const std::vector<rvdtest::PartitionEntry> partitions = rvdtest::ReadPartitions("ntfs-damaged.img");
+    ASSERT_EQ(partitions.size(), 3u);
+    const uint64_t ullStart = partitions[1].nStart;
+    const uint64_t ullBackup = ullStart + partitions[1].nCount - 1;
+    const ntfstest::NTFS_GEOMETRY geometry = ntfstest::ReadGeometry(device, ullBackup);
+    const uint64_t ullRecord0 = ullStart + geometry.ullMFTCluster * geometry.nSectorsPerCluster;
+    const std::vector<uint8_t> zeros(512, 0);
+    device.Patch(ullBackup, zeros);
+    device.Patch(ullRecord0, zeros);
+    device.Patch(ullRecord0 + 1, zeros);
+    CNTFSSearchController controller;
+    CRawFileInfoContainer raw;
+    Scan(controller, device, raw, nullptr);
+    CANDIDATES found;
+    controller.CollectSearchedPartitions(&found.list);
+    const CSearchedNTFSPartitionInfo* pVolume = found.At(ullStart, static_cast<uint8_t>(geometry.nSectorsPerCluster));
+    ASSERT_NE(pVolume, nullptr);
+    EXPECT_NE(pVolume->GetFlags() & NTFS_EVIDENCE_MFT_MIRROR_PAIR, 0u);
+    EXPECT_EQ(pVolume->m_ullMFTRecordSector, ullStart + geometry.ullMirrCluster * geometry.nSectorsPerCluster);
+    EXPECT_GE(pVolume->m_ullSectorCount, partitions[1].nCount - 1);
+    EXPECT_LE(pVolume->m_ullStartSector + pVolume->m_ullSectorCount, static_cast<uint64_t>(partitions[2].nStart));
+}
+
 // A volume whose $MFT lies in several runs, with its boot sector, its backup and $MFT record 0
 // zeroed: the copy of record 0 in $MFTMirr places the volume and gives $MFT's run list, when
 // record 1 at its own place agrees with the copy of it; otherwise the copy is not trusted.

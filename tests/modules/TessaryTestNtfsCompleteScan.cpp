@@ -47,9 +47,11 @@ struct NTFS_SCAN_CASE {
     const char* pszImage;
     int nPartition;                 // scanned partition; 0: the whole disk
     std::vector<int> vecExpected;   // partitions of the image whose files must come back
-    // What is zeroed in a copy of the image (a volume without a table) that the scan reads
-    // instead: the boot sector and its backup, $MFT record 0, or all three.
+    // What is zeroed in a copy of the image that the scan reads instead: the boot sector and
+    // its backup, $MFT record 0, or all three, of the volume at this partition (0: the image is
+    // one volume).
     enum { INTACT, BOOTS, RECORD0, BOOTS_AND_RECORD0 } eZeroed = INTACT;
+    int nZeroedVolume = 0;
 };
 
 // Shown by its name, so that the test's name stays the same from build to build.
@@ -108,24 +110,6 @@ TEST_P(NtfsCompleteScanRecovery, GivesBackTheTreesNamesAndBytes)
     const NTFS_SCAN_CASE& c = GetParam();
     std::string strImage = rvdtest::FixturePath(c.pszImage);
     const std::vector<uint8_t> vecDisk = rvdtest::ReadFileBytes(strImage);
-    if (c.eZeroed != NTFS_SCAN_CASE::INTACT) {
-        // Where $MFT starts is read from the boot sector before it goes.
-        ASSERT_GE(vecDisk.size(), 2 * kSector);
-        std::vector<uint8_t> vecDamaged = vecDisk;
-        uint64_t ullMFTCluster = 0;
-        for (int i = 7; i >= 0; --i)
-            ullMFTCluster = (ullMFTCluster << 8) | vecDisk[48 + i];
-        const uint64_t ullRecord0 = ullMFTCluster * vecDisk[13] * kSector;
-        ASSERT_LE(ullRecord0 + 1024, vecDisk.size());
-        if (c.eZeroed != NTFS_SCAN_CASE::RECORD0) {
-            std::fill_n(vecDamaged.begin(), kSector, 0);
-            std::fill_n(vecDamaged.end() - kSector, kSector, 0);
-        }
-        if (c.eZeroed != NTFS_SCAN_CASE::BOOTS)
-            std::fill_n(vecDamaged.begin() + ullRecord0, 1024, 0);
-        strImage = m_Dir.File("damaged.img");
-        rvdtest::WriteFileBytes(strImage, vecDamaged);
-    }
     const bool bWholeVolume = c.vecExpected == std::vector<int>{0};
     const std::vector<rvdtest::PartitionEntry> partitions =
         bWholeVolume ? std::vector<rvdtest::PartitionEntry>{} : rvdtest::ReadPartitions(c.pszImage);
@@ -144,6 +128,29 @@ TEST_P(NtfsCompleteScanRecovery, GivesBackTheTreesNamesAndBytes)
         ADD_FAILURE() << "no partition " << nIndex;
         return rvdtest::PartitionEntry();
     };
+
+    if (c.eZeroed != NTFS_SCAN_CASE::INTACT) {
+        // Where $MFT starts is read from the boot sector (or its backup) before they go.
+        const rvdtest::PartitionEntry damaged = partition(c.nZeroedVolume);
+        const uint64_t ullFirst = static_cast<uint64_t>(damaged.nStart) * kSector;
+        const uint64_t ullLast = (static_cast<uint64_t>(damaged.nStart) + damaged.nCount - 1) * kSector;
+        ASSERT_LE(ullLast + kSector, vecDisk.size());
+        const uint64_t ullBoot = vecDisk[ullFirst + 510] == 0x55 ? ullFirst : ullLast;
+        uint64_t ullMFTCluster = 0;
+        for (int i = 7; i >= 0; --i)
+            ullMFTCluster = (ullMFTCluster << 8) | vecDisk[ullBoot + 48 + i];
+        const uint64_t ullRecord0 = ullFirst + ullMFTCluster * vecDisk[ullBoot + 13] * kSector;
+        ASSERT_LE(ullRecord0 + 1024, vecDisk.size());
+        std::vector<uint8_t> vecDamaged = vecDisk;
+        if (c.eZeroed != NTFS_SCAN_CASE::RECORD0) {
+            std::fill_n(vecDamaged.begin() + ullFirst, kSector, 0);
+            std::fill_n(vecDamaged.begin() + ullLast, kSector, 0);
+        }
+        if (c.eZeroed != NTFS_SCAN_CASE::BOOTS)
+            std::fill_n(vecDamaged.begin() + ullRecord0, 1024, 0);
+        strImage = m_Dir.File("damaged.img");
+        rvdtest::WriteFileBytes(strImage, vecDamaged);
+    }
 
     DISK_INFO_EX disk{};
     disk.dwBytesPerSector = 512;
@@ -266,7 +273,10 @@ INSTANTIATE_TEST_SUITE_P(
                       // the boot sector places the volume, the copy's run list reads $MFT.
                       NTFS_SCAN_CASE{"ShapesC1kBootsZeroed", "ntfs-shapes-c1k.img", 0, {0}, NTFS_SCAN_CASE::BOOTS},
                       NTFS_SCAN_CASE{"ShapesC8kBootsZeroed", "ntfs-shapes-c8k.img", 0, {0}, NTFS_SCAN_CASE::BOOTS},
-                      NTFS_SCAN_CASE{"ShapesC1kRecord0Zeroed", "ntfs-shapes-c1k.img", 0, {0}, NTFS_SCAN_CASE::RECORD0}),
+                      NTFS_SCAN_CASE{"ShapesC1kRecord0Zeroed", "ntfs-shapes-c1k.img", 0, {0}, NTFS_SCAN_CASE::RECORD0},
+                      // The volume placed by the copy ends where its $Bitmap says, before the
+                      // partition that follows it.
+                      NTFS_SCAN_CASE{"MirrorOnlyWholeDisk", "ntfs-damaged.img", 0, {1, 2, 3}, kMirrorOnly, 2}),
     [](const ::testing::TestParamInfo<NTFS_SCAN_CASE>& info) { return info.param.pszName; });
 
 } // namespace

@@ -24,6 +24,8 @@ const size_t kAttrDefSectors = NTFS_ATTRDEF_IMAGE_BYTES / kSectorBytes;
 const uint64_t kLogFileDistance = 4;
 const uint64_t kAttrDefDistance = 8;
 const uint64_t kUpCaseDistance = 20;
+// $Bitmap's record number.
+const uint64_t kBitmapRecordNumber = 6;
 // A group of system records spans records 0 to 8 at most.
 const uint64_t kGroupSpan = 16;
 
@@ -534,12 +536,18 @@ void CNTFSMFTRecordAnalyzer::CheckRecord(uint64_t ullSector, const CFileRecordHo
         }
         m_pMirrRecords->push_back(pInfo);
         m_pCurrentMirr = pInfo;
-    } else if (m_pCurrentMFT != nullptr && IsBitmapFileRecord(holder)) {
-        // Only the $Bitmap of the group being followed tells its volume's size.
+    } else if (IsBitmapFileRecord(holder)) {
+        // Only the $Bitmap of the group being followed tells its volume's size; one without a
+        // group may serve a volume that a $MFTMirr copy places at the scan's end.
         CBitmapRecordInfo bitmap;
-        if (bitmap.SetFromRecord(holder.GetRecord(), holder.GetLength(), ullSector) &&
-            bitmap.m_ullBitmapSize <= static_cast<uint64_t>(INT64_MAX) / 8)
-            m_llBitmapClusters = static_cast<int64_t>(bitmap.m_ullBitmapSize * 8);
+        if (!bitmap.SetFromRecord(holder.GetRecord(), holder.GetLength(), ullSector) ||
+            bitmap.m_ullBitmapSize > static_cast<uint64_t>(INT64_MAX) / 8)
+            return;
+        const int64_t llClusters = static_cast<int64_t>(bitmap.m_ullBitmapSize * 8);
+        if (m_pCurrentMFT != nullptr)
+            m_llBitmapClusters = llClusters;
+        else if (ListHasRoom(m_LoneBitmaps.size()))
+            m_LoneBitmaps.push_back(std::make_pair(ullSector, llClusters));
     }
 }
 
@@ -656,6 +664,9 @@ void CNTFSMFTRecordAnalyzer::PlaceMirrorCopies()
         mirrRecords.push_back(MIRR_AT(pInfo->m_ullRecordSector, pInfo));
     std::sort(mirrRecords.begin(), mirrRecords.end(),
               [](const MIRR_AT& a, const MIRR_AT& b) { return a.first < b.first; });
+    std::vector<std::pair<uint64_t, int64_t>, CEngineAllocator<std::pair<uint64_t, int64_t>>> bitmaps(
+        m_LoneBitmaps.begin(), m_LoneBitmaps.end());
+    std::sort(bitmaps.begin(), bitmaps.end());
 
     for (const MFT_RECORD_PAIR& pair : m_Unconfirmed) {
         const CMFTRecordInfo* pMFT = pair.first;
@@ -682,14 +693,27 @@ void CNTFSMFTRecordAnalyzer::PlaceMirrorCopies()
                 m_pCandidates->UpdateCandidateFlags(pMisread, 0, NTFS_EVIDENCE_MFT_RECORD);
             delete pMisread;
         }
-        if (CSearchedNTFSPartitionInfo* pHeld = m_pCandidates->Find(pProbe)) {
-            pHeld->AddFlags(NTFS_EVIDENCE_MFT_MIRROR_PAIR);
-            if (pHeld->m_ullMFTRecordSector == NTFS_UNKNOWN_SECTOR)
-                pHeld->m_ullMFTRecordSector = ullCopySector;
+        CSearchedNTFSPartitionInfo* pVolume = m_pCandidates->Find(pProbe);
+        if (pVolume != nullptr) {
+            pVolume->AddFlags(NTFS_EVIDENCE_MFT_MIRROR_PAIR);
             delete pProbe;
         } else {
-            pProbe->m_ullMFTRecordSector = ullCopySector;
-            m_pCandidates->Insert(pProbe);
+            pVolume = pProbe;
+            m_pCandidates->Insert(pVolume);
+        }
+        if (pVolume->m_ullMFTRecordSector == NTFS_UNKNOWN_SECTOR)
+            pVolume->m_ullMFTRecordSector = ullCopySector;
+        // Without a boot sector the volume would run to the disk's end, over the partitions
+        // that follow it: its $Bitmap, at its place, tells how many clusters it has.
+        const uint64_t ullBitmap = RecordNumberToSector(kBitmapRecordNumber, pVolume->m_ullEvidenceSector,
+                                                        nSectorsPerCluster, pMFT->m_Runs, pMFT->m_bySectorsPerRecord);
+        const auto it = std::lower_bound(bitmaps.begin(), bitmaps.end(), std::make_pair(ullBitmap, INT64_MIN));
+        if ((pVolume->GetFlags() & (NTFS_EVIDENCE_BOOT_SECTOR | NTFS_EVIDENCE_BACKUP_BOOT_SECTOR)) == 0 &&
+            ullBitmap != NTFS_UNKNOWN_SECTOR && it != bitmaps.end() && it->first == ullBitmap && it->second > 0 &&
+            static_cast<uint64_t>(it->second) < pVolume->m_ullClusterCount) {
+            pVolume->m_ullClusterCount = static_cast<uint64_t>(it->second);
+            pVolume->m_ullSectorCount = pVolume->m_ullClusterCount * nSectorsPerCluster;
+            pVolume->m_ullMFTReachSectors = pVolume->m_ullSectorCount;
         }
     }
     m_Unconfirmed.clear();

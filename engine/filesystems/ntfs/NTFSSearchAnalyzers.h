@@ -146,7 +146,8 @@ public:
     // saw. Where the copy's run list puts $MFT's record 0 no $MFT record was found, but
     // record 1 stands there as the copy has it: the pair is the copy in $MFTMirr of a volume
     // whose record 0 is lost. Its volume is found (or made) with the copy as its $MFT record,
-    // and the candidate that took the copy for $MFT itself, on no other evidence, goes.
+    // ending where the $Bitmap at its place (record 6) says when no boot sector tells, and the
+    // candidate that took the copy for $MFT itself, on no other evidence, goes.
     void PlaceMirrorCopies();
 
     uint64_t GetGroupSector() const { return m_ullGroupSector; }
@@ -168,4 +169,7 @@ private:
     uint64_t m_ullTotalSectors;
     // Pairs that neither a pair at their $MFT nor a candidate held confirmed as mirror copies.
     CMFTRecordPairList m_Unconfirmed;
+    // The $Bitmap records met outside a group (whose $MFT record was not met): sector and the
+    // clusters their bitmap describes.
+    std::vector<std::pair<uint64_t, int64_t>, CEngineAllocator<std::pair<uint64_t, int64_t>>> m_LoneBitmaps;
 };
