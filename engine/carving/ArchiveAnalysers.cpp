@@ -20,6 +20,15 @@ const char CONTENT_TYPES_NAME[] = "[Content_Types].xml";
 const uint8_t RAR_MARKER[7] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
 const uint8_t RAR_END_BLOCK[7] = {0xC4, 0x3D, 0x7B, 0x00, 0x40, 0x07, 0x00};
 
+// Only a package whose first entry is the content-types part may be named DOCX/XLSX/PPTX.
+// pRecord: a record start with 512 readable bytes.
+int IsContentTypesPart(const uint8_t* pRecord)
+{
+    const size_t nNameLength = sizeof(CONTENT_TYPES_NAME) - 1;
+    return LoadLE32(pRecord) == ZIP_LOCAL_HEADER && LoadLE16(pRecord + 26) == nNameLength &&
+           memcmp(pRecord + 30, CONTENT_TYPES_NAME, nNameLength) == 0;
+}
+
 bool IsLzhMethod(const uint8_t* p)
 {
     return memcmp(p, "-lh5-", 5) == 0 || memcmp(p, "-lh0-", 5) == 0;
@@ -42,29 +51,58 @@ BOOL FileZIPAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevi
 {
     const uint64_t u64Limit = GetCarvedSizeLimit();
     SectorWindowReader reader(pDevice, pInfo->GetStartSector());
-    const uint8_t* p = reader.Read(0);
-    if (p == nullptr || !IsZipRecord(p))
-        return FALSE;
-
-    // Only a package whose first entry is the content-types part may be named DOCX/XLSX/PPTX.
-    const size_t nNameLength = sizeof(CONTENT_TYPES_NAME) - 1;
-    m_nPackage = LoadLE32(p) == ZIP_LOCAL_HEADER && LoadLE16(p + 26) == nNameLength &&
-                 memcmp(p + 30, CONTENT_TYPES_NAME, nNameLength) == 0;
-
+    // A local header that happens to start a sector is a hit of its own, and a large archive has
+    // many: a hit on a record chain walked before shares that walk. Only walks of plain archives
+    // are shared (an Office package's walk names its type by the parts it meets).
+    CCarvingChainWalk chain(&m_Chains, pDevice, pInfo->GetStartSector());
+    uint64_t u64Pos = 0;
+    const CHAIN_FOUND found = chain.Find(&u64Pos);
     int32_t nType = 68;
-    uint32_t dwLength = 0;
-    if (!GetZipRecordLength(p, &dwLength, m_nPackage != 0, &nType))
-        return FALSE;
-    uint64_t u64Pos = dwLength;
-    // The end-of-central-directory record and its comment close the archive: whatever follows
-    // (another archive written right behind it) is not part of it.
-    bool bEnded = LoadLE32(p) == ZIP_END_RECORD;
-    while (!bEnded && u64Pos <= u64Limit) {
-        p = reader.Read(u64Pos);
-        if (p == nullptr || !IsZipRecord(p) || !GetZipRecordLength(p, &dwLength, m_nPackage != 0, &nType))
+    bool bEnded = false;
+    if (found != CHAIN_NONE) {
+        m_nPackage = 0;
+        if (found == CHAIN_ENDED)
+            bEnded = true;
+    } else {
+        const uint8_t* p = reader.Read(0);
+        if (p == nullptr || !IsZipRecord(p))
+            return FALSE;
+        m_nPackage = IsContentTypesPart(p);
+        uint32_t dwLength = 0;
+        if (!GetZipRecordLength(p, &dwLength, m_nPackage != 0, &nType))
+            return FALSE;
+        if (m_nPackage != 0)
+            chain.WalkAlone();
+        chain.Pass(0);
+        u64Pos = dwLength;
+        // The end-of-central-directory record and its comment close the archive: whatever follows
+        // (another archive written right behind it) is not part of it.
+        bEnded = LoadLE32(p) == ZIP_END_RECORD;
+        if (bEnded)
+            chain.End(u64Pos);
+    }
+    while (!bEnded) {
+        if (u64Pos > u64Limit) {
+            chain.Cut(u64Pos);
             break;
+        }
+        const uint8_t* p = reader.Read(u64Pos);
+        if (p == nullptr) {
+            chain.Cut(u64Pos);
+            break;
+        }
+        uint32_t dwLength = 0;
+        if (!IsZipRecord(p) || !GetZipRecordLength(p, &dwLength, m_nPackage != 0, &nType)) {
+            chain.End(u64Pos);
+            break;
+        }
+        // A hit on a content-types part is measured as a package, by a walk of its own.
+        if (!IsContentTypesPart(p))
+            chain.Pass(u64Pos);
         bEnded = LoadLE32(p) == ZIP_END_RECORD;
         u64Pos += dwLength;
+        if (bEnded)
+            chain.End(u64Pos);
     }
     pInfo->SetType(nType);
     pInfo->SetSize(std::min(u64Pos, u64Limit));
@@ -151,26 +189,45 @@ BOOL FileLZHAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevi
 {
     const uint64_t u64Limit = GetCarvedSizeLimit();
     SectorWindowReader reader(pDevice, pInfo->GetStartSector());
+    // A member header that happens to start a sector is a hit of its own: a hit on a member
+    // chain walked before shares that walk.
+    CCarvingChainWalk chain(&m_Chains, pDevice, pInfo->GetStartSector());
     // 64-bit: member sizes up to 4 GiB would wrap a 32-bit position back into the archive.
     uint64_t u64Pos = 0;
-    const uint8_t* p = reader.Read(0);
-    if (p == nullptr)
-        return FALSE;
-    for (;;) {
+    const CHAIN_FOUND found = chain.Find(&u64Pos);
+    if (found == CHAIN_ENDED) {
+        pInfo->SetSize(std::min(u64Pos, u64Limit));
+        return TRUE;
+    }
+    const uint8_t* p = nullptr;
+    if (found == CHAIN_NONE) {
+        p = reader.Read(0);
+        if (p == nullptr)
+            return FALSE;
+    }
+    for (bool bNextHeader = found == CHAIN_CUT;; bNextHeader = true) {
+        if (bNextHeader) {
+            if (u64Pos > u64Limit) {
+                chain.Cut(u64Pos);
+                break;
+            }
+            p = reader.Read(u64Pos);
+            if (p == nullptr) {
+                chain.Cut(u64Pos);
+                break;
+            }
+        }
         if (!IsLzhMethod(p + 2)) {
             if (u64Pos == 0)
                 return FALSE;
             // A header size of 0 is the archive's end mark, the last byte that archivers write.
             if (p[0] == 0)
                 ++u64Pos;
+            chain.End(u64Pos);
             break;
         }
+        chain.Pass(u64Pos);
         u64Pos += 2 + static_cast<uint64_t>(p[0]) + LoadLE32(p + 7);
-        if (u64Pos > u64Limit)
-            break;
-        p = reader.Read(u64Pos);
-        if (p == nullptr)
-            break;
     }
     pInfo->SetSize(std::min(u64Pos, u64Limit));
     return TRUE;

@@ -16,6 +16,9 @@ public:
 
     // 1 when the last measured archive starts with "[Content_Types].xml" (an Office package).
     int m_nPackage;
+
+private:
+    CCarvingChainMemo m_Chains;
 };
 
 class FileRARAnalyser : public IRawFileAnalyser {
@@ -42,6 +45,9 @@ public:
     FileLZHAnalyser();
     BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
     BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
+
+private:
+    CCarvingChainMemo m_Chains;
 };
 
 class FileTARAnalyser : public IRawFileAnalyser {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "ByteOrder.h"
+#include "CarvingChainMemo.h"
 #include "CarvingFormatRoutines.h"
 #include "SectorWindowReader.h"
 #include "RawFileAnalyserFactories.h"
@@ -153,19 +154,33 @@ BOOL FileMOVAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevi
     static const char* const kinds[] = {"free", "mdat", "pnot", "moov", "wide"};
     const uint64_t u64Limit = GetCarvedSizeLimit();
     SectorWindowReader reader(pDevice, pInfo->GetStartSector());
+    // An atom that happens to start a sector is a hit of its own: a hit on an atom chain walked
+    // before shares that walk.
+    CCarvingChainWalk chain(&m_Chains, pDevice, pInfo->GetStartSector());
     uint64_t u64Pos = 0;
-    while (u64Pos <= u64Limit) {
+    if (chain.Find(&u64Pos) == CHAIN_ENDED) {
+        pInfo->SetSize(std::min(u64Pos, u64Limit));
+        return TRUE;
+    }
+    for (;;) {
+        if (u64Pos > u64Limit) {
+            chain.Cut(u64Pos);
+            break;
+        }
         const uint8_t* p = reader.Read(u64Pos);
-        if (p == nullptr)
+        if (p == nullptr) {
+            chain.Cut(u64Pos);
             break;
+        }
         const uint32_t dwSize = LoadBE32(p);
-        if (dwSize < 8)
-            break;
         bool bKnown = false;
         for (const char* pszKind : kinds)
             bKnown = bKnown || memcmp(p + 4, pszKind, 4) == 0;
-        if (!bKnown)
+        if (dwSize < 8 || !bKnown) {
+            chain.End(u64Pos);
             break;
+        }
+        chain.Pass(u64Pos);
         u64Pos += dwSize;
     }
     pInfo->SetSize(std::min(u64Pos, u64Limit));

@@ -2,6 +2,7 @@
 // the RIFF family (WAV, AVI, animated cursors and the Corel formats), MIDI and Flash.
 #pragma once
 
+#include "CarvingChainMemo.h"
 #include "RawFileAnalyser.h"
 
 class FileMP3Analyser : public IRawFileAnalyser {
@@ -27,6 +28,9 @@ public:
     FileMOVAnalyser();
     BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
     BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
+
+private:
+    CCarvingChainMemo m_Chains;
 };
 
 class FileRIFFAnalyser : public IRawFileAnalyser {

@@ -86,6 +86,9 @@ public:
 
     // Whether the hit lies on a remembered chain; *pullStop is relative to the hit's first byte.
     CHAIN_FOUND Find(uint64_t* pullStop);
+    // After Find gave CHAIN_NONE: this walk is not remembered (its result depends on more than
+    // the records it passes).
+    void WalkAlone() { m_ullKey = 0; }
     // The walk passed a record at ullPos (relative, above every earlier one of this walk).
     void Pass(uint64_t ullPos);
     // The walk ended naturally at ullPos (final), or was cut there (to be resumed).
