@@ -26,16 +26,6 @@ namespace {
 
 using namespace tessarytest;
 
-ICorrand* ModuleStore()
-{
-    return ModuleObject<ICorrand>("Corrand", "CreateInstance");
-}
-
-IResultStoreAccess* ModuleStoreAccess()
-{
-    return ModuleObject<IResultStoreAccess>("Corrand", "GetResultStoreAccess");
-}
-
 // Ticks the whole "Deleted Files" tree of a volume of a store.
 void TickDeletedFiles(ICorrand* pStore, DWORD dwVolume)
 {
@@ -328,23 +318,13 @@ TEST_P(TessaryEndToEnd, RecoversEveryRecoverableDeletedFile)
     if (HasFatalFailure())
         return;
     ICorrand* pStore = ModuleStore();
-    IResultStoreAccess* pAccess = ModuleStoreAccess();
     TickDeletedFiles(pStore, 0);
-    uint64_t ullTicked = 0, ullBytes = 0;
-    ASSERT_EQ(0, pAccess->GetCheckedTotals(&ullTicked, &ullBytes));
-
     const std::string strTarget = m_Dir.File("target");
-    CTestTessary tessary(pAccess);
     MESSAGES messages;
-    SEARCH_PROGRESS progress{};
-    DWORD adwFlags[2] = {0, 0};
-    tessary.SetTarget(rvd::Utf8ToUtf16(strTarget).c_str(), static_cast<DWORD>(ullBytes),
-                      static_cast<DWORD>(ullBytes >> 32));
-    tessary.SetProgressSink(&progress, adwFlags);
-    tessary.SetMessageCallback(CollectMessage, &messages);
-    EXPECT_EQ(TESSARY_OK, tessary.Run(TESSARY_RUN_COPY)) << messages.All();
-    EXPECT_EQ(PROGRESS_STATE_FINISHED, progress.dwState);
-    EXPECT_EQ(ullTicked, progress.ullFilesFound);
+    const TICKED_COPY ticked = CopyTickedFiles(ModuleStoreAccess(), strTarget, &messages);
+    EXPECT_EQ(TESSARY_OK, ticked.nResult) << messages.All();
+    EXPECT_EQ(PROGRESS_STATE_FINISHED, ticked.Progress.dwState);
+    EXPECT_EQ(ticked.ullTicked, ticked.Progress.ullFilesFound);
     EXPECT_EQ((std::set<std::string>{"Run"}), [&] {
         std::set<std::string> names;
         for (const auto& entry : Snapshot(strTarget))
@@ -352,9 +332,9 @@ TEST_P(TessaryEndToEnd, RecoversEveryRecoverableDeletedFile)
         return names;
     }());
 
-    const std::string strRun = strTarget + "/Run";
+    const std::string& strRun = ticked.strRun;
     const auto copies = RegularFiles(strRun);
-    EXPECT_EQ(ullTicked, copies.size());
+    EXPECT_EQ(ticked.ullTicked, copies.size());
     std::multiset<std::string> setCopiedHashes;
     for (const auto& copy : copies)
         setCopiedHashes.insert(rvdtest::Sha256Hex(copy.second));
@@ -425,21 +405,10 @@ TEST_P(TessaryExtLiveFiles, ComeBackWholeAtTheirPaths)
     ScanIntoStore(m_Table, c, rvdtest::FixturePath(c.pszImage));
     if (HasFatalFailure())
         return;
-    ICorrand* pStore = ModuleStore();
-    IResultStoreAccess* pAccess = ModuleStoreAccess();
-    TickDeletedFiles(pStore, 0);
-    uint64_t ullTicked = 0, ullBytes = 0;
-    ASSERT_EQ(0, pAccess->GetCheckedTotals(&ullTicked, &ullBytes));
-    const std::string strTarget = m_Dir.File("target");
-    CTestTessary tessary(pAccess);
+    TickDeletedFiles(ModuleStore(), 0);
     MESSAGES messages;
-    SEARCH_PROGRESS progress{};
-    DWORD adwFlags[2] = {0, 0};
-    tessary.SetTarget(rvd::Utf8ToUtf16(strTarget).c_str(), static_cast<DWORD>(ullBytes),
-                      static_cast<DWORD>(ullBytes >> 32));
-    tessary.SetProgressSink(&progress, adwFlags);
-    tessary.SetMessageCallback(CollectMessage, &messages);
-    EXPECT_EQ(TESSARY_OK, tessary.Run(TESSARY_RUN_COPY)) << messages.All();
+    const TICKED_COPY ticked = CopyTickedFiles(ModuleStoreAccess(), m_Dir.File("target"), &messages);
+    EXPECT_EQ(TESSARY_OK, ticked.nResult) << messages.All();
     int nLive = 0;
     for (const rvdtest::ManifestEntry& entry : rvdtest::ReadManifest(c.pszImage, c.nPartition)) {
         if (entry.bDeleted || entry.bDirectory)
@@ -447,7 +416,7 @@ TEST_P(TessaryExtLiveFiles, ComeBackWholeAtTheirPaths)
         SCOPED_TRACE(entry.strPath);
         std::vector<std::string> vecPath = {"Deleted Files"};
         vecPath.insert(vecPath.end(), entry.vecNames.begin(), entry.vecNames.end());
-        const std::string strCopy = strTarget + "/Run/" + CopyPath(vecPath);
+        const std::string strCopy = ticked.strRun + "/" + CopyPath(vecPath);
         struct stat st{};
         ASSERT_EQ(0, stat(strCopy.c_str(), &st)) << strCopy;
         EXPECT_EQ(entry.nSize, static_cast<uint64_t>(st.st_size));
@@ -543,21 +512,10 @@ protected:
     // run's result, its messages in *pMessages, and where the files went in *pstrRun.
     int32_t CopyTicked(const std::string& strName, MESSAGES* pMessages, std::string* pstrRun)
     {
-        IResultStoreAccess* pAccess = ModuleStoreAccess();
-        uint64_t ullTicked = 0, ullBytes = 0;
-        EXPECT_EQ(0, pAccess->GetCheckedTotals(&ullTicked, &ullBytes));
-        const std::string strTarget = m_Dir.File(strName);
-        CTestTessary tessary(pAccess);
-        SEARCH_PROGRESS progress{};
-        DWORD adwFlags[2] = {0, 0};
-        tessary.SetTarget(rvd::Utf8ToUtf16(strTarget).c_str(), static_cast<DWORD>(ullBytes),
-                          static_cast<DWORD>(ullBytes >> 32));
-        tessary.SetProgressSink(&progress, adwFlags);
-        tessary.SetMessageCallback(CollectMessage, pMessages);
-        const int32_t nResult = tessary.Run(TESSARY_RUN_COPY);
-        EXPECT_EQ(PROGRESS_STATE_FINISHED, progress.dwState);
-        *pstrRun = strTarget + "/Run";
-        return nResult;
+        const TICKED_COPY ticked = CopyTickedFiles(ModuleStoreAccess(), m_Dir.File(strName), pMessages);
+        EXPECT_EQ(PROGRESS_STATE_FINISHED, ticked.Progress.dwState);
+        *pstrRun = ticked.strRun;
+        return ticked.nResult;
     }
 };
 

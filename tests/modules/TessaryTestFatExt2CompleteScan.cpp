@@ -19,28 +19,6 @@ namespace {
 
 using namespace tessarytest;
 
-ICorrand* ModuleStore()
-{
-    return ModuleObject<ICorrand>("Corrand", "CreateInstance");
-}
-
-IResultStoreAccess* ModuleStoreAccess()
-{
-    return ModuleObject<IResultStoreAccess>("Corrand", "GetResultStoreAccess");
-}
-
-IDelvar* EngineModule()
-{
-    static IDelvar* s_pEngine = [] {
-        void* hModule = LoadModule("Delvar");
-        auto pfn = hModule != nullptr
-                       ? reinterpret_cast<PFN_DELVAR_CREATE_INSTANCE>(dlsym(hModule, "CreateInstance"))
-                       : nullptr;
-        return pfn != nullptr ? pfn() : nullptr;
-    }();
-    return s_pEngine;
-}
-
 
 enum {
     EXPECT_ALL,        // the volume's own tree: every live file, and deleted ones still recoverable
@@ -124,43 +102,22 @@ TEST_P(FatExt2CompleteScanRecovery, GivesBackTheTreesNamesAndBytes)
     ASSERT_EQ(DELVAR_SUCCESS, pEngine->Search());
 
     ICorrand* pStore = ModuleStore();
-    IResultStoreAccess* pAccess = ModuleStoreAccess();
     ASSERT_NE(nullptr, pStore);
-    int32_t nVolumes = 0;
-    pStore->GetPartitionCount(&nVolumes);
-    ASSERT_GE(nVolumes, 1);
     std::set<std::vector<std::string>> setStored;
-    for (int32_t v = 0; v < nVolumes; ++v) {
-        const DWORD dwTop = corrandtest::FindPath(pStore, static_cast<DWORD>(v), {"Deleted Files"});
-        if (dwTop == 0xFFFFFFFFu)
-            continue;
-        ASSERT_EQ(0, pStore->SetCheckState(dwTop, 1, 1, 1, static_cast<DWORD>(v)));
-        for (const auto& path : tessarytest::StoredFiles(pStore, static_cast<DWORD>(v)))
-            setStored.insert(path);
-    }
-    uint64_t ullTicked = 0, ullBytes = 0;
-    ASSERT_EQ(0, pAccess->GetCheckedTotals(&ullTicked, &ullBytes));
-
-    const std::string strTarget = m_Dir.File("target");
-    CTestTessary tessary(pAccess);
+    ASSERT_NO_FATAL_FAILURE(TickEveryVolume(pStore, &setStored));
     MESSAGES messages;
-    SEARCH_PROGRESS progress{};
-    DWORD adwFlags[2] = {0, 0};
-    tessary.SetTarget(rvd::Utf8ToUtf16(strTarget).c_str(), static_cast<DWORD>(ullBytes),
-                      static_cast<DWORD>(ullBytes >> 32));
-    tessary.SetProgressSink(&progress, adwFlags);
-    tessary.SetMessageCallback(CollectMessage, &messages);
-    EXPECT_EQ(TESSARY_OK, tessary.Run(TESSARY_RUN_COPY)) << messages.All();
+    const TICKED_COPY ticked = CopyTickedFiles(ModuleStoreAccess(), m_Dir.File("target"), &messages);
+    EXPECT_EQ(TESSARY_OK, ticked.nResult) << messages.All();
     // Copies by their own (sanitised) name, and by the hashes of their bytes.
     std::multimap<std::string, std::string> copies;
     std::multimap<std::string, std::string> namesBySha;
-    for (const auto& copy : RegularFiles(strTarget + "/Run")) {
+    for (const auto& copy : RegularFiles(ticked.strRun)) {
         const std::string strName = copy.first.substr(copy.first.rfind('/') + 1);
         const std::string strSha = rvdtest::Sha256Hex(copy.second);
         copies.emplace(strName, strSha);
         namesBySha.emplace(strSha, strName);
     }
-    EXPECT_EQ(ullTicked, copies.size());
+    EXPECT_EQ(ticked.ullTicked, copies.size());
 
     int nChecked = 0;
     for (int nIndex : c.vecExpected) {

@@ -25,6 +25,8 @@
 #include "Charset.h"
 #include "CorrandTestSupport.h"
 #include "DiskTable.h"
+#include "ICorrand.h"
+#include "IDelvar.h"
 #include "ITessary.h"
 #include "SourceReader.h"
 #include "Tessary.h"
@@ -132,6 +134,30 @@ T* ModuleObject(const char* pszModule, const char* pszExport)
     return pfn != nullptr ? static_cast<T*>(pfn()) : nullptr;
 }
 
+// The one result store of the store module, and its side the copy-out reads.
+inline ICorrand* ModuleStore()
+{
+    return ModuleObject<ICorrand>("Corrand", "CreateInstance");
+}
+
+inline IResultStoreAccess* ModuleStoreAccess()
+{
+    return ModuleObject<IResultStoreAccess>("Corrand", "GetResultStoreAccess");
+}
+
+// The engine module's one engine.
+inline IDelvar* EngineModule()
+{
+    static IDelvar* s_pEngine = [] {
+        void* hModule = LoadModule("Delvar");
+        auto pfn = hModule != nullptr
+                       ? reinterpret_cast<PFN_DELVAR_CREATE_INSTANCE>(dlsym(hModule, "CreateInstance"))
+                       : nullptr;
+        return pfn != nullptr ? pfn() : nullptr;
+    }();
+    return s_pEngine;
+}
+
 // A device table for the test, loaded into this process's disk table; the old one comes back
 // at the end.
 class CDeviceTable {
@@ -215,6 +241,32 @@ struct COPY_OUTCOME {
     SEARCH_PROGRESS Progress{};
     std::string strRecoveryPath;
 };
+
+// What a copy-out of the files ticked in a store gave.
+struct TICKED_COPY {
+    int32_t nResult = -1;
+    uint64_t ullTicked = 0;  // files ticked, as the store counts them
+    SEARCH_PROGRESS Progress{};
+    std::string strRun;      // the run folder the copies went to
+};
+
+// Copies the files ticked in the store into the folder strTarget as the progress page starts a
+// copy-out: told the bytes ticked, its progress taken, its messages collected into *pMessages.
+inline TICKED_COPY CopyTickedFiles(IResultStoreAccess* pAccess, const std::string& strTarget, MESSAGES* pMessages)
+{
+    TICKED_COPY copy;
+    uint64_t ullBytes = 0;
+    EXPECT_EQ(0, pAccess->GetCheckedTotals(&copy.ullTicked, &ullBytes));
+    CTestTessary tessary(pAccess);
+    DWORD adwFlags[2] = {0, 0};
+    tessary.SetTarget(rvd::Utf8ToUtf16(strTarget).c_str(), static_cast<DWORD>(ullBytes),
+                      static_cast<DWORD>(ullBytes >> 32));
+    tessary.SetProgressSink(&copy.Progress, adwFlags);
+    tessary.SetMessageCallback(pMessages != nullptr ? CollectMessage : nullptr, pMessages);
+    copy.nResult = tessary.Run(TESSARY_RUN_COPY);
+    copy.strRun = strTarget + "/Run";
+    return copy;
+}
 
 // A scratch folder with a disk image (physical drive 0) and a result store of its own.
 class CTessaryTest : public ::testing::Test {
@@ -385,6 +437,23 @@ inline std::set<std::vector<std::string>> StoredFiles(ICorrand* pStore, DWORD dw
             }
     }
     return setFiles;
+}
+
+// Ticks the "Deleted Files" tree of every volume of the store that has one, and gives the files
+// of all of them by the names along their paths. A store without volumes fails the test.
+inline void TickEveryVolume(ICorrand* pStore, std::set<std::vector<std::string>>* pStored)
+{
+    int32_t nVolumes = 0;
+    pStore->GetPartitionCount(&nVolumes);
+    ASSERT_GE(nVolumes, 1);
+    for (int32_t v = 0; v < nVolumes; ++v) {
+        const DWORD dwTop = corrandtest::FindPath(pStore, static_cast<DWORD>(v), {"Deleted Files"});
+        if (dwTop == 0xFFFFFFFFu)
+            continue;
+        ASSERT_EQ(0, pStore->SetCheckState(dwTop, 1, 1, 1, static_cast<DWORD>(v)));
+        for (const auto& path : StoredFiles(pStore, static_cast<DWORD>(v)))
+            pStored->insert(path);
+    }
 }
 
 } // namespace tessarytest
