@@ -254,6 +254,20 @@ std::string CopyPath(const std::vector<std::string>& vecNames)
     return strPath;
 }
 
+// A live file of the manifest was copied into the run folder strRun at its path, whole: its size,
+// its bytes, and no message that the copy is short of any of them.
+void ExpectCopiedWholeAtItsPath(const rvdtest::ManifestEntry& entry, const std::string& strRun, MESSAGES& messages)
+{
+    std::vector<std::string> vecPath = {"Deleted Files"};
+    vecPath.insert(vecPath.end(), entry.vecNames.begin(), entry.vecNames.end());
+    const std::string strCopy = strRun + "/" + CopyPath(vecPath);
+    struct stat st{};
+    ASSERT_EQ(0, stat(strCopy.c_str(), &st)) << strCopy;
+    EXPECT_EQ(entry.nSize, static_cast<uint64_t>(st.st_size));
+    EXPECT_EQ(entry.strSha256, rvdtest::Sha256Hex(FileBytes(strCopy)));
+    EXPECT_FALSE(messages.Has(entry.vecNames.back() + "\": its")) << messages.All();
+}
+
 // Sectors of the one volume of a disk that is a file system without a table: the file system's
 // own size, for NTFS its boot sector's count, which leaves out the backup boot sector in the
 // disk's last sector.
@@ -414,15 +428,7 @@ TEST_P(TessaryExtLiveFiles, ComeBackWholeAtTheirPaths)
         if (entry.bDeleted || entry.bDirectory)
             continue;
         SCOPED_TRACE(entry.strPath);
-        std::vector<std::string> vecPath = {"Deleted Files"};
-        vecPath.insert(vecPath.end(), entry.vecNames.begin(), entry.vecNames.end());
-        const std::string strCopy = ticked.strRun + "/" + CopyPath(vecPath);
-        struct stat st{};
-        ASSERT_EQ(0, stat(strCopy.c_str(), &st)) << strCopy;
-        EXPECT_EQ(entry.nSize, static_cast<uint64_t>(st.st_size));
-        EXPECT_EQ(entry.strSha256, rvdtest::Sha256Hex(FileBytes(strCopy)));
-        // No copy was told short of its bytes.
-        EXPECT_FALSE(messages.Has(entry.vecNames.back() + "\": its data")) << messages.All();
+        ASSERT_NO_FATAL_FAILURE(ExpectCopiedWholeAtItsPath(entry, ticked.strRun, messages));
         ++nLive;
     }
     EXPECT_GT(nLive, 10);
@@ -448,25 +454,13 @@ TEST_P(TessaryExtCompleteScan, GivesBackLiveAndDeletedFilesAsTheQuickScanDoes)
     ScanIntoStore(m_Table, c, rvdtest::FixturePath(c.pszImage), SCAN_MODE_COMPLETE);
     if (HasFatalFailure())
         return;
-    ICorrand* pStore = ModuleStore();
-    IResultStoreAccess* pAccess = ModuleStoreAccess();
-    TickDeletedFiles(pStore, 0);
-    uint64_t ullTicked = 0, ullBytes = 0;
-    ASSERT_EQ(0, pAccess->GetCheckedTotals(&ullTicked, &ullBytes));
-    const std::string strTarget = m_Dir.File("target");
-    CTestTessary tessary(pAccess);
+    TickDeletedFiles(ModuleStore(), 0);
     MESSAGES messages;
-    SEARCH_PROGRESS progress{};
-    DWORD adwFlags[2] = {0, 0};
-    tessary.SetTarget(rvd::Utf8ToUtf16(strTarget).c_str(), static_cast<DWORD>(ullBytes),
-                      static_cast<DWORD>(ullBytes >> 32));
-    tessary.SetProgressSink(&progress, adwFlags);
-    tessary.SetMessageCallback(CollectMessage, &messages);
-    EXPECT_EQ(TESSARY_OK, tessary.Run(TESSARY_RUN_COPY)) << messages.All();
+    const TICKED_COPY ticked = CopyTickedFiles(ModuleStoreAccess(), m_Dir.File("target"), &messages);
+    EXPECT_EQ(TESSARY_OK, ticked.nResult) << messages.All();
 
-    const std::string strRun = strTarget + "/Run";
     std::multiset<std::string> setCopiedHashes;
-    for (const auto& copy : RegularFiles(strRun))
+    for (const auto& copy : RegularFiles(ticked.strRun))
         setCopiedHashes.insert(rvdtest::Sha256Hex(copy.second));
     int nLive = 0, nDeleted = 0;
     for (const rvdtest::ManifestEntry& entry : rvdtest::ReadManifest(c.pszImage, c.nPartition)) {
@@ -480,14 +474,7 @@ TEST_P(TessaryExtCompleteScan, GivesBackLiveAndDeletedFilesAsTheQuickScanDoes)
             ++nDeleted;
             continue;
         }
-        std::vector<std::string> vecPath = {"Deleted Files"};
-        vecPath.insert(vecPath.end(), entry.vecNames.begin(), entry.vecNames.end());
-        const std::string strCopy = strRun + "/" + CopyPath(vecPath);
-        struct stat st{};
-        ASSERT_EQ(0, stat(strCopy.c_str(), &st)) << strCopy;
-        EXPECT_EQ(entry.nSize, static_cast<uint64_t>(st.st_size));
-        EXPECT_EQ(entry.strSha256, rvdtest::Sha256Hex(FileBytes(strCopy)));
-        EXPECT_FALSE(messages.Has(entry.vecNames.back() + "\": its")) << messages.All();
+        ASSERT_NO_FATAL_FAILURE(ExpectCopiedWholeAtItsPath(entry, ticked.strRun, messages));
         ++nLive;
     }
     EXPECT_GT(nLive, 10);
