@@ -536,7 +536,7 @@ void CNTFSMFTRecordAnalyzer::CheckRecord(uint64_t ullSector, const CFileRecordHo
         }
         m_pMirrRecords->push_back(pInfo);
         m_pCurrentMirr = pInfo;
-    } else if (IsBitmapFileRecord(holder)) {
+    } else if (nSystemNumber == static_cast<int>(kBitmapRecordNumber) && IsBitmapFileRecord(holder)) {
         // Only the $Bitmap of the group being followed tells its volume's size; one without a
         // group may serve a volume that a $MFTMirr copy places at the scan's end.
         CBitmapRecordInfo bitmap;
