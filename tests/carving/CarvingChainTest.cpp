@@ -15,6 +15,7 @@
 #include "CarvingChainMemo.h"
 #include "CarvingTestSupport.h"
 #include "DataRunList.h"
+#include "Delvar.h"
 #include "EngineSettings.h"
 #include "FileNode.h"
 #include "FileSystemNode.h"
@@ -191,53 +192,15 @@ namespace {
 // Carving of TAR, ZIP, LZH and MOV files only, for one test; the memo switched off when asked.
 class ChainScanSettings {
 public:
-    ChainScanSettings(int64_t llLimit, bool bMemo) : m_Saved(*GetEngineSettings())
+    ChainScanSettings(int64_t llLimit, bool bMemo) : m_Settings({59, 68, 34, 40}, llLimit)
     {
-        CGlobalAdvanceSettingData* p = GetEngineSettings();
-        p->m_bScanRaw = 1;
-        p->m_llRawFileSize = llLimit;
-        p->m_vecRawTypes = {59, 68, 34, 40};
         CCarvingChainSession::SetDisabled(!bMemo);
     }
-    ~ChainScanSettings()
-    {
-        CCarvingChainSession::SetDisabled(false);
-        CGlobalAdvanceSettingData* p = GetEngineSettings();
-        p->m_bScanRaw = m_Saved.m_bScanRaw;
-        p->m_llRawFileSize = m_Saved.m_llRawFileSize;
-        p->m_vecRawTypes = m_Saved.m_vecRawTypes;
-    }
+    ~ChainScanSettings() { CCarvingChainSession::SetDisabled(false); }
 
 private:
-    CGlobalAdvanceSettingData m_Saved;
+    CCarvingSettings m_Settings;
 };
-
-void CollectSizes(CFileNode* pNode, std::vector<std::pair<uint64_t, uint64_t>>& out)
-{
-    for (CFileNode* pChild = pNode->GetFirstChild(); pChild != nullptr; pChild = pChild->GetNextSibling()) {
-        IFileProperties* p = pChild->GetProperties();
-        if (p->GetAttributes() & 0x10) {
-            CollectSizes(pChild, out);
-            continue;
-        }
-        IDataRunList* pRuns = p->GetDataRunList();
-        DATA_RUN* pRun = pRuns != nullptr ? pRuns->GetFirstRun() : nullptr;
-        out.push_back({pRun != nullptr ? pRun->ullStart : ~0ull, p->GetSize()});
-        delete pRuns;
-    }
-}
-
-void DeleteTree(CFileNode* pNode)
-{
-    CFileNode* pChild = pNode->GetFirstChild();
-    while (pChild != nullptr) {
-        CFileNode* pNext = pChild->GetNextSibling();
-        DeleteTree(pChild);
-        pChild = pNext;
-    }
-    delete pNode->GetProperties();
-    DestroyFileNode(pNode);
-}
 
 struct CHAIN_SCAN {
     std::vector<std::pair<uint64_t, uint64_t>> scanned;  // start sector, size after the scan
@@ -252,15 +215,7 @@ CHAIN_SCAN ScanAndBuild(const std::vector<uint8_t>& image, int32_t nPerRead)
     CCarvingMemoryDevice device(image);
     CRawFileInfoContainer container;
     SEARCH_STATISTICS statistics = {};
-    CRAWSearchController controller;
-    controller.SetRawFileInfoContainer(&container);
-    controller.SetStorageDevice(&device);
-    controller.SetSectorsPerRead(nPerRead);
-    controller.BeginSearch();
-    const uint64_t ullTotal = device.GetTotalSectors();
-    for (uint64_t s = 0; s < ullTotal; s += nPerRead)
-        controller.SearchSectors(s, std::min<uint64_t>(nPerRead, ullTotal - s), &statistics);
-    controller.EndSearch();
+    ScanBlocks(device, nPerRead, container, statistics);
     IIterator<CRawFileInfo*>* pIterator = container.GetIterator();
     for (pIterator->First(); !pIterator->IsDone(); pIterator->Next())
         result.scanned.push_back({pIterator->CurrentItem()->GetStartSector(), pIterator->CurrentItem()->GetSize()});
@@ -269,8 +224,9 @@ CHAIN_SCAN ScanAndBuild(const std::vector<uint8_t>& image, int32_t nPerRead)
     CFileSystemNode* pRoot = builder.BuildTree(&device, container.GetIterator(), nullptr, 0);
     result.nBuildReads = device.m_nReads;
     if (pRoot != nullptr) {
-        CollectSizes(pRoot, result.built);
-        DeleteTree(pRoot);
+        for (const CARVED_FILE& file : CarvedFiles(pRoot))
+            result.built.push_back({file.ullStart, file.ullSize});
+        DeleteFileTree(pRoot);
     }
     std::sort(result.built.begin(), result.built.end());
     return result;

@@ -10,6 +10,7 @@
 
 #include "CarvingTestSupport.h"
 #include "CustomFileAnalyser.h"
+#include "Delvar.h"
 #include "DataRunList.h"
 #include "EngineSettings.h"
 #include "FileNode.h"
@@ -55,15 +56,9 @@ std::vector<FORMAT_SAMPLE> ReadFormatSamples()
 // script in the folder beside the program that describes the sample of the user-defined type.
 class CFormatCarvingSetup {
 public:
-    CFormatCarvingSetup() : m_Saved(*GetEngineSettings())
+    CFormatCarvingSetup()
     {
-        CGlobalAdvanceSettingData* p = GetEngineSettings();
-        p->m_bScanRaw = 1;
-        p->m_llRawFileSize = 50000000;
-        p->m_vecRawTypes.clear();
-        for (int32_t n = 1; n <= 72; ++n)
-            p->m_vecRawTypes.push_back(n);
-        p->m_vecRawTypes.push_back(1000);
+        GetEngineSettings()->m_vecRawTypes.push_back(1000);
         std::filesystem::create_directories(CustomFileAnalyser::GetScriptFolder());
         m_strScript = CustomFileAnalyser::GetScriptFolder() + "/rvd-carving-formats-test.fhs";
         std::ofstream(m_strScript, std::ios::binary) << "REMARK: sample type of the carving test\r\n"
@@ -75,50 +70,12 @@ public:
     {
         std::error_code error;
         std::filesystem::remove(m_strScript, error);
-        CGlobalAdvanceSettingData* p = GetEngineSettings();
-        p->m_bScanRaw = m_Saved.m_bScanRaw;
-        p->m_llRawFileSize = m_Saved.m_llRawFileSize;
-        p->m_vecRawTypes = m_Saved.m_vecRawTypes;
     }
 
 private:
-    CGlobalAdvanceSettingData m_Saved;
+    CCarvingSettings m_Settings{CCarvingSettings::BuiltInTypes()};
     std::string m_strScript;
 };
-
-struct CARVED_FILE {
-    std::string strFolder;
-    std::string strName;
-    uint64_t ullSize = 0;
-};
-
-void CollectCarved(CFileNode* pNode, const std::string& strFolder, std::map<uint64_t, CARVED_FILE>& out)
-{
-    for (CFileNode* pChild = pNode->GetFirstChild(); pChild != nullptr; pChild = pChild->GetNextSibling()) {
-        IFileProperties* p = pChild->GetProperties();
-        if (p->GetAttributes() & 0x10) {
-            CollectCarved(pChild, strFolder.empty() ? p->GetName() : strFolder, out);
-            continue;
-        }
-        IDataRunList* pRuns = p->GetDataRunList();
-        DATA_RUN* pRun = pRuns != nullptr ? pRuns->GetFirstRun() : nullptr;
-        if (pRun != nullptr)
-            out[pRun->ullStart] = {strFolder, p->GetName(), p->GetSize()};
-        delete pRuns;
-    }
-}
-
-void DeleteCarvedTree(CFileNode* pNode)
-{
-    CFileNode* pChild = pNode->GetFirstChild();
-    while (pChild != nullptr) {
-        CFileNode* pNext = pChild->GetNextSibling();
-        DeleteCarvedTree(pChild);
-        pChild = pNext;
-    }
-    delete pNode->GetProperties();
-    DestroyFileNode(pNode);
-}
 
 } // namespace
 
@@ -165,7 +122,9 @@ TEST(CarvingFormats, EverySampleComesBackWithItsBytesInItsTypeFolder)
         CFileSystemNode* pRoot = builder.BuildTree(&device, container.GetIterator(), nullptr, 0);
         ASSERT_NE(pRoot, nullptr);
         std::map<uint64_t, CARVED_FILE> carved;
-        CollectCarved(pRoot, "", carved);
+        for (const CARVED_FILE& file : CarvedFiles(pRoot))
+            if (file.ullStart != ~0ull)
+                carved[file.ullStart] = file;
 
         for (const FORMAT_SAMPLE& s : samples) {
             SCOPED_TRACE(s.strName);
@@ -194,6 +153,6 @@ TEST(CarvingFormats, EverySampleComesBackWithItsBytesInItsTypeFolder)
             ASSERT_LE(s.ullSector * 512 + s.ullSize, image.size());
             EXPECT_EQ(rvdtest::Sha256Hex(image.data() + s.ullSector * 512, s.ullSize), s.strSha256);
         }
-        DeleteCarvedTree(pRoot);
+        DeleteFileTree(pRoot);
     }
 }

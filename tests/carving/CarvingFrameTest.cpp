@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "AnalyserTestSupport.h"
 #include "BufferStorageDevice.h"
 #include "CarvingFormatRoutines.h"
 #include "CarvingRingView.h"
@@ -24,18 +25,6 @@ std::vector<uint8_t> NumberedChunk(uint64_t ullFirst, uint32_t nSectors)
         memset(chunk.data() + s * 512u, static_cast<int>((ullFirst + s) & 0xFF), 512);
     return chunk;
 }
-
-class CarvedSizeLimit {
-public:
-    explicit CarvedSizeLimit(int64_t llLimit) : m_llSaved(GetEngineSettings()->m_llRawFileSize)
-    {
-        GetEngineSettings()->m_llRawFileSize = llLimit;
-    }
-    ~CarvedSizeLimit() { GetEngineSettings()->m_llRawFileSize = m_llSaved; }
-
-private:
-    int64_t m_llSaved;
-};
 
 } // namespace
 
@@ -347,7 +336,7 @@ TEST(CarvingFormats, MpegFramesUseTheStandardTables)
 
 TEST(CarvingFormats, FooterSearch)
 {
-    CarvedSizeLimit limit(50000000);
+    CAnalyserSizeLimit limit(50000000);
     std::vector<uint8_t> bytes(2 * 1024 * 1024, 'x');
     // The tag in lower case, straddling the first window's end.
     memcpy(bytes.data() + 0x80000 - 3, "</html>", 7);
@@ -383,7 +372,7 @@ TEST(CarvingFormats, FooterSearch)
 
 TEST(CarvingFormats, Mp4AtomWalk)
 {
-    CarvedSizeLimit limit(50000000);
+    CAnalyserSizeLimit limit(50000000);
     std::vector<uint8_t> bytes(8 * 1024 * 1024, 0);
     auto atom = [&](size_t pos, uint32_t size, const char* name) {
         bytes[pos] = size >> 24;

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "CarvingTestSupport.h"
+#include "Delvar.h"
 #include "DataRunList.h"
 #include "EngineSettings.h"
 #include "FileNode.h"
@@ -43,77 +44,11 @@ std::vector<SAMPLE> ReadSamples()
     return samples;
 }
 
-// Carving settings for one test: every built-in type, the built-in size limit.
-class CarvingSettings {
-public:
-    CarvingSettings() : m_Saved(*GetEngineSettings())
-    {
-        CGlobalAdvanceSettingData* p = GetEngineSettings();
-        p->m_bScanRaw = 1;
-        p->m_llRawFileSize = 50000000;
-        p->m_vecRawTypes.clear();
-        for (int32_t n = 1; n <= 72; ++n)
-            p->m_vecRawTypes.push_back(n);
-    }
-    ~CarvingSettings()
-    {
-        CGlobalAdvanceSettingData* p = GetEngineSettings();
-        p->m_bScanRaw = m_Saved.m_bScanRaw;
-        p->m_llRawFileSize = m_Saved.m_llRawFileSize;
-        p->m_vecRawTypes = m_Saved.m_vecRawTypes;
-    }
-
-private:
-    CGlobalAdvanceSettingData m_Saved;
-};
-
-struct CARVED {
-    std::string strFolder;
-    std::string strName;
-    uint64_t ullStart;
-    uint64_t ullSize;
-};
-
-void CollectFiles(CFileNode* pNode, const std::string& strFolder, std::vector<CARVED>& out)
-{
-    for (CFileNode* pChild = pNode->GetFirstChild(); pChild != nullptr; pChild = pChild->GetNextSibling()) {
-        IFileProperties* p = pChild->GetProperties();
-        if (p->GetAttributes() & 0x10) {
-            CollectFiles(pChild, strFolder.empty() ? p->GetName() : strFolder, out);
-            continue;
-        }
-        IDataRunList* pRuns = p->GetDataRunList();
-        DATA_RUN* pRun = pRuns != nullptr ? pRuns->GetFirstRun() : nullptr;
-        out.push_back({strFolder, p->GetName(), pRun != nullptr ? pRun->ullStart : ~0ull, p->GetSize()});
-        delete pRuns;
-    }
-}
-
-void DeleteTree(CFileNode* pNode)
-{
-    CFileNode* pChild = pNode->GetFirstChild();
-    while (pChild != nullptr) {
-        CFileNode* pNext = pChild->GetNextSibling();
-        DeleteTree(pChild);
-        pChild = pNext;
-    }
-    delete pNode->GetProperties();
-    DestroyFileNode(pNode);
-}
-
 // Runs the carving the way the engine's block scan does: runs of nSectorsPerRead from sector 0.
 CFileSystemNode* Carve(CCarvingMemoryDevice& device, int32_t nSectorsPerRead, CRawFileInfoContainer& container,
                        SEARCH_STATISTICS& statistics)
 {
-    CRAWSearchController controller;
-    controller.SetRawFileInfoContainer(&container);
-    controller.SetStorageDevice(&device);
-    controller.SetSectorsPerRead(nSectorsPerRead);
-    controller.BeginSearch();
-    const uint64_t ullTotal = device.GetTotalSectors();
-    for (uint64_t s = 0; s < ullTotal; s += nSectorsPerRead)
-        controller.SearchSectors(s, std::min<uint64_t>(nSectorsPerRead, ullTotal - s), &statistics);
-    controller.EndSearch();
+    ScanBlocks(device, nSectorsPerRead, container, statistics);
     CRAWTreeBuilder builder;
     return builder.BuildTree(&device, container.GetIterator(), nullptr, 0);
 }
@@ -122,7 +57,7 @@ CFileSystemNode* Carve(CCarvingMemoryDevice& device, int32_t nSectorsPerRead, CR
 
 TEST(CarvingImages, EverySampleComesBackWithItsBytes)
 {
-    CarvingSettings settings;
+    CCarvingSettings settings(CCarvingSettings::BuiltInTypes());
     const std::vector<SAMPLE> samples = ReadSamples();
     ASSERT_GE(samples.size(), 15u);
     const std::vector<uint8_t> image = rvdtest::ReadFileBytes(rvdtest::FixturePath("carving.img"));
@@ -140,16 +75,15 @@ TEST(CarvingImages, EverySampleComesBackWithItsBytes)
         EXPECT_EQ(pRoot->GetFileSystemKind(), 6);
         EXPECT_EQ(statistics.TotalFilesFound, container.GetCount());
 
-        std::vector<CARVED> carved;
-        CollectFiles(pRoot, "", carved);
-        std::map<uint64_t, CARVED> byStart;
-        for (const CARVED& c : carved)
+        const std::vector<CARVED_FILE> carved = CarvedFiles(pRoot);
+        std::map<uint64_t, CARVED_FILE> byStart;
+        for (const CARVED_FILE& c : carved)
             byStart[c.ullStart] = c;
         for (const SAMPLE& s : samples) {
             SCOPED_TRACE(s.strName);
             auto it = byStart.find(s.ullStart);
             ASSERT_NE(it, byStart.end()) << "not carved";
-            const CARVED& c = it->second;
+            const CARVED_FILE& c = it->second;
             ASSERT_EQ(c.ullSize, s.ullSize);
             ASSERT_LE(s.ullStart * 512 + c.ullSize, image.size());
             EXPECT_EQ(rvdtest::Sha256Hex(image.data() + s.ullStart * 512, c.ullSize), s.strSha256);
@@ -159,6 +93,6 @@ TEST(CarvingImages, EverySampleComesBackWithItsBytes)
         }
         // Nothing but the samples is carved out of the random fill.
         EXPECT_EQ(carved.size(), samples.size());
-        DeleteTree(pRoot);
+        DeleteFileTree(pRoot);
     }
 }

@@ -8,6 +8,7 @@
 
 #include "CarvingTestSupport.h"
 #include "ClusterUseBitMap.h"
+#include "Delvar.h"
 #include "DataRunList.h"
 #include "EngineSettings.h"
 #include "FileNode.h"
@@ -26,27 +27,6 @@
 #include "SearchStatistics.h"
 
 namespace {
-
-class Settings {
-public:
-    Settings(std::vector<int32_t> types, int64_t llLimit = 50000000) : m_Saved(*GetEngineSettings())
-    {
-        CGlobalAdvanceSettingData* p = GetEngineSettings();
-        p->m_bScanRaw = 1;
-        p->m_llRawFileSize = llLimit;
-        p->m_vecRawTypes = std::move(types);
-    }
-    ~Settings()
-    {
-        CGlobalAdvanceSettingData* p = GetEngineSettings();
-        p->m_bScanRaw = m_Saved.m_bScanRaw;
-        p->m_llRawFileSize = m_Saved.m_llRawFileSize;
-        p->m_vecRawTypes = m_Saved.m_vecRawTypes;
-    }
-
-private:
-    CGlobalAdvanceSettingData m_Saved;
-};
 
 // An analyser of group 33 whose length rule gives a fixed length (or throws), joined to the
 // process-wide list for one test.
@@ -104,14 +84,6 @@ std::vector<CFileNode*> Children(CFileNode* p)
     return v;
 }
 
-void DeleteTree(CFileNode* pNode)
-{
-    for (CFileNode* c : Children(pNode))
-        DeleteTree(c);
-    delete pNode->GetProperties();
-    DestroyFileNode(pNode);
-}
-
 class CUsedBelow : public IIsClusterUsed {
 public:
     bool IsClusterUsed(uint64_t ullSector) override { return ullSector < 100; }
@@ -127,7 +99,7 @@ CCarvingMemoryDevice& EmptyDevice()
 
 TEST(CarvingTree, SelectsMeasuresCapsAndLeavesOut)
 {
-    Settings settings({33, 47}, 1000);
+    CCarvingSettings settings({33, 47}, 1000);
     CFixedLengthAnalyser* pAnalyser = new CFixedLengthAnalyser(5000);
     ListedAnalyser listed(pAnalyser);
     CRawFileInfoContainer c;
@@ -160,7 +132,7 @@ TEST(CarvingTree, SelectsMeasuresCapsAndLeavesOut)
     EXPECT_EQ(pMeasured->GetSize(), 0u);  // the container's record stays unmeasured
     ASSERT_EQ(Children(folders[1]).size(), 1u);
     EXPECT_EQ(Children(folders[1])[0]->GetProperties()->GetSize(), 4000u);
-    DeleteTree(pRoot);
+    DeleteFileTree(pRoot);
 
     // A length rule that throws leaves the record out; with nothing left there is no root.
     CFixedLengthAnalyser* pThrowing = new CFixedLengthAnalyser(5000, true);
@@ -174,7 +146,7 @@ TEST(CarvingTree, SelectsMeasuresCapsAndLeavesOut)
 
 TEST(CarvingTree, SwitchedOffGivesNoTree)
 {
-    Settings settings({33});
+    CCarvingSettings settings({33});
     GetEngineSettings()->m_bScanRaw = 0;
     CRawFileInfoContainer c;
     Record(c, 400, 33, 100, 33);
@@ -184,7 +156,7 @@ TEST(CarvingTree, SwitchedOffGivesNoTree)
 
 TEST(CarvingTree, FoldersOfThreeHundred)
 {
-    Settings settings({33});
+    CCarvingSettings settings({33});
     struct CASE {
         int nFiles;
         std::vector<std::string> subFolders;  // newest first; empty: files directly in the folder
@@ -227,7 +199,7 @@ TEST(CarvingTree, FoldersOfThreeHundred)
             }
             EXPECT_EQ(nTotal, k.nFiles);
         }
-        DeleteTree(pRoot);
+        DeleteFileTree(pRoot);
     }
 }
 
@@ -379,7 +351,7 @@ std::vector<std::pair<uint64_t, uint64_t>> Runs(uint64_t ullFrom, uint64_t ullTo
 
 TEST(CarvingController, HitsQueuesAndTheRing)
 {
-    Settings settings({47, 66, 32, 18});
+    CCarvingSettings settings({47, 66, 32, 18});
     std::vector<uint8_t> zeroLead = Png();
     zeroLead.insert(zeroLead.begin(), {0, 0, 0, 0});
     CCarvingMemoryDevice device(Disk(400, {{3, Png()}, {7, Wmf()}, {11, zeroLead}, {150, Png()}, {390, Png()}}));
@@ -408,7 +380,7 @@ TEST(CarvingController, HitsQueuesAndTheRing)
 
 TEST(CarvingController, RingMeasuresSlicesAndRestartsOnAGap)
 {
-    Settings settings({47});
+    CCarvingSettings settings({47});
     // With runs of 2,100 sectors the ring holds 42,000 sectors (over 20 MiB), far more than the
     // measuring margin: a small PNG in the first run is measured during the scan.
     const uint64_t ullSectors = 21 * 2100 + 50;
@@ -448,13 +420,13 @@ TEST(CarvingController, EarlierAnalyserWinsAndEmptyListFindsNothing)
     CCarvingMemoryDevice device(Disk(40, {{3, Png()}}));
     {
         // The PNG analyser twice in the list: the first wins the sector, the second is not tried.
-        Settings settings({47, 47});
+        CCarvingSettings settings({47, 47});
         SCAN scan;
         Scan(scan, device, 8, Runs(0, 40, 8));
         EXPECT_EQ(scan.container.GetCount(), 1u);
     }
     {
-        Settings settings({});
+        CCarvingSettings settings({});
         SCAN scan;
         Scan(scan, device, 8, Runs(0, 40, 8));
         EXPECT_EQ(scan.container.GetCount(), 0u);
@@ -466,7 +438,7 @@ TEST(CarvingSectorFilter, LeadAndKeyBytesDecideWhichSectorsPass)
 {
     // PNG starts with 0x89 "P", ZIP with "PK", PSP with "Pa"; TAR may start with anything but
     // holds "ustar" at 257; MOV "moov" or "mdat" at 4.
-    Settings settings({47, 68, 51, 59, 40});
+    CCarvingSettings settings({47, 68, 51, 59, 40});
     RebuildRawFileAnalyserList(GetRawFileAnalyserList(), &GetEngineSettings()->m_vecRawTypes);
     SetCarvingSectorTable(GetRawFileAnalyserList());
     std::vector<uint8_t> sector(512, 0x41);
@@ -493,7 +465,7 @@ TEST(CarvingSectorFilter, LeadAndKeyBytesDecideWhichSectorsPass)
 
     // An analyser that may start with any byte and has no key byte (a user-defined type) lets
     // every sector through that does not start with four zero bytes.
-    Settings custom({47, 1000});
+    CCarvingSettings custom({47, 1000});
     RebuildRawFileAnalyserList(GetRawFileAnalyserList(), &GetEngineSettings()->m_vecRawTypes);
     SetCarvingSectorTable(GetRawFileAnalyserList());
     sector.assign(512, 0x41);
