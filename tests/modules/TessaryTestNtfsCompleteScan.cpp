@@ -233,7 +233,8 @@ INSTANTIATE_TEST_SUITE_P(
                       NTFS_SCAN_CASE{"ShapesC1kRecord0Zeroed", "ntfs-shapes-c1k.img", 0, {0}, NTFS_SCAN_CASE::RECORD0},
                       // The volume placed by the copy ends where its $Bitmap says, before the
                       // partition that follows it.
-                      NTFS_SCAN_CASE{"MirrorOnlyWholeDisk", "ntfs-damaged.img", 0, {1, 2, 3}, kMirrorOnly, 2}),
+                      NTFS_SCAN_CASE{"MirrorOnlyWholeDisk", "ntfs-damaged.img", 0, {1, 2, 3}, kMirrorOnly, 2},
+                      NTFS_SCAN_CASE{"MirrorOnly", "ntfs-damaged.img", 2, {2}, kMirrorOnly, 2}),
     [](const ::testing::TestParamInfo<NTFS_SCAN_CASE>& info) { return info.param.pszName; });
 
 } // namespace
