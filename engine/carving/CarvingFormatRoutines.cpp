@@ -300,14 +300,13 @@ BOOL SearchFooter(CRawFileInfo* pInfo, IStorageDevice* pDevice, const FOOTER_PAT
     SectorWindowReader reader(pDevice, pInfo->GetStartSector());
     uint64_t ullPos = 0;
     while (ullPos <= ullLimit) {
-        size_t nValid = 0;
-        const uint8_t* p = reader.Read(ullPos, &nValid);
+        size_t nValid = 0, nWindow = 0;
+        const uint8_t* p = reader.Read(ullPos, &nValid, &nWindow);
         if (p == nullptr)
             return FALSE;
         // Positions served by this window: up to its end, the device's end and the limit. A
         // pattern that starts there may reach into the sector after the window.
-        const uint64_t ullToWindowEnd = SectorWindowReader::WINDOW_BYTES - ullPos % SectorWindowReader::WINDOW_BYTES;
-        uint64_t ullSpan = ullToWindowEnd < nValid ? ullToWindowEnd : nValid;
+        uint64_t ullSpan = nWindow < nValid ? nWindow : nValid;
         if (ullSpan - 1 > ullLimit - ullPos)
             ullSpan = ullLimit - ullPos + 1;
         for (size_t i = 0; i < ullSpan; ++i) {

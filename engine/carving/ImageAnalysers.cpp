@@ -144,9 +144,13 @@ BOOL FileJPGAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevi
         p = reader.Read(ullPos);
         if (p == nullptr)
             return FALSE;
-        m = p[1];
         if (bScan)
             break;
+        // Every marker starts with FF: a walk that lands on another byte has left the image's
+        // segments (random bytes would otherwise send it on by random lengths to the limit).
+        if (p[0] != 0xFF)
+            return FALSE;
+        m = p[1];
     }
 
     // The image ends at the end-of-image marker after the scans; width x height x 3 bytes bound
@@ -155,14 +159,12 @@ BOOL FileJPGAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevi
     uint64_t i = 0;
     bool bDone = false;
     while (!bDone && i < ullBound) {
-        size_t nValid = 0;
-        const uint8_t* q = reader.Read(ullPos + i, &nValid);
+        size_t nValid = 0, nWindow = 0;
+        const uint8_t* q = reader.Read(ullPos + i, &nValid, &nWindow);
         if (q == nullptr)
             break;
         // Bytes of this window from q on (the sector after the window covers a pair at its end).
-        const uint64_t ullWindowLeft =
-            SectorWindowReader::WINDOW_BYTES - (ullPos + i) % SectorWindowReader::WINDOW_BYTES;
-        const uint64_t ullSpan = std::min<uint64_t>({ullWindowLeft, nValid, ullBound - i});
+        const uint64_t ullSpan = std::min<uint64_t>({nWindow, nValid, ullBound - i});
         const uint8_t* pEnd = q + ullSpan;
         const uint8_t* r = q;
         while (r < pEnd) {
@@ -309,12 +311,11 @@ BOOL FilePSDAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevi
         // Run-length data: a 16-bit byte count per row of every channel, then the rows.
         const uint64_t ullRows = ullChannels * ullHeight;
         for (uint64_t r = 0; r < ullRows && ullPos <= ullLimit;) {
-            size_t nValid = 0;
-            const uint8_t* q = reader.Read(ullPos, &nValid);
+            size_t nValid = 0, nWindow = 0;
+            const uint8_t* q = reader.Read(ullPos, &nValid, &nWindow);
             if (q == nullptr || nValid < 2)
                 return FALSE;
-            const uint64_t ullWindowLeft = SectorWindowReader::WINDOW_BYTES - ullPos % SectorWindowReader::WINDOW_BYTES;
-            const uint64_t ullPairs = std::min<uint64_t>({(std::min<uint64_t>(ullWindowLeft, nValid - 1) + 1) / 2,
+            const uint64_t ullPairs = std::min<uint64_t>({(std::min<uint64_t>(nWindow, nValid - 1) + 1) / 2,
                                                           ullRows - r});
             for (uint64_t k = 0; k < ullPairs; ++k)
                 ullData += LoadBE16(q + 2 * k);

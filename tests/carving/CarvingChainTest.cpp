@@ -170,7 +170,7 @@ TEST(CarvingChains, ReadsGrowWithTheArchiveNotWithMembersTimesArchive)
 {
     CAnalyserSizeLimit limit(50000000);
     const std::vector<uint8_t> image = rvdtest::ReadFileBytes(rvdtest::FixturePath("carving-chains.img"));
-    const int nWindows = static_cast<int>(image.size() / SectorWindowReader::WINDOW_BYTES) + 1;
+    const int nWindows = WindowReaderWalkReads(image.size());
     for (const FORMAT& format : s_Formats) {
         SCOPED_TRACE(format.pszName);
         const std::vector<uint64_t> hits = Hits(format, image);
@@ -259,7 +259,7 @@ TEST(CarvingChains, ScanAndTreeGiveTheSizesOfPlainWalks)
         // The hits the scan left unmeasured share their walks on the device too: without a limit
         // cutting them, each of the six archives is read once (and the ZIP's package part).
         if (static_cast<uint64_t>(c.llLimit) > image.size()) {
-            EXPECT_LE(shared.nBuildReads, 6 * (static_cast<int>(image.size() / SectorWindowReader::WINDOW_BYTES) + 1) + 1);
+            EXPECT_LE(shared.nBuildReads, 6 * WindowReaderWalkReads(image.size()) + 1);
             EXPECT_GT(plain.nBuildReads, 4 * shared.nBuildReads);
         }
     }

@@ -130,16 +130,20 @@ TEST(CarvingRingView, AnswersAsTheFullWindowOrSaysItNeedsMore)
     // reaching past memory fails without claiming that the device ends there.
     view.Reset(1000, 100, 512, &ring, run.data(), 1060, 20);
     SectorWindowReader reader(&view, 1062);
-    EXPECT_EQ(reader.Read(0), nullptr);  // its 1,025-sector window needs sectors up to 2087
+    const uint8_t* pInRun = reader.Read(0);  // its first window, 1062..1070, lies in the run
+    ASSERT_NE(pInRun, nullptr);
+    EXPECT_EQ(pInRun, run.data() + 2 * 512);
+    EXPECT_FALSE(view.NeedsMore());
+    EXPECT_EQ(reader.Read(16 * 512), nullptr);  // its next window needs sectors up to 1094
     EXPECT_TRUE(view.NeedsMore());
     // Without the run, memory is the ring alone.
     view.Reset(1040, 20, 512, &ring, nullptr, 1060, 0);
     SectorWindowReader inRing(&view, 1045);
     size_t nValid = 0;
-    const uint8_t* p = inRing.Read(512, &nValid);
+    const uint8_t* p = inRing.Read(11 * 512, &nValid);
     ASSERT_NE(p, nullptr);
-    EXPECT_EQ(nValid, 14u * 512);
-    EXPECT_EQ(p[0], static_cast<uint8_t>(1046));
+    EXPECT_EQ(nValid, 4u * 512);
+    EXPECT_EQ(p[0], static_cast<uint8_t>(1056));
     EXPECT_FALSE(view.NeedsMore());
 }
 
@@ -158,15 +162,16 @@ TEST(CarvingWindowReader, ReadsWindowsAndNeverHandsOutAnotherWindowsBytes)
     EXPECT_GE(nValid, 513u);
     EXPECT_EQ(memcmp(p, bytes.data() + ullBase + 0x7FFFF, 513), 0);
     const int nReads = device.m_nReads;
-    ASSERT_NE(reader.Read(100), nullptr);
+    ASSERT_NE(reader.Read(0x7FFFF - 100), nullptr);
     EXPECT_EQ(device.m_nReads, nReads);  // same window, no read
 
-    // Window 3 starts at candidate sector 3072 = device sector 3074; 98 sectors remain: the reader
-    // falls back to them and knows where the device ends.
-    p = reader.Read(3 * SectorWindowReader::WINDOW_BYTES + 10, &nValid);
+    // Candidate sector 3072 + 90 = device sector 3164; 8 sectors remain, fewer than the window
+    // wants: the reader falls back to them and knows where the device ends.
+    const uint64_t ullNearEnd = 3 * SectorWindowReader::WINDOW_BYTES + 90 * 512 + 10;
+    p = reader.Read(ullNearEnd, &nValid);
     ASSERT_NE(p, nullptr);
-    EXPECT_EQ(nValid, 98u * 512 - 10);
-    EXPECT_EQ(memcmp(p, bytes.data() + ullBase + 3 * SectorWindowReader::WINDOW_BYTES + 10, nValid), 0);
+    EXPECT_EQ(nValid, 8u * 512 - 10);
+    EXPECT_EQ(memcmp(p, bytes.data() + ullBase + ullNearEnd, nValid), 0);
     EXPECT_EQ(reader.Read(3 * SectorWindowReader::WINDOW_BYTES + 98 * 512), nullptr);  // beyond the device
 
     // A window wholly past the end fails, and the next read does not see the old buffer as its own.
@@ -216,10 +221,10 @@ TEST(CarvingWindowReader, WindowOverTheRingEndsWhereTheRingEnds)
     // Held 5200..5599; a candidate at 5250 can read up to the ring's end and no further.
     SectorWindowReader reader(&ring, 5250);
     size_t nValid = 0;
-    const uint8_t* p = reader.Read(0, &nValid);
+    const uint8_t* p = reader.Read(345 * 512, &nValid);
     ASSERT_NE(p, nullptr);
-    EXPECT_EQ(nValid, 350u * 512);
-    EXPECT_EQ(p[349 * 512], static_cast<uint8_t>(5599 & 0xFF));
+    EXPECT_EQ(nValid, 5u * 512);
+    EXPECT_EQ(p[4 * 512], static_cast<uint8_t>(5599 & 0xFF));
     EXPECT_EQ(reader.Read(350 * 512), nullptr);
 }
 

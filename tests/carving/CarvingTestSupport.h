@@ -17,6 +17,7 @@
 #include "RAWSearchController.h"
 #include "RawFileInfo.h"
 #include "SearchStatistics.h"
+#include "SectorWindowReader.h"
 
 class CCarvingMemoryDevice : public IStorageDevice {
 public:
@@ -30,6 +31,7 @@ public:
         const uint64_t ullTotal = m_Bytes.size() / 512;
         if (u64StartSector > ullTotal || u64SectorCount > ullTotal - u64StartSector)
             return 0;
+        m_ullBytesRead += u64SectorCount * 512;
         memcpy(pBuffer, m_Bytes.data() + u64StartSector * 512, static_cast<size_t>(u64SectorCount) * 512);
         return 1;
     }
@@ -40,7 +42,18 @@ public:
 
     std::vector<uint8_t> m_Bytes;
     int m_nReads = 0;
+    uint64_t m_ullBytesRead = 0;
 };
+
+// Device reads a window reader makes walking nBytes forward once: a window each 512 KiB, and the
+// smaller windows it starts with (FIRST_WINDOW_SECTORS, doubling up to WINDOW_SECTORS).
+inline int WindowReaderWalkReads(uint64_t nBytes)
+{
+    int nGrowing = 0;
+    for (uint32_t n = SectorWindowReader::FIRST_WINDOW_SECTORS; n < SectorWindowReader::WINDOW_SECTORS; n *= 2)
+        ++nGrowing;
+    return static_cast<int>(nBytes / SectorWindowReader::WINDOW_BYTES) + 1 + nGrowing;
+}
 
 // Bytes whose value at offset i is a function of i, so that any misplaced byte shows.
 inline std::vector<uint8_t> PatternBytes(size_t nBytes, uint32_t nSeed = 0)
