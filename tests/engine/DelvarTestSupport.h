@@ -28,6 +28,7 @@
 #include "GlobalAdvanceSettingData.h"
 #include "IStorageDevice.h"
 #include "RawFileInfo.h"
+#include "ScopedEnv.h"
 #include "SearchedPartitionInfo.h"
 #include "WideText.h"
 #include "TestModules.h"
@@ -281,30 +282,7 @@ inline FAKE_CORRAND_STATE* FakeStore()
     return pfn != nullptr ? pfn() : nullptr;
 }
 
-// Sets an environment variable for one scope.
-class CScopedEnv {
-public:
-    CScopedEnv(const char* pszName, const std::string& strValue) : m_strName(pszName)
-    {
-        const char* pszOld = getenv(pszName);
-        m_bHadOld = pszOld != nullptr;
-        if (m_bHadOld)
-            m_strOld = pszOld;
-        setenv(pszName, strValue.c_str(), 1);
-    }
-    ~CScopedEnv()
-    {
-        if (m_bHadOld)
-            setenv(m_strName.c_str(), m_strOld.c_str(), 1);
-        else
-            unsetenv(m_strName.c_str());
-    }
-
-private:
-    std::string m_strName;
-    bool m_bHadOld = false;
-    std::string m_strOld;
-};
+using rvdtest::CScopedEnv;
 
 // Scan settings for one test, restored afterwards.
 class CScopedSettings {

@@ -15,6 +15,7 @@
 #include "EngineMemory.h"
 #include "EngineOrdering.h"
 #include "EngineSettings.h"
+#include "ScopedEnv.h"
 #include "TestSupport.h"
 #include "Veskel.h"
 #include "common/FatalError.h"
@@ -39,35 +40,12 @@ std::string ReadText(const std::string& strPath)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-class ScopedEnv {
-public:
-    ScopedEnv(const char* pszName, const std::string& strValue) : m_strName(pszName)
-    {
-        const char* pOld = getenv(pszName);
-        m_bHad = pOld != nullptr;
-        if (m_bHad)
-            m_strOld = pOld;
-        setenv(pszName, strValue.c_str(), 1);
-    }
-    ~ScopedEnv()
-    {
-        if (m_bHad)
-            setenv(m_strName.c_str(), m_strOld.c_str(), 1);
-        else
-            unsetenv(m_strName.c_str());
-    }
-
-private:
-    std::string m_strName, m_strOld;
-    bool m_bHad;
-};
-
 } // namespace
 
 TEST(EngineMemoryTest, FailedAllocationLogsTheSizeAndMemoryThenTakesTheFatalPath)
 {
     rvdtest::CTempDir dir;
-    ScopedEnv log("RAVENDO_LOG_FILE", dir.File("engine.log"));
+    rvdtest::CScopedEnv log("RAVENDO_LOG_FILE", dir.File("engine.log"));
     CloseLog();
     PFN_FATAL_OUT_OF_MEMORY pfnOld = SetFatalOutOfMemoryHandler(ThrowingHandler);
     // No machine has this much memory; malloc refuses it outright.
@@ -197,7 +175,7 @@ TEST(EngineSettingsTest, StartPositionComesFromTheDebugOverrideFile)
 {
     rvdtest::CTempDir dir;
     {
-        ScopedEnv config("RAVENDO_DEBUG_CONFIG", dir.File("absent.ini"));
+        rvdtest::CScopedEnv config("RAVENDO_DEBUG_CONFIG", dir.File("absent.ini"));
         EXPECT_EQ(EngineStartPosition(), 0);
     }
     struct { const char* pszText; int64_t llExpected; } cases[] = {
@@ -213,7 +191,7 @@ TEST(EngineSettingsTest, StartPositionComesFromTheDebugOverrideFile)
     };
     for (auto& c : cases) {
         std::ofstream(dir.File("config.ini")) << c.pszText;
-        ScopedEnv config("RAVENDO_DEBUG_CONFIG", dir.File("config.ini"));
+        rvdtest::CScopedEnv config("RAVENDO_DEBUG_CONFIG", dir.File("config.ini"));
         EXPECT_EQ(EngineStartPosition(), c.llExpected) << c.pszText;
     }
     unsetenv("RAVENDO_DEBUG_CONFIG");

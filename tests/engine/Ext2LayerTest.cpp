@@ -24,6 +24,7 @@
 #include <gc.h>
 
 #include "Pubic.h"
+#include "ScopedEnv.h"
 #include "TestSupport.h"
 #include "Time.h"
 #include "ext2/Ext2BlockIterator.h"
@@ -1160,29 +1161,15 @@ TEST(Ext2Layer, FileTypeFilterJudgesNames)
 
 TEST(Ext2Layer, TimeStampsAreLocalClockReadings)
 {
-    const char* pszOld = getenv("TZ");
-    const std::string strOld = pszOld ? pszOld : "";
-    struct Restore {
-        bool bHad;
-        std::string str;
-        ~Restore()
-        {
-            if (bHad)
-                setenv("TZ", str.c_str(), 1);
-            else
-                unsetenv("TZ");
-            tzset();
-        }
-    } restore{pszOld != nullptr, strOld};
     const uint64_t kEpoch = rvd::kFileTimeUnixEpoch, kSecond = rvd::kFileTimeTicksPerSecond;
-    setenv("TZ", "UTC0", 1);
-    tzset();
-    EXPECT_EQ(CExt2Inode::TimeToFileTime(1500000000).qwTicks, kEpoch + 1500000000ull * kSecond);
-    EXPECT_EQ(CExt2Inode::TimeToFileTime(0).qwTicks, kEpoch);
-    EXPECT_EQ(CExt2Inode::TimeToFileTime(0x80000000u).qwTicks, kEpoch);  // negative as signed
-    EXPECT_EQ(CExt2Inode::TimeToFileTime(0xFFFFFFFFu).qwTicks, kEpoch);
-    setenv("TZ", "XYZ-2", 1);  // two hours east of UTC
-    tzset();
+    {
+        rvdtest::CScopedTimeZone zone("UTC0");
+        EXPECT_EQ(CExt2Inode::TimeToFileTime(1500000000).qwTicks, kEpoch + 1500000000ull * kSecond);
+        EXPECT_EQ(CExt2Inode::TimeToFileTime(0).qwTicks, kEpoch);
+        EXPECT_EQ(CExt2Inode::TimeToFileTime(0x80000000u).qwTicks, kEpoch);  // negative as signed
+        EXPECT_EQ(CExt2Inode::TimeToFileTime(0xFFFFFFFFu).qwTicks, kEpoch);
+    }
+    rvdtest::CScopedTimeZone zone("XYZ-2");  // two hours east of UTC
     EXPECT_EQ(CExt2Inode::TimeToFileTime(1500000000).qwTicks, kEpoch + (1500000000ull + 7200) * kSecond);
 }
 

@@ -12,33 +12,9 @@
 
 #include "ext2/Ext2Inode.h"
 #include "ext2/Ext2TimeConverter.h"
+#include "ScopedEnv.h"
 
 namespace {
-
-class CZone {
-public:
-    explicit CZone(const char* pszZone)
-    {
-        const char* pszOld = std::getenv("TZ");
-        m_bHadOld = pszOld != nullptr;
-        if (m_bHadOld)
-            m_strOld = pszOld;
-        setenv("TZ", pszZone, 1);
-        tzset();
-    }
-    ~CZone()
-    {
-        if (m_bHadOld)
-            setenv("TZ", m_strOld.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    bool m_bHadOld = false;
-    std::string m_strOld;
-};
 
 // Every 7th second of the two days around each moment, and some moments on their own.
 void ExpectSameAsFullConversion(const std::vector<uint32_t>& around)
@@ -76,7 +52,7 @@ TEST(Ext2TimeConverter, GivesTheFullConversionInEveryKindOfZone)
     };
     for (const CASE& c : cases) {
         SCOPED_TRACE(c.pszZone);
-        CZone zone(c.pszZone);
+        rvdtest::CScopedTimeZone zone(c.pszZone);
         ExpectSameAsFullConversion(c.around);
     }
 }
@@ -87,6 +63,6 @@ TEST(Ext2TimeConverter, FoldsLeapSecondsAsTheFullConversionDoes)
     const char* pszDir = std::getenv("TZDIR");
     if (!std::ifstream(std::string(pszDir != nullptr ? pszDir : "/usr/share/zoneinfo") + "/right/UTC").good())
         GTEST_SKIP() << "no leap-second zone on this system";
-    CZone zone("right/UTC");
+    rvdtest::CScopedTimeZone zone("right/UTC");
     ExpectSameAsFullConversion({1483228800u + 26u, 1230768000u + 23u});
 }

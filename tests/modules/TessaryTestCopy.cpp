@@ -122,10 +122,7 @@ TEST_F(TessaryCopy, WritesTheTickedFilesAsFound)
 // reading taken as local time here.
 TEST_F(TessaryCopy, FatTimesAreLocalClockReadings)
 {
-    const char* pszOld = getenv("TZ");
-    const std::string strOld = pszOld != nullptr ? pszOld : "";
-    setenv("TZ", "XYZ-3", 1);  // three hours east of UTC
-    tzset();
+    rvdtest::CScopedTimeZone zone("XYZ-3");  // three hours east of UTC
     CTestTree tree(0, kSectorsPerCluster, FILE_SYSTEM_FAT16);
     CFileNode* pFile = tree.File(tree.Root(), "dos.txt", 100, PROPERTIES_KIND_FAT);
     CTestTree::Props(pFile)->SetRuns({{5, 1}});
@@ -138,11 +135,6 @@ TEST_F(TessaryCopy, FatTimesAreLocalClockReadings)
     CTestTessary tessary(Access());
     MESSAGES messages;
     EXPECT_EQ(TESSARY_OK, Copy(tessary, &messages).nResult) << messages.All();
-    if (pszOld != nullptr)
-        setenv("TZ", strOld.c_str(), 1);
-    else
-        unsetenv("TZ");
-    tzset();
     EXPECT_EQ(static_cast<int64_t>(kUnixSeconds) - 3 * 3600, MtimeSeconds(RunPath("Deleted Files/dos.txt")));
     // An unknown time leaves the time of the copy.
     EXPECT_GE(MtimeSeconds(RunPath("Deleted Files/no time.txt")), static_cast<int64_t>(tBefore));

@@ -170,12 +170,6 @@ class TessaryEndToEnd : public ::testing::TestWithParam<E2E_CASE> {
 protected:
     void SetUp() override
     {
-        // FAT keeps local clock readings; the fixtures were written with the clock at UTC.
-        const char* pszTz = getenv("TZ");
-        m_bHadTz = pszTz != nullptr;
-        m_strTz = m_bHadTz ? pszTz : "";
-        setenv("TZ", "UTC", 1);
-        tzset();
         m_nOldFileSystemType = GetEngineSettings()->m_nFileSystemType;
         m_nOldScanRaw = GetEngineSettings()->m_bScanRaw;
         GetEngineSettings()->m_nFileSystemType = 0;
@@ -185,18 +179,13 @@ protected:
     {
         GetEngineSettings()->m_nFileSystemType = m_nOldFileSystemType;
         GetEngineSettings()->m_bScanRaw = m_nOldScanRaw;
-        if (m_bHadTz)
-            setenv("TZ", m_strTz.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
     }
 
     rvdtest::CTempDir m_Dir;
     CDeviceTable m_Table{m_Dir};
     CScopedEnv m_ModuleDir{"RAVENDO_MODULE_DIR", rvdtest::OutputDir()};
-    bool m_bHadTz = false;
-    std::string m_strTz;
+    // FAT keeps local clock readings; the fixtures were written with the clock at UTC.
+    rvdtest::CScopedTimeZone m_Zone{"UTC"};
     int32_t m_nOldFileSystemType = 0;
     int32_t m_nOldScanRaw = 0;
 };

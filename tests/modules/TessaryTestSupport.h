@@ -28,6 +28,7 @@
 #include "ICorrand.h"
 #include "IDelvar.h"
 #include "ITessary.h"
+#include "ScopedEnv.h"
 #include "SourceReader.h"
 #include "Tessary.h"
 #include "TestSupport.h"
@@ -76,32 +77,7 @@ inline tessary::VOLUME_SOURCE WholeDisk(DWORD dwDisk)
     return source;
 }
 
-// Sets an environment variable for one scope.
-class CScopedEnv {
-public:
-    CScopedEnv(const char* pszName, const std::string& strValue) : m_strName(pszName)
-    {
-        const char* pszOld = getenv(pszName);
-        m_bHadOld = pszOld != nullptr;
-        if (m_bHadOld)
-            m_strOld = pszOld;
-        setenv(pszName, strValue.c_str(), 1);
-    }
-    ~CScopedEnv()
-    {
-        if (m_bHadOld)
-            setenv(m_strName.c_str(), m_strOld.c_str(), 1);
-        else
-            unsetenv(m_strName.c_str());
-    }
-    CScopedEnv(const CScopedEnv&) = delete;
-    CScopedEnv& operator=(const CScopedEnv&) = delete;
-
-private:
-    std::string m_strName;
-    bool m_bHadOld = false;
-    std::string m_strOld;
-};
+using rvdtest::CScopedEnv;
 
 // The modules keep the store's database file for the rest of the process: it lives in a folder
 // of its own that outlasts every test.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "DiskTable.h"
+#include "ScopedEnv.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -35,15 +36,9 @@ inline bool MatchesPattern(const uint8_t* p, size_t n, int nSeed, uint64_t qwOff
 // Clears RAVENDO_DISKS / RAVENDO_DEVICE_TABLE for the test and restores them (and the table) after.
 class DiskTableTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        Save("RAVENDO_DISKS", &m_strDisks, &m_bDisks);
-        Save("RAVENDO_DEVICE_TABLE", &m_strTable, &m_bTable);
-        unsetenv("RAVENDO_DISKS");
-        unsetenv("RAVENDO_DEVICE_TABLE");
-    }
     void TearDown() override {
-        Restore("RAVENDO_DISKS", m_strDisks, m_bDisks);
-        Restore("RAVENDO_DEVICE_TABLE", m_strTable, m_bTable);
+        m_Disks.Restore();
+        m_Table.Restore();
         rvdplat::ReloadDiskTable();
     }
 
@@ -71,17 +66,8 @@ protected:
     rvdtest::CTempDir m_dir;
 
 private:
-    static void Save(const char* pszName, std::string* pValue, bool* pSet) {
-        const char* p = getenv(pszName);
-        *pSet = p != nullptr;
-        if (p) *pValue = p;
-    }
-    static void Restore(const char* pszName, const std::string& strValue, bool bSet) {
-        if (bSet) setenv(pszName, strValue.c_str(), 1);
-        else unsetenv(pszName);
-    }
-    std::string m_strDisks, m_strTable;
-    bool m_bDisks = false, m_bTable = false;
+    rvdtest::CScopedEnv m_Disks{"RAVENDO_DISKS", nullptr};
+    rvdtest::CScopedEnv m_Table{"RAVENDO_DEVICE_TABLE", nullptr};
 };
 
 } // namespace disktabletest

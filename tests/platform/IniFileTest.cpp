@@ -1,5 +1,6 @@
 #include "IniFile.h"
 
+#include "ScopedEnv.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -88,44 +89,17 @@ TEST(IniFile, MissingOrUnreadableFilesFail)
     EXPECT_FALSE(ini.GetString("main", "pos", strValue));
 }
 
-// Sets RAVENDO_DEBUG_CONFIG for one test and puts the previous value back.
-class CScopedDebugConfig {
-public:
-    explicit CScopedDebugConfig(const char* pszPath)
-    {
-        const char* pszOld = std::getenv("RAVENDO_DEBUG_CONFIG");
-        m_bHadOld = pszOld != nullptr;
-        if (m_bHadOld)
-            m_strOld = pszOld;
-        if (pszPath != nullptr)
-            setenv("RAVENDO_DEBUG_CONFIG", pszPath, 1);
-        else
-            unsetenv("RAVENDO_DEBUG_CONFIG");
-    }
-    ~CScopedDebugConfig()
-    {
-        if (m_bHadOld)
-            setenv("RAVENDO_DEBUG_CONFIG", m_strOld.c_str(), 1);
-        else
-            unsetenv("RAVENDO_DEBUG_CONFIG");
-    }
-
-private:
-    bool m_bHadOld = false;
-    std::string m_strOld;
-};
-
 TEST(IniFile, DebugConfigIsNamedByTheEnvironmentAndReadAfresh)
 {
     rvdtest::CTempDir dir;
     const std::string strPath = dir.File("config.ini");
     std::string strValue;
     {
-        CScopedDebugConfig env(nullptr);
+        rvdtest::CScopedEnv env("RAVENDO_DEBUG_CONFIG", nullptr);
         EXPECT_EQ(rvd::GetDebugConfigPath(), "");
         EXPECT_FALSE(rvd::ReadDebugConfigString("main", "pos", strValue));
     }
-    CScopedDebugConfig env(strPath.c_str());
+    rvdtest::CScopedEnv env("RAVENDO_DEBUG_CONFIG", strPath);
     EXPECT_EQ(rvd::GetDebugConfigPath(), strPath);
     EXPECT_FALSE(rvd::ReadDebugConfigString("main", "pos", strValue));  // not there yet
 

@@ -1,5 +1,6 @@
 #include "SharedModule.h"
 
+#include "ScopedEnv.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -14,32 +15,6 @@
 #include <vector>
 
 namespace {
-
-// Sets or clears RAVENDO_MODULE_DIR for one test and puts back what was there.
-class CScopedModuleDir {
-public:
-    explicit CScopedModuleDir(const char* pszValue)
-    {
-        if (const char* pszOld = getenv("RAVENDO_MODULE_DIR")) {
-            m_bHad = true;
-            m_strOld = pszOld;
-        }
-        if (pszValue != nullptr)
-            setenv("RAVENDO_MODULE_DIR", pszValue, 1);
-        else
-            unsetenv("RAVENDO_MODULE_DIR");
-    }
-    ~CScopedModuleDir()
-    {
-        if (m_bHad)
-            setenv("RAVENDO_MODULE_DIR", m_strOld.c_str(), 1);
-        else
-            unsetenv("RAVENDO_MODULE_DIR");
-    }
-private:
-    bool m_bHad = false;
-    std::string m_strOld;
-};
 
 std::string ProgramFolderForTest()
 {
@@ -69,17 +44,17 @@ bool IsLoaded(const std::string& strPath)
 
 TEST(SharedModuleFolders, EnvironmentFolderAloneWhenSet)
 {
-    CScopedModuleDir dir("/some/where");
+    rvdtest::CScopedEnv dir("RAVENDO_MODULE_DIR", "/some/where");
     EXPECT_EQ(std::vector<std::string>{"/some/where/"},
               rvdplat::ModuleSearchFolders(reinterpret_cast<const void*>(&ProgramFolderForTest)));
     // Empty counts as not set.
-    CScopedModuleDir empty("");
+    rvdtest::CScopedEnv empty("RAVENDO_MODULE_DIR", "");
     EXPECT_EQ(std::vector<std::string>{ProgramFolderForTest()}, rvdplat::ModuleSearchFolders(nullptr));
 }
 
 TEST(SharedModuleFolders, OwnFolderThenProgramFolder)
 {
-    CScopedModuleDir dir(nullptr);
+    rvdtest::CScopedEnv dir("RAVENDO_MODULE_DIR", nullptr);
     const std::string strProgram = ProgramFolderForTest();
     ASSERT_FALSE(strProgram.empty());
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <thread>
 
+#include "ScopedEnv.h"
+
 namespace {
 
 SYSTEMTIME MakeSystemTime(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0)
@@ -149,35 +151,9 @@ TEST(Time, UnixTimeConversions)
     EXPECT_EQ(rvd::FileTimeToUnixTime(FILETIME{rvd::kFileTimeUnixEpoch + 9999999}), 0);
 }
 
-// Sets TZ for one test and puts the previous zone back.
-class CScopedTimeZone {
-public:
-    explicit CScopedTimeZone(const char* pszZone)
-    {
-        const char* pszOld = std::getenv("TZ");
-        m_bHadOld = pszOld != nullptr;
-        if (m_bHadOld)
-            m_strOld = pszOld;
-        setenv("TZ", pszZone, 1);
-        tzset();
-    }
-    ~CScopedTimeZone()
-    {
-        if (m_bHadOld)
-            setenv("TZ", m_strOld.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    bool m_bHadOld = false;
-    std::string m_strOld;
-};
-
 TEST(Time, LocalTimeFollowsTheZoneRuleOfTheMoment)
 {
-    CScopedTimeZone zone("EST5EDT,M3.2.0,M11.1.0");
+    rvdtest::CScopedTimeZone zone("EST5EDT,M3.2.0,M11.1.0");
     SYSTEMTIME st{};
     ASSERT_TRUE(rvd::UnixTimeToLocalSystemTime(1700000000, st));  // 2023-11-14 22:13:20 UTC
     ExpectFields(st, 2023, 11, 14, 17, 13, 20, 0);
@@ -208,7 +184,7 @@ TEST(Time, LocalTimeFollowsTheZoneRuleOfTheMoment)
 
 TEST(Time, CurrentTimeAgreesAcrossForms)
 {
-    CScopedTimeZone zone("UTC0");
+    rvdtest::CScopedTimeZone zone("UTC0");
     const FILETIME ftNow = rvd::GetSystemTimeAsFileTime();
     SYSTEMTIME stUtc{}, stLocal{};
     rvd::GetSystemTime(stUtc);
