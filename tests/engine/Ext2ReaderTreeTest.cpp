@@ -440,6 +440,17 @@ INSTANTIATE_TEST_SUITE_P(Cases, Ext2TreeDamaged, ::testing::ValuesIn(kDamageCase
 
 // ----- inodes whose pointers are not a block list ---------------------------------------------------
 
+// readme.txt, whose inode the test made keep something other than a block list where the block
+// pointers are, is listed without runs.
+void ExpectReadmeListedWithoutRuns(CImageDevice& device)
+{
+    CTree tree(BuildQuick(device));
+    ASSERT_NE(nullptr, tree.pRoot);
+    IFileProperties* p = tree.Find("readme.txt");
+    ASSERT_NE(nullptr, p);
+    EXPECT_TRUE(RunsOf(p).empty());
+}
+
 TEST(Ext2TreeLinks, FastSymlinkTargetIsNotReadAsBlockPointers)
 {
     // readme.txt made a fast link: a 4-byte target held where the pointers are, whose bytes
@@ -451,11 +462,7 @@ TEST(Ext2TreeLinks, FastSymlinkTargetIsNotReadAsBlockPointers)
     ext2::SetLe16(pInode + ext2::kInMode, 0xA1FF);
     SetLe32(pInode + ext2::kInSize, 4);
     SetLe32(pInode + ext2::kInSectors, 0);
-    CTree tree(BuildQuick(device));
-    ASSERT_NE(nullptr, tree.pRoot);
-    IFileProperties* p = tree.Find("readme.txt");
-    ASSERT_NE(nullptr, p);
-    EXPECT_TRUE(RunsOf(p).empty());
+    ExpectReadmeListedWithoutRuns(device);
 }
 
 TEST(Ext2TreeLinks, InlineDataIsNotReadAsBlockPointers)
@@ -466,11 +473,7 @@ TEST(Ext2TreeLinks, InlineDataIsNotReadAsBlockPointers)
     uint8_t* pInode = InodeRecord(device, kReadme);
     ASSERT_NE(0u, GetLe32(pInode + ext2::kInBlocks));
     SetLe32(pInode + ext2::kInFlags, ext2::kFlagInlineData);
-    CTree tree(BuildQuick(device));
-    ASSERT_NE(nullptr, tree.pRoot);
-    IFileProperties* p = tree.Find("readme.txt");
-    ASSERT_NE(nullptr, p);
-    EXPECT_TRUE(RunsOf(p).empty());
+    ExpectReadmeListedWithoutRuns(device);
 }
 
 // ----- names from directory entries ---------------------------------------------------------------

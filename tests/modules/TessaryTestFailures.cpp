@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 #include "FileCopier.h"
@@ -19,6 +20,19 @@ namespace {
 using namespace tessarytest;
 
 class TessaryFailures : public CTessaryTest {};
+
+// Copies one stored file of drive 0 into a new file strPath with a copier of its own, opened as the
+// copy-out opens its files; fnStep is told each step as the copy-out's progress is.
+void CopyIntoNewFile(const STORED_FILE& file, const std::string& strPath, const std::function<bool(uint64_t)>& fnStep,
+                     tessary::COPY_RESULT* pResult)
+{
+    const int nFd = open(strPath.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    ASSERT_GE(nFd, 0) << strPath;
+    tessary::CSourceReader reader;
+    tessary::CFileCopier copier(&reader);
+    copier.Copy(file, WholeDisk(0), nFd, fnStep, pResult);
+    close(nFd);
+}
 
 std::vector<uint8_t> WithZeros(std::vector<uint8_t> vec, uint64_t ullFrom, uint64_t ullCount)
 {
@@ -269,14 +283,9 @@ TEST_F(TessaryFailures, CopierStopsBetweenBlocks)
     file.ullSize = 3 * tessary::CFileCopier::BLOCK_BYTES;
     file.vecRuns.push_back({kPartitionStart, file.ullSize / kSector});
     const std::string strPath = m_Dir.File("partial.bin");
-    const int nFd = open(strPath.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-    ASSERT_GE(nFd, 0);
-    tessary::CSourceReader reader;
-    tessary::CFileCopier copier(&reader);
     tessary::COPY_RESULT result;
     int nCalls = 0;
-    copier.Copy(file, WholeDisk(0), nFd, [&](uint64_t) { return ++nCalls < 2; }, &result);
-    close(nFd);
+    ASSERT_NO_FATAL_FAILURE(CopyIntoNewFile(file, strPath, [&](uint64_t) { return ++nCalls < 2; }, &result));
     EXPECT_TRUE(result.bCancelled);
     EXPECT_EQ(2, nCalls);
     EXPECT_EQ(ImageBytes(kPartitionStart * kSector, 2 * tessary::CFileCopier::BLOCK_BYTES), FileBytes(strPath));
@@ -314,18 +323,13 @@ TEST_F(TessaryFailures, RunsReachingFarPastTheDiskArePassedOverAtOnce)
         file.dwCompressionUnitSectors = c.dwUnitSectors;
         file.vecRuns.push_back({c.ullSector, ullSize / kSector});
         const std::string strPath = m_Dir.File(std::string(c.pszName) + ".bin");
-        const int nFd = open(strPath.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
-        ASSERT_GE(nFd, 0);
-        tessary::CSourceReader reader;
-        tessary::CFileCopier copier(&reader);
         tessary::COPY_RESULT result;
         uint64_t ullSteps = 0;
         int nSteps = 0;
-        copier.Copy(file, WholeDisk(0), nFd, [&](uint64_t ullStep) { ullSteps += ullStep; ++nSteps; return true; },
-                    &result);
+        ASSERT_NO_FATAL_FAILURE(CopyIntoNewFile(
+            file, strPath, [&](uint64_t ullStep) { ullSteps += ullStep; ++nSteps; return true; }, &result));
         struct stat st{};
-        ASSERT_EQ(0, fstat(nFd, &st));
-        close(nFd);
+        ASSERT_EQ(0, stat(strPath.c_str(), &st));
         EXPECT_FALSE(result.bWriteFailed) << result.nWriteError;
         EXPECT_EQ(ullSize, ullSteps);
         EXPECT_LE(nSteps, 3);
