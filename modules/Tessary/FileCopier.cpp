@@ -22,6 +22,18 @@ constexpr uint64_t SECTOR_BYTES = 512;
 constexpr WORD ATTRIBUTE_COMPRESSED = 0x800;
 constexpr WORD ATTRIBUTE_ENCRYPTED = 0x4000;
 
+// Reports a stretch of the file whose stored position cannot lie on any device: ullSector is the
+// sector as stored where the record names one, else where in the file the stretch begins.
+void AddBadPosition(COPY_RESULT* pResult, const VOLUME_SOURCE& source, uint64_t ullSector, uint64_t ullBytes)
+{
+    BAD_RANGE bad;
+    bad.strDevice = source.strName;
+    bad.ullOffset = ullSector;
+    bad.ullBytes = ullBytes;
+    bad.nReason = BAD_RANGE_BAD_POSITION;
+    pResult->vecBad.push_back(bad);
+}
+
 // A FILETIME as a timespec for utimensat; UTIME_OMIT for an unknown or impossible time.
 timespec ToTimespec(FILETIME ft, bool bLocal)
 {
@@ -155,14 +167,8 @@ void CFileCopier::CopyRuns(const STORED_FILE& file, const VOLUME_SOURCE& source,
             if (!bPlaceable || ullAt >= ullValid ||
                 m_pReader->SkipPastEnd(source, run.ullSector * SECTOR_BYTES + ullDone,
                                        std::min(ullRest, ullValid - ullAt), &pResult->vecBad)) {
-                if (!bPlaceable) {
-                    BAD_RANGE bad;
-                    bad.strDevice = source.strName;
-                    bad.ullOffset = run.ullSector;
-                    bad.ullBytes = ullRunBytes;
-                    bad.nReason = BAD_RANGE_BAD_POSITION;
-                    pResult->vecBad.push_back(bad);
-                }
+                if (!bPlaceable)
+                    AddBadPosition(pResult, source, run.ullSector, ullRunBytes);
                 if (!fnStep(ullRest)) {
                     pResult->bCancelled = true;
                     return;
@@ -230,12 +236,7 @@ void CFileCopier::CopyCompressedUnits(const STORED_FILE& file, const VOLUME_SOUR
                 if (run.ullSector == STORED_RUN_SPARSE || ullUnitStart >= ullValid) {
                     bSkip = true;
                 } else if (!bPlaceable) {
-                    BAD_RANGE bad;
-                    bad.strDevice = source.strName;
-                    bad.ullOffset = ullUnitStart / SECTOR_BYTES;
-                    bad.ullBytes = ullWhole * ullUnitBytes;
-                    bad.nReason = BAD_RANGE_BAD_POSITION;
-                    pResult->vecBad.push_back(bad);
+                    AddBadPosition(pResult, source, ullUnitStart / SECTOR_BYTES, ullWhole * ullUnitBytes);
                     bSkip = true;
                 } else {
                     // Only units that begin before the valid data length would be read.
@@ -290,14 +291,8 @@ void CFileCopier::CopyCompressedUnits(const STORED_FILE& file, const VOLUME_SOUR
             break;
         }
         ullCoveredBytes += std::min(ullCovered * SECTOR_BYTES, ullUnitEnd - ullUnitStart);
-        if (!bPlaceable) {
-            BAD_RANGE bad;
-            bad.strDevice = source.strName;
-            bad.ullOffset = ullUnitStart / SECTOR_BYTES;
-            bad.ullBytes = ullUnitEnd - ullUnitStart;
-            bad.nReason = BAD_RANGE_BAD_POSITION;
-            pResult->vecBad.push_back(bad);
-        }
+        if (!bPlaceable)
+            AddBadPosition(pResult, source, ullUnitStart / SECTOR_BYTES, ullUnitEnd - ullUnitStart);
         // A unit that is all hole, or lies past the valid data length, stays a hole.
         if (bPlaceable && ullStored != 0 && ullUnitStart < ullValid) {
             uint8_t* pPacked = m_vecPacked.data();
@@ -360,12 +355,7 @@ void CFileCopier::CopyResident(const STORED_FILE& file, const VOLUME_SOURCE& sou
             vecRecord.resize(nLength);
         }
     } else {
-        BAD_RANGE bad;
-        bad.strDevice = source.strName;
-        bad.ullOffset = file.ullResidentSector;
-        bad.ullBytes = FILE_RECORD_FIRST_READ;
-        bad.nReason = BAD_RANGE_BAD_POSITION;
-        pResult->vecBad.push_back(bad);
+        AddBadPosition(pResult, source, file.ullResidentSector, FILE_RECORD_FIRST_READ);
     }
     std::vector<uint8_t> vecData;
     bool bFixupsChecked = true;
