@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "ByteOrder.h"
+#include "CarvingSearchMemo.h"
 #include "RawFileAnalyser.h"
 #include "RawFileInfo.h"
 #include "SectorWindowReader.h"
@@ -286,7 +287,7 @@ void FOOTER_PATTERN::SetText(const char* pszPattern)
     nLength = static_cast<int32_t>(nText);
 }
 
-BOOL SearchFooter(CRawFileInfo* pInfo, IStorageDevice* pDevice, const FOOTER_PATTERN& footer)
+BOOL SearchFooter(CRawFileInfo* pInfo, IStorageDevice* pDevice, const FOOTER_PATTERN& footer, CCarvingSearchMemo* pMemo)
 {
     if (pInfo == nullptr || footer.nLength < 1 || footer.nLength > 64)
         return FALSE;
@@ -299,11 +300,32 @@ BOOL SearchFooter(CRawFileInfo* pInfo, IStorageDevice* pDevice, const FOOTER_PAT
     const uint64_t ullLimit = footer.ullSearchLimit != 0 ? footer.ullSearchLimit : GetCarvedSizeLimit();
     SectorWindowReader reader(pDevice, pInfo->GetStartSector());
     uint64_t ullPos = 0;
+    // A stretch searched for an earlier hit is not searched again (CarvingSearchMemo.h): the
+    // search starts at its end, or at its match. A start beyond the limit finds no match.
+    const bool bAddressable = pInfo->GetStartSector() <= UINT64_MAX / 512;
+    const uint64_t ullBase = bAddressable ? pInfo->GetStartSector() * 512 : 0;
+    if (pMemo != nullptr && bAddressable && ullLimit < UINT64_MAX - ullBase) {
+        ullPos = pMemo->Resume(pDevice, ullBase) - ullBase;
+        if (ullPos > ullLimit + 1)
+            ullPos = ullLimit + 1;
+    } else {
+        pMemo = nullptr;
+    }
+    const uint64_t ullSearchFrom = ullPos;
+    // Positions below this were tested on device bytes only.
+    uint64_t ullCheckedTo = ullPos;
+    bool bCut = false;
+    auto Remember = [&](uint64_t ullTo) {
+        if (pMemo != nullptr)
+            pMemo->Record(pDevice, ullBase + ullSearchFrom, ullBase + (bCut ? ullCheckedTo : ullTo));
+    };
     while (ullPos <= ullLimit) {
         size_t nValid = 0, nWindow = 0;
         const uint8_t* p = reader.Read(ullPos, &nValid, &nWindow);
-        if (p == nullptr)
+        if (p == nullptr) {
+            Remember(ullPos);
             return FALSE;
+        }
         // Positions served by this window: up to its end, the device's end and the limit. A
         // pattern that starts there may reach into the sector after the window.
         uint64_t ullSpan = nWindow < nValid ? nWindow : nValid;
@@ -319,12 +341,19 @@ BOOL SearchFooter(CRawFileInfo* pInfo, IStorageDevice* pDevice, const FOOTER_PAT
             } else if (p[i] != nFirstLower && p[i] != nFirstUpper) {
                 continue;
             }
-            if (nLength > nValid - i)
-                continue;  // runs past the device's end
+            if (nLength > nValid - i) {
+                // Runs past the device's end: no match here, but perhaps for a hit that reads on.
+                if (!bCut) {
+                    bCut = true;
+                    ullCheckedTo = ullPos + i;
+                }
+                continue;
+            }
             size_t k = 1;
             while (k < nLength && static_cast<uint8_t>(tolower(p[i + k])) == lower[k])
                 ++k;
             if (k == nLength) {
+                Remember(ullPos + i);
                 pInfo->SetSize(ullPos + i + nLength);
                 return TRUE;
             }
@@ -333,6 +362,7 @@ BOOL SearchFooter(CRawFileInfo* pInfo, IStorageDevice* pDevice, const FOOTER_PAT
             break;
         ullPos += ullSpan;
     }
+    Remember(ullPos);
     pInfo->SetSize(ullPos);
     return TRUE;
 }

@@ -8,6 +8,7 @@
 
 #include "WinTypes.h"
 
+class CCarvingSearchMemo;
 class CRawFileInfo;
 class IStorageDevice;
 
@@ -61,5 +62,7 @@ struct FOOTER_PATTERN {
 
 // Finds the pattern (letter case ignored) at or after the candidate's first byte: the size becomes
 // the end of the first match, TRUE. No match up to the limit: the size becomes limit + 1, TRUE.
-// FALSE when the device ends or fails before the pattern or the limit is reached.
-BOOL SearchFooter(CRawFileInfo* pInfo, IStorageDevice* pDevice, const FOOTER_PATTERN& pattern);
+// FALSE when the device ends or fails before the pattern or the limit is reached. pMemo, when
+// given, shares the stretches searched among the hits of one session (CarvingSearchMemo.h).
+BOOL SearchFooter(CRawFileInfo* pInfo, IStorageDevice* pDevice, const FOOTER_PATTERN& pattern,
+                  CCarvingSearchMemo* pMemo = nullptr);

@@ -32,13 +32,14 @@ bool SameLetters(const uint8_t* p, const char* psz)
     return SameLetters(p, reinterpret_cast<const uint8_t*>(psz), strlen(psz));
 }
 
-BOOL SearchFooterFor(CRawFileInfo* pInfo, IStorageDevice* pDevice, const void* pPattern, int nLength)
+BOOL SearchFooterFor(CRawFileInfo* pInfo, IStorageDevice* pDevice, const void* pPattern, int nLength,
+                     CCarvingSearchMemo* pMemo)
 {
     FOOTER_PATTERN pattern;
     memcpy(pattern.pattern, pPattern, nLength);
     pattern.nLength = nLength;
     pattern.ullSearchLimit = 0;
-    return SearchFooter(pInfo, pDevice, pattern);
+    return SearchFooter(pInfo, pDevice, pattern, pMemo);
 }
 
 // ----- GIF ------------------------------------------------------------------------------------
@@ -180,7 +181,7 @@ BOOL FileFH11Analyser::AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* p
 BOOL FileFH11Analyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice)
 {
     static const uint8_t footer[11] = {'D', 'e', 'c', 'o', 'd', 'e', 0x00, 0xFF, 0xFF, 0xFF, 0xFF};
-    return SearchFooterFor(pInfo, pDevice, footer, sizeof(footer));
+    return SearchFooterFor(pInfo, pDevice, footer, sizeof(footer), &m_Search);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -234,7 +235,7 @@ BOOL FileDXFAnalyser::AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pI
 
 BOOL FileDXFAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice)
 {
-    return SearchFooterFor(pInfo, pDevice, "EOF\r\n", 5);
+    return SearchFooterFor(pInfo, pDevice, "EOF\r\n", 5, &m_Search);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -265,19 +266,43 @@ BOOL FileDWGAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevi
         if (p == nullptr || memcmp(p, DWG_2004_SENTINEL, 16) != 0)
             return FALSE;
         uint64_t u64Pos = 144;
-        while (u64Pos <= DWG_2004_SEARCH_END && u64Pos <= u64Limit) {
-            p = reader.Read(u64Pos);
+        // A stretch searched for an earlier hit is not searched again (CarvingSearchMemo.h); a
+        // start beyond the bound finds no sentinel.
+        const uint64_t u64Bound = std::min(DWG_2004_SEARCH_END, u64Limit);
+        CCarvingSearchMemo* pMemo =
+            pInfo->GetStartSector() <= (UINT64_MAX - u64Bound) / 512 - 1 ? &m_Search : nullptr;
+        const uint64_t u64Base = pMemo != nullptr ? pInfo->GetStartSector() * 512 : 0;
+        if (pMemo != nullptr)
+            u64Pos = std::min(pMemo->Resume(pDevice, u64Base + u64Pos) - u64Base, u64Bound + 1);
+        const uint64_t u64SearchFrom = u64Pos;
+        uint64_t u64CheckedTo = UINT64_MAX;  // the sentinel test read device bytes only below
+        auto Remember = [&](uint64_t u64To) {
+            if (pMemo != nullptr)
+                pMemo->Record(pDevice, u64Base + u64SearchFrom, u64Base + std::min(u64To, u64CheckedTo));
+        };
+        bool bEnded = false;
+        while (u64Pos <= u64Bound) {
+            size_t nValid = 0;
+            p = reader.Read(u64Pos, &nValid);
             if (p == nullptr) {
+                Remember(u64Pos);
                 if (u64Pos < 513)
                     return FALSE;
+                bEnded = true;
                 break;
             }
+            if (nValid < 16 && u64CheckedTo == UINT64_MAX)
+                u64CheckedTo = u64Pos;
             if (memcmp(p, DWG_2004_SENTINEL, 16) == 0) {
+                Remember(u64Pos);
+                bEnded = true;
                 u64Pos += 108;
                 break;
             }
             ++u64Pos;
         }
+        if (!bEnded)
+            Remember(u64Pos);
         pInfo->SetSize(std::min(u64Pos, u64Limit));
         return TRUE;
     }
@@ -356,20 +381,35 @@ BOOL FileCRWAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevi
     const uint64_t u64Start = pInfo->GetStartSector();
     const uint64_t u64DeviceEnd = pDevice->GetTotalSectors();
     m_u64ScratchSectors = 0;  // bytes of an earlier file are never trusted
-    for (uint64_t i = 16; i <= CRW_SEARCH_LIMIT; ++i) {
+    // A stretch searched for an earlier hit is not searched again (CarvingSearchMemo.h); a start
+    // beyond the bound finds no trailer. The test reads device bytes only (it fails otherwise).
+    CCarvingSearchMemo* pMemo = u64Start <= (UINT64_MAX - CRW_SEARCH_LIMIT) / 512 - 1 ? &m_Search : nullptr;
+    const uint64_t u64Base = pMemo != nullptr ? u64Start * 512 : 0;
+    uint64_t u64From = 16;
+    if (pMemo != nullptr)
+        u64From = std::min(pMemo->Resume(pDevice, u64Base + u64From) - u64Base, CRW_SEARCH_LIMIT + 1);
+    auto Remember = [&](uint64_t u64To) {
+        if (pMemo != nullptr)
+            pMemo->Record(pDevice, u64Base + u64From, u64Base + u64To);
+    };
+    for (uint64_t i = u64From; i <= CRW_SEARCH_LIMIT; ++i) {
         const uint64_t u64Sector = i / 512;
         const uint64_t u64Offset = i % 512;
         const uint64_t u64Need = (u64Offset + CRW_TRAILER_BYTES > 512) ? 2 : 1;
         if (m_u64ScratchSectors == 0 || u64Sector < m_u64ScratchFirst ||
             u64Sector + u64Need > m_u64ScratchFirst + m_u64ScratchSectors) {
             // Device sectors are absolute: the file's sectors must end within the device.
-            if (u64Start > u64DeviceEnd || u64Sector + u64Need > u64DeviceEnd - u64Start)
+            if (u64Start > u64DeviceEnd || u64Sector + u64Need > u64DeviceEnd - u64Start) {
+                Remember(i);
                 return FALSE;
+            }
             // Two sectors whenever possible, so the next 512 positions need no further read.
             const uint64_t u64Count = (u64Sector + 2 <= u64DeviceEnd - u64Start) ? 2 : u64Need;
             m_u64ScratchSectors = 0;
-            if (!pDevice->ReadSectors(m_scratch, u64Start + u64Sector, u64Count))
+            if (!pDevice->ReadSectors(m_scratch, u64Start + u64Sector, u64Count)) {
+                Remember(i);
                 return FALSE;
+            }
             m_u64ScratchFirst = u64Sector;
             m_u64ScratchSectors = u64Count;
         }
@@ -377,10 +417,12 @@ BOOL FileCRWAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevi
         if (p[0] == 'H' && memcmp(p, "High definition CCD image", 25) == 0 &&
             memcmp(p + 32, "CRW:High definition CCD image", 29) == 0 && memcmp(p + 122, "Canon", 5) == 0 &&
             memcmp(p + 128, "Canon PowerShot", 15) == 0) {
+            Remember(i);
             pInfo->SetSize((i + 511) / 512 * 512);
             return TRUE;
         }
     }
+    Remember(CRW_SEARCH_LIMIT + 1);
     pInfo->SetSize(CRW_SEARCH_LIMIT);
     return TRUE;
 }

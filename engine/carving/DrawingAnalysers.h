@@ -3,6 +3,7 @@
 // Sun AU, ASF, 3GP and 3D Studio.
 #pragma once
 
+#include "CarvingSearchMemo.h"
 #include "RawFileAnalyser.h"
 
 class FileGIFAnalyser : public IRawFileAnalyser {
@@ -21,6 +22,9 @@ public:
     BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
     BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
     void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+
+private:
+    CCarvingSearchMemo m_Search;
 };
 
 class FileEPSAnalyser : public IRawFileAnalyser {
@@ -45,6 +49,9 @@ public:
     BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
     BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
     void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+
+private:
+    CCarvingSearchMemo m_Search;
 };
 
 class FileDWGAnalyser : public IRawFileAnalyser {
@@ -54,6 +61,9 @@ public:
     BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
     BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
     void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+
+private:
+    CCarvingSearchMemo m_Search;
 };
 
 class FileDBXAnalyser : public IRawFileAnalyser {
@@ -78,6 +88,7 @@ private:
     uint8_t m_scratch[1024];
     uint64_t m_u64ScratchFirst;
     uint64_t m_u64ScratchSectors;
+    CCarvingSearchMemo m_Search;
 };
 
 class FileCPTAnalyser : public IRawFileAnalyser {

@@ -1,5 +1,6 @@
 #include "WebFontAnalysers.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "ByteOrder.h"
@@ -40,7 +41,7 @@ bool SameLetters16(const uint8_t* p, const char* psz)
 const uint8_t UTF16_PAGE_START[4] = {0xFF, 0xFE, 0x3C, 0x00};
 
 // The length rule of a UTF-16 page (FileUnicodeHTMAnalyser).
-BOOL MeasureUnicodePage(CRawFileInfo* pInfo, IStorageDevice* pDevice);
+BOOL MeasureUnicodePage(CRawFileInfo* pInfo, IStorageDevice* pDevice, CCarvingSearchMemo* pMemo);
 
 } // namespace
 
@@ -68,13 +69,13 @@ BOOL FileHTMAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevi
         SectorWindowReader reader(pDevice, pInfo->GetStartSector());
         const uint8_t* p = reader.Read(0);
         if (p != nullptr && memcmp(p, UTF16_PAGE_START, 4) == 0)
-            return MeasureUnicodePage(pInfo, pDevice);
+            return MeasureUnicodePage(pInfo, pDevice, &m_Unicode);
     }
     FOOTER_PATTERN pattern;
     memcpy(pattern.pattern, "</HTML>", 7);
     pattern.nLength = 7;
     pattern.ullSearchLimit = HTML_SEARCH_LIMIT;
-    return SearchFooter(pInfo, pDevice, pattern);
+    return SearchFooter(pInfo, pDevice, pattern, &m_Footers);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -90,12 +91,12 @@ BOOL FileUnicodeHTMAnalyser::AnalyzeFileHeader(const uint8_t* pSector, CRawFileI
 
 BOOL FileUnicodeHTMAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice)
 {
-    return MeasureUnicodePage(pInfo, pDevice);
+    return MeasureUnicodePage(pInfo, pDevice, &m_Ends);
 }
 
 namespace {
 
-BOOL MeasureUnicodePage(CRawFileInfo* pInfo, IStorageDevice* pDevice)
+BOOL MeasureUnicodePage(CRawFileInfo* pInfo, IStorageDevice* pDevice, CCarvingSearchMemo* pMemo)
 {
     SectorWindowReader reader(pDevice, pInfo->GetStartSector());
     const uint8_t* p = reader.Read(0);
@@ -110,11 +111,36 @@ BOOL MeasureUnicodePage(CRawFileInfo* pInfo, IStorageDevice* pDevice)
         return FALSE;
 
     uint64_t u64Pos = 14;
+    // The text ends at the first closing tag or end character: a stretch searched for an earlier
+    // page is not searched again (CarvingSearchMemo.h). Positions keep their parity (pages start
+    // on sectors), and a start beyond the bound finds no end.
+    const bool bAddressable = pInfo->GetStartSector() <= (UINT64_MAX - HTML_SEARCH_LIMIT) / 512 - 1;
+    const uint64_t u64Base = bAddressable ? pInfo->GetStartSector() * 512 : 0;
+    if (!bAddressable)
+        pMemo = nullptr;
+    if (pMemo != nullptr)
+        u64Pos = std::min<uint64_t>(pMemo->Resume(pDevice, u64Base + u64Pos) - u64Base, HTML_SEARCH_LIMIT + 2);
+    const uint64_t u64SearchFrom = u64Pos;
+    bool bEnded = false;
+    // Positions below this were tested on device bytes only.
+    uint64_t u64CheckedTo = UINT64_MAX;
+    auto Remember = [&](uint64_t u64To) {
+        if (pMemo != nullptr)
+            pMemo->Record(pDevice, u64Base + u64SearchFrom, u64Base + std::min(u64To, u64CheckedTo));
+    };
     while (u64Pos <= HTML_SEARCH_LIMIT) {
-        p = reader.Read(u64Pos);
-        if (p == nullptr)
+        size_t nValid = 0;
+        p = reader.Read(u64Pos, &nValid);
+        if (p == nullptr) {
+            Remember(u64Pos);
             return FALSE;
+        }
+        // The tests below read up to 14 bytes; past the device's end they read zeros.
+        if (nValid < 14 && u64CheckedTo == UINT64_MAX)
+            u64CheckedTo = u64Pos;
         if (SameLetters16(p, "</HTML>")) {
+            Remember(u64Pos);
+            bEnded = true;
             // The closing tag and the line end written after it.
             u64Pos += 14;
             size_t nAt = 14;
@@ -128,10 +154,15 @@ BOOL MeasureUnicodePage(CRawFileInfo* pInfo, IStorageDevice* pDevice)
         }
         const uint16_t c = LoadLE16(p);
         // End of text: zeros, a non-character, or the byte-order mark of the next file.
-        if (c == 0xFFFF || c == 0xFEFF || c == 0x0000)
+        if (c == 0xFFFF || c == 0xFEFF || c == 0x0000) {
+            Remember(u64Pos);
+            bEnded = true;
             break;
+        }
         u64Pos += 2;
     }
+    if (!bEnded)
+        Remember(u64Pos);
     pInfo->SetSize(u64Pos);
     return TRUE;
 }

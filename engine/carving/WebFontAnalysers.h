@@ -1,6 +1,7 @@
 // Analysers of HTML pages (single-byte text and UTF-16) and TrueType fonts.
 #pragma once
 
+#include "CarvingSearchMemo.h"
 #include "RawFileAnalyser.h"
 
 class FileHTMAnalyser : public IRawFileAnalyser {
@@ -10,6 +11,11 @@ public:
     BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
     BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
     void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+
+private:
+    // The searches for the closing tag, of 8-bit and of UTF-16 pages.
+    CCarvingSearchMemo m_Footers;
+    CCarvingSearchMemo m_Unicode;
 };
 
 class FileUnicodeHTMAnalyser : public IRawFileAnalyser {
@@ -19,6 +25,9 @@ public:
     BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
     BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
     void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+
+private:
+    CCarvingSearchMemo m_Ends;
 };
 
 class FileTTFAnalyser : public IRawFileAnalyser {

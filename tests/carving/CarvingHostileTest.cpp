@@ -7,12 +7,19 @@
 #include <vector>
 
 #include "AnalyserTestSupport.h"
+#include "ArchiveAnalysers.h"
+#include "AudioVideoAnalysers.h"
+#include "CarvingChainMemo.h"
 #include "CarvingTestSupport.h"
+#include "Delvar.h"
 #include "DocumentAnalysers.h"
 #include "DrawingAnalysers.h"
+#include "FileSystemNode.h"
 #include "ImageAnalysers.h"
-#include "AudioVideoAnalysers.h"
-#include "ArchiveAnalysers.h"
+#include "RAWTreeBuilder.h"
+#include "RawFileAnalyserFactories.h"
+#include "SearchStatistics.h"
+#include "WebFontAnalysers.h"
 
 namespace {
 
@@ -126,5 +133,149 @@ TEST(CarvingHostile, WindowReadsAreSizedToWhatTheLengthRulesRead)
         EXPECT_EQ(cost.nHits, nSectors);
         // A few sectors a hit, not a 512 KiB window each.
         EXPECT_LE(cost.ullBytesRead, nSectors * 64 * 512);
+    }
+}
+
+namespace {
+
+struct SEARCH_CASE {
+    const char* pszName;
+    IRawFileAnalyser* (*pfnNew)();
+    std::vector<uint8_t> header;
+    std::vector<uint8_t> end;  // what ends a file, written at offset 300 of every 200th sector
+    // The analyser whose header test finds the hits, when another than the one measuring them.
+    IRawFileAnalyser* (*pfnHeaderNew)() = nullptr;
+};
+
+std::vector<uint8_t> Utf16(const char* psz)
+{
+    std::vector<uint8_t> bytes;
+    for (; *psz != 0; ++psz) {
+        bytes.push_back(static_cast<uint8_t>(*psz));
+        bytes.push_back(0);
+    }
+    return bytes;
+}
+
+std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::vector<SEARCH_CASE> SearchCases()
+{
+    std::vector<uint8_t> crwTrailer(143, ' ');
+    memcpy(crwTrailer.data(), "High definition CCD image", 25);
+    memcpy(crwTrailer.data() + 32, "CRW:High definition CCD image", 29);
+    memcpy(crwTrailer.data() + 122, "Canon", 5);
+    memcpy(crwTrailer.data() + 128, "Canon PowerShot", 15);
+    std::vector<uint8_t> fh11 = Hex({0x1C, 0x01, 0x00, 0x00, 0x02, 0x00, 0x04, 0x1C, 0x01, 0x14, 0x00, 0x02, 0x00, 0x14,
+                                     0x1C, 0x01});
+    fh11.resize(34, 0x20);
+    fh11.push_back(0x31);
+    fh11.push_back(0x31);
+    const std::vector<uint8_t> dwgSentinel = Hex({0x68, 0x40, 0xF8, 0xF7, 0x92, 0x2A, 0xB5, 0xEF, 0x18, 0xDD, 0x0B, 0xF1,
+                                                  0xF1, 0xBB, 0xE9, 0xEB});
+    std::vector<uint8_t> dwg = Text("AC1018");
+    dwg.resize(128, 0);
+    dwg = Concat(dwg, dwgSentinel);
+    return {
+        {"html", &NewFileHTMAnalyser, Text("<html><head>"), Text("</HTML>")},
+        {"utf-16 html", &NewFileUnicodeHTMAnalyser, Concat(Hex({0xFF, 0xFE}), Utf16("<HTML>")), Utf16("</html>\r\n")},
+        // A UTF-16 page found by its own analyser and measured by its type's first (the 8-bit one).
+        {"utf-16 html as html", &NewFileHTMAnalyser, Concat(Hex({0xFF, 0xFE}), Utf16("<HTML>")), Utf16("</html>"),
+         &NewFileUnicodeHTMAnalyser},
+        {"dxf", &NewFileDXFAnalyser, Text("  0\r\nSECTION\r\n  2\r\nHEADER\r\n"), Text("EOF\r\n")},
+        {"fh11", &NewFileFH11Analyser, fh11, Concat(Text("Decode"), Hex({0, 0xFF, 0xFF, 0xFF, 0xFF}))},
+        {"crw", &NewFileCRWAnalyser,
+         Hex({0x49, 0x49, 0x1A, 0x00, 0x00, 0x00, 0x48, 0x45, 0x41, 0x50, 0x43, 0x43, 0x44, 0x52, 0x02, 0x00}), crwTrailer},
+        {"dwg", &NewFileDWGAnalyser, dwg, dwgSentinel},
+    };
+}
+
+// Every sector a hit of the case's format, every 200th holding the end of a file.
+std::vector<uint8_t> SearchImage(const SEARCH_CASE& c, size_t nSectors)
+{
+    std::vector<uint8_t> image = HostileImage(c.header, nSectors, 3);
+    for (size_t s = 7; s < nSectors; s += 200)
+        std::copy(c.end.begin(), c.end.end(), image.begin() + s * 512 + 300);
+    return image;
+}
+
+// The lengths of every hit measured one after the other (bShared: in one session, so that the
+// searches are shared), and the bytes read.
+std::vector<std::pair<BOOL, uint64_t>> MeasureAll(const SEARCH_CASE& c, const std::vector<uint8_t>& image, bool bShared,
+                                                  uint64_t* pullBytes)
+{
+    std::unique_ptr<IRawFileAnalyser> pAnalyser(c.pfnNew());
+    std::unique_ptr<IRawFileAnalyser> pHeader(c.pfnHeaderNew != nullptr ? c.pfnHeaderNew() : c.pfnNew());
+    CCarvingMemoryDevice device(image);
+    std::unique_ptr<CCarvingChainSession> pSession;
+    if (bShared)
+        pSession.reset(new CCarvingChainSession(&device, CCarvingChainSession::NewKey()));
+    std::vector<std::pair<BOOL, uint64_t>> sizes;
+    for (size_t s = 0; s < image.size() / 512; ++s) {
+        CRawFileInfo info;
+        if (!pHeader->AnalyzeFileHeader(image.data() + s * 512, &info))
+            continue;
+        info.SetStartSector(s);
+        const BOOL bMeasured = GuardedAnalyzeFileSize(pAnalyser.get(), &info, &device);
+        sizes.push_back({bMeasured, bMeasured ? info.GetSize() : 0});
+    }
+    *pullBytes = device.m_ullBytesRead;
+    return sizes;
+}
+
+} // namespace
+
+TEST(CarvingHostile, ForwardSearchesAreSharedAndGiveTheSameLengths)
+{
+    const size_t nSectors = 600;
+    for (int64_t llLimit : {int64_t(50000000), int64_t(100000)}) {
+        CAnalyserSizeLimit limit(llLimit);
+        for (const SEARCH_CASE& c : SearchCases()) {
+            SCOPED_TRACE(testing::Message() << c.pszName << ", limit " << llLimit);
+            const std::vector<uint8_t> image = SearchImage(c, nSectors);
+            uint64_t ullPlainBytes = 0, ullSharedBytes = 0;
+            const auto plain = MeasureAll(c, image, false, &ullPlainBytes);
+            const auto shared = MeasureAll(c, image, true, &ullSharedBytes);
+            EXPECT_EQ(plain.size(), nSectors);
+            EXPECT_EQ(plain, shared);
+            // Each stretch of the disk is searched about once, not once for every hit before it: a
+            // few windows a hit (its first bytes, where its search resumes) and the disk a few times.
+            EXPECT_LE(ullSharedBytes, 8 * image.size() + nSectors * 24 * 512);
+        }
+    }
+}
+
+TEST(CarvingHostile, ScanAndTreeGiveTheSameFilesWithSharedSearches)
+{
+    // The scan measures through its ring (cut every 20 runs of 16 sectors here), the tree on
+    // the device; with the searches shared, both give what plain searches give.
+    for (const SEARCH_CASE& c : SearchCases()) {
+        SCOPED_TRACE(c.pszName);
+        const std::vector<uint8_t> image = SearchImage(c, 700);
+        std::vector<CARVED_FILE> files[2];
+        for (int nShared = 0; nShared < 2; ++nShared) {
+            CCarvingChainSession::SetDisabled(nShared == 0);
+            CCarvingSettings settings(CCarvingSettings::BuiltInTypes(), 60000);
+            CCarvingMemoryDevice device(image);
+            CRawFileInfoContainer container;
+            SEARCH_STATISTICS statistics = {};
+            ScanBlocks(device, 16, container, statistics);
+            CRAWTreeBuilder builder;
+            CFileSystemNode* pRoot = builder.BuildTree(&device, container.GetIterator(), nullptr, 0);
+            ASSERT_NE(pRoot, nullptr);
+            files[nShared] = CarvedFiles(pRoot);
+            DeleteFileTree(pRoot);
+        }
+        CCarvingChainSession::SetDisabled(false);
+        ASSERT_GT(files[0].size(), 100u);
+        ASSERT_EQ(files[0].size(), files[1].size());
+        for (size_t i = 0; i < files[0].size(); ++i) {
+            EXPECT_EQ(files[0][i].ullStart, files[1][i].ullStart) << i;
+            EXPECT_EQ(files[0][i].ullSize, files[1][i].ullSize) << i;
+        }
     }
 }
