@@ -160,12 +160,6 @@ private:
     PFN_RELOAD m_pfnReload = nullptr;
 };
 
-const char* TableFileSystemName(DWORD dwFileSystem)
-{
-    static const char* const kNames[] = {"FAT12", "FAT16", "FAT32", "NTFS", "EXT2", "EXT3"};
-    return dwFileSystem < 6 ? kNames[dwFileSystem] : "";
-}
-
 class TessaryEndToEnd : public ::testing::TestWithParam<E2E_CASE> {
 protected:
     void SetUp() override

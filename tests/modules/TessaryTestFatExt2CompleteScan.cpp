@@ -40,32 +40,7 @@ void PrintTo(const FS_SCAN_CASE& c, std::ostream* pOut)
     *pOut << c.pszName;
 }
 
-std::vector<rvdtest::ManifestEntry> WrittenFiles(const std::string& strImage, int nPartition)
-{
-    const std::string strExpect = rvdtest::FixturePath(strImage + ".p" + std::to_string(nPartition) + ".expect");
-    if (Exists(strExpect))
-        return rvdtest::ReadManifestFile(strExpect);
-    return rvdtest::ReadManifest(strImage, nPartition);
-}
-
-class FatExt2CompleteScanRecovery : public ::testing::TestWithParam<FS_SCAN_CASE> {
-protected:
-    void SetUp() override
-    {
-        CGlobalAdvanceSettingData* pSettings = GetEngineSettings();
-        m_Saved = *pSettings;
-        pSettings->m_nFileSystemType = 0;
-        pSettings->m_bScanRaw = 0;
-        pSettings->m_nDiskFullScan = 1;
-        pSettings->m_nPartitionMaxlimit = 8;
-    }
-    void TearDown() override { *GetEngineSettings() = m_Saved; }
-
-    rvdtest::CTempDir m_Dir;
-    CDeviceTable m_Table{m_Dir};
-    CScopedEnv m_ModuleDir{"RAVENDO_MODULE_DIR", rvdtest::OutputDir()};
-    CGlobalAdvanceSettingData m_Saved{};
-};
+class FatExt2CompleteScanRecovery : public CCompleteScanTest<FS_SCAN_CASE> {};
 
 TEST_P(FatExt2CompleteScanRecovery, GivesBackTheTreesNamesAndBytes)
 {
@@ -81,25 +56,9 @@ TEST_P(FatExt2CompleteScanRecovery, GivesBackTheTreesNamesAndBytes)
         return rvdtest::PartitionEntry();
     };
 
-    DISK_INFO_EX disk{};
-    disk.dwBytesPerSector = 512;
-    disk.ullTotalSectors = vecDisk.size() / kSector;
-    PARTITION_INFO_EX record{};
-    record.dwBytesPerSector = 512;
-    std::string strTable = "disk " + strImage + "\n";
-    if (c.nPartition != 0) {
-        const rvdtest::PartitionEntry p = partition(c.nPartition);
-        strTable += "volume disk=0 start=" + std::to_string(p.nStart) + " count=" + std::to_string(p.nCount) +
-                    (c.dwFileSystem == FILE_SYSTEM_FAT32 ? " fs=FAT32\n" : " fs=EXT2\n");
-        record.dwFileSystem = c.dwFileSystem;
-        record.ullStartSector = p.nStart;
-        record.ullTotalSectors = p.nCount;
-    }
-    m_Table.Load(strTable);
-    IDelvar* pEngine = EngineModule();
-    ASSERT_NE(nullptr, pEngine);
-    ASSERT_EQ(DELVAR_SUCCESS, pEngine->Init(&disk, &record, c.nPartition != 0 ? SCAN_MODE_COMPLETE : SCAN_MODE_WHOLE_DISK, 0));
-    ASSERT_EQ(DELVAR_SUCCESS, pEngine->Search());
+    const rvdtest::PartitionEntry scanned = c.nPartition != 0 ? partition(c.nPartition) : rvdtest::PartitionEntry();
+    ASSERT_NO_FATAL_FAILURE(ScanDiskImage(m_Table, strImage, vecDisk.size() / kSector,
+                                          c.nPartition != 0 ? &scanned : nullptr, c.dwFileSystem));
 
     ICorrand* pStore = ModuleStore();
     ASSERT_NE(nullptr, pStore);

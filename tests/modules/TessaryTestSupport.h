@@ -25,6 +25,8 @@
 #include "Charset.h"
 #include "CorrandTestSupport.h"
 #include "DiskTable.h"
+#include "EngineSettings.h"
+#include "GlobalAdvanceSettingData.h"
 #include "ICorrand.h"
 #include "IDelvar.h"
 #include "ITessary.h"
@@ -430,6 +432,75 @@ inline void TickEveryVolume(ICorrand* pStore, std::set<std::vector<std::string>>
         for (const auto& path : StoredFiles(pStore, static_cast<DWORD>(v)))
             pStored->insert(path);
     }
+}
+
+// ----- fixture images scanned through the engine module ---------------------------------------------
+
+// How the device table names a file system.
+inline const char* TableFileSystemName(DWORD dwFileSystem)
+{
+    static const char* const kNames[] = {"FAT12", "FAT16", "FAT32", "NTFS", "EXT2", "EXT3"};
+    return dwFileSystem < 6 ? kNames[dwFileSystem] : "";
+}
+
+// What was written to a partition of a fixture image before it was damaged: its own manifest
+// where the fixture script kept one apart, else the image's.
+inline std::vector<rvdtest::ManifestEntry> WrittenFiles(const std::string& strImage, int nPartition)
+{
+    const std::string strExpect = rvdtest::FixturePath(strImage + ".p" + std::to_string(nPartition) + ".expect");
+    if (Exists(strExpect))
+        return rvdtest::ReadManifestFile(strExpect);
+    return rvdtest::ReadManifest(strImage, nPartition);
+}
+
+// A recovery after a complete scan, one fixture case each: controllers by each partition's own
+// file system, no carving, the whole disk scanned block by block when the partition search finds
+// nothing, up to 8 found partitions made trees; the settings before come back after the test.
+template <typename CASE>
+class CCompleteScanTest : public ::testing::TestWithParam<CASE> {
+protected:
+    void SetUp() override
+    {
+        CGlobalAdvanceSettingData* pSettings = GetEngineSettings();
+        m_Saved = *pSettings;
+        pSettings->m_nFileSystemType = 0;
+        pSettings->m_bScanRaw = 0;
+        pSettings->m_nDiskFullScan = 1;
+        pSettings->m_nPartitionMaxlimit = 8;
+    }
+    void TearDown() override { *GetEngineSettings() = m_Saved; }
+
+    rvdtest::CTempDir m_Dir;
+    CDeviceTable m_Table{m_Dir};
+    CScopedEnv m_ModuleDir{"RAVENDO_MODULE_DIR", rvdtest::OutputDir()};
+    CGlobalAdvanceSettingData m_Saved{};
+};
+
+// Scans the disk image strImage of ullDiskSectors through the engine module into the store
+// module: with pVolume the complete scan of that partition, a volume of dwFileSystem in the
+// device table; without it the whole-disk scan.
+inline void ScanDiskImage(CDeviceTable& table, const std::string& strImage, uint64_t ullDiskSectors,
+                          const rvdtest::PartitionEntry* pVolume, DWORD dwFileSystem)
+{
+    DISK_INFO_EX disk{};
+    disk.dwBytesPerSector = 512;
+    disk.ullTotalSectors = ullDiskSectors;
+    PARTITION_INFO_EX record{};
+    record.dwBytesPerSector = 512;
+    std::string strTable = "disk " + strImage + "\n";
+    if (pVolume != nullptr) {
+        strTable += "volume disk=0 start=" + std::to_string(pVolume->nStart) + " count=" +
+                    std::to_string(pVolume->nCount) + " fs=" + TableFileSystemName(dwFileSystem) + "\n";
+        record.dwFileSystem = dwFileSystem;
+        record.ullStartSector = pVolume->nStart;
+        record.ullTotalSectors = pVolume->nCount;
+    }
+    table.Load(strTable);
+    IDelvar* pEngine = EngineModule();
+    ASSERT_NE(nullptr, pEngine);
+    ASSERT_EQ(DELVAR_SUCCESS,
+              pEngine->Init(&disk, &record, pVolume != nullptr ? SCAN_MODE_COMPLETE : SCAN_MODE_WHOLE_DISK, 0));
+    ASSERT_EQ(DELVAR_SUCCESS, pEngine->Search());
 }
 
 } // namespace tessarytest
