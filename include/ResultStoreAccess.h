@@ -30,6 +30,14 @@
 // long. The record must be read whole (its length is the u32 at record offset 0x1C) and its
 // update-sequence fix-ups applied before the bytes are taken, since every 512-byte stretch of a
 // FILE record ends in two bytes that the fix-up array replaces on disk.
+//
+// Inline data (small EXT4 files): the bytes lie inside the file's inode. They are told from
+// NTFS resident data by dwResidentOffset above 0xFFFF: its upper 16 bits are the inode record's
+// size in bytes (a power of two from 128 to 32768), its lower 16 bits the byte offset, in the
+// sector ullResidentSector, of the inode's 60-byte block area (the record begins 40 bytes
+// before it, in that same sector). The first 60 bytes of the file are the block area's; the
+// rest are the value of the "system.data" extended attribute kept in the record after its extra
+// fields. The data is ullSize bytes long, never more than the block area and that value hold.
 #pragma once
 
 #include <cstddef>
@@ -41,6 +49,10 @@
 #include "WinTypes.h"
 
 constexpr ULONGLONG STORED_RUN_SPARSE = ~0ULL;
+
+// Inline data (see above): where the block area lies in an inode record, and the largest record.
+constexpr DWORD STORED_INLINE_AREA_OFFSET = 40;
+constexpr DWORD STORED_INLINE_MAX_RECORD = 32768;
 
 struct STORED_RUN {
     ULONGLONG ullSector;  // sector of the scanned device (see above), or STORED_RUN_SPARSE
@@ -107,7 +119,7 @@ struct STORED_FILE {
                                        // 0x4000 encrypted)
     BYTE byStatus = 0;                 // 1 = deleted entry
     ULONGLONG ullResidentSector = 0;   // STORED_FILE_RESIDENT only
-    DWORD dwResidentOffset = 0;        // STORED_FILE_RESIDENT only
+    DWORD dwResidentOffset = 0;        // STORED_FILE_RESIDENT only (above 0xFFFF: inline data)
     std::vector<STORED_RUN> vecRuns;   // in file order
     // Bytes from the file's start that hold its data (NTFS valid data length); past them, up
     // to ullSize, the file reads as zeros whatever its runs hold. ~0 (or anything from ullSize

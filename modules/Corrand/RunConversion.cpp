@@ -117,9 +117,24 @@ void ConvertRuns(IDataRunList* pList, int32_t nPropertiesKind, const RUN_GEOMETR
             pOut->bDamaged = true;
             return;
         }
+        uint32_t dwOffset = static_cast<uint32_t>(nOffset);
+        if (nPropertiesKind == PROPERTIES_KIND_EXT2) {
+            // EXT4 inline data: the run starts at the sector where the inode's record begins and
+            // is as long as the record, in bytes; the value is where the inode's block area lies
+            // in that sector. Records are a power of two of 128 bytes up to 32 KiB, and begin
+            // in the sector at a multiple of 128 bytes.
+            const uint64_t ullRecord = run.ullLength;
+            const uint32_t dwInSector = dwOffset - STORED_INLINE_AREA_OFFSET;
+            if (ullRecord < 128 || ullRecord > STORED_INLINE_MAX_RECORD || (ullRecord & (ullRecord - 1)) != 0 ||
+                dwOffset < STORED_INLINE_AREA_OFFSET || dwInSector >= 512 || dwInSector % 128 != 0) {
+                pOut->bDamaged = true;
+                return;
+            }
+            dwOffset |= static_cast<uint32_t>(ullRecord) << 16;
+        }
         pOut->bResident = true;
         pOut->ullResidentSector = ullSector;
-        pOut->dwResidentOffset = static_cast<uint32_t>(nOffset);
+        pOut->dwResidentOffset = dwOffset;
         return;
     }
 

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 
+#include "InlineData.h"
 #include "Lznt1Unit.h"
 #include "ResidentData.h"
 #include "Time.h"
@@ -337,8 +338,51 @@ void CFileCopier::CopyCompressedUnits(const STORED_FILE& file, const VOLUME_SOUR
                                     std::to_string(file.ullSize) + " bytes; the rest is zeros");
 }
 
+void CFileCopier::CopyInline(const STORED_FILE& file, const VOLUME_SOURCE& source, int nFd, COPY_RESULT* pResult)
+{
+    const uint32_t dwRecordBytes = file.dwResidentOffset >> 16;
+    const uint32_t dwArea = file.dwResidentOffset & 0xFFFF;
+    // The store hands out only records of a power-of-two size beginning in the sector named.
+    const bool bPlaceable = dwRecordBytes >= 128 && dwRecordBytes <= STORED_INLINE_MAX_RECORD &&
+                            (dwRecordBytes & (dwRecordBytes - 1)) == 0 && dwArea >= STORED_INLINE_AREA_OFFSET &&
+                            dwArea - STORED_INLINE_AREA_OFFSET < SECTOR_BYTES &&
+                            file.ullResidentSector <= (UINT64_MAX - 2 * STORED_INLINE_MAX_RECORD) / SECTOR_BYTES;
+    if (!bPlaceable) {
+        BAD_RANGE bad;
+        bad.strDevice = source.strName;
+        bad.ullOffset = file.ullResidentSector;
+        bad.ullBytes = dwRecordBytes;
+        bad.nReason = BAD_RANGE_BAD_POSITION;
+        pResult->vecBad.push_back(bad);
+        return;
+    }
+    std::vector<uint8_t> vecRecord(dwRecordBytes);
+    const size_t nBadBefore = pResult->vecBad.size();
+    const uint64_t ullOffset = file.ullResidentSector * SECTOR_BYTES + (dwArea - STORED_INLINE_AREA_OFFSET);
+    const bool bRead = m_pReader->Read(source, ullOffset, vecRecord.data(), vecRecord.size(), &pResult->vecBad);
+    std::vector<uint8_t> vecData;
+    std::string strProblem;
+    if (!bRead) {
+        if (pResult->vecBad.size() == nBadBefore)
+            pResult->vecNotes.push_back("its inode could not be read; the file is zeros");
+    } else if (!ExtractInlineData(vecRecord.data(), vecRecord.size(), file.ullSize, &vecData, &strProblem)) {
+        pResult->vecNotes.push_back(strProblem + "; the file is zeros");
+    } else if (vecData.size() < file.ullSize) {
+        pResult->vecNotes.push_back("its inode holds only " + std::to_string(vecData.size()) + " of its " +
+                                    std::to_string(file.ullSize) + " bytes; the rest is zeros");
+    }
+    if (!vecData.empty() && !WriteAll(nFd, vecData.data(), vecData.size(), 0)) {
+        pResult->bWriteFailed = true;
+        pResult->nWriteError = errno;
+    }
+}
+
 void CFileCopier::CopyResident(const STORED_FILE& file, const VOLUME_SOURCE& source, int nFd, COPY_RESULT* pResult)
 {
+    if (file.dwResidentOffset > 0xFFFF) {
+        CopyInline(file, source, nFd, pResult);
+        return;
+    }
     std::vector<uint8_t> vecRecord(FILE_RECORD_FIRST_READ);
     const size_t nBadBefore = pResult->vecBad.size();
     bool bRead = false;

@@ -1,7 +1,7 @@
 // Writes one found file's bytes from the scanned device into an open file: its runs in large
 // blocks (sparse runs stay holes; NTFS compression units decompressed; nothing past the valid
-// data length), or its resident data taken from its FILE record, then the file cut or extended
-// to its size and given its times.
+// data length), or its resident data taken from its FILE record (or, on EXT4, from its inode),
+// then the file cut or extended to its size and given its times.
 #pragma once
 
 #include <cstdint>
@@ -42,6 +42,8 @@ private:
     void CopyCompressedUnits(const STORED_FILE& file, const VOLUME_SOURCE& source, int nFd, uint64_t ullValid,
                              const std::function<bool(uint64_t)>& fnStep, COPY_RESULT* pResult);
     void CopyResident(const STORED_FILE& file, const VOLUME_SOURCE& source, int nFd, COPY_RESULT* pResult);
+    // EXT4 inline data: the bytes taken from the file's inode.
+    void CopyInline(const STORED_FILE& file, const VOLUME_SOURCE& source, int nFd, COPY_RESULT* pResult);
 
     CSourceReader* m_pReader;
     std::vector<uint8_t> m_vecBuffer;

@@ -465,16 +465,82 @@ TEST(Ext2TreeLinks, FastSymlinkTargetIsNotReadAsBlockPointers)
     ExpectReadmeListedWithoutRuns(device);
 }
 
-TEST(Ext2TreeLinks, InlineDataIsNotReadAsBlockPointers)
+// ----- inline data ------------------------------------------------------------------------------
+
+// A file kept in its inode carries where the record lies, as a resident run: its start the
+// sector where the record begins, its length the record's bytes, its value the offset of the
+// block area (the file's first bytes) in that sector; its size is no more than the inode holds.
+// ext4-inline.img's Small/Inner/b.txt has 90 bytes: 60 in the block area, 30 in the attribute,
+// whose entry is the record's first, at byte 164 past 32 bytes of extra fields.
+struct INLINE_CASE {
+    const char* pszName;
+    const char* pszImage;
+    const char* pszPath;
+    std::function<void(uint8_t*)> damage;  // of the inode record
+    uint64_t nSize;
+};
+
+void PrintTo(const INLINE_CASE& c, std::ostream* pOut)
 {
-    // readme.txt marked as keeping its bytes in the inode: the first of them read as a pointer
-    // would name a block in use.
-    CImageDevice device(ReadImage("ext2-1k-128.img"));
-    uint8_t* pInode = InodeRecord(device, kReadme);
-    ASSERT_NE(0u, GetLe32(pInode + ext2::kInBlocks));
-    SetLe32(pInode + ext2::kInFlags, ext2::kFlagInlineData);
-    ExpectReadmeListedWithoutRuns(device);
+    *pOut << c.pszName;
 }
+
+class Ext2TreeInline : public ::testing::TestWithParam<INLINE_CASE> {};
+
+TEST_P(Ext2TreeInline, CarriesTheInodesPlaceAndABoundedSize)
+{
+    const INLINE_CASE& c = GetParam();
+    CImageDevice device(ReadImage(c.pszImage));
+    const std::string strName = std::string(c.pszPath).substr(std::string(c.pszPath).rfind('/') + 1);
+    uint32_t nInode = 0;
+    for (const rvdtest::ManifestEntry& entry : rvdtest::ReadManifest(c.pszImage))
+        if (entry.strPath == std::string("/") + c.pszPath)
+            nInode = static_cast<uint32_t>(entry.nId);
+    ASSERT_NE(0u, nInode);
+    const uint64_t nOffset = InodeOffset(device.Bytes(), nInode);
+    uint8_t* pInode = device.Bytes().data() + nOffset;
+    const uint32_t nInodeSize = GetLe16(device.Bytes().data() + 1024 + ext2::kSbInodeSize);
+    c.damage(pInode);
+    CTree tree(BuildQuick(device));
+    ASSERT_NE(nullptr, tree.pRoot);
+    IFileProperties* p = tree.Find(c.pszPath);
+    ASSERT_NE(nullptr, p);
+    EXPECT_EQ(c.nSize, p->GetSize());
+    IDataRunList* pList = p->GetDataRunList();
+    ASSERT_NE(nullptr, pList);
+    EXPECT_TRUE(pList->IsResident());
+    ASSERT_EQ(1u, pList->GetRunCount());
+    EXPECT_EQ(nOffset / 512, pList->GetRun(0).ullStart);
+    EXPECT_EQ(nInodeSize, pList->GetRun(0).ullLength);
+    EXPECT_EQ(static_cast<int32_t>(nOffset % 512 + 40), pList->GetResidentValue());
+    delete pList;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Ext2TreeInline,
+    ::testing::Values(
+        INLINE_CASE{"InAnInlineFolder", "ext4-inline.img", "Small/Inner/b.txt", [](uint8_t*) {}, 90},
+        // A size past the block area and the attribute's value: the rest is nowhere.
+        INLINE_CASE{"SizePastWhatTheInodeHolds", "ext4-inline.img", "Small/Inner/b.txt",
+                    [](uint8_t* pInode) { SetLe32(pInode + ext2::kInSize, 5000); }, 90},
+        // A value that would run past the record is not taken: the block area alone is left.
+        INLINE_CASE{"AttributeValuePastTheRecord", "ext4-inline.img", "Small/Inner/b.txt",
+                    [](uint8_t* pInode) {
+                        ASSERT_EQ(0, memcmp(pInode + 164 + 16, "data", 4));
+                        SetLe32(pInode + 164 + 8, 1000);
+                    },
+                    60},
+        INLINE_CASE{"AttributeNotMarked", "ext4-inline.img", "Small/Inner/b.txt",
+                    [](uint8_t* pInode) { SetLe32(pInode + 160, 0); }, 60},
+        // 128-byte inodes have no room for the attribute: the first of readme.txt's bytes read
+        // as a pointer would name a block in use.
+        INLINE_CASE{"FlagOnA128ByteInode", "ext2-1k-128.img", "readme.txt",
+                    [](uint8_t* pInode) {
+                        ASSERT_NE(0u, GetLe32(pInode + ext2::kInBlocks));
+                        SetLe32(pInode + ext2::kInFlags, ext2::kFlagInlineData);
+                    },
+                    60}),
+    [](const ::testing::TestParamInfo<INLINE_CASE>& info) { return info.param.pszName; });
 
 // ----- names from directory entries ---------------------------------------------------------------
 

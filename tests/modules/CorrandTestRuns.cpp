@@ -124,6 +124,46 @@ TEST_F(CorrandRuns, ResidentDataPointsIntoItsFileRecord)
     EXPECT_TRUE(file.vecRuns.empty());
 }
 
+TEST_F(CorrandRuns, InlineDataPointsIntoItsInode)
+{
+    // EXT4 inline data: the run names the sector where the inode begins (on the device the tree
+    // was built on) and the record's size, the value where the block area lies in that sector.
+    // Both go to the resident offset, the size in its upper half.
+    struct INLINE_CASE {
+        const char* pszName;
+        uint64_t ullRecordBytes;
+        int32_t nArea;
+        bool bKept;
+    };
+    const INLINE_CASE cases[] = {
+        {"second 256-byte inode of a sector", 256, 256 + 40, true},
+        {"128-byte inode", 128, 384 + 40, true},
+        {"record of no power of two", 384, 40, false},
+        {"record past 32 KiB", 65536, 40, false},
+        {"block area before the record", 256, 39, false},
+        {"block area past its sector", 256, 512 + 40, false},
+        {"record not at a multiple of 128 bytes", 256, 64 + 40, false},
+    };
+    CTestTree tree(0, 2);
+    for (const INLINE_CASE& c : cases) {
+        CFileNode* pFile = tree.File(tree.Root(), c.pszName, 90, PROPERTIES_KIND_EXT2);
+        CTestTree::Props(pFile)->SetResident(700, c.nArea, c.ullRecordBytes);
+    }
+    ASSERT_EQ(0, HandOver(FoundInPartitionRecord(63, 2048), tree));
+    for (const INLINE_CASE& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        STORED_FILE file;
+        ASSERT_EQ(0, Access()->GetStoredFile(0, FindPath(Store(), 0, {"Deleted Files", c.pszName}), &file));
+        EXPECT_EQ(c.bKept, (file.dwFlags & STORED_FILE_RESIDENT) != 0);
+        EXPECT_NE(c.bKept, (file.dwFlags & STORED_FILE_RUNS_DAMAGED) != 0);
+        if (c.bKept) {
+            EXPECT_EQ(700u, file.ullResidentSector);
+            EXPECT_EQ(static_cast<DWORD>(c.ullRecordBytes << 16 | static_cast<uint32_t>(c.nArea)), file.dwResidentOffset);
+        }
+        EXPECT_TRUE(file.vecRuns.empty());
+    }
+}
+
 TEST_F(CorrandRuns, EveryRowKeepsItsOwnRunsWhereverItFallsInTheImport)
 {
     // Rows are stored many to a statement, with a shorter statement for batches without

@@ -62,10 +62,11 @@ public:
         m_pPacked = PackDataRunList(&list);
     }
     // Resident NTFS data: the FILE record's sector on the device and the data's offset in it.
-    void SetResident(uint64_t ullRecordSector, int32_t nOffset)
+    // ullLength: 1 for NTFS; for EXT4 inline data, the inode record's bytes.
+    void SetResident(uint64_t ullRecordSector, int32_t nOffset, uint64_t ullLength = 1)
     {
         CResidentNTFSDataRunList list;
-        list.SetResidentRun(ullRecordSector, 1, nOffset);
+        list.SetResidentRun(ullRecordSector, ullLength, nOffset);
         delete m_pPacked;
         m_pPacked = PackDataRunList(&list);
     }

@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <ctime>
 #include <fstream>
 #include <iostream>
@@ -18,6 +19,7 @@
 #include "ICorrand.h"
 #include "IDelvar.h"
 #include "SafeName.h"
+#include "ext2/Ext2Layout.h"
 #include "TessaryTestSupport.h"
 #include "DiskTable.h"
 #include "TestModules.h"
@@ -119,6 +121,7 @@ const std::vector<E2E_CASE>& EndToEndCases()
         {"Ext3Big", "ext3-big.img", 0, FILE_SYSTEM_EXT3},
         {"Ext4_1k", "ext4-1k.img", 0, FILE_SYSTEM_EXT3},
         {"Ext4Default", "ext4-default.img", 0, FILE_SYSTEM_EXT3},
+        {"Ext4Inline", "ext4-inline.img", 0, FILE_SYSTEM_EXT3},
         {"MbrFat16", "mbr.img", 1, FILE_SYSTEM_FAT16},
         {"MbrExt2", "mbr.img", 2, FILE_SYSTEM_EXT2},
         {"MbrNtfs", "mbr.img", 5, FILE_SYSTEM_NTFS},
@@ -421,7 +424,8 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, TessaryExtLiveFiles,
                          ::testing::Values(E2E_CASE{"Ext3Big", "ext3-big.img", 0, FILE_SYSTEM_EXT3},
                                            E2E_CASE{"Ext2_1k_128", "ext2-1k-128.img", 0, FILE_SYSTEM_EXT2},
                                            E2E_CASE{"Ext4_1k", "ext4-1k.img", 0, FILE_SYSTEM_EXT3},
-                                           E2E_CASE{"Ext4Default", "ext4-default.img", 0, FILE_SYSTEM_EXT3}),
+                                           E2E_CASE{"Ext4Default", "ext4-default.img", 0, FILE_SYSTEM_EXT3},
+                                           E2E_CASE{"Ext4Inline", "ext4-inline.img", 0, FILE_SYSTEM_EXT3}),
                          [](const ::testing::TestParamInfo<E2E_CASE>& info) { return info.param.pszName; });
 
 // ----- EXT4 volumes found by the complete scan ----------------------------------------------------
@@ -466,8 +470,82 @@ TEST_P(TessaryExtCompleteScan, GivesBackLiveAndDeletedFilesAsTheQuickScanDoes)
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, TessaryExtCompleteScan,
                          ::testing::Values(E2E_CASE{"Ext4_1k", "ext4-1k.img", 0, FILE_SYSTEM_EXT3},
-                                           E2E_CASE{"Ext4Default", "ext4-default.img", 0, FILE_SYSTEM_EXT3}),
+                                           E2E_CASE{"Ext4Default", "ext4-default.img", 0, FILE_SYSTEM_EXT3},
+                                           E2E_CASE{"Ext4Inline", "ext4-inline.img", 0, FILE_SYSTEM_EXT3}),
                          [](const ::testing::TestParamInfo<E2E_CASE>& info) { return info.param.pszName; });
+
+// ----- EXT4 inline data read back from the inode ---------------------------------------------------
+
+// ext4-inline.img's Small/Inner/b.txt: 90 bytes kept in its 256-byte inode, 60 in the block area
+// and 30 in the "system.data" attribute, whose entry is the record's first (byte 164).
+const E2E_CASE kInlineCase = {"Ext4Inline", "ext4-inline.img", 0, FILE_SYSTEM_EXT3};
+
+class TessaryExtInlineData : public TessaryEndToEnd {};
+
+TEST_F(TessaryExtInlineData, PreviewAndCopyReadTheInodeAndSayWhatItNoLongerHolds)
+{
+    const std::string strImage = m_Dir.File("inline.img");
+    std::vector<uint8_t> vecImage = rvdtest::ReadFileBytes(rvdtest::FixturePath(kInlineCase.pszImage));
+    rvdtest::WriteFileBytes(strImage, vecImage);
+    ScanIntoStore(m_Table, kInlineCase, strImage);
+    if (HasFatalFailure())
+        return;
+    ICorrand* pStore = ModuleStore();
+    const std::vector<rvdtest::ManifestEntry> vecManifest = rvdtest::ReadManifest(kInlineCase.pszImage);
+    const rvdtest::ManifestEntry* pEntry = rvdtest::FindManifestEntry(vecManifest, "/Small/Inner/b.txt");
+    ASSERT_NE(nullptr, pEntry);
+    const DWORD dwRecord = corrandtest::FindPath(pStore, 0, {"Deleted Files", "Small", "Inner", "b.txt"});
+    ASSERT_NE(0xFFFFFFFFu, dwRecord);
+    STORED_FILE file;
+    ASSERT_EQ(0, ModuleStoreAccess()->GetStoredFile(0, dwRecord, &file));
+    ASSERT_NE(0u, file.dwFlags & STORED_FILE_RESIDENT);
+    ASSERT_EQ(256u, file.dwResidentOffset >> 16);
+    EXPECT_EQ(90u, file.ullSize);
+    const uint64_t ullInode = file.ullResidentSector * kSector + (file.dwResidentOffset & 0xFFFF) - 40;
+
+    // The preview takes the same path as the copy.
+    const std::string strPreview = m_Dir.File("~@!E1.tmp");
+    CTestTessary preview(ModuleStoreAccess());
+    preview.SetTarget(rvd::Utf8ToUtf16(strPreview).c_str(), 90, 0);
+    preview.SetSingleFile(0, dwRecord);
+    EXPECT_EQ(TESSARY_OK, preview.Run(TESSARY_RUN_PREVIEW) & 0xFFFF);
+    EXPECT_EQ(pEntry->strSha256, rvdtest::Sha256Hex(FileBytes(strPreview)));
+
+    // The medium changed after the scan: the attribute's value shrank to 10 bytes, then the
+    // inode no longer keeps its data in itself. The copy keeps what is there and says so.
+    ASSERT_EQ(0, pStore->SetCheckState(dwRecord, 1, 0, 1, 0));
+    struct DAMAGE {
+        const char* pszTarget;
+        size_t nField;
+        uint32_t nValue;
+        const char* pszNote;
+        size_t nBytes;
+    };
+    const DAMAGE damages[] = {
+        {"shrunk", 164 + 8, 10, "its inode holds only 70 of its 90 bytes", 70},
+        {"flag", ext2::kInFlags, 0, "its inode no longer keeps its data in itself", 0},
+    };
+    for (const DAMAGE& d : damages) {
+        SCOPED_TRACE(d.pszTarget);
+        ext2::SetLe32(vecImage.data() + ullInode + d.nField, d.nValue);
+        rvdtest::WriteFileBytes(strImage, vecImage);
+        const std::string strTarget = m_Dir.File(d.pszTarget);
+        CTestTessary tessary(ModuleStoreAccess());
+        MESSAGES messages;
+        SEARCH_PROGRESS progress{};
+        DWORD adwFlags[2] = {0, 0};
+        tessary.SetTarget(rvd::Utf8ToUtf16(strTarget).c_str(), 90, 0);
+        tessary.SetProgressSink(&progress, adwFlags);
+        tessary.SetMessageCallback(CollectMessage, &messages);
+        tessary.Run(TESSARY_RUN_COPY);
+        EXPECT_TRUE(messages.Has(d.pszNote)) << messages.All();
+        const std::vector<uint8_t> vecCopy = FileBytes(strTarget + "/Run/Deleted Files/Small/Inner/b.txt");
+        ASSERT_EQ(90u, vecCopy.size());
+        const std::vector<uint8_t> vecGood = FileBytes(strPreview);
+        EXPECT_TRUE(std::equal(vecCopy.begin(), vecCopy.begin() + d.nBytes, vecGood.begin()));
+        EXPECT_TRUE(std::all_of(vecCopy.begin() + d.nBytes, vecCopy.end(), [](uint8_t b) { return b == 0; }));
+    }
+}
 
 // ----- NTFS data that is not plain clusters -----------------------------------------------------
 

@@ -82,7 +82,11 @@ void CExt2DirIterator::Next()
 
 size_t CExt2DirIterator::GetName(char* pszOut) const
 {
-    const CExt2DirEntry entry = GetEntry();
+    return GetEntryName(GetEntry(), pszOut);
+}
+
+size_t CExt2DirIterator::GetEntryName(const CExt2DirEntry& entry, char* pszOut)
+{
     const size_t nStored = entry.GetAvailableNameLength();
     char szName[kMaxNameBytes + 1];
     const size_t nConverted = dnc::Utf8ToAnsi(entry.GetName(), nStored, szName, nStored);

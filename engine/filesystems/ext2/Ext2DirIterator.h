@@ -36,6 +36,8 @@ public:
     // does not convert, at most kMaxNameBytes bytes), into pszOut of kMaxNameBytes + 1 bytes,
     // zero-terminated; returns its length. Throws as GetEntry does.
     size_t GetName(char* pszOut) const;
+    // The same for any entry.
+    static size_t GetEntryName(const CExt2DirEntry& entry, char* pszOut);
     // The current entry names an inode (its inode number and record are sound); throws as
     // GetEntry does.
     bool IsEntryValid() const;

@@ -31,6 +31,17 @@ void CExt2FileProperties::SetDataRunList(CExt2DataRunList* pList)
     delete pList;
 }
 
+void CExt2FileProperties::SetInlineData(uint64_t ullSector, uint32_t nRecordBytes, uint16_t nAreaOffset)
+{
+    if (nAreaOffset == 0) {
+        PackRuns(nullptr);
+        return;
+    }
+    CResidentNTFSDataRunList list;
+    list.SetResidentRun(ullSector, nRecordBytes, nAreaOffset);
+    PackRuns(&list);
+}
+
 int32_t CExt2FileProperties::SetFlag(uint8_t nFlag)
 {
     const uint8_t nPrevious = m_nFlag;

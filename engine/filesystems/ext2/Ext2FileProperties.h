@@ -36,6 +36,11 @@ public:
     void SetPackedRuns(PACKED_DATA_RUNS* pRuns) { AdoptPackedRuns(pRuns); }
     // Packs nCount runs of an array (none: no runs), replacing any earlier ones.
     void SetRuns(const DATA_RUN* pRuns, size_t nCount) { PackRuns(pRuns, nCount); }
+    // The file's bytes are kept in its inode (inline data), in place of any runs: a resident run
+    // whose start is the sector (of the device the tree is built on) where the inode's record
+    // begins, whose length is the record's size in bytes, and whose resident value is the byte
+    // offset in that sector of the inode's block area, where the bytes begin (never 0).
+    void SetInlineData(uint64_t ullSector, uint32_t nRecordBytes, uint16_t nAreaOffset);
 
     const char* GetName() override { return HasName() ? NameOrNull() : ""; }
     int32_t GetValidPropertyMask() override { return 0xFF; }

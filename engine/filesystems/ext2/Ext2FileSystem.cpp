@@ -216,10 +216,16 @@ bool CExt2FileSystem::LocateInode(uint32_t nInode, uint64_t* pBlock, uint32_t* p
 void CExt2FileSystem::LoadInode(uint32_t nInode, CExt2Inode* pInode)
 {
     pInode->Reset(this, nInode);
+    if (const uint8_t* pRecord = GetInodeRecord(nInode))
+        pInode->SetRawData(pRecord);
+}
+
+const uint8_t* CExt2FileSystem::GetInodeRecord(uint32_t nInode)
+{
     uint64_t nBlock = 0;
     uint32_t nOffset = 0;
     if (!LocateInode(nInode, &nBlock, &nOffset))
-        return;
+        return nullptr;
     if (nBlock != m_nInodeBlock) {
         m_InodeBlock.resize(m_nBlockSize);
         m_nInodeBlock = kNoBlock;
@@ -227,7 +233,7 @@ void CExt2FileSystem::LoadInode(uint32_t nInode, CExt2Inode* pInode)
         m_nInodeBlock = nBlock;
     }
     // The inode size is a power of two no larger than the block, so the record lies inside it.
-    pInode->SetRawData(m_InodeBlock.data() + nOffset);
+    return m_InodeBlock.data() + nOffset;
 }
 
 uint32_t CExt2FileSystem::GetFirstEnumeratedInode() const

@@ -69,6 +69,10 @@ public:
     // Loads inode nInode into pInode (with no name). An inode that cannot be located is all
     // zeros; a failed read leaves it all zeros and throws as ReadBlocks does.
     void LoadInode(uint32_t nInode, CExt2Inode* pInode);
+    // The whole record of inode nInode (inode size bytes), read as LoadInode reads it; valid
+    // until the next LoadInode or GetInodeRecord. Null when the inode cannot be located; a failed
+    // read throws as ReadBlocks does.
+    const uint8_t* GetInodeRecord(uint32_t nInode);
     // First inode number the enumeration visits: min(first non-reserved inode, 11), at least 1.
     uint32_t GetFirstEnumeratedInode() const;
 

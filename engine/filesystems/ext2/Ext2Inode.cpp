@@ -110,7 +110,9 @@ bool CExt2Inode::IsUsable() const
     const bool bExtents = UsesExtents();
     if (bExtents && GetLe16(m_abyRaw + kInBlocks) != kExtentMagic)
         return false;
-    const uint32_t nChecked = bExtents ? 0
+    // Nor are the bytes of a file kept in the inode itself.
+    const bool bInline = (GetFlags() & kFlagInlineData) != 0;
+    const uint32_t nChecked = bExtents || bInline ? 0
                                        : std::min<uint32_t>(GetSizeField() / m_pFileSystem->GetBlockSize(),
                                                             kDirectBlocks + 1);
     for (uint32_t i = 0; i < nChecked; ++i)

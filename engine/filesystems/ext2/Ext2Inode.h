@@ -60,7 +60,7 @@ public:
     // / sectors per block.
     uint64_t GetBlockCount() const;
     // In use (mode set), no wild pointer among the first min(size / block size, 13) block
-    // pointers, and accepted by the scan's file-type filter. An inode read from the inode table
+    // pointers (an extent tree's header sound instead; nothing for inline data), and accepted by the scan's file-type filter. An inode read from the inode table
     // has no name yet and is not judged by the filter: its name, if any, is judged when a
     // directory entry names it.
     bool IsUsable() const;

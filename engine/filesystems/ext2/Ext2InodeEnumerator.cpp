@@ -86,19 +86,28 @@ void CExt2InodeEnumerator::Load(uint32_t nInode, CExt2Inode* pInode)
 
 bool CExt2InodeEnumerator::LoadHeld(uint32_t nInode, CExt2Inode* pInode) const
 {
+    const uint8_t* pRecord = GetHeldRecord(nInode);
+    if (pRecord == nullptr)
+        return false;
+    pInode->Reset(m_pFileSystem, nInode);
+    pInode->SetRawData(pRecord);
+    return true;
+}
+
+const uint8_t* CExt2InodeEnumerator::GetHeldRecord(uint32_t nInode) const
+{
     // Where CExt2FileSystem::LocateInode puts the record.
     const uint32_t nPerGroup = m_pFileSystem->GetSuperBlock().GetInodesPerGroup();
     if (!m_bCacheRead || nInode == 0 || nPerGroup == 0)
-        return false;
+        return nullptr;
     const uint64_t nGroup = (nInode - 1) / nPerGroup;
     if (nGroup != m_nCacheGroup)
-        return false;
+        return nullptr;
     const uint64_t nBlockSize = m_pFileSystem->GetBlockSize();
     const uint64_t nByte = static_cast<uint64_t>((nInode - 1) % nPerGroup) * m_pFileSystem->GetInodeSize();
     const uint64_t nBlockInTable = nByte / nBlockSize;
     if (nBlockInTable < m_nCacheFirst || nBlockInTable >= m_nCacheFirst + m_nCacheCount)
-        return false;
-    pInode->Reset(m_pFileSystem, nInode);
-    pInode->SetRawData(m_pCache + (nBlockInTable - m_nCacheFirst) * nBlockSize + nByte % nBlockSize);
-    return true;
+        return nullptr;
+    // The inode size divides the block size: the record lies inside its block.
+    return m_pCache + (nBlockInTable - m_nCacheFirst) * nBlockSize + nByte % nBlockSize;
 }

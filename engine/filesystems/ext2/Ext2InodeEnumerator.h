@@ -35,6 +35,9 @@ public:
     // table read last, when that read succeeded and the inode's record lies in it: the entries
     // of a directory mostly name inodes of its own group. False, with nothing loaded, otherwise.
     bool LoadHeld(uint32_t nInode, CExt2Inode* pInode) const;
+    // The whole record of inode nInode (inode size bytes) in the stretch held, as LoadHeld finds
+    // it; null when it is not held. Valid until the next Load.
+    const uint8_t* GetHeldRecord(uint32_t nInode) const;
 
 private:
     CExt2FileSystem* m_pFileSystem;

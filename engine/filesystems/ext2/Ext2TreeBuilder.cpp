@@ -18,6 +18,7 @@
 #include "Ext2FileProperties.h"
 #include "Ext2FileSystem.h"
 #include "Ext2Inode.h"
+#include "Ext2InlineData.h"
 #include "Ext2InodeEnumerator.h"
 #include "FileNode.h"
 #include "FileSystemNode.h"
@@ -331,7 +332,7 @@ void CExt2TreeBuilder::ReadInodes()
         }
         if (!pInode->IsUsable())
             continue;
-        CFileNode* pNode = MakeNode(*pInode);
+        CFileNode* pNode = MakeNode(*pInode, &inodes);
         if (pInode->IsDirectory()) {
             DIRECTORY directory{pNode, kRootInode, nInode, NAME_RANGE()};
             directory.Names = ListDirectory(*pInode, &directory.nParent, &inodes);
@@ -342,7 +343,7 @@ void CExt2TreeBuilder::ReadInodes()
     }
 }
 
-CFileNode* CExt2TreeBuilder::MakeNode(const CExt2Inode& inode)
+CFileNode* CExt2TreeBuilder::MakeNode(const CExt2Inode& inode, const CExt2InodeEnumerator* pHeld)
 {
     CExt2FileProperties* pProperties = new CExt2FileProperties();
     CFileNode* pNode = CreateFileNode();
@@ -370,10 +371,43 @@ CFileNode* CExt2TreeBuilder::MakeNode(const CExt2Inode& inode)
                                   inode.GetSizeField() < ext2::kFastSymlinkBytes;
         // So does a file whose data is kept in the inode itself.
         const bool bInline = (inode.GetFlags() & ext2::kFlagInlineData) != 0;
-        if (!bFastSymlink && !bInline)
+        if (bInline && !bFastSymlink)
+            SetInlineData(inode, pHeld, pProperties);
+        else if (!bFastSymlink)
             SetDataRuns(inode, pProperties);
     }
     return pNode;
+}
+
+const uint8_t* CExt2TreeBuilder::InodeRecord(uint32_t nInode, const CExt2InodeEnumerator* pHeld)
+{
+    const uint8_t* pRecord = pHeld != nullptr ? pHeld->GetHeldRecord(nInode) : nullptr;
+    return pRecord != nullptr ? pRecord : m_pFileSystem->GetInodeRecord(nInode);
+}
+
+void CExt2TreeBuilder::SetInlineData(const CExt2Inode& inode, const CExt2InodeEnumerator* pHeld,
+                                     CExt2FileProperties* pProperties)
+{
+    CExt2FileSystem* pFs = m_pFileSystem;
+    uint64_t nBlock = 0;
+    uint32_t nOffset = 0;
+    const uint8_t* pRecord = nullptr;
+    try {
+        pRecord = InodeRecord(inode.GetInodeNumber(), pHeld);
+    } catch (const std::exception&) {
+        // An unreadable record gives no bytes; the file stays listed without them.
+    }
+    if (pRecord == nullptr || !pFs->LocateInode(inode.GetInodeNumber(), &nBlock, &nOffset))
+        return;
+    const uint32_t nRecordBytes = pFs->GetInodeSize();
+    CExt2InlineData area;
+    area.Read(pRecord, nRecordBytes);
+    // A size past what the inode holds is damage: the bytes past it are nowhere.
+    pProperties->SetSize(std::min(inode.GetFileSize(), area.GetCapacity()));
+    // The record lies inside its block, and the block on the device (the table was read).
+    const uint64_t ullSector = pFs->GetPartitionStart() + nBlock * pFs->GetSectorsPerBlock() + nOffset / kSectorBytes;
+    pProperties->SetInlineData(ullSector, nRecordBytes,
+                               static_cast<uint16_t>(nOffset % kSectorBytes + CExt2InlineData::kBlockAreaOffset));
 }
 
 void CExt2TreeBuilder::SetDataRuns(const CExt2Inode& inode, CExt2FileProperties* pProperties)
@@ -430,9 +464,73 @@ void CExt2TreeBuilder::SetDataRuns(const CExt2Inode& inode, CExt2FileProperties*
     pProperties->SetRuns(m_Runs.data(), m_Runs.size());
 }
 
+bool CExt2TreeBuilder::LoadNamedInode(uint32_t nInode, const char* pName, size_t nLength,
+                                      const CExt2InodeEnumerator* pHeld, CExt2Inode* pOut)
+{
+    try {
+        if (pHeld == nullptr || !pHeld->LoadHeld(nInode, pOut))
+            m_pFileSystem->LoadInode(nInode, pOut);
+        pOut->SetName(pName, nLength);
+        return pOut->IsUsable();
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+CExt2TreeBuilder::NAME_RANGE CExt2TreeBuilder::ListInlineDirectory(const CExt2Inode& directory, uint32_t* pnParent,
+                                                                   const CExt2InodeEnumerator* pHeld)
+{
+    const size_t nFirst = m_Names.size();
+    uint32_t nParent = kRootInode;
+    const bool bLoadEach = CPubic::GetScanTypeFilter().GetFilterSize() != 0;
+    try {
+        const uint8_t* pRecord = InodeRecord(directory.GetInodeNumber(), pHeld);
+        if (pRecord != nullptr && m_nBlockBudget != 0) {
+            --m_nBlockBudget;
+            CExt2InlineData area;
+            area.Read(pRecord, m_pFileSystem->GetInodeSize());
+            const uint8_t* pBlockArea = pRecord + CExt2InlineData::kBlockAreaOffset;
+            const uint32_t nCandidate = GetLe32(pBlockArea);
+            // The entries of the block area after the parent's number, then the attribute's.
+            const size_t nFirstArea = CExt2InlineData::kBlockAreaBytes - 4;
+            m_InlineArea.assign(pBlockArea + 4, pBlockArea + CExt2InlineData::kBlockAreaBytes);
+            m_InlineArea.insert(m_InlineArea.end(), pRecord + area.GetValueOffset(),
+                                pRecord + area.GetValueOffset() + area.GetValueBytes());
+            CExt2Inode entry;
+            if (nCandidate != 0 && LoadNamedInode(nCandidate, nullptr, 0, pHeld, &entry))
+                nParent = nCandidate;
+            char szName[kMaxNameBytes + 1];
+            const size_t anEnds[2] = {nFirstArea, m_InlineArea.size()};
+            // Entries never cross from one area into the other.
+            for (size_t nArea = 0, nPos = 0; nArea < 2; nPos = anEnds[nArea++]) {
+                while (nPos < anEnds[nArea]) {
+                    const CExt2DirEntry dirEntry(m_InlineArea.data() + nPos, anEnds[nArea] - nPos);
+                    if (!dirEntry.IsValid())
+                        break;
+                    nPos += dirEntry.GetRecordLength();
+                    const uint32_t nInode = dirEntry.GetInodeNumber();
+                    if (nInode == 0)
+                        continue;
+                    const size_t nLength = CExt2DirIterator::GetEntryName(dirEntry, szName);
+                    if (nLength == 0 || IsDotName(szName, nLength))
+                        continue;
+                    if (!bLoadEach || LoadNamedInode(nInode, szName, nLength, pHeld, &entry))
+                        AddEntryName(nInode, szName, nLength);
+                }
+            }
+        }
+    } catch (const std::exception&) {
+    }
+    if (pnParent != nullptr)
+        *pnParent = nParent;
+    return FinishNames(nFirst);
+}
+
 CExt2TreeBuilder::NAME_RANGE CExt2TreeBuilder::ListDirectory(const CExt2Inode& directory, uint32_t* pnParent,
                                                              const CExt2InodeEnumerator* pHeld)
 {
+    if ((directory.GetFlags() & kFlagInlineData) != 0)
+        return ListInlineDirectory(directory, pnParent, pHeld);
     const size_t nFirst = m_Names.size();
     // The parent is the second entry (".."); an empty or damaged start of the directory leaves
     // it to the root.

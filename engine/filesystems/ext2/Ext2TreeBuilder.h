@@ -99,8 +99,21 @@ private:
     bool OnGroupChange();
     void SetPhase(const char* pszTitle, const char* pszDetail);
 
-    CFileNode* MakeNode(const CExt2Inode& inode);
+    // pHeld: the inode-table stretch that holds the inode's whole record, when there is one.
+    CFileNode* MakeNode(const CExt2Inode& inode, const CExt2InodeEnumerator* pHeld);
     void SetDataRuns(const CExt2Inode& inode, CExt2FileProperties* pProperties);
+    // A file whose bytes are kept in its inode: where they lie, and its size bounded by what
+    // the inode can hold.
+    void SetInlineData(const CExt2Inode& inode, const CExt2InodeEnumerator* pHeld, CExt2FileProperties* pProperties);
+    // The whole record of an inode, from pHeld's stretch when it holds it, else read; null when
+    // it cannot be located. Throws as CExt2FileSystem::GetInodeRecord does.
+    const uint8_t* InodeRecord(uint32_t nInode, const CExt2InodeEnumerator* pHeld);
+    // ListDirectory for a directory kept in its inode: the parent's number in the block area's
+    // first 4 bytes, the entries in the rest of it and in the inline data's attribute.
+    NAME_RANGE ListInlineDirectory(const CExt2Inode& directory, uint32_t* pnParent, const CExt2InodeEnumerator* pHeld);
+    // The inode an entry names, usable and named by the entry; false when it is not usable.
+    bool LoadNamedInode(uint32_t nInode, const char* pName, size_t nLength, const CExt2InodeEnumerator* pHeld,
+                        CExt2Inode* pOut);
     // Lists the entries of a directory into m_Names and returns their stretch; pnParent, when
     // given, gets the inode number of the second entry (".."), or the root directory when it
     // cannot be told. Inodes the entries name are taken from pHeld's stretch of inode table
@@ -164,4 +177,7 @@ private:
     std::unique_ptr<CExt2DirIterator> m_pEntries;
     // The inodes' times, converted as CExt2Inode::TimeToFileTime does.
     CExt2TimeConverter m_Times;
+    // An inline directory's entry areas, copied out of its record before the inodes they name
+    // are loaded (which may reuse the record's buffer).
+    CList<uint8_t> m_InlineArea;
 };
