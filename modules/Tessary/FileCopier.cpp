@@ -348,12 +348,7 @@ void CFileCopier::CopyInline(const STORED_FILE& file, const VOLUME_SOURCE& sourc
                             dwArea - STORED_INLINE_AREA_OFFSET < SECTOR_BYTES &&
                             file.ullResidentSector <= (UINT64_MAX - 2 * STORED_INLINE_MAX_RECORD) / SECTOR_BYTES;
     if (!bPlaceable) {
-        BAD_RANGE bad;
-        bad.strDevice = source.strName;
-        bad.ullOffset = file.ullResidentSector;
-        bad.ullBytes = dwRecordBytes;
-        bad.nReason = BAD_RANGE_BAD_POSITION;
-        pResult->vecBad.push_back(bad);
+        AddBadPosition(pResult, source, file.ullResidentSector, dwRecordBytes);
         return;
     }
     std::vector<uint8_t> vecRecord(dwRecordBytes);
