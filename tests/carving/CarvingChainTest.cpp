@@ -1,10 +1,13 @@
 // Hits lying on a chain of records another hit walked (every member header of a TAR archive is a
-// TAR hit; a ZIP, LHA or QuickTime record that starts a sector is a hit too) share that walk:
-// their sizes are those of a walk from each hit alone, in any order and however the walk was cut,
-// and the reads grow with the archive, not with members x archive.
+// TAR hit; a ZIP, LHA or QuickTime record that starts a sector is a hit too) share that walk, and
+// hits in a stretch that a footer search covered share that search: their sizes are those of a
+// walk or search from each hit alone, in any order and however it was cut, and the reads grow
+// with the archive, not with members x archive.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <string>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -12,6 +15,8 @@
 #include "AnalyserTestSupport.h"
 #include "ArchiveAnalysers.h"
 #include "AudioVideoAnalysers.h"
+#include "DrawingAnalysers.h"
+#include "WebFontAnalysers.h"
 #include "CarvingChainMemo.h"
 #include "CarvingTestSupport.h"
 #include "DataRunList.h"
@@ -34,15 +39,19 @@ typedef IRawFileAnalyser* (*PFN_NEW_ANALYSER)();
 struct FORMAT {
     const char* pszName;
     PFN_NEW_ANALYSER pfnNew;
+    const char* pszFooter;  // what its length rule searches for (any letter case); null for a chain
 };
 
 // The formats whose records can be hits of their own, each with an archive of such records in
-// the fixture (and a package part in the middle of the ZIP).
+// the fixture (and a package part in the middle of the ZIP), and two whose footer searches from
+// hits in successive sectors overlap.
 const FORMAT s_Formats[] = {
-    {"TAR", [] { return static_cast<IRawFileAnalyser*>(new FileTARAnalyser); }},
-    {"ZIP", [] { return static_cast<IRawFileAnalyser*>(new FileZIPAnalyser); }},
-    {"LZH", [] { return static_cast<IRawFileAnalyser*>(new FileLZHAnalyser); }},
-    {"MOV", [] { return static_cast<IRawFileAnalyser*>(new FileMOVAnalyser); }},
+    {"TAR", [] { return static_cast<IRawFileAnalyser*>(new FileTARAnalyser); }, nullptr},
+    {"ZIP", [] { return static_cast<IRawFileAnalyser*>(new FileZIPAnalyser); }, nullptr},
+    {"LZH", [] { return static_cast<IRawFileAnalyser*>(new FileLZHAnalyser); }, nullptr},
+    {"MOV", [] { return static_cast<IRawFileAnalyser*>(new FileMOVAnalyser); }, nullptr},
+    {"HTM", [] { return static_cast<IRawFileAnalyser*>(new FileHTMAnalyser); }, "</html>"},
+    {"DXF", [] { return static_cast<IRawFileAnalyser*>(new FileDXFAnalyser); }, "EOF\r\n"},
 };
 
 // The sectors of the image that the format's header test takes.
@@ -166,6 +175,73 @@ TEST(CarvingChains, SizesAreThoseOfAWalkFromEachHit)
     }
 }
 
+namespace {
+
+// The sector boundaries at which the device may end: in the middle of the format's hits, and for
+// a footer search, across each footer that straddles a sector boundary (a search from a hit
+// before it cannot read that footer whole there).
+std::vector<size_t> DeviceCuts(const FORMAT& format, const std::vector<uint8_t>& image, const std::vector<uint64_t>& hits)
+{
+    std::vector<size_t> cuts = {static_cast<size_t>((hits.front() + hits.back()) / 2 * 512 + 512)};
+    if (format.pszFooter == nullptr)
+        return cuts;
+    const std::string strFooter = format.pszFooter;
+    for (size_t i = 0; i + strFooter.size() <= image.size(); ++i) {
+        size_t k = 0;
+        while (k < strFooter.size() && tolower(image[i + k]) == tolower(strFooter[k]))
+            ++k;
+        if (k == strFooter.size() && i / 512 != (i + k - 1) / 512)
+            cuts.push_back((i / 512 + 1) * 512);
+    }
+    return cuts;
+}
+
+} // namespace
+
+TEST(CarvingChains, WalksCutByTheDevicesEndCarryOnWhenItReachesFurther)
+{
+    // As in the scan, where a later hit's view of the runs reaches further than an earlier one's:
+    // the hits before a cut are measured while the device ends there, then every hit with the
+    // whole image, all in one session; the later answers must be those of plain walks.
+    CAnalyserSizeLimit limit(50000000);
+    const std::vector<uint8_t> image = rvdtest::ReadFileBytes(rvdtest::FixturePath("carving-chains.img"));
+    for (const FORMAT& format : s_Formats) {
+        SCOPED_TRACE(format.pszName);
+        const std::vector<uint64_t> hits = Hits(format, image);
+        const std::vector<size_t> cuts = DeviceCuts(format, image, hits);
+        if (format.pszFooter != nullptr) {
+            EXPECT_GE(cuts.size(), 2u);
+        }
+        CCarvingMemoryDevice whole(image);
+        const std::vector<MEASURED> plain = MeasureHits(format, whole, hits, Order(hits.size(), ASCENDING), false);
+        for (size_t nCut : cuts) {
+            SCOPED_TRACE(testing::Message() << "device ends at byte " << nCut);
+            std::unique_ptr<IRawFileAnalyser> pAnalyser(format.pfnNew());
+            CCarvingMemoryDevice device(std::vector<uint8_t>(image.begin(), image.begin() + nCut));
+            CCarvingChainSession session(&device, CCarvingChainSession::NewKey());
+            for (uint64_t s : hits) {
+                if (s < nCut / 512) {
+                    CRawFileInfo info;
+                    info.SetStartSector(s);
+                    pAnalyser->AnalyzeFileSize(&info, &device);
+                }
+            }
+            device.m_Bytes = image;
+            for (size_t i = 0; i < hits.size(); ++i) {
+                CRawFileInfo info;
+                pAnalyser->AnalyzeFileHeader(image.data() + hits[i] * 512, &info);
+                info.SetStartSector(hits[i]);
+                const BOOL bOk = pAnalyser->AnalyzeFileSize(&info, &device);
+                const MEASURED shared = {bOk, info.GetSize(), info.GetType()};
+                EXPECT_TRUE(plain[i] == shared) << "hit at sector " << hits[i] << ": " << plain[i].ullSize << " alone, "
+                                                << shared.ullSize << " shared";
+                if (!(plain[i] == shared))
+                    break;
+            }
+        }
+    }
+}
+
 TEST(CarvingChains, ReadsGrowWithTheArchiveNotWithMembersTimesArchive)
 {
     CAnalyserSizeLimit limit(50000000);
@@ -179,11 +255,20 @@ TEST(CarvingChains, ReadsGrowWithTheArchiveNotWithMembersTimesArchive)
         MeasureHits(format, plainDevice, hits, order, false);
         CCarvingMemoryDevice sharedDevice(image);
         MeasureHits(format, sharedDevice, hits, order, true);
-        // Each chain read once, window by window: the three TAR archives (the outer, the one
-        // inside it, the second); the ZIP's package part walks on its own.
-        EXPECT_LE(sharedDevice.m_nReads, 3 * nWindows + 2);
-        // Walked from each hit, every record reads at least its own window.
-        EXPECT_GE(plainDevice.m_nReads, static_cast<int>(hits.size()));
+        if (format.pszFooter == nullptr) {
+            // Each chain read once, window by window: the three TAR archives (the outer, the one
+            // inside it, the second); the ZIP's package part walks on its own.
+            EXPECT_LE(sharedDevice.m_nReads, 3 * nWindows + 2);
+            // Walked from each hit, every record reads at least its own window.
+            EXPECT_GE(plainDevice.m_nReads, static_cast<int>(hits.size()));
+        }
+        // Walked from each hit, the bytes up to the archive's end are read again and again; the
+        // footers here lie close to the pages, so searching from each hit reads less again.
+        if (format.pszFooter == nullptr) {
+            EXPECT_GT(plainDevice.m_ullBytesRead, 10 * sharedDevice.m_ullBytesRead);
+        } else {
+            EXPECT_GT(plainDevice.m_ullBytesRead, 2 * sharedDevice.m_ullBytesRead);
+        }
     }
 }
 
