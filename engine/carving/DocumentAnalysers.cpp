@@ -318,9 +318,20 @@ BOOL FileRTFAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevi
     SectorWindowReader reader(pDevice, pInfo->GetStartSector());
     if (reader.Read(0) == nullptr)
         return FALSE;
-    uint64_t u64Depth = 1;
+    int64_t llDepth = 1;
     uint64_t u64Pos = 5;
+    // A hit on a walk made for an earlier hit resumes it near its own end (CarvingDepthMemo.h).
+    const uint64_t u64Start = pInfo->GetStartSector();
+    const bool bShared = u64Limit >= u64Pos && u64Start <= (UINT64_MAX - u64Limit) / 512 - 1;
+    const uint64_t u64Base = bShared ? u64Start * 512 : 0;
+    if (bShared) {
+        uint64_t u64At = 0;
+        m_Walks.Begin(pDevice, u64Base + u64Pos, u64Base + u64Limit, &u64At, &llDepth);
+        u64Pos = u64At - u64Base;
+    }
     for (;;) {
+        if (bShared)
+            m_Walks.Visit(u64Base + u64Pos, llDepth);
         const uint8_t* p = reader.Read(u64Pos);
         if (p == nullptr || p[0] == 0)
             break;
@@ -328,15 +339,20 @@ BOOL FileRTFAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevi
             // "\{", "\}" and "\\" are text, not groups: the escaped character is skipped.
             u64Pos += 2;
         } else {
-            if (p[0] == '{')
-                ++u64Depth;
-            else if (p[0] == '}')
-                --u64Depth;
+            if (p[0] == '{') {
+                ++llDepth;
+            } else if (p[0] == '}') {
+                --llDepth;
+                if (bShared)
+                    m_Walks.Fell(llDepth);
+            }
             ++u64Pos;
         }
-        if (u64Depth == 0 || u64Pos > u64Limit)
+        if (llDepth == 0 || u64Pos > u64Limit)
             break;
     }
+    if (bShared)
+        m_Walks.End();
     pInfo->SetSize(u64Pos);
     return TRUE;
 }

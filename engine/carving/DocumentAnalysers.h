@@ -3,6 +3,7 @@
 // WordPerfect, OneNote, Outlook PST, Access, Money and Windows help files.
 #pragma once
 
+#include "CarvingDepthMemo.h"
 #include "RawFileAnalyser.h"
 
 class FileOLEAnalyser : public IRawFileAnalyser {
@@ -38,6 +39,9 @@ public:
     BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
     BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
     void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+
+private:
+    CCarvingDepthMemo m_Walks;
 };
 
 class FileWPDAnalyser : public IRawFileAnalyser {

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "AnalyserTestSupport.h"
@@ -249,18 +251,62 @@ TEST(CarvingHostile, ForwardSearchesAreSharedAndGiveTheSameLengths)
     }
 }
 
+namespace {
+
+// Sectors that each start an RTF header and go on with text of letters, group marks and escapes
+// drawn with the given percentages of '{', '}' and '\', and no NUL (which ends a walk at once).
+std::vector<uint8_t> RtfImage(size_t nSectors, int nOpen, int nClose, int nEscape, uint32_t nSeed)
+{
+    std::vector<uint8_t> image = PatternBytes(nSectors * 512, nSeed);
+    for (size_t i = 0; i < image.size(); ++i) {
+        const int nRoll = image[i] * 100 / 256;
+        image[i] = nRoll < nOpen ? '{' : nRoll < nOpen + nClose ? '}' : nRoll < nOpen + nClose + nEscape ? '\\' : 'a' + nRoll % 26;
+    }
+    for (size_t s = 0; s < nSectors; ++s)
+        memcpy(image.data() + s * 512, "{\\rtf1", 6);
+    return image;
+}
+
+} // namespace
+
+TEST(CarvingHostile, RtfWalksAreSharedAndGiveTheSameLengths)
+{
+    struct CASE {
+        int nOpen, nClose, nEscape;
+        int64_t llLimit;
+    };
+    // Groups that close now and then, groups that never close, and limits that cut the walks.
+    const CASE cases[] = {{3, 3, 2, 50000000}, {3, 3, 2, 20000}, {4, 3, 5, 3000}, {2, 0, 3, 50000000}, {2, 0, 3, 70000}};
+    const size_t nSectors = 600;
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.nOpen << "/" << c.nClose << "/" << c.nEscape << ", limit " << c.llLimit);
+        CAnalyserSizeLimit limit(c.llLimit);
+        const std::vector<uint8_t> image = RtfImage(nSectors, c.nOpen, c.nClose, c.nEscape, 5);
+        const SEARCH_CASE rtf = {"rtf", &NewFileRTFAnalyser, {}, {}};
+        uint64_t ullPlainBytes = 0, ullSharedBytes = 0;
+        const auto plain = MeasureAll(rtf, image, false, &ullPlainBytes);
+        const auto shared = MeasureAll(rtf, image, true, &ullSharedBytes);
+        EXPECT_EQ(plain.size(), nSectors);
+        EXPECT_EQ(plain, shared);
+        EXPECT_LE(ullSharedBytes, 8 * image.size() + nSectors * 24 * 512);
+    }
+}
+
 TEST(CarvingHostile, ScanAndTreeGiveTheSameFilesWithSharedSearches)
 {
     // The scan measures through its ring (cut every 20 runs of 16 sectors here), the tree on
-    // the device; with the searches shared, both give what plain searches give.
-    for (const SEARCH_CASE& c : SearchCases()) {
-        SCOPED_TRACE(c.pszName);
-        const std::vector<uint8_t> image = SearchImage(c, 700);
+    // the device; with the searches and walks shared, both give what plain ones give.
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> images;
+    for (const SEARCH_CASE& c : SearchCases())
+        images.push_back({c.pszName, SearchImage(c, 700)});
+    images.push_back({"rtf", RtfImage(700, 3, 2, 3, 9)});
+    for (const auto& image : images) {
+        SCOPED_TRACE(image.first);
         std::vector<CARVED_FILE> files[2];
         for (int nShared = 0; nShared < 2; ++nShared) {
             CCarvingChainSession::SetDisabled(nShared == 0);
             CCarvingSettings settings(CCarvingSettings::BuiltInTypes(), 60000);
-            CCarvingMemoryDevice device(image);
+            CCarvingMemoryDevice device(image.second);
             CRawFileInfoContainer container;
             SEARCH_STATISTICS statistics = {};
             ScanBlocks(device, 16, container, statistics);
