@@ -542,6 +542,40 @@ INSTANTIATE_TEST_SUITE_P(
                     60}),
     [](const ::testing::TestParamInfo<INLINE_CASE>& info) { return info.param.pszName; });
 
+// A folder kept in its inode whose entries go on into the attribute's value, as the kernel
+// grows one: debugfs moves such a folder to a block instead, so the value is written here. The
+// folder Small (inode 12) gets an entry for the deleted file "deleted short.bin" (inode 24),
+// which no live entry names, in a 32-byte value put in the free end of its record.
+TEST(Ext2TreeInlineFolders, EntriesGoOnInTheAttributesValue)
+{
+    CImageDevice device(ReadImage("ext4-inline.img"));
+    uint8_t* pInode = InodeRecord(device, 12);
+    ASSERT_NE(0u, GetLe32(pInode + ext2::kInFlags) & ext2::kFlagInlineData);
+    // The attribute's only entry, "system.data", at byte 164 (after 32 bytes of extra fields
+    // and the magic), with an empty value; the value is placed 60 bytes past the entry.
+    ASSERT_EQ(0, memcmp(pInode + 164 + 16, "data", 4));
+    ASSERT_EQ(0u, GetLe32(pInode + 164 + 8));
+    ext2::SetLe16(pInode + 164 + 2, 60);
+    SetLe32(pInode + 164 + 8, 32);
+    uint8_t* pEntry = pInode + 164 + 60;
+    memset(pEntry, 0, 32);
+    SetLe32(pEntry + ext2::kDeInode, 24);
+    ext2::SetLe16(pEntry + ext2::kDeRecordLength, 32);
+    pEntry[ext2::kDeNameLength] = 11;
+    pEntry[ext2::kDeFileType] = 1;
+    memcpy(pEntry + ext2::kDeHeaderBytes, "revived.bin", 11);
+    SetLe32(pInode + ext2::kInSize, 60 + 32);
+    CTree tree(BuildQuick(device));
+    ASSERT_NE(nullptr, tree.pRoot);
+    // The block area's entries and the value's, and the folder under its parent.
+    EXPECT_NE(nullptr, tree.Find("Small/a.txt"));
+    EXPECT_NE(nullptr, tree.Find("Small/Inner/b.txt"));
+    IFileProperties* p = tree.Find("Small/revived.bin");
+    ASSERT_NE(nullptr, p);
+    EXPECT_EQ(40u, p->GetSize());
+    EXPECT_EQ(nullptr, tree.Find("Inode_24"));
+}
+
 // ----- names from directory entries ---------------------------------------------------------------
 
 TEST(Ext2TreeNames, DeletedInodeThatALiveEntryNamesKeepsTheName)
