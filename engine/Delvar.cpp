@@ -223,31 +223,14 @@ CFileSystemNode* BuildRawFileTreeFromContainer(CRawFileInfoContainer* pContainer
 
 // ----- trees ------------------------------------------------------------------------------------
 
-// Frees every node of a tree with its properties, depth first, without recursion, so that no
-// depth of a damaged directory structure can exhaust the stack. A node's links are read before
-// it is freed, and no node's destructor looks at another node, so each goes as soon as it is
-// reached. The stack holds, for each level of the path from the top, the next sibling still to
-// visit: it grows with the depth of the tree, not with the size of its folders, and freeing a
-// tree costs no list of all its nodes.
+// Frees every node of a tree with its properties. No node's destructor looks at another node,
+// so each goes as soon as the walk has read its links.
 void DeleteFileTree(CFileNode* pRoot)
 {
-    if (pRoot == nullptr)
-        return;
-    std::vector<CFileNode*, CEngineAllocator<CFileNode*>> vecPending;
-    vecPending.push_back(pRoot);
-    bool bTop = true;
-    while (!vecPending.empty()) {
-        CFileNode* pNode = vecPending.back();
-        vecPending.pop_back();
-        // The top's own siblings are not part of its tree.
-        if (!bTop && pNode->GetNextSibling() != nullptr)
-            vecPending.push_back(pNode->GetNextSibling());
-        bTop = false;
-        if (pNode->GetFirstChild() != nullptr)
-            vecPending.push_back(pNode->GetFirstChild());
+    ForEachFileNodeDepthFirst(pRoot, [](CFileNode* pNode) {
         delete pNode->GetProperties();
         DestroyFileNode(pNode);
-    }
+    });
 }
 
 // ----- the engine object ------------------------------------------------------------------------

@@ -105,11 +105,10 @@ void WalkFileTree(CFileNode* pRoot, FILE_WALK_CONTEXT* pContext)
 {
     if (pRoot == nullptr || pContext == nullptr)
         return;
-    CFileTreeWalk walk(pRoot);
-    for (CFileNode* pNode = walk.Next(); pNode != nullptr; pNode = walk.Next()) {
+    ForEachFileNodeDepthFirst(pRoot, [pContext](CFileNode* pNode) {
         IFileProperties* pProperties = pNode->GetProperties();
         if (pProperties == nullptr)
-            continue;
+            return;
         uint8_t nState = pProperties->GetCheckState();
         uint16_t nAttributes = pProperties->GetAttributes();
         if ((nAttributes & FILE_ATTR_DIRECTORY) == 0) {
@@ -135,5 +134,5 @@ void WalkFileTree(CFileNode* pRoot, FILE_WALK_CONTEXT* pContext)
         }
         if (pContext->bSetState)
             pProperties->SetCheckState(pContext->nNewState);
-    }
+    });
 }

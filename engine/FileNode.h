@@ -84,7 +84,7 @@ CFileSystemNode* CreateFileSystemNode();
 void DestroyFileNode(CFileNode* pNode);
 void DestroyFileSystemNode(CFileSystemNode* pNode);
 
-// Visits pRoot and its descendants breadth-first (iteratively, so any depth is safe) and
+// Visits pRoot and its descendants depth first (iteratively, so any depth is safe) and
 // applies the statistics step to each: files are counted with the state they had, then, when
 // the context asks for it, every node gets the new state. Nodes without properties are
 // passed over but their children are still visited.

@@ -52,3 +52,29 @@ void ForEachFileNode(CFileNode* pRoot, FVisit fnVisit)
     for (CFileNode* pNode = walk.Next(); pNode != nullptr; pNode = walk.Next())
         fnVisit(pNode);
 }
+
+// Calls fnVisit(node) for every node of the tree, depth first, the root first, without
+// recursion. A node's links are read before it is handed to fnVisit, which may therefore free
+// it (and only it). What is kept beside the tree is the next sibling still to visit on each
+// level of the path from the root: it grows with the depth of the tree, not with the size of
+// its folders, so a walk over a tree of any size takes no list of its nodes. The root's own
+// siblings are not part of its tree.
+template <class TNode, class FVisit>
+void ForEachFileNodeDepthFirst(TNode* pRoot, FVisit fnVisit)
+{
+    if (pRoot == nullptr)
+        return;
+    std::vector<TNode*, CEngineAllocator<TNode*>> vecPending;
+    vecPending.push_back(pRoot);
+    bool bRoot = true;
+    while (!vecPending.empty()) {
+        TNode* pNode = vecPending.back();
+        vecPending.pop_back();
+        if (!bRoot && pNode->GetNextSibling() != nullptr)
+            vecPending.push_back(pNode->GetNextSibling());
+        bRoot = false;
+        if (pNode->GetFirstChild() != nullptr)
+            vecPending.push_back(pNode->GetFirstChild());
+        fnVisit(pNode);
+    }
+}

@@ -157,6 +157,17 @@ size_t Utf8ToAnsi(const char* pIn, size_t nInCount, char* pOut, size_t nOutSize)
 {
     if (pOut == nullptr || nOutSize == 0)
         return 0;
+    // Plain ASCII, most names, comes out as it went in: the round trip below would only copy it.
+    if (pIn != nullptr && nInCount > 0) {
+        const size_t nCount = nInCount < nOutSize ? nInCount : nOutSize;
+        bool bAscii = true;
+        for (size_t i = 0; i < nCount && bAscii; ++i)
+            bAscii = static_cast<unsigned char>(pIn[i]) < 0x80;
+        if (bAscii) {
+            memcpy(pOut, pIn, nCount);
+            return nCount;
+        }
+    }
     std::unique_ptr<char16_t[]> pTemp(new char16_t[nOutSize + 1]);
     const size_t nUnits = Utf8ToUtf16(pIn, nInCount, pTemp.get(), nOutSize);
     if (nUnits == 0)
