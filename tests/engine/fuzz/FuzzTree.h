@@ -1,6 +1,7 @@
 // Checks a tree built from fuzzer bytes: every node has a name of the length it reports, every
 // child points back at its parent, no node is reached twice (a loop), the tree stays within a
-// bound, and every file's run list can be made and freed. The tree is freed afterwards.
+// bound, and every file's run list can be made and freed; with bEveryNodeHasProperties, a node
+// without properties fails too. The tree is freed afterwards.
 #pragma once
 
 #include <cstddef>
@@ -12,7 +13,7 @@
 #include "FileNode.h"
 #include "FileSystemNode.h"
 
-inline void CheckAndFreeTree(CFileNode* pRoot, size_t nMaxNodes)
+inline void CheckAndFreeTree(CFileNode* pRoot, size_t nMaxNodes, bool bEveryNodeHasProperties = false)
 {
     if (pRoot == nullptr)
         return;
@@ -22,6 +23,8 @@ inline void CheckAndFreeTree(CFileNode* pRoot, size_t nMaxNodes)
             abort();
         CFileNode* pNode = queue[i];
         IFileProperties* p = pNode->GetProperties();
+        if (p == nullptr && bEveryNodeHasProperties)
+            abort();
         if (p != nullptr) {
             if (p->GetName() == nullptr || strlen(p->GetName()) != static_cast<size_t>(p->GetNameLength()))
                 abort();

@@ -18,6 +18,7 @@
 
 #include "FileCopier.h"
 #include "FuzzDisk.h"
+#include "FuzzInput.h"
 #include "Lznt1Unit.h"
 #include "ResidentData.h"
 #include "SourceReader.h"
@@ -26,16 +27,10 @@ namespace {
 
 using namespace tessary;
 
-class CHeader {
+// The first 64 bytes of the input (or of a run's bytes).
+class CHeader : public CFuzzInput {
 public:
-    CHeader(const uint8_t* pData, size_t nSize) : m_pData(pData), m_nSize(nSize < 64 ? nSize : 64) {}
-    uint64_t Next(size_t nBytes)
-    {
-        uint64_t u = 0;
-        for (size_t i = 0; i < nBytes; ++i, ++m_nPos)
-            u |= static_cast<uint64_t>(m_nPos < m_nSize ? m_pData[m_nPos] : 0) << (8 * i);
-        return u;
-    }
+    CHeader(const uint8_t* pData, size_t nSize) : CFuzzInput(pData, nSize < 64 ? nSize : 64) {}
     // A small value most of the time, any 64-bit value when the selector's top bit is set.
     uint64_t Value(uint64_t ullSmall)
     {
@@ -43,11 +38,6 @@ public:
         const uint64_t u = Next(4);
         return (ullSelector & 0x80) != 0 ? (u << 32 | Next(4)) : u % ullSmall;
     }
-
-private:
-    const uint8_t* m_pData;
-    size_t m_nSize;
-    size_t m_nPos = 0;
 };
 
 class CFlakyDisk : public CFuzzDisk {

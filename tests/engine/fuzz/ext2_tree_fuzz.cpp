@@ -15,6 +15,7 @@
 #include "FileNode.h"
 #include "FileSystemNode.h"
 #include "FuzzDisk.h"
+#include "FuzzTree.h"
 #include "ext2/Ext2Layout.h"
 #include "ext2/Ext2TreeBuilder.h"
 
@@ -22,36 +23,11 @@ namespace {
 
 using namespace ext2;
 
-// Walks the tree breadth-first; a node seen twice (a loop) or too many nodes abort.
-void CheckTree(CFileNode* pRoot, size_t nMaxNodes)
-{
-    std::vector<CFileNode*> queue = {pRoot};
-    for (size_t i = 0; i < queue.size(); ++i) {
-        if (queue.size() > nMaxNodes)
-            abort();
-        CFileNode* pNode = queue[i];
-        IFileProperties* p = pNode->GetProperties();
-        if (p == nullptr || p->GetName() == nullptr || strlen(p->GetName()) != static_cast<size_t>(p->GetNameLength()))
-            abort();
-        if (IDataRunList* pRuns = p->GetDataRunList())
-            delete pRuns;
-        for (CFileNode* pChild = pNode->GetFirstChild(); pChild != nullptr; pChild = pChild->GetNextSibling()) {
-            if (pChild->GetParent() != pNode)
-                abort();
-            queue.push_back(pChild);
-        }
-    }
-}
-
 void Build(IStorageDevice* pDevice, uint32_t nInodes)
 {
     CExt2TreeBuilder builder;
-    CFileSystemNode* pRoot = builder.BuildTree(pDevice, 0, 2, 1);
-    if (pRoot == nullptr)
-        return;
     // One node per inode at most, and the root.
-    CheckTree(pRoot, static_cast<size_t>(nInodes) + 1);
-    DeleteFileTree(pRoot);
+    CheckAndFreeTree(builder.BuildTree(pDevice, 0, 2, 1), static_cast<size_t>(nInodes) + 1, true);
 }
 
 class CMemoryDisk : public IStorageDevice {

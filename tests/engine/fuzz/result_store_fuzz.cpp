@@ -19,21 +19,14 @@
 #include <vector>
 
 #include "FileInfo.h"
+#include "FuzzInput.h"
 #include "ResultStore.h"
 
 namespace {
 
-class CInput {
+class CInput : public CFuzzInput {
 public:
-    CInput(const uint8_t* pData, size_t nSize) : m_pData(pData), m_nSize(nSize) {}
-    bool Empty() const { return m_nPos >= m_nSize; }
-    uint64_t Next(size_t nBytes)
-    {
-        uint64_t u = 0;
-        for (size_t i = 0; i < nBytes; ++i, ++m_nPos)
-            u |= static_cast<uint64_t>(m_nPos < m_nSize ? m_pData[m_nPos] : 0) << (8 * i);
-        return u;
-    }
+    using CFuzzInput::CFuzzInput;
     // A small value most of the time, any 64-bit value when the selector's top bit is set.
     uint64_t Value(uint64_t ullSmall)
     {
@@ -42,18 +35,6 @@ public:
             return Next(8);
         return Next(2) % ullSmall;
     }
-    std::vector<uint8_t> Bytes(size_t nBytes)
-    {
-        std::vector<uint8_t> vec(nBytes, 0);
-        for (size_t i = 0; i < nBytes && m_nPos < m_nSize; ++i)
-            vec[i] = m_pData[m_nPos++];
-        return vec;
-    }
-
-private:
-    const uint8_t* m_pData;
-    size_t m_nSize;
-    size_t m_nPos = 0;
 };
 
 std::string TemplatePath()
