@@ -14,6 +14,7 @@
 #include "DelvarTestSupport.h"
 #include "Ext2ReaderTestSupport.h"
 #include "IDelvar.h"
+#include "ScanRecords.h"
 #include "TestSupport.h"
 #include "DiskTable.h"
 #include "TestModules.h"
@@ -243,15 +244,9 @@ TEST_F(Ext2QuickScan, VolumeThatIsNoFileSystemGivesNothingFound)
     m_strImagePath = rvdtest::FixturePath("mbr.img");
     m_Table.Load("disk " + m_strImagePath + "\nvolume disk=0 start=2048 count=32768 fs=EXT2\n");
     ASSERT_TRUE(CDelvarModule::Get().ReloadDiskTable());
-    DISK_INFO_EX disk{};
-    disk.dwBytesPerSector = 512;
-    PARTITION_INFO_EX partition{};
-    partition.dwFileSystem = FILE_SYSTEM_EXT2;
-    partition.ullStartSector = 2048;
-    partition.ullTotalSectors = 32768;
-    partition.dwBytesPerSector = 512;
+    const rvdtest::SCAN_RECORDS records = rvdtest::VolumeScanRecords(0, FILE_SYSTEM_EXT2, 2048, 32768);
     IDelvar* pEngine = CDelvarModule::Get().Engine();
-    ASSERT_EQ(DELVAR_SUCCESS, pEngine->Init(&disk, &partition, SCAN_MODE_QUICK, 0));
+    ASSERT_EQ(DELVAR_SUCCESS, pEngine->Init(&records.Disk, &records.Volume, SCAN_MODE_QUICK, 0));
     EXPECT_EQ(DELVAR_NOTHING_FOUND, pEngine->Search());
     EXPECT_TRUE(FakeStore()->Trees.empty());
 }

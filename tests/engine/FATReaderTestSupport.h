@@ -20,6 +20,7 @@
 #include "DeviceTestSupport.h"
 #include "FSStructTestSupport.h"
 #include "IDelvar.h"
+#include "ScanRecords.h"
 #include "TestSupport.h"
 #include "DiskTable.h"
 #include "TestModules.h"
@@ -329,17 +330,9 @@ inline QUICK_SCAN_RESULT QuickScan(devtest::CDeviceTable& table, const std::stri
     if (pStore == nullptr)
         return result;
     pStore->Clear();
-    DISK_INFO_EX disk{};
-    disk.dwDiskNumber = 0;
-    disk.dwBytesPerSector = 512;
-    disk.ullTotalSectors = rvdtest::ReadFileBytes(strImage).size() / kSector;
-    PARTITION_INFO_EX partition{};
-    partition.dwDiskNumber = 0;
-    partition.dwFileSystem = dwFileSystem;
-    partition.ullStartSector = ullStart;
-    partition.ullTotalSectors = ullCount;
-    partition.dwBytesPerSector = 512;
-    EXPECT_EQ(0, module.Engine()->Init(&disk, &partition, 0, 0));
+    const rvdtest::SCAN_RECORDS records = rvdtest::VolumeScanRecords(
+        rvdtest::ReadFileBytes(strImage).size() / kSector, dwFileSystem, ullStart, ullCount);
+    EXPECT_EQ(0, module.Engine()->Init(&records.Disk, &records.Volume, 0, 0));
     result.nStatus = module.Engine()->Search();
     int32_t anStatus[2];
     module.Engine()->GetProgress(&result.Progress, anStatus);

@@ -10,6 +10,7 @@
 #include "DelvarTestSupport.h"
 #include "IDelvar.h"
 #include "NTFSReaderTestSupport.h"
+#include "ScanRecords.h"
 #include "DiskTable.h"
 #include "TestModules.h"
 #include "ntfs/NTFSFileProperties.h"
@@ -102,15 +103,9 @@ protected:
             return result;
         }
         pStore->Clear();
-        DISK_INFO_EX disk{};
-        disk.dwBytesPerSector = 512;
-        disk.ullTotalSectors = std::filesystem::file_size(strImage) / 512;
-        PARTITION_INFO_EX partition{};
-        partition.dwFileSystem = FILE_SYSTEM_NTFS;
-        partition.ullStartSector = ullStart;
-        partition.ullTotalSectors = ullCount;
-        partition.dwBytesPerSector = 512;
-        EXPECT_EQ(0, module.Engine()->Init(&disk, &partition, 0, 0));
+        const rvdtest::SCAN_RECORDS records = rvdtest::VolumeScanRecords(std::filesystem::file_size(strImage) / 512,
+                                                                         FILE_SYSTEM_NTFS, ullStart, ullCount);
+        EXPECT_EQ(0, module.Engine()->Init(&records.Disk, &records.Volume, 0, 0));
         result.nStatus = module.Engine()->Search();
         result.Trees = pStore->Trees;
         pStore->Clear();

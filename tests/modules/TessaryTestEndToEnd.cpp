@@ -290,15 +290,8 @@ void ScanIntoStore(CDeviceTable& table, const E2E_CASE& c, const std::string& st
     ASSERT_NE(nullptr, engine.Engine());
     ASSERT_TRUE(engine.ReloadDiskTable());
 
-    DISK_INFO_EX disk{};
-    disk.dwBytesPerSector = 512;
-    disk.ullTotalSectors = ullDiskSectors;
-    PARTITION_INFO_EX partition{};
-    partition.dwFileSystem = c.dwFileSystem;
-    partition.ullStartSector = ullStart;
-    partition.ullTotalSectors = ullCount;
-    partition.dwBytesPerSector = 512;
-    ASSERT_EQ(0, engine.Engine()->Init(&disk, &partition, nMode, 0));
+    const rvdtest::SCAN_RECORDS records = rvdtest::VolumeScanRecords(ullDiskSectors, c.dwFileSystem, ullStart, ullCount);
+    ASSERT_EQ(0, engine.Engine()->Init(&records.Disk, &records.Volume, nMode, 0));
     const int32_t nStatus = engine.Engine()->Search();
     ASSERT_EQ(DELVAR_SUCCESS, nStatus);
 
@@ -737,17 +730,10 @@ TEST_F(TessaryNtfsDataLayout, VolumeOf4KiBSectorsIsNotMisread)
     CEngineModule& engine = CEngineModule::Get();
     ASSERT_NE(nullptr, engine.Engine());
     ASSERT_TRUE(engine.ReloadDiskTable());
-    DISK_INFO_EX disk{};
-    disk.dwBytesPerSector = 512;
-    disk.ullTotalSectors = ullSectors;
-    PARTITION_INFO_EX partition{};
-    partition.dwFileSystem = FILE_SYSTEM_NTFS;
-    partition.ullStartSector = 0;
-    partition.ullTotalSectors = ullSectors;
-    partition.dwBytesPerSector = 512;
+    const rvdtest::SCAN_RECORDS records = rvdtest::VolumeScanRecords(ullSectors, FILE_SYSTEM_NTFS, 0, ullSectors);
     for (int32_t nMode : {SCAN_MODE_QUICK, SCAN_MODE_COMPLETE}) {
         SCOPED_TRACE(nMode);
-        ASSERT_EQ(0, engine.Engine()->Init(&disk, &partition, nMode, 0));
+        ASSERT_EQ(0, engine.Engine()->Init(&records.Disk, &records.Volume, nMode, 0));
         EXPECT_EQ(DELVAR_NOTHING_FOUND, engine.Engine()->Search());
     }
 }

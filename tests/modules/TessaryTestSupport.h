@@ -30,6 +30,7 @@
 #include "ICorrand.h"
 #include "IDelvar.h"
 #include "ITessary.h"
+#include "ScanRecords.h"
 #include "ScopedEnv.h"
 #include "SourceReader.h"
 #include "Tessary.h"
@@ -482,24 +483,19 @@ protected:
 inline void ScanDiskImage(CDeviceTable& table, const std::string& strImage, uint64_t ullDiskSectors,
                           const rvdtest::PartitionEntry* pVolume, DWORD dwFileSystem)
 {
-    DISK_INFO_EX disk{};
-    disk.dwBytesPerSector = 512;
-    disk.ullTotalSectors = ullDiskSectors;
-    PARTITION_INFO_EX record{};
-    record.dwBytesPerSector = 512;
     std::string strTable = "disk " + strImage + "\n";
+    // The whole-disk scan is told no volume.
+    rvdtest::SCAN_RECORDS records = rvdtest::VolumeScanRecords(ullDiskSectors, 0, 0, 0);
     if (pVolume != nullptr) {
         strTable += "volume disk=0 start=" + std::to_string(pVolume->nStart) + " count=" +
                     std::to_string(pVolume->nCount) + " fs=" + TableFileSystemName(dwFileSystem) + "\n";
-        record.dwFileSystem = dwFileSystem;
-        record.ullStartSector = pVolume->nStart;
-        record.ullTotalSectors = pVolume->nCount;
+        records = rvdtest::VolumeScanRecords(ullDiskSectors, dwFileSystem, pVolume->nStart, pVolume->nCount);
     }
     table.Load(strTable);
     IDelvar* pEngine = EngineModule();
     ASSERT_NE(nullptr, pEngine);
-    ASSERT_EQ(DELVAR_SUCCESS,
-              pEngine->Init(&disk, &record, pVolume != nullptr ? SCAN_MODE_COMPLETE : SCAN_MODE_WHOLE_DISK, 0));
+    ASSERT_EQ(DELVAR_SUCCESS, pEngine->Init(&records.Disk, &records.Volume,
+                                            pVolume != nullptr ? SCAN_MODE_COMPLETE : SCAN_MODE_WHOLE_DISK, 0));
     ASSERT_EQ(DELVAR_SUCCESS, pEngine->Search());
 }
 

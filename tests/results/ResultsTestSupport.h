@@ -32,6 +32,7 @@
 #include "ITessary.h"
 #include "ModuleLoader.h"
 #include "RVTreeWidget.h"
+#include "ScanRecords.h"
 #include "TestSupport.h"
 
 namespace resultstest {
@@ -84,15 +85,8 @@ inline bool ScanFixture()
         ADD_FAILURE() << "the engine module does not load";
         return false;
     }
-    DISK_INFO_EX disk{};
-    disk.dwBytesPerSector = 512;
-    disk.ullTotalSectors = ullDiskSectors;
-    PARTITION_INFO_EX partition{};
-    partition.dwFileSystem = FILE_SYSTEM_NTFS;
-    partition.ullStartSector = 0;
-    partition.ullTotalSectors = ullSectors;
-    partition.dwBytesPerSector = 512;
-    if (pEngine->Init(&disk, &partition, SCAN_MODE_QUICK, 0) != 0 || pEngine->Search() != DELVAR_SUCCESS) {
+    const rvdtest::SCAN_RECORDS records = rvdtest::VolumeScanRecords(ullDiskSectors, FILE_SYSTEM_NTFS, 0, ullSectors);
+    if (pEngine->Init(&records.Disk, &records.Volume, SCAN_MODE_QUICK, 0) != 0 || pEngine->Search() != DELVAR_SUCCESS) {
         ADD_FAILURE() << "the quick scan of " << kImage << " failed";
         return false;
     }
