@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 # Writes a disk image on which every sector is a carving hit: each 512-byte sector starts with one
-# format's header and the rest is random bytes (or zeros). Measuring such hits must cost time that
-# grows with the image, not with hits x image: run the scan over images of two sizes and compare.
+# format's header and the rest is random bytes, zeros, or random letters and spaces (text: no byte
+# that ends a text scan, no group or tag mark). Measuring such hits must cost time that grows with
+# the image, not with hits x image: run the scan over images of two sizes and compare.
 #
-#   make-hostile-image.py KIND SECTORS OUT [zero]
+#   make-hostile-image.py KIND SECTORS OUT [zero|text]
 #   make-hostile-image.py --list
 import os
 import random
@@ -85,14 +86,20 @@ def main():
         print(" ".join(sorted(KINDS)))
         return 0
     if len(sys.argv) < 4 or sys.argv[1] not in KINDS:
-        print(__doc__ if False else "usage: make-hostile-image.py KIND SECTORS OUT [zero] | --list", file=sys.stderr)
+        print("usage: make-hostile-image.py KIND SECTORS OUT [zero|text] | --list", file=sys.stderr)
         return 2
     kind, sectors, out = sys.argv[1], int(sys.argv[2]), sys.argv[3]
-    zero = len(sys.argv) > 4 and sys.argv[4] == "zero"
+    body = sys.argv[4] if len(sys.argv) > 4 else "random"
     rnd = random.Random(1)
+    letters = b"abcdefghijklmnopqrstuvwxyz      "
     with open(out, "wb") as f:
         for _ in range(sectors):
-            sector = bytearray(512) if zero else bytearray(rnd.getrandbits(8 * 512).to_bytes(512, "little"))
+            if body == "zero":
+                sector = bytearray(512)
+            elif body == "text":
+                sector = bytearray(letters[b & 31] for b in rnd.getrandbits(8 * 512).to_bytes(512, "little"))
+            else:
+                sector = bytearray(rnd.getrandbits(8 * 512).to_bytes(512, "little"))
             for offset, data in KINDS[kind]:
                 sector[offset:offset + len(data)] = data
             f.write(sector)
