@@ -93,7 +93,7 @@ bool FileExists(const std::string& strPath)
 
 } // namespace
 
-CResultDatabase::CResultDatabase() : m_pDb(nullptr), m_bInMemory(false) {}
+CResultDatabase::CResultDatabase() : m_pDb(nullptr), m_bInMemory(false), m_bCreated(false) {}
 
 CResultDatabase::~CResultDatabase()
 {
@@ -121,6 +121,7 @@ void CResultDatabase::Close()
     if (m_pDb != nullptr)
         sqlite3_close(m_pDb);
     m_pDb = nullptr;
+    m_bCreated = false;
 }
 
 int CResultDatabase::Exec(const char* pszSql)
@@ -276,6 +277,7 @@ CResultDatabase::OPEN_RESULT CResultDatabase::OpenFile(const std::string& strPat
     if (aValues[0] == 0 && aValues[1] == 0 && aValues[2] == 0) {
         if (!CreateSchema())
             return OPEN_FAILED;
+        m_bCreated = true;
     } else if (aValues[0] != RESULT_STORE_APPLICATION_ID || aValues[1] != RESULT_STORE_SCHEMA_VERSION) {
         LogInfo("Result store: %s is not a result store of this version (id 0x%08x, version %d)", strPath.c_str(),
                 static_cast<unsigned>(aValues[0]), static_cast<int>(aValues[1]));
@@ -353,6 +355,10 @@ bool CResultDatabase::Recreate()
     if (m_bInMemory) {
         return Exec("DELETE FROM node") == SQLITE_OK && Exec("DELETE FROM volume") == SQLITE_OK;
     }
+    // The first scan of a store opened a moment ago for it would otherwise make the same empty
+    // file twice.
+    if (m_bCreated && IsEmpty())
+        return true;
     Close();
     for (const char* pszSuffix : {"", "-journal"})
         unlink((m_strPath + pszSuffix).c_str());
@@ -360,6 +366,16 @@ bool CResultDatabase::Recreate()
         return true;
     LogInfo("Result store: %s cannot be created; the results of this run are kept in memory only", m_strPath.c_str());
     return OpenInMemory();
+}
+
+bool CResultDatabase::IsEmpty()
+{
+    CSqlStatement query;
+    if (query.Prepare(m_pDb, "SELECT NOT EXISTS(SELECT 1 FROM node) AND NOT EXISTS(SELECT 1 FROM volume) AND "
+                             "(SELECT freelist_count FROM pragma_freelist_count)=0") != SQLITE_OK ||
+        query.Step() != SQLITE_ROW)
+        return false;
+    return query.ColumnInt(0) == 1;
 }
 
 bool CResultDatabase::ReplaceDamaged(const char* pszWhere)

@@ -75,7 +75,8 @@ public:
     const std::string& GetPath() const { return m_strPath; }
 
     // Empties the store for a new result: a fresh file (so a large earlier result leaves no
-    // space behind), or empty tables in memory.
+    // space behind), or empty tables in memory. A file this connection made itself and that
+    // still holds nothing is already what a fresh one would be, and is kept.
     bool Recreate();
     // Called after an operation saw SQLite report damage: logs it, sets the file aside and
     // starts an empty store.
@@ -111,9 +112,14 @@ private:
     bool PrepareStatements();
     void SetAside(const std::string& strPath);
 
+    // True when no row and no free page is stored.
+    bool IsEmpty();
+
     sqlite3* m_pDb;
     std::string m_strPath;
     bool m_bInMemory;
+    // The open file was made by this connection (with the current page size).
+    bool m_bCreated;
 };
 
 // The import cache for the lifetime of the object, the browsing cache again afterwards (also on
