@@ -185,14 +185,26 @@ BOOL FileLZHAnalyser::AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pI
     return TRUE;
 }
 
-BOOL FileLZHAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice)
+namespace {
+
+// What a member header tells the walk of an archive's header chain.
+enum HEADER_STEP {
+    HEADER_NONE,  // no member header here: the archive ends at the position (a hit's own first
+                  // header not being one, the hit is no archive)
+    HEADER_NEXT,  // a member: the position now names the next header
+    HEADER_LAST,  // the last member: the position now names the archive's end
+};
+
+// The length walk over a chain of member headers from a hit, shared through pChains with the
+// other hits of the same chain. step looks at the header at the position (the window reader's
+// 512 readable bytes) and moves the position on. The size is the end's position, at most the
+// carved-size limit.
+template <typename STEP>
+BOOL WalkHeaderChain(CCarvingChainMemo* pChains, CRawFileInfo* pInfo, IStorageDevice* pDevice, STEP step)
 {
     const uint64_t u64Limit = GetCarvedSizeLimit();
     SectorWindowReader reader(pDevice, pInfo->GetStartSector());
-    // A member header that happens to start a sector is a hit of its own: a hit on a member
-    // chain walked before shares that walk.
-    CCarvingChainWalk chain(&m_Chains, pDevice, pInfo->GetStartSector());
-    // 64-bit: member sizes up to 4 GiB would wrap a 32-bit position back into the archive.
+    CCarvingChainWalk chain(pChains, pDevice, pInfo->GetStartSector());
     uint64_t u64Pos = 0;
     const CHAIN_FOUND found = chain.Find(&u64Pos);
     if (found == CHAIN_ENDED) {
@@ -217,20 +229,41 @@ BOOL FileLZHAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevi
                 break;
             }
         }
-        if (!IsLzhMethod(p + 2)) {
-            if (u64Pos == 0)
+        const uint64_t u64Header = u64Pos;
+        const HEADER_STEP eStep = step(p, &u64Pos);
+        if (eStep == HEADER_NONE) {
+            if (u64Header == 0)
                 return FALSE;
-            // A header size of 0 is the archive's end mark, the last byte that archivers write.
-            if (p[0] == 0)
-                ++u64Pos;
             chain.End(u64Pos);
             break;
         }
-        chain.Pass(u64Pos);
-        u64Pos += 2 + static_cast<uint64_t>(p[0]) + LoadLE32(p + 7);
+        chain.Pass(u64Header);
+        if (eStep == HEADER_LAST) {
+            chain.End(u64Pos);
+            break;
+        }
     }
     pInfo->SetSize(std::min(u64Pos, u64Limit));
     return TRUE;
+}
+
+} // namespace
+
+BOOL FileLZHAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice)
+{
+    // A member header that happens to start a sector is a hit of its own: a hit on a member
+    // chain walked before shares that walk.
+    return WalkHeaderChain(&m_Chains, pInfo, pDevice, [](const uint8_t* p, uint64_t* pu64Pos) {
+        if (!IsLzhMethod(p + 2)) {
+            // A header size of 0 is the archive's end mark, the last byte that archivers write.
+            if (p[0] == 0)
+                ++*pu64Pos;
+            return HEADER_NONE;
+        }
+        // 64-bit: member sizes up to 4 GiB would wrap a 32-bit position back into the archive.
+        *pu64Pos += 2 + static_cast<uint64_t>(p[0]) + LoadLE32(p + 7);
+        return HEADER_NEXT;
+    });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -257,56 +290,21 @@ uint64_t ParseTarOctal(const uint8_t* pField)
 
 BOOL FileTARAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice)
 {
-    const uint64_t u64Limit = GetCarvedSizeLimit();
-    SectorWindowReader reader(pDevice, pInfo->GetStartSector());
     // Every member header is a hit of its own: a hit on the header chain of an archive measured
     // before takes that walk's end, or carries on where it was cut.
-    CCarvingChainWalk chain(&m_Chains, pDevice, pInfo->GetStartSector());
-    uint64_t u64Pos = 0;
-    const CHAIN_FOUND found = chain.Find(&u64Pos);
-    if (found == CHAIN_ENDED) {
-        pInfo->SetSize(std::min(u64Pos, u64Limit));
-        return TRUE;
-    }
-    const uint8_t* p = nullptr;
-    if (found == CHAIN_NONE) {
-        p = reader.Read(0);
-        if (p == nullptr)
-            return FALSE;
-    }
-    for (bool bNextHeader = found == CHAIN_CUT;; bNextHeader = true) {
-        if (bNextHeader) {
-            if (u64Pos > u64Limit) {
-                chain.Cut(u64Pos);
-                break;
-            }
-            p = reader.Read(u64Pos);
-            if (p == nullptr) {
-                chain.Cut(u64Pos);
-                break;
-            }
-        }
+    return WalkHeaderChain(&m_Chains, pInfo, pDevice, [](const uint8_t* p, uint64_t* pu64Pos) {
         // A header that starts with a name character must carry the magic; headers of other
         // archivers (and the zero end block) start with other bytes and are taken as they are.
-        if (p[0] >= 0x21 && p[0] <= 0x7F && memcmp(p + 257, "ustar", 5) != 0) {
-            if (u64Pos == 0)
-                return FALSE;
-            chain.End(u64Pos);
-            break;
-        }
-        chain.Pass(u64Pos);
-        u64Pos += 512;
+        if (p[0] >= 0x21 && p[0] <= 0x7F && memcmp(p + 257, "ustar", 5) != 0)
+            return HEADER_NONE;
+        *pu64Pos += 512;
         // A header with an empty name is the end block: the archive ends with it. Directories,
         // links and empty files also have size 0 but are followed by further members.
-        if (p[0] == 0) {
-            chain.End(u64Pos);
-            break;
-        }
-        const uint64_t u64Size = ParseTarOctal(p + 124);
-        u64Pos += (u64Size + 511) / 512 * 512;
-    }
-    pInfo->SetSize(std::min(u64Pos, u64Limit));
-    return TRUE;
+        if (p[0] == 0)
+            return HEADER_LAST;
+        *pu64Pos += (ParseTarOctal(p + 124) + 511) / 512 * 512;
+        return HEADER_NEXT;
+    });
 }
 
 // ---------------------------------------------------------------------------------------------
