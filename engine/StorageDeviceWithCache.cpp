@@ -15,12 +15,21 @@ const uint32_t kDefaultBlockSectors = 1000;
 // scan run at a third of the speed of a plain read of the same bytes (every block went cold in
 // memory before it was analysed).
 const int kMaxQueued = 2;
-// Threads that read a device that can be read from several threads at once. A single thread
-// copying from the page cache, then marking, cannot keep up with a plain read of the same bytes;
-// two spread the copy over two cores and leave one to the controllers. A third was no faster on a
-// busy machine: each thread keeps a block of fresh memory, and touching fresh memory the first
-// time is dearer than the copy itself.
-const unsigned kMaxReaders = 2;
+// Threads that read a device that can be read from several threads at once. They share the
+// slices of the oldest block unread, so that it is whole first and none waits for a slower one to
+// hand its block over. A single thread copying from the page cache, then marking, cannot keep up
+// with a plain read of the same bytes; three made the carving scan of a 1 GiB mixed image about
+// 1.2x as fast as two threads that each read whole blocks of their own (medians of 21 interleaved
+// runs); the copies then share the memory's bandwidth, and a fourth added little.
+const unsigned kMaxReaders = 3;
+// Blocks several threads keep queued, being read or read: the oldest one the scan is about to
+// take, the next being read, and one more for a thread that has nothing left to claim in it. The
+// fewer buffers, the less fresh memory the scan touches (each first touch of a page costs a fault,
+// far more than reading the page's bytes).
+const size_t kMaxSharedQueued = 3;
+// Sectors read and marked at a time: 256 KiB, which stays in a processor's own cache between the
+// copy and the marking. The threads share a block's slices, so that the oldest block is whole first.
+const uint64_t kSliceSectors = 512;
 
 int ReaderCountFor(bool bConcurrentDevice)
 {
@@ -136,26 +145,39 @@ void CStorageDeviceWithCache::MarkSectors(const uint8_t* pData, uint8_t* pMarks,
     }
 }
 
-void CStorageDeviceWithCache::ReadBlock(const BlockBuffer& buffer, uint64_t ullFirstSector)
+uint32_t CStorageDeviceWithCache::SlicesPerBlock() const
+{
+    return static_cast<uint32_t>((static_cast<uint64_t>(m_nBlockSize) + kSliceSectors - 1) / kSliceSectors);
+}
+
+void CStorageDeviceWithCache::ReadSlice(const BlockBuffer& buffer, uint64_t ullFirstSector, uint32_t nSlice)
 {
     const uint64_t ullTotal = m_ullTotalSectors;
-    uint64_t ullCount = 0;
+    uint64_t ullValid = 0;
     if (ullFirstSector < ullTotal)
-        ullCount = std::min<uint64_t>(m_nBlockSize, ullTotal - ullFirstSector);
-    // Read and marked a slice at a time: each slice is marked right after its copy, while it is
-    // still in this processor's own caches (a whole block of megabytes would no longer be).
-    const uint64_t kSlice = 512;
-    for (uint64_t i = 0; i < ullCount; i += kSlice) {
-        const uint64_t n = std::min(kSlice, ullCount - i);
-        ReadDevice(buffer.pData + i * STORAGE_UNIT_BYTES, ullFirstSector + i, n);
-        MarkSectors(buffer.pData + i * STORAGE_UNIT_BYTES, buffer.pMarks + i, n);
-    }
+        ullValid = std::min<uint64_t>(m_nBlockSize, ullTotal - ullFirstSector);
+    const uint64_t ullBegin = static_cast<uint64_t>(nSlice) * kSliceSectors;
+    const uint64_t ullEnd = std::min<uint64_t>(ullBegin + kSliceSectors, m_nBlockSize);
+    if (ullBegin >= ullEnd)
+        return;
+    if (ullBegin < ullValid)
+        ReadDevice(buffer.pData + ullBegin * STORAGE_UNIT_BYTES, ullFirstSector + ullBegin,
+                   std::min(ullEnd, ullValid) - ullBegin);
     // The last block is short: what lies past the device's end is zeros, never an older block.
-    if (ullCount < m_nBlockSize) {
-        memset(buffer.pData + ullCount * STORAGE_UNIT_BYTES, 0,
-               static_cast<size_t>(m_nBlockSize - ullCount) * STORAGE_UNIT_BYTES);
-        MarkSectors(buffer.pData + ullCount * STORAGE_UNIT_BYTES, buffer.pMarks + ullCount, m_nBlockSize - ullCount);
+    if (ullEnd > ullValid) {
+        const uint64_t ullZero = std::max(ullBegin, ullValid);
+        memset(buffer.pData + ullZero * STORAGE_UNIT_BYTES, 0, static_cast<size_t>(ullEnd - ullZero) * STORAGE_UNIT_BYTES);
     }
+    // Marked right after its copy, while the slice is still in this processor's own caches (a
+    // whole block of megabytes would no longer be).
+    MarkSectors(buffer.pData + ullBegin * STORAGE_UNIT_BYTES, buffer.pMarks + ullBegin, ullEnd - ullBegin);
+}
+
+void CStorageDeviceWithCache::ReadBlock(const BlockBuffer& buffer, uint64_t ullFirstSector)
+{
+    const uint32_t nSlices = SlicesPerBlock();
+    for (uint32_t i = 0; i < nSlices; ++i)
+        ReadSlice(buffer, ullFirstSector, i);
 }
 
 void CStorageDeviceWithCache::RecycleBuffer(const BlockBuffer& buffer)
@@ -168,15 +190,12 @@ void CStorageDeviceWithCache::RecycleBuffer(const BlockBuffer& buffer)
     }
 }
 
-CStorageDeviceWithCache::BlockBuffer CStorageDeviceWithCache::TakeBuffer()
+CStorageDeviceWithCache::BlockBuffer CStorageDeviceWithCache::TakeBufferLocked()
 {
-    {
-        std::lock_guard<std::mutex> guard(m_Lock);
-        if (!m_FreeBuffers.empty()) {
-            const BlockBuffer buffer = m_FreeBuffers.back();
-            m_FreeBuffers.pop_back();
-            return buffer;
-        }
+    if (!m_FreeBuffers.empty()) {
+        const BlockBuffer buffer = m_FreeBuffers.back();
+        m_FreeBuffers.pop_back();
+        return buffer;
     }
     BlockBuffer buffer;
     buffer.pData = static_cast<uint8_t*>(AllocLargeBuffer(static_cast<size_t>(m_nBlockSize) * STORAGE_UNIT_BYTES));
@@ -189,6 +208,12 @@ CStorageDeviceWithCache::BlockBuffer CStorageDeviceWithCache::TakeBuffer()
     return buffer;
 }
 
+CStorageDeviceWithCache::BlockBuffer CStorageDeviceWithCache::TakeBuffer()
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    return TakeBufferLocked();
+}
+
 void CStorageDeviceWithCache::GiveBackBuffer(const BlockBuffer& buffer)
 {
     std::lock_guard<std::mutex> guard(m_Lock);
@@ -197,12 +222,10 @@ void CStorageDeviceWithCache::GiveBackBuffer(const BlockBuffer& buffer)
 
 size_t CStorageDeviceWithCache::QueueLimit() const
 {
-    // One thread keeps a few blocks ahead; several keep one block each, being read or read: the
-    // fewer buffers, the less fresh memory the scan touches (each first touch of a page costs a
-    // fault, far more than reading the page's bytes).
+    // One thread keeps a few blocks ahead; several share a few.
     if (m_Threads.size() <= 1)
         return static_cast<size_t>(m_nMaxQueued) + 1;
-    return m_Threads.size();
+    return kMaxSharedQueued;
 }
 
 bool CStorageDeviceWithCache::StartPrefetch()
@@ -241,7 +264,7 @@ bool CStorageDeviceWithCache::StartPrefetch(uint64_t ullFromSector)
                 throw;
             }
             std::lock_guard<std::mutex> guard(m_Lock);
-            m_Queue.push_back(QueuedBlock{buffer, m_ullNextSector, true, false});
+            m_Queue.push_back(QueuedBlock{buffer, m_ullNextSector, SlicesPerBlock(), SlicesPerBlock(), true, false});
             m_ullNextSector += m_nBlockSize;
         }
     } catch (...) {
@@ -270,51 +293,82 @@ bool CStorageDeviceWithCache::StartPrefetch(uint64_t ullFromSector)
     return true;
 }
 
+void CStorageDeviceWithCache::SettleBlock(QueuedBlock& block)
+{
+    if (!block.bReady && block.nSlicesDone == block.nSlicesClaimed &&
+        (block.bFailed || block.nSlicesClaimed == SlicesPerBlock())) {
+        block.bReady = true;
+        m_DataReady.notify_all();
+    }
+}
+
+int CStorageDeviceWithCache::ClaimSlice(QueuedBlock** ppBlock, uint32_t* pnSlice)
+{
+    if (!m_bRunning || m_bReadFailed)
+        return -1;
+    const uint32_t nSlices = SlicesPerBlock();
+    for (QueuedBlock& block : m_Queue) {
+        if (!block.bFailed && block.nSlicesClaimed < nSlices) {
+            *ppBlock = &block;
+            *pnSlice = block.nSlicesClaimed++;
+            return 1;
+        }
+    }
+    // The threads never read past the device's end: the last block is clamped there.
+    if (m_ullNextSector >= m_ullTotalSectors)
+        return -1;
+    if (m_Queue.size() >= QueueLimit())
+        return 0;
+    const BlockBuffer buffer = TakeBufferLocked();
+    m_Queue.push_back(QueuedBlock{buffer, m_ullNextSector, 1, 0, false, false});
+    m_ullNextSector += m_nBlockSize;
+    // Elements of a deque stay where they are while others are added or removed at its ends;
+    // this one is removed only once it is ready.
+    *ppBlock = &m_Queue.back();
+    *pnSlice = 0;
+    // The block's other slices are there for the threads that wait.
+    if (nSlices > 1)
+        m_SpaceFree.notify_all();
+    return 1;
+}
+
 void CStorageDeviceWithCache::PrefetchThread()
 {
     QueuedBlock* pClaimed = nullptr;
     try {
         for (;;) {
+            uint32_t nSlice = 0;
             {
                 std::unique_lock<std::mutex> lock(m_Lock);
-                // Claim the next block once fewer than the limit are queued or being read.
-                m_SpaceFree.wait(lock, [this] {
-                    return !m_bRunning || m_bReadFailed || m_ullNextSector >= m_ullTotalSectors ||
-                           m_Queue.size() < QueueLimit();
-                });
-                // The threads never read past the device's end: the last block is clamped there.
-                if (!m_bRunning || m_bReadFailed || m_ullNextSector >= m_ullTotalSectors)
+                int nClaim;
+                while ((nClaim = ClaimSlice(&pClaimed, &nSlice)) == 0)
+                    m_SpaceFree.wait(lock);
+                if (nClaim < 0)
                     break;
-                BlockBuffer buffer{nullptr, nullptr};
-                if (!m_FreeBuffers.empty()) {
-                    buffer = m_FreeBuffers.back();
-                    m_FreeBuffers.pop_back();
-                }
-                m_Queue.push_back(QueuedBlock{buffer, m_ullNextSector, false, false});
-                // Elements of a deque stay where they are while others are added or removed at
-                // its ends; this one is removed only once it is ready.
-                pClaimed = &m_Queue.back();
-                m_ullNextSector += m_nBlockSize;
             }
-            // Nobody else looks at a block before it is ready.
-            if (pClaimed->buffer.pData == nullptr)
-                pClaimed->buffer = TakeBuffer();
-            ReadBlock(pClaimed->buffer, pClaimed->ullFirstSector);
+            // Nobody else writes this slice, and nobody looks at the block before it is ready.
+            ReadSlice(pClaimed->buffer, pClaimed->ullFirstSector, nSlice);
             std::lock_guard<std::mutex> guard(m_Lock);
-            pClaimed->bReady = true;
+            ++pClaimed->nSlicesDone;
+            SettleBlock(*pClaimed);
             pClaimed = nullptr;
-            m_DataReady.notify_all();
         }
     } catch (...) {
         // Whatever failed, the scan must not wait for a block that will never come: the block is
-        // handed over as failed (the scan reads it again itself) and no further one is claimed.
+        // handed over as failed (the scan reads it again itself), as is every block with slices
+        // nobody will read now, and no further slice is claimed.
         LogInfo("Read-ahead stopped early: a block could not be read into memory");
         std::lock_guard<std::mutex> guard(m_Lock);
         if (pClaimed != nullptr) {
-            pClaimed->bReady = true;
+            ++pClaimed->nSlicesDone;
             pClaimed->bFailed = true;
         }
         m_bReadFailed = true;
+        for (QueuedBlock& block : m_Queue) {
+            if (block.nSlicesClaimed < SlicesPerBlock())
+                block.bFailed = true;
+            SettleBlock(block);
+        }
         m_SpaceFree.notify_all();
     }
     std::lock_guard<std::mutex> guard(m_Lock);
@@ -383,6 +437,9 @@ int CStorageDeviceWithCache::LoadBlock(uint64_t nBlock)
             if (front.ullFirstSector > ullFirst)
                 break;
             if (!front.bReady) {
+                // No thread is left to finish it: read directly.
+                if (m_bProducerDone)
+                    break;
                 m_DataReady.wait(lock);
                 continue;
             }

@@ -63,8 +63,9 @@ public:
     int AddSectorFilter(PFN_SECTOR_FILTER pfnFilter);
     // Starts reading ahead from the block that holds ullFromSector (clamped to the device): up to
     // two blocks are read on the calling thread, then the thread keeps at most three queued. A
-    // device that can be read from several threads at once is read by two threads from
-    // the first block on, which keep at most one block each queued (being read or read). Returns false when nothing can be read ahead (no device, no
+    // device that can be read from several threads at once is read by up to three threads from
+    // the first block on, which share each block's slices in order and keep at most three blocks
+    // queued (being read or read). Returns false when nothing can be read ahead (no device, no
     // blocks, or already running).
     bool StartPrefetch(uint64_t ullFromSector);
     // The same from the engine's start-position override.
@@ -102,15 +103,30 @@ private:
         uint8_t* pData;
         uint8_t* pMarks;
     };
+    // A block read ahead: the threads claim its slices one at a time, in order, so that they
+    // all work on the oldest block and it is whole first.
     struct QueuedBlock {
         BlockBuffer buffer;
         uint64_t ullFirstSector;
-        // Set when the thread that claimed it is done: bFailed when the read raised an error.
+        uint32_t nSlicesClaimed;
+        uint32_t nSlicesDone;
+        // Set once every claimed slice is done and no further one will be: bFailed when a read
+        // raised an error (the block's other slices are then never claimed).
         bool bReady;
         bool bFailed;
     };
 
     void PrefetchThread();
+    // Under the lock: claims the next slice to read, queueing a new block when the queued ones
+    // are all claimed and there is room. 1 when claimed, 0 when the thread must wait, -1 when it
+    // is to end.
+    int ClaimSlice(QueuedBlock** ppBlock, uint32_t* pnSlice);
+    // Under the lock: marks the block ready when nothing more will be written to it.
+    void SettleBlock(QueuedBlock& block);
+    uint32_t SlicesPerBlock() const;
+    // Reads slice nSlice of the block at ullFirstSector (its sectors past the device's end are
+    // zeros) and marks its sectors.
+    void ReadSlice(const BlockBuffer& buffer, uint64_t ullFirstSector, uint32_t nSlice);
     // Reads n sectors of the wrapped device (under the device lock unless the device can be read
     // from several threads); a failed read leaves zeros.
     int ReadDevice(uint8_t* pBuffer, uint64_t ullStart, uint64_t ullCount);
@@ -119,6 +135,8 @@ private:
     void ReadBlock(const BlockBuffer& buffer, uint64_t ullFirstSector);
     void MarkSectors(const uint8_t* pData, uint8_t* pMarks, uint64_t ullCount) const;
     BlockBuffer TakeBuffer();
+    // Under the lock: a free buffer, else a new one (its memory is not touched here).
+    BlockBuffer TakeBufferLocked();
     void GiveBackBuffer(const BlockBuffer& buffer);
     // Keeps a whole buffer for reuse (the lock held), frees a partial one.
     void RecycleBuffer(const BlockBuffer& buffer);

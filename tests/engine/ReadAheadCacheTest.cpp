@@ -1,7 +1,8 @@
 // The block scan's read-ahead cache: blocks come back in order and whole, the last block is
 // short and zero-padded, the thread never reads past the device's end, reads that straddle the
 // window are split correctly, and the thread ends on every path; a device that can be read from
-// several threads is read by several, which hand the blocks over in order and stop on a failure.
+// several threads is read by several, which share the slices of each block, hand the blocks over
+// in order and stop on a failure.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -25,8 +26,12 @@ public:
             m_bReadPastEnd = true;
             return 0;
         }
-        if (m_bThrow)
+        if (m_bThrow || (m_nThrowAfter >= 0 && m_nReads > m_nThrowAfter))
             throw std::runtime_error("device gone");
+        if (ullStart < m_ullBadEnd && m_ullBadStart < ullStart + ullCount) {
+            memset(pBuffer, 0x5A, static_cast<size_t>(ullCount) * 512); // stale bytes nobody may see
+            return 0;
+        }
         uint8_t* p = static_cast<uint8_t*>(pBuffer);
         for (uint64_t i = 0; i < ullCount; ++i) {
             memset(p + i * 512, 0xA5, 512);
@@ -46,6 +51,10 @@ public:
     std::atomic<int> m_nReads{0};
     std::atomic<bool> m_bReadPastEnd{false};
     std::atomic<bool> m_bThrow{false};
+    // Reads that touch [m_ullBadStart, m_ullBadEnd) fail; reads after the m_nThrowAfter-th throw.
+    uint64_t m_ullBadStart = 0;
+    uint64_t m_ullBadEnd = 0;
+    int m_nThrowAfter = -1;
 };
 
 uint64_t SectorAt(const uint8_t* p)
@@ -229,5 +238,82 @@ TEST(ReadAheadCacheTest, SeveralThreadsHandTheBlocksOverInOrderAndStopOnAFailure
         }
         EXPECT_TRUE(bThrown);
         EXPECT_LT(b, 20u);
+    }
+}
+
+TEST(ReadAheadCacheTest, ThreadsSharingABlocksSlicesZeroFillAFailedSliceAndStopOnAnError)
+{
+    // Blocks of four slices and a short last block whose zeros span slices; one read in the middle
+    // of block 1 fails. Every slice is read once, none past the end, and the failed slice shows
+    // as zeros (never as the bytes the device left behind) while the rest of its block is whole.
+    const uint64_t ullBlock = 2048;
+    const uint64_t ullTotal = 5 * ullBlock + 700;
+    {
+        CNumberedDevice device(ullTotal);
+        device.m_bConcurrent = true;
+        device.m_ullBadStart = ullBlock + 1000;
+        device.m_ullBadEnd = ullBlock + 1001;
+        CStorageDeviceWithCache cache(&device);
+        cache.SetCacheSize(static_cast<uint32_t>(ullBlock));
+        ASSERT_TRUE(cache.StartPrefetch(0));
+        for (uint64_t b = 0; b < 6; ++b) {
+            ASSERT_EQ(cache.LoadBlock(b), 1) << b;
+            const uint8_t* p = cache.PeekSectors(b * ullBlock, ullBlock);
+            ASSERT_NE(p, nullptr);
+            const uint64_t ullCount = std::min(ullBlock, ullTotal - b * ullBlock);
+            for (uint64_t i = 0; i < ullBlock; ++i) {
+                const uint64_t ullSector = b * ullBlock + i;
+                const bool bZero = i >= ullCount || (ullSector >= ullBlock + 512 && ullSector < ullBlock + 1024);
+                if (bZero) {
+                    for (size_t k = 0; k < 512; ++k)
+                        ASSERT_EQ(p[i * 512 + k], 0) << ullSector;
+                } else {
+                    ASSERT_TRUE(HoldsSectors(p + i * 512, ullSector, 1)) << ullSector;
+                }
+            }
+        }
+        cache.StopPrefetch();
+        EXPECT_FALSE(device.m_bReadPastEnd);
+        EXPECT_EQ(device.m_nReads.load(), 5 * 4 + 2);
+    }
+    // Stopped (the scan cancelled) while the threads are inside blocks: they end, the blocks half
+    // read are dropped, and a block loaded afterwards is read directly and whole.
+    {
+        CNumberedDevice device(ullTotal * 10);
+        device.m_bConcurrent = true;
+        CStorageDeviceWithCache cache(&device);
+        cache.SetCacheSize(static_cast<uint32_t>(ullBlock));
+        ASSERT_TRUE(cache.StartPrefetch(0));
+        ASSERT_EQ(cache.LoadBlock(0), 1);
+        cache.StopPrefetch();
+        EXPECT_EQ(cache.GetQueuedCount(), 0u);
+        EXPECT_EQ(cache.GetReaderCount(), 0);
+        ASSERT_EQ(cache.LoadBlock(2), 1);
+        EXPECT_TRUE(HoldsSectors(cache.PeekSectors(2 * ullBlock, ullBlock), 2 * ullBlock, ullBlock));
+    }
+    // The device raises an error in the middle of the scan: the blocks handed over before are
+    // whole, then the scan reads the block itself and sees the error, without waiting for ever.
+    {
+        CNumberedDevice device(ullTotal * 10);
+        device.m_bConcurrent = true;
+        device.m_nThrowAfter = 4 * 4 + 2;
+        CStorageDeviceWithCache cache(&device);
+        cache.SetCacheSize(static_cast<uint32_t>(ullBlock));
+        ASSERT_TRUE(cache.StartPrefetch(0));
+        uint64_t b = 0;
+        bool bThrown = false;
+        for (; b < 50 && !bThrown; ++b) {
+            try {
+                ASSERT_EQ(cache.LoadBlock(b), 1);
+                ASSERT_TRUE(HoldsSectors(cache.PeekSectors(b * ullBlock, ullBlock), b * ullBlock, ullBlock)) << b;
+            } catch (const std::runtime_error&) {
+                bThrown = true;
+            }
+        }
+        // The error comes with the 19th read: in block 4, or in block 3 when a thread was slow to
+        // read a slice it had claimed before the others'.
+        EXPECT_TRUE(bThrown);
+        EXPECT_GE(b, 4u);
+        EXPECT_LE(b, 5u);
     }
 }
