@@ -5,6 +5,7 @@
 // each other, wild block pointers and counts, unreadable blocks); then the properties' record.
 #include <malloc.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -588,6 +589,26 @@ TEST(Ext2TreeNames, DeletedInodeThatALiveEntryNamesKeepsTheName)
     ASSERT_NE(nullptr, p);
     EXPECT_EQ(EXT2_STATUS_DELETED, p->GetStatus());
     EXPECT_EQ(nullptr, tree.Find("Inode_22"));
+}
+
+TEST(Ext2TreeNames, ZeroByteInAnEntryNameBecomesAnUnderscore)
+{
+    // A damaged root entry: "readme.txt" with a zero byte in it. The name keeps its length, so
+    // that nothing reading it as a C string stops short of what the entry holds.
+    CImageDevice device(ReadImage("ext2-1k-128.img"));
+    std::vector<uint8_t>& image = device.Bytes();
+    const uint64_t nBlock = FirstBlockOffset(image, 2);
+    const std::string strName = "readme.txt";
+    const auto it = std::search(image.begin() + static_cast<std::ptrdiff_t>(nBlock),
+                                image.begin() + static_cast<std::ptrdiff_t>(nBlock + 1024), strName.begin(), strName.end());
+    ASSERT_NE(image.begin() + static_cast<std::ptrdiff_t>(nBlock + 1024), it);
+    *(it + 4) = 0;
+    CTree tree(BuildQuick(device));
+    ASSERT_NE(nullptr, tree.pRoot);
+    IFileProperties* p = tree.Find("read_e.txt");
+    ASSERT_NE(nullptr, p);
+    EXPECT_EQ(10, p->GetNameLength());
+    EXPECT_EQ(nullptr, tree.Find("read"));
 }
 
 TEST(Ext2TreeNames, FileWithTwoNamesIsListedOnceUnderTheFirstDirectory)

@@ -1,5 +1,6 @@
 #include "Ext2DirIterator.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "CharConversion.h"
@@ -98,6 +99,9 @@ size_t CExt2DirIterator::GetEntryName(const CExt2DirEntry& entry, char* pszOut)
         nLength = kMaxNameBytes;
     if (nLength != 0)
         memcpy(pszOut, pName, nLength);
+    // No EXT name holds a zero byte; in a damaged entry one would end the name early for
+    // everything that reads it as a C string, so it becomes '_' and the name keeps its length.
+    std::replace(pszOut, pszOut + nLength, '\0', '_');
     pszOut[nLength] = 0;
     return nLength;
 }
