@@ -27,26 +27,25 @@ uint32_t FirstClusterOf(const uint8_t* pEntry)
     return (static_cast<uint32_t>(U16(pEntry + kFirstClusterHigh)) << 16) | U16(pEntry + kFirstClusterLow);
 }
 
+// The date and time tests combine their parts without a branch each: on sectors of other data
+// (most sectors a scan looks at) the outcome of each part is a coin toss that a branch would
+// mispredict.
 bool IsValidDate(uint16_t wDate)
 {
-    if (wDate == 0)
-        return true;
     const unsigned nDay = wDate & 0x1F;
     const unsigned nMonth = (wDate >> 5) & 0x0F;
-    return nMonth >= 1 && nMonth <= 12 && nDay >= 1 && nDay <= 31;
+    return (wDate == 0) | ((nMonth - 1u < 12u) & (nDay - 1u < 31u));
 }
 
 bool IsValidTime(uint16_t wTime)
 {
-    if (wTime == 0)
-        return true;
     const unsigned nHalfSeconds = wTime & 0x1F;
     const unsigned nMinutes = (wTime >> 5) & 0x3F;
     const unsigned nHours = wTime >> 11;
-    return nHours < 24 && nMinutes < 60 && nHalfSeconds < 30;
+    return (wTime == 0) | ((nHours < 24) & (nMinutes < 60) & (nHalfSeconds < 30));
 }
 
-bool IsShortNameByte(uint8_t c)
+constexpr bool IsShortNameByte(uint8_t c)
 {
     if (c < 0x1A || c == 0xFF)
         return false;
@@ -65,6 +64,22 @@ bool IsShortNameByte(uint8_t c)
         return true;
     }
 }
+
+struct SHORT_NAME_BYTES {
+    uint8_t abyAllowed[256];
+};
+
+constexpr SHORT_NAME_BYTES MakeShortNameBytes()
+{
+    SHORT_NAME_BYTES table{};
+    for (int c = 0; c < 256; ++c)
+        table.abyAllowed[c] = IsShortNameByte(static_cast<uint8_t>(c)) ? 1 : 0;
+    return table;
+}
+
+// 1 for each byte a short name may hold: the eleven bytes of a name are tested by table, their
+// results combined without a branch each.
+constexpr SHORT_NAME_BYTES kShortNameBytes = MakeShortNameBytes();
 
 std::string_view TrimBlanks(const char* p, size_t n)
 {
@@ -146,30 +161,27 @@ bool CFATDirEntry::IsDotDotEntry() const
 
 bool CFATDirEntry::IsValid(bool bStrict) const
 {
-    if (IsLongNameEntry())
+    const uint8_t* e = m_pEntry;
+    const uint8_t byAttributes = e[11];
+    if (byAttributes == FAT_ATTR_LONG_NAME)
         return true;
+    bool bValid = IsValidDate(U16(e + kCreationDate)) & IsValidDate(U16(e + kModificationDate)) &
+                  IsValidDate(U16(e + kAccessDate)) & IsValidTime(U16(e + kCreationTime)) &
+                  IsValidTime(U16(e + kModificationTime));
     if (bStrict) {
-        const uint32_t nSize = U32(m_pEntry + kFileSize);
-        if (IsDirectory()) {
-            if (nSize != 0 && U16(m_pEntry + kFirstClusterHigh) != 0)
-                return false;
-        } else if ((nSize == 0) != (FirstClusterOf(m_pEntry) == 0)) {
-            return false;
-        }
+        const uint32_t nSize = U32(e + kFileSize);
+        if ((byAttributes & FAT_ATTR_DIRECTORY) != 0)
+            bValid &= (nSize == 0) | (U16(e + kFirstClusterHigh) == 0);
+        else
+            bValid &= (nSize == 0) == (FirstClusterOf(e) == 0);
     }
-    if (!IsValidDate(U16(m_pEntry + kCreationDate)) || !IsValidDate(U16(m_pEntry + kModificationDate)) ||
-        !IsValidDate(U16(m_pEntry + kAccessDate)))
+    if (!bValid)
         return false;
-    if (!IsValidTime(U16(m_pEntry + kCreationTime)) || !IsValidTime(U16(m_pEntry + kModificationTime)))
-        return false;
-    if (IsVolumeLabel())
+    if (byAttributes == FAT_ATTR_VOLUME_LABEL)
         return true;
-    if (m_pEntry[0] == ' ')
-        return false;
-    for (size_t i = 0; i < 11; ++i)
-        if (!IsShortNameByte(m_pEntry[i]))
-            return false;
-    return true;
+    const uint8_t* t = kShortNameBytes.abyAllowed;
+    return (e[0] != ' ') & (t[e[0]] & t[e[1]] & t[e[2]] & t[e[3]] & t[e[4]] & t[e[5]] & t[e[6]] & t[e[7]] & t[e[8]] &
+                            t[e[9]] & t[e[10]]) != 0;
 }
 
 namespace {
