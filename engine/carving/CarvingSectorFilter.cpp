@@ -19,10 +19,15 @@ struct KEY_TEST {
 struct CARVING_SECTOR_TABLE {
     // Some analyser without a key byte may start with this byte.
     uint8_t abyLeadPasses[256];
-    // For each first byte, the key tests to make: indexes into aTests from anStart[b] to
-    // anStart[b + 1].
-    uint16_t anStart[257];
-    uint8_t abyIndex[256 * MAX_KEY_TESTS];
+    // For each first byte, the key tests whose lead bytes hold it (bit k for aTests[k]).
+    uint64_t aullLeadTests[256];
+    // The offsets the key tests look at, each once, and for each of them and each byte value
+    // there, the tests whose key bytes hold that value at that offset: a sector passes when a
+    // test is in both its first byte's set and its own offset's set. Every offset is looked at
+    // whatever the first byte, with no branch per test.
+    uint32_t anOffsets[MAX_KEY_TESTS];
+    uint64_t aullKeyTests[MAX_KEY_TESTS][256];
+    uint32_t nOffsets;
     KEY_TEST aTests[MAX_KEY_TESTS];
     uint32_t nTests;
     bool bPassAll;
@@ -72,15 +77,20 @@ void SetCarvingSectorTable(const std::vector<IRawFileAnalyser*, CEngineAllocator
         for (int w = 0; w < 4; ++w)
             t.aTests[k].Key.bits[w] |= key.bits[w];
     }
-    uint32_t n = 0;
-    for (int b = 0; b < 256; ++b) {
-        t.anStart[b] = static_cast<uint16_t>(n);
-        for (uint32_t k = 0; k < t.nTests; ++k) {
-            if (t.aTests[k].Lead.Has(static_cast<uint8_t>(b)))
-                t.abyIndex[n++] = static_cast<uint8_t>(k);
+    for (uint32_t k = 0; k < t.nTests; ++k) {
+        const KEY_TEST& test = t.aTests[k];
+        uint32_t i = 0;
+        while (i < t.nOffsets && t.anOffsets[i] != test.nOffset)
+            ++i;
+        if (i == t.nOffsets)
+            t.anOffsets[t.nOffsets++] = test.nOffset;
+        for (int b = 0; b < 256; ++b) {
+            if (test.Lead.Has(static_cast<uint8_t>(b)))
+                t.aullLeadTests[b] |= 1ull << k;
+            if (test.Key.Has(static_cast<uint8_t>(b)))
+                t.aullKeyTests[i][b] |= 1ull << k;
         }
     }
-    t.anStart[256] = static_cast<uint16_t>(n);
     s_bTableReady.store(true, std::memory_order_release);
 }
 
@@ -94,10 +104,11 @@ bool MayStartCarvedFile(const uint8_t* pSector)
     const uint8_t byLead = pSector[0];
     if (t.bPassAll || t.abyLeadPasses[byLead] != 0)
         return true;
-    for (uint32_t i = t.anStart[byLead]; i < t.anStart[byLead + 1]; ++i) {
-        const KEY_TEST& test = t.aTests[t.abyIndex[i]];
-        if (test.Key.Has(pSector[test.nOffset]))
-            return true;
-    }
-    return false;
+    const uint64_t ullLeadTests = t.aullLeadTests[byLead];
+    if (ullLeadTests == 0)
+        return false;
+    uint64_t ullKeyTests = 0;
+    for (uint32_t i = 0; i < t.nOffsets; ++i)
+        ullKeyTests |= t.aullKeyTests[i][pSector[t.anOffsets[i]]];
+    return (ullLeadTests & ullKeyTests) != 0;
 }
