@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "Veskel.h"
 
@@ -83,6 +84,16 @@ std::string ImportSql(size_t nRows, bool bPlain)
         strSql += szRow;
     }
     return strSql;
+}
+
+// Process-wide settings, made once before SQLite is first used here: no count of the memory
+// SQLite holds (every allocation and free would otherwise take a process-wide lock to keep it;
+// nothing here reads that count). When SQLite was already in use in this process the call is
+// refused and the defaults stay, which changes nothing but speed.
+void ConfigureSqlite()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
 }
 
 bool FileExists(const std::string& strPath)
@@ -244,6 +255,7 @@ CResultDatabase::OPEN_RESULT CResultDatabase::OpenFile(const std::string& strPat
 {
     Close();
     m_bInMemory = false;
+    ConfigureSqlite();
     const bool bExisted = FileExists(strPath);
     int nCode = sqlite3_open_v2(strPath.c_str(), &m_pDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                                 nullptr);
@@ -309,6 +321,7 @@ bool CResultDatabase::OpenInMemory()
 {
     Close();
     m_bInMemory = true;
+    ConfigureSqlite();
     if (sqlite3_open_v2(":memory:", &m_pDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) !=
         SQLITE_OK) {
         Close();
