@@ -56,8 +56,8 @@ bool IsDotName(const char* pszName, size_t nLength)
 // many inodes; a name never spans two.
 const size_t kNameChunkBytes = 64 * 1024;
 
-// Frees the phase-1 inode when it is no longer needed, whatever the path: the collected heap
-// then hands the same object out for the next inode instead of growing until it collects.
+// Frees the phase-1 inode when it is no longer needed, whatever the path, so the collected heap
+// does not grow until it collects.
 class CCollectedInode {
 public:
     CCollectedInode() : m_pInode(CExt2Inode::NewCollected()) {}
@@ -305,6 +305,11 @@ void CExt2TreeBuilder::ReadInodes()
     uint32_t nGroup = 0;
 
     CExt2InodeEnumerator inodes(pFs);
+    // One object serves every inode: each load starts by resetting it, and nothing keeps it past
+    // its own inode (one allocation and free in the collected heap per inode was about 3% of
+    // the instructions of an EXT3 quick scan with the store).
+    const CCollectedInode collected;
+    CExt2Inode* pInode = collected.Get();
     for (inodes.Begin(); !inodes.IsEnd(); inodes.Next()) {
         const uint32_t nInode = inodes.GetInodeNumber();
         // The root node stands for the root directory (a superblock whose first inode is below
@@ -313,8 +318,6 @@ void CExt2TreeBuilder::ReadInodes()
             continue;
         if (pFs->GetGroupDescTable().IsInodeTableUnused((nInode - 1) / nPerGroup, pFs->GetSuperBlock()))
             continue;
-        const CCollectedInode collected;
-        CExt2Inode* pInode = collected.Get();
         try {
             inodes.Load(pInode);
         } catch (const std::range_error&) {
