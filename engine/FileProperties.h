@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "DataRunList.h"
 #include "EngineMemory.h"
@@ -73,6 +74,15 @@ public:
     virtual BOOL GetDataStreamLayout(DATA_STREAM_LAYOUT* pLayout)
     {
         (void)pLayout;
+        return FALSE;
+    }
+    // The runs of the non-resident list GetDataRunList would give, put into *pRuns (emptied
+    // first; left empty where it would give null) without making the list: for a walk over many
+    // files that spares a list's allocations per file. FALSE, and *pRuns untouched, when only
+    // GetDataRunList can say (a resident list, or properties that do not tell).
+    virtual BOOL GetNonResidentRuns(std::vector<DATA_RUN>* pRuns)
+    {
+        (void)pRuns;
         return FALSE;
     }
 };

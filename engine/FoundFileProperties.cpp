@@ -94,6 +94,24 @@ IDataRunList* CFoundFileProperties::GetDataRunList()
     return m_Runs.pRecord != nullptr ? m_Runs.pRecord->CreateDataRunList() : nullptr;
 }
 
+BOOL CFoundFileProperties::GetNonResidentRuns(std::vector<DATA_RUN>* pRuns)
+{
+    // The cases of GetDataRunList: a plain string, or a record without a resident value, unpack
+    // to a non-resident list.
+    uint32_t nLength = 0;
+    const uint8_t* pString = PlainRunString(&nLength);
+    if (pString == nullptr && m_Runs.pRecord != nullptr && m_Runs.pRecord->m_pPacked != nullptr) {
+        if (m_Runs.pRecord->m_nResidentValue != 0)
+            return FALSE;
+        pString = m_Runs.pRecord->m_pPacked;
+        nLength = m_Runs.pRecord->GetPackedLength();
+    }
+    pRuns->clear();
+    if (pString != nullptr)
+        DecodeDataRuns(pRuns, pString, nLength);
+    return TRUE;
+}
+
 int32_t CFoundFileProperties::SetFlag(uint8_t nFlag)
 {
     m_nFlag = nFlag;

@@ -33,6 +33,7 @@ public:
     uint8_t GetCheckState() override { return m_nCheckState; }
     void SetCheckState(uint8_t nState) override { m_nCheckState = nState; }
     IDataRunList* GetDataRunList() override;
+    BOOL GetNonResidentRuns(std::vector<DATA_RUN>* pRuns) override;
     uint8_t GetFlag() override { return m_nFlag; }
     // Keeps the flag as given and returns 1.
     int32_t SetFlag(uint8_t nFlag) override;

@@ -81,10 +81,12 @@ uint8_t* EncodeDataRuns(IDataRunList* pList, uint32_t* pnLength)
     return pPacked;
 }
 
-BOOL DecodeDataRuns(IDataRunList* pList, const uint8_t* pData, size_t nSize)
+namespace {
+
+// Hands each run of a mapping-pair string to append (see DecodeDataRuns).
+template <typename APPEND>
+BOOL DecodeRunPairs(const uint8_t* pData, size_t nSize, APPEND append)
 {
-    if (pList == nullptr || pData == nullptr)
-        return FALSE;
     size_t nPos = 0;
     uint64_t ullPreviousStart = 0;
     while (nPos < nSize && pData[nPos] != 0) {
@@ -103,11 +105,27 @@ BOOL DecodeDataRuns(IDataRunList* pList, const uint8_t* pData, size_t nSize)
                 ullOffset |= ~0ull << (8 * nOffsetBytes);
         }
         uint64_t ullStart = nOffsetBytes > 0 ? ullPreviousStart + ullOffset : DATA_RUN_SPARSE_START;
-        pList->AppendRun(DATA_RUN(ullStart, ullLength));
+        append(DATA_RUN(ullStart, ullLength));
         ullPreviousStart += ullOffset;
         nPos += 1 + nLengthBytes + nOffsetBytes;
     }
     return TRUE;
+}
+
+} // namespace
+
+BOOL DecodeDataRuns(IDataRunList* pList, const uint8_t* pData, size_t nSize)
+{
+    if (pList == nullptr || pData == nullptr)
+        return FALSE;
+    return DecodeRunPairs(pData, nSize, [pList](const DATA_RUN& run) { pList->AppendRun(run); });
+}
+
+BOOL DecodeDataRuns(std::vector<DATA_RUN>* pRuns, const uint8_t* pData, size_t nSize)
+{
+    if (pRuns == nullptr || pData == nullptr)
+        return FALSE;
+    return DecodeRunPairs(pData, nSize, [pRuns](const DATA_RUN& run) { pRuns->push_back(run); });
 }
 
 PACKED_DATA_RUNS::PACKED_DATA_RUNS() : m_nResidentValue(0), m_pPacked(nullptr), m_nPackedSize(0)

@@ -74,6 +74,8 @@ uint8_t* EncodeDataRuns(IDataRunList* pList, uint32_t* pnLength = nullptr);
 // past the input (that pair is dropped). TRUE when the string ended at a 0 byte or exactly at
 // its end, FALSE when it was cut short or malformed.
 BOOL DecodeDataRuns(IDataRunList* pList, const uint8_t* pData, size_t nSize);
+// The same runs appended to a plain array.
+BOOL DecodeDataRuns(std::vector<DATA_RUN>* pRuns, const uint8_t* pData, size_t nSize);
 
 // Bytes (1..8) that v needs as a two's-complement number.
 uint8_t SignedByteCount(int64_t v);

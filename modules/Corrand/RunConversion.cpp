@@ -94,7 +94,9 @@ uint64_t SourceStartOfResult(const PARTITION_INFO_EX& partition, uint64_t ullRoo
     return DeviceStartOfResult(partition, ullRootStart);
 }
 
-void ConvertRuns(IDataRunList* pList, int32_t nPropertiesKind, const RUN_GEOMETRY& geometry, CONVERTED_RUNS* pOut)
+namespace {
+
+void ClearConverted(CONVERTED_RUNS* pOut)
 {
     // The run array keeps its capacity: one object serves every file of an import.
     pOut->vecRuns.clear();
@@ -102,6 +104,75 @@ void ConvertRuns(IDataRunList* pList, int32_t nPropertiesKind, const RUN_GEOMETR
     pOut->ullResidentSector = 0;
     pOut->dwResidentOffset = 0;
     pOut->bDamaged = false;
+}
+
+// The nCount runs that getRun(i) gives, of a list that is not resident.
+template <typename GET_RUN>
+void ConvertNonResident(size_t nCount, GET_RUN getRun, int32_t nPropertiesKind, const RUN_GEOMETRY& geometry,
+                        CONVERTED_RUNS* pOut)
+{
+    uint64_t ullUnit = 1;
+    uint64_t ullOrigin = geometry.ullSourceStart;
+    switch (nPropertiesKind) {
+    case PROPERTIES_KIND_FAT:
+    case PROPERTIES_KIND_NTFS:
+    case PROPERTIES_KIND_EXT2:
+        if (geometry.nSectorsPerUnit <= 0 || !AddChecked(geometry.ullSourceStart, geometry.ullRootStart, &ullOrigin)) {
+            pOut->bDamaged = true;
+            return;
+        }
+        ullUnit = static_cast<uint64_t>(geometry.nSectorsPerUnit);
+        break;
+    case PROPERTIES_KIND_RAW:
+        break;
+    default:
+        // Units of an unknown reader cannot be guessed; a wrong guess would copy other data.
+        pOut->bDamaged = true;
+        return;
+    }
+
+    for (size_t i = 0; i < nCount; ++i) {
+        const DATA_RUN& run = getRun(i);
+        uint64_t ullSectors = 0;
+        if (!MulChecked(run.ullLength, ullUnit, &ullSectors)) {
+            pOut->bDamaged = true;
+            continue;
+        }
+        // EXT2/EXT3 mark a hole by block 0: that block holds the boot block and superblock,
+        // never file data.
+        const bool bSparse = run.ullStart == DATA_RUN_SPARSE_START ||
+                             (nPropertiesKind == PROPERTIES_KIND_EXT2 && run.ullStart == 0);
+        if (bSparse) {
+            AppendRun(pOut->vecRuns, STORED_RUN_SPARSE, ullSectors);
+            continue;
+        }
+        uint64_t ullOffset = 0, ullSector = 0;
+        if (!MulChecked(run.ullStart, ullUnit, &ullOffset) || !AddChecked(ullOrigin, ullOffset, &ullSector) ||
+            ullSector == STORED_RUN_SPARSE) {
+            pOut->bDamaged = true;
+            AppendRun(pOut->vecRuns, STORED_RUN_SPARSE, ullSectors);
+            continue;
+        }
+        AppendRun(pOut->vecRuns, ullSector, ullSectors);
+    }
+}
+
+} // namespace
+
+void ConvertRuns(const std::vector<DATA_RUN>& vecList, int32_t nPropertiesKind, const RUN_GEOMETRY& geometry,
+                 CONVERTED_RUNS* pOut)
+{
+    ClearConverted(pOut);
+    if (vecList.empty())
+        return;
+    ConvertNonResident(
+        vecList.size(), [&vecList](size_t i) -> const DATA_RUN& { return vecList[i]; }, nPropertiesKind, geometry,
+        pOut);
+}
+
+void ConvertRuns(IDataRunList* pList, int32_t nPropertiesKind, const RUN_GEOMETRY& geometry, CONVERTED_RUNS* pOut)
+{
+    ClearConverted(pOut);
     if (pList == nullptr || pList->GetRunCount() == 0)
         return;
 
@@ -138,50 +209,9 @@ void ConvertRuns(IDataRunList* pList, int32_t nPropertiesKind, const RUN_GEOMETR
         return;
     }
 
-    uint64_t ullUnit = 1;
-    uint64_t ullOrigin = geometry.ullSourceStart;
-    switch (nPropertiesKind) {
-    case PROPERTIES_KIND_FAT:
-    case PROPERTIES_KIND_NTFS:
-    case PROPERTIES_KIND_EXT2:
-        if (geometry.nSectorsPerUnit <= 0 || !AddChecked(geometry.ullSourceStart, geometry.ullRootStart, &ullOrigin)) {
-            pOut->bDamaged = true;
-            return;
-        }
-        ullUnit = static_cast<uint64_t>(geometry.nSectorsPerUnit);
-        break;
-    case PROPERTIES_KIND_RAW:
-        break;
-    default:
-        // Units of an unknown reader cannot be guessed; a wrong guess would copy other data.
-        pOut->bDamaged = true;
-        return;
-    }
-
-    for (size_t i = 0; i < pList->GetRunCount(); ++i) {
-        const DATA_RUN& run = pList->GetRun(i);
-        uint64_t ullSectors = 0;
-        if (!MulChecked(run.ullLength, ullUnit, &ullSectors)) {
-            pOut->bDamaged = true;
-            continue;
-        }
-        // EXT2/EXT3 mark a hole by block 0: that block holds the boot block and superblock,
-        // never file data.
-        const bool bSparse = run.ullStart == DATA_RUN_SPARSE_START ||
-                             (nPropertiesKind == PROPERTIES_KIND_EXT2 && run.ullStart == 0);
-        if (bSparse) {
-            AppendRun(pOut->vecRuns, STORED_RUN_SPARSE, ullSectors);
-            continue;
-        }
-        uint64_t ullOffset = 0, ullSector = 0;
-        if (!MulChecked(run.ullStart, ullUnit, &ullOffset) || !AddChecked(ullOrigin, ullOffset, &ullSector) ||
-            ullSector == STORED_RUN_SPARSE) {
-            pOut->bDamaged = true;
-            AppendRun(pOut->vecRuns, STORED_RUN_SPARSE, ullSectors);
-            continue;
-        }
-        AppendRun(pOut->vecRuns, ullSector, ullSectors);
-    }
+    ConvertNonResident(
+        pList->GetRunCount(), [pList](size_t i) -> const DATA_RUN& { return pList->GetRun(i); }, nPropertiesKind,
+        geometry, pOut);
 }
 
 } // namespace corrand

@@ -14,6 +14,7 @@
 #include "ResultStoreAccess.h"
 
 class IDataRunList;
+struct DATA_RUN;
 
 namespace corrand {
 
@@ -56,5 +57,8 @@ uint64_t SourceStartOfResult(const PARTITION_INFO_EX& partition, uint64_t ullRoo
 // Converts pList (null or empty gives no runs) of a file whose properties report
 // nPropertiesKind (PROPERTIES_KIND_*). Contiguous runs are merged.
 void ConvertRuns(IDataRunList* pList, int32_t nPropertiesKind, const RUN_GEOMETRY& geometry, CONVERTED_RUNS* pOut);
+// The same for the runs of a non-resident list (IFileProperties::GetNonResidentRuns).
+void ConvertRuns(const std::vector<DATA_RUN>& vecList, int32_t nPropertiesKind, const RUN_GEOMETRY& geometry,
+                 CONVERTED_RUNS* pOut);
 
 } // namespace corrand

@@ -328,6 +328,7 @@ bool ImportTree(CResultDatabase& db, CFileNode* pRoot, uint32_t dwVolume, const 
     //    most of its work per statement.
     CRowBatch batch(db);
     CONVERTED_RUNS runs;
+    std::vector<DATA_RUN> vecListed;  // a file's runs as its properties list them
     size_t nFolder = 0;
     CTreeOrder order(pRoot, nullptr);
     CTreeOrder::ITEM item{};
@@ -380,9 +381,13 @@ bool ImportTree(CResultDatabase& db, CFileNode* pRoot, uint32_t dwVolume, const 
             if (nKind == PROPERTIES_KIND_FAT)
                 dwFlags |= STORED_FILE_LOCAL_TIMES;
             if (!bFolder) {
-                IDataRunList* pList = pProperties->GetDataRunList();
-                ConvertRuns(pList, nKind, geometry, &runs);
-                delete pList;
+                if (pProperties->GetNonResidentRuns(&vecListed)) {
+                    ConvertRuns(vecListed, nKind, geometry, &runs);
+                } else {
+                    IDataRunList* pList = pProperties->GetDataRunList();
+                    ConvertRuns(pList, nKind, geometry, &runs);
+                    delete pList;
+                }
                 if (runs.bResident)
                     dwFlags |= STORED_FILE_RESIDENT;
                 if (runs.bDamaged) {

@@ -231,6 +231,27 @@ std::string Describe(IDataRunList* pList)
     return str;
 }
 
+// GetNonResidentRuns against GetDataRunList: the runs of every non-resident list, nothing where
+// there is no list, and no answer where the list is resident.
+void ExpectRunsListedAsTheListHasThem(IFileProperties* pProperties)
+{
+    std::unique_ptr<IDataRunList> pList(pProperties->GetDataRunList());
+    std::vector<DATA_RUN> runs = {DATA_RUN(1, 1)};  // left over from an earlier file
+    const bool bAnswered = pProperties->GetNonResidentRuns(&runs) != FALSE;
+    if (pList != nullptr && pList->IsResident()) {
+        EXPECT_FALSE(bAnswered);
+        EXPECT_EQ(runs.size(), 1u);
+        return;
+    }
+    std::vector<DATA_RUN> expected;
+    for (size_t i = 0; pList != nullptr && i < pList->GetRunCount(); ++i)
+        expected.push_back(pList->GetRun(i));
+    if (pList != nullptr)
+        ASSERT_TRUE(bAnswered);
+    if (bAnswered)
+        EXPECT_EQ(runs, expected);
+}
+
 } // namespace
 
 // Names and run strings short enough to be held in the properties object itself and long enough
@@ -272,6 +293,7 @@ TEST(FoundFileProperties, NamesAndRunsOfEveryLengthKeepTheirRecords)
                 std::unique_ptr<PACKED_DATA_RUNS> pReference(LoadPackedDataRuns(&runsStream));
                 ASSERT_NE(pReference, nullptr);
                 EXPECT_EQ(Describe(pProperties->GetDataRunList()), Describe(pReference->CreateDataRunList()));
+                ExpectRunsListedAsTheListHasThem(pProperties.get());
             }
         }
     }
@@ -298,6 +320,8 @@ TEST(FoundFileProperties, RunsPackedInPlaceSaveAsARecordDoes)
         const std::string strRuns = Describe(viaRecord.GetDataRunList());
         EXPECT_EQ(Describe(fromArray.GetDataRunList()), strRuns);
         EXPECT_EQ(Describe(fromList.GetDataRunList()), strRuns);
+        for (CExt2FileProperties* pProperties : {&fromArray, &fromList, &viaRecord})
+            ExpectRunsListedAsTheListHasThem(pProperties);
         runs.push_back(DATA_RUN(1000 + 300 * n * n, n + 1));
     }
     for (size_t nLength : {12u, 15u, 20u}) {
