@@ -22,11 +22,13 @@ const int kMaxQueued = 2;
 // 1.2x as fast as two threads that each read whole blocks of their own (medians of 21 interleaved
 // runs); the copies then share the memory's bandwidth, and a fourth added little.
 const unsigned kMaxReaders = 3;
-// Blocks several threads keep queued, being read or read: the oldest one the scan is about to
-// take, the next being read, and one more for a thread that has nothing left to claim in it. The
-// fewer buffers, the less fresh memory the scan touches (each first touch of a page costs a fault,
-// far more than reading the page's bytes).
-const size_t kMaxSharedQueued = 3;
+// Blocks several threads keep queued, being read or read: the one the scan is about to take and
+// the next, whose slices the threads share; with the window, three buffers in all. Each buffer is
+// fresh memory the first time it is filled, and fresh memory is dear: a first touch of a huge page
+// may wait for the kernel to compact memory, 10 to 80 ms for 4 MiB on a busy machine, where
+// reading the same 4 MiB from the page cache takes under 1 ms. A third queued block made no
+// measurable difference to the scan.
+const size_t kMaxSharedQueued = 2;
 // Sectors read and marked at a time: 256 KiB, which stays in a processor's own cache between the
 // copy and the marking. The threads share a block's slices, so that the oldest block is whole first.
 const uint64_t kSliceSectors = 512;
@@ -445,14 +447,18 @@ int CStorageDeviceWithCache::LoadBlock(uint64_t nBlock)
             }
             taken = front.buffer;
             m_Queue.pop_front();
+            // The old window goes back to the threads before they are woken, so that the next
+            // block is read into it rather than into a buffer of fresh memory.
+            if (m_Window.pData != nullptr) {
+                RecycleBuffer(m_Window);
+                m_Window = BlockBuffer{nullptr, nullptr};
+            }
             m_SpaceFree.notify_all();
             break;
         }
     }
     if (taken.pData != nullptr) {
-        // The queued buffer becomes the window; the old window goes back to the threads.
-        if (m_Window.pData != nullptr)
-            GiveBackBuffer(m_Window);
+        // The queued buffer becomes the window.
         m_Window = taken;
     } else {
         // Not read ahead (asked out of order, or the read-ahead is not running): read it now.

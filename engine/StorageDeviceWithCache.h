@@ -64,7 +64,7 @@ public:
     // Starts reading ahead from the block that holds ullFromSector (clamped to the device): up to
     // two blocks are read on the calling thread, then the thread keeps at most three queued. A
     // device that can be read from several threads at once is read by up to three threads from
-    // the first block on, which share each block's slices in order and keep at most three blocks
+    // the first block on, which share each block's slices in order and keep at most two blocks
     // queued (being read or read). Returns false when nothing can be read ahead (no device, no
     // blocks, or already running).
     bool StartPrefetch(uint64_t ullFromSector);
