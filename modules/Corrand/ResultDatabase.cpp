@@ -66,21 +66,25 @@ const char* const SCHEMA_SQL =
 
 // Rows of an imported tree: nothing of it is ticked yet. A failed row rolls the whole
 // transaction back at once (OR ROLLBACK), as the import does anyway; that spares SQLite a
-// statement journal for every multi-row statement.
+// statement journal for every multi-row statement. The key is left out: SQLite gives each row
+// the next after the largest stored, which the import makes the row's own (see TreeImport.cpp),
+// and then neither looks the key up nor searches the table for where the row goes.
 std::string ImportSql(size_t nRows, bool bPlain)
 {
-    std::string strSql = "INSERT OR ROLLBACK INTO node(" ROW_COLUMNS ",runs,res_sector,res_offset,valid,cunit) VALUES";
+    std::string strSql =
+        "INSERT OR ROLLBACK INTO node(pkey,kind,last,name,size,attr,status,flags,ctime,mtime,atime,nfiles,nbytes,"
+        "tfiles,tbytes,own,runs,res_sector,res_offset,valid,cunit) VALUES";
     const int nParameters = bPlain ? IMPORT_PLAIN_ROW_PARAMETERS : IMPORT_ROW_PARAMETERS;
     for (size_t i = 0; i < nRows; ++i) {
         const int b = static_cast<int>(i) * nParameters;
         char szRow[200];
-        int nLength = snprintf(szRow, sizeof(szRow), "%s(?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,0,0,0,?%d,",
+        int nLength = snprintf(szRow, sizeof(szRow), "%s(?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,0,0,0,?%d,",
                                i != 0 ? "," : "", b + 1, b + 2, b + 3, b + 4, b + 5, b + 6, b + 7, b + 8, b + 9, b + 10,
-                               b + 11, b + 12, b + 13, b + 14, b + 15);
+                               b + 11, b + 12, b + 13, b + 14);
         if (bPlain)
             snprintf(szRow + nLength, sizeof(szRow) - nLength, "NULL,NULL,NULL,NULL)");
         else
-            snprintf(szRow + nLength, sizeof(szRow) - nLength, "?%d,?%d,?%d,?%d)", b + 16, b + 17, b + 18, b + 19);
+            snprintf(szRow + nLength, sizeof(szRow) - nLength, "?%d,?%d,?%d,?%d)", b + 15, b + 16, b + 17, b + 18);
         strSql += szRow;
     }
     return strSql;
@@ -127,7 +131,7 @@ void CResultDatabase::Close()
     for (CSqlStatement* p : {&m_InsertNode, &m_ImportNode, &m_ImportNodes, &m_ImportPlainNodes, &m_SelectNode,
                              &m_SelectChildren, &m_SelectRange, &m_SelectAtOrBefore, &m_UpdateTopTotals,
                              &m_SelectTicks, &m_UpdateTicks, &m_TickRange, &m_ClearRange, &m_SetOwn, &m_InsertVolume,
-                             &m_UpdateVolumeTree, &m_UpdateVolumeTicked, &m_SelectVolumes})
+                             &m_UpdateVolumeTree, &m_UpdateVolumeTicked, &m_SelectVolumes, &m_SelectLargestKey})
         p->Finalize();
     if (m_pDb != nullptr)
         sqlite3_close(m_pDb);
@@ -195,9 +199,10 @@ bool CResultDatabase::PrepareStatements()
         CSqlStatement* pStatement;
         const char* pszSql;
     };
-    // ?1 key, ?2 parent key, ?3 kind, ?4 last key, ?5 name, ?6 size, ?7 attributes, ?8 status,
-    // ?9 flags, ?10-?12 times, ?13 files, ?14 bytes, ?15 runs, ?16 resident sector, ?17 resident
-    // offset, ?18 valid size, ?19 compression unit; the next row's from ?20 on.
+    // Imports: ?1 parent key, ?2 kind, ?3 last key, ?4 name, ?5 size, ?6 attributes, ?7 status,
+    // ?8 flags, ?9-?11 times, ?12 files, ?13 bytes, ?14 runs, ?15 resident sector, ?16 resident
+    // offset, ?17 valid size, ?18 compression unit; the next row's from ?19 on (plain rows: the
+    // first 14, the next row's from ?15 on).
     const std::string strImportOne = ImportSql(1, false);
     const std::string strImportBatch = ImportSql(IMPORT_BATCH_ROWS, false);
     const std::string strImportPlainBatch = ImportSql(IMPORT_BATCH_ROWS, true);
@@ -240,6 +245,7 @@ bool CResultDatabase::PrepareStatements()
         {&m_UpdateVolumeTicked, "UPDATE volume SET ticked=?2 WHERE vol=?1"},
         {&m_SelectVolumes, "SELECT vol,scan_index,record,device_start,root_start,sectors_per_unit,has_tree,ticked,"
                            "records FROM volume ORDER BY vol"},
+        {&m_SelectLargestKey, "SELECT max(key) FROM node"},
     };
     for (const STATEMENT_TEXT& text : statements) {
         const int nCode = text.pStatement->Prepare(m_pDb, text.pszSql);

@@ -53,10 +53,10 @@ const int IMPORT_CACHE_KIB = 2048;
 // A tree is imported IMPORT_BATCH_ROWS rows to a statement (m_ImportNodes), the rest one by one
 // (m_ImportNode); each row takes IMPORT_ROW_PARAMETERS parameters (see ResultDatabase.cpp).
 const size_t IMPORT_BATCH_ROWS = 32;
-const int IMPORT_ROW_PARAMETERS = 19;
+const int IMPORT_ROW_PARAMETERS = 18;
 // m_ImportPlainNodes: rows without resident data, valid size or compression unit, which take
 // the first IMPORT_PLAIN_ROW_PARAMETERS of those parameters.
-const int IMPORT_PLAIN_ROW_PARAMETERS = 15;
+const int IMPORT_PLAIN_ROW_PARAMETERS = 14;
 
 class CResultDatabase {
 public:
@@ -102,7 +102,7 @@ public:
     // Prepared statements (parameters in the comments of ResultDatabase.cpp).
     CSqlStatement m_InsertNode, m_ImportNode, m_ImportNodes, m_ImportPlainNodes, m_SelectNode, m_SelectChildren,
         m_SelectRange, m_SelectAtOrBefore, m_UpdateTopTotals, m_SelectTicks, m_UpdateTicks, m_TickRange, m_ClearRange,
-        m_SetOwn, m_InsertVolume, m_UpdateVolumeTree, m_UpdateVolumeTicked, m_SelectVolumes;
+        m_SetOwn, m_InsertVolume, m_UpdateVolumeTree, m_UpdateVolumeTicked, m_SelectVolumes, m_SelectLargestKey;
 
 private:
     enum OPEN_RESULT { OPEN_OK, OPEN_DAMAGED, OPEN_FAILED };

@@ -265,40 +265,40 @@ public:
     }
 
 private:
+    // The row's key is the one SQLite gives it (see ImportTree).
     void Bind(CSqlStatement& insert, int nBase, const ROW& row, bool bPlain)
     {
-        insert.BindU64(nBase + 1, row.ullKey);
-        insert.BindU64(nBase + 2, row.ullParentKey);
-        insert.BindInt(nBase + 3, row.nKind);
-        insert.BindU64(nBase + 4, row.ullLastKey);
-        insert.BindText16(nBase + 5, std::u16string_view(m_strNames.data() + row.nNameStart, row.nNameLength));
-        insert.BindU64(nBase + 6, row.ullSize);
-        insert.BindInt(nBase + 7, row.nAttributes);
-        insert.BindInt(nBase + 8, row.nStatus);
-        insert.BindInt(nBase + 9, row.nFlags);
-        insert.BindU64(nBase + 10, row.ullCreation);
-        insert.BindU64(nBase + 11, row.ullModification);
-        insert.BindU64(nBase + 12, row.ullAccess);
-        insert.BindInt(nBase + 13, row.nFiles);
-        insert.BindU64(nBase + 14, row.ullBytes);
-        insert.BindBlob(nBase + 15, m_vecRunBytes.data() + row.nRunsStart, row.nRunsLength);
+        insert.BindU64(nBase + 1, row.ullParentKey);
+        insert.BindInt(nBase + 2, row.nKind);
+        insert.BindU64(nBase + 3, row.ullLastKey);
+        insert.BindText16(nBase + 4, std::u16string_view(m_strNames.data() + row.nNameStart, row.nNameLength));
+        insert.BindU64(nBase + 5, row.ullSize);
+        insert.BindInt(nBase + 6, row.nAttributes);
+        insert.BindInt(nBase + 7, row.nStatus);
+        insert.BindInt(nBase + 8, row.nFlags);
+        insert.BindU64(nBase + 9, row.ullCreation);
+        insert.BindU64(nBase + 10, row.ullModification);
+        insert.BindU64(nBase + 11, row.ullAccess);
+        insert.BindInt(nBase + 12, row.nFiles);
+        insert.BindU64(nBase + 13, row.ullBytes);
+        insert.BindBlob(nBase + 14, m_vecRunBytes.data() + row.nRunsStart, row.nRunsLength);
         if (bPlain)
             return;
         if (row.bResident) {
-            insert.BindU64(nBase + 16, row.ullResidentSector);
-            insert.BindInt(nBase + 17, row.nResidentOffset);
+            insert.BindU64(nBase + 15, row.ullResidentSector);
+            insert.BindInt(nBase + 16, row.nResidentOffset);
         } else {
+            insert.BindNull(nBase + 15);
             insert.BindNull(nBase + 16);
-            insert.BindNull(nBase + 17);
         }
         if (row.bValidSize)
-            insert.BindU64(nBase + 18, row.ullValidSize);
+            insert.BindU64(nBase + 17, row.ullValidSize);
+        else
+            insert.BindNull(nBase + 17);
+        if (row.bUnitSectors)
+            insert.BindInt(nBase + 18, static_cast<int64_t>(row.ullUnitSectors));
         else
             insert.BindNull(nBase + 18);
-        if (row.bUnitSectors)
-            insert.BindInt(nBase + 19, static_cast<int64_t>(row.ullUnitSectors));
-        else
-            insert.BindNull(nBase + 19);
     }
 
     CResultDatabase& m_Db;
@@ -306,6 +306,30 @@ private:
     std::u16string m_strNames;
     std::vector<uint8_t> m_vecRunBytes;
 };
+
+// The largest key stored (false when SQLite fails or the table is empty).
+bool LargestKey(CResultDatabase& db, uint64_t* pullKey, int* pnCode)
+{
+    CSqlStatement& select = db.m_SelectLargestKey;
+    CStatementUse use(select);
+    *pnCode = select.Step();
+    if (*pnCode != SQLITE_ROW || select.ColumnIsNull(0))
+        return false;
+    *pullKey = select.ColumnU64(0);
+    return true;
+}
+
+// The keys the rows were given are those of their numbers: the largest stored is the one
+// expected (a mismatch is no tree this import can store, and nothing of it is kept).
+bool IsLargestKey(CResultDatabase& db, uint64_t ullExpected, TREE_IMPORT_RESULT* pResult)
+{
+    uint64_t ullKey = 0;
+    int nCode = SQLITE_OK;
+    if (LargestKey(db, &ullKey, &nCode) && ullKey == ullExpected)
+        return true;
+    pResult->nSqlCode = nCode == SQLITE_ROW ? SQLITE_INTERNAL : nCode;
+    return false;
+}
 
 } // namespace
 
@@ -325,7 +349,11 @@ bool ImportTree(CResultDatabase& db, CFileNode* pRoot, uint32_t dwVolume, const 
     //    entries also arrive close to where the last one went, and dropping it to build it again
     //    afterwards would sort every row in memory at once (about 40 MB for a million files)
     //    for no gain in time. Rows go in batches of one statement each, which spares SQLite
-    //    most of its work per statement.
+    //    most of its work per statement. SQLite gives each row the key after the largest stored;
+    //    the volume's top is that one when the rows begin, and the rows come in number order, so
+    //    each gets the key of its number. Both ends are checked.
+    if (!IsLargestKey(db, MakeNodeKey(dwVolume, 0), pResult))
+        return false;
     CRowBatch batch(db);
     CONVERTED_RUNS runs;
     std::vector<DATA_RUN> vecListed;  // a file's runs as its properties list them
@@ -436,6 +464,8 @@ bool ImportTree(CResultDatabase& db, CFileNode* pRoot, uint32_t dwVolume, const 
         pResult->nSqlCode = nCode;
         return false;
     }
+    if (!IsLargestKey(db, MakeNodeKey(dwVolume, nNumber), pResult))
+        return false;
 
     CSqlStatement& totals = db.m_UpdateTopTotals;
     CStatementUse use(totals);

@@ -205,6 +205,34 @@ TEST_F(CorrandPersistence, DamagedSubtreeEndsAndTickTotalsStayWithinBounds)
     EXPECT_GE(Store()->GetCheckedSize(dwA, 0, 0), 20u);
 }
 
+// A tree's rows take the keys after the largest stored, the volume's top: a row that another
+// writer put beyond the top leaves the tree unstored rather than stored under keys not its own.
+TEST_F(CorrandPersistence, ATreeIsNotStoredUnderKeysOtherThanItsOwn)
+{
+    CTestTree tree;
+    tree.File(tree.Root(), "a.txt", 10);
+    const PARTITION_INFO_EX record = UserRecord(2048);
+    ASSERT_EQ(0, Store()->AddPartition(&record, 0, 1));
+    const auto exec = [this](const char* pszSql) {
+        sqlite3* pDb = nullptr;
+        EXPECT_EQ(SQLITE_OK, sqlite3_open(DatabaseFile().c_str(), &pDb));
+        std::string strResult;
+        EXPECT_EQ(SQLITE_OK, sqlite3_exec(
+                                 pDb, pszSql,
+                                 [](void* pResult, int, char** ppValues, char**) {
+                                     *static_cast<std::string*>(pResult) += ppValues[0] != nullptr ? ppValues[0] : "-";
+                                     return 0;
+                                 },
+                                 &strResult, nullptr));
+        sqlite3_close(pDb);
+        return strResult;
+    };
+    exec("INSERT INTO node SELECT key+5,pkey,kind,last,'stray',size,attr,status,flags,ctime,mtime,atime,nfiles,"
+         "nbytes,tfiles,tbytes,own,runs,res_sector,res_offset,valid,cunit FROM node WHERE key=0");
+    EXPECT_NE(0, Store()->AddFileTree(tree.Root()));
+    EXPECT_EQ("0,5", exec("SELECT group_concat(key) FROM node"));
+}
+
 TEST_F(CorrandPersistence, WithoutAWritableFileTheResultsStayInMemory)
 {
     m_pStore.reset(new corrand::CResultStore(m_Dir.File("no-such-folder/results.db")));
