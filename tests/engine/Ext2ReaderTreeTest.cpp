@@ -441,29 +441,33 @@ INSTANTIATE_TEST_SUITE_P(Cases, Ext2TreeDamaged, ::testing::ValuesIn(kDamageCase
 
 // ----- inodes whose pointers are not a block list ---------------------------------------------------
 
-// readme.txt, whose inode the test made keep something other than a block list where the block
-// pointers are, is listed without runs.
-void ExpectReadmeListedWithoutRuns(CImageDevice& device)
-{
-    CTree tree(BuildQuick(device));
-    ASSERT_NE(nullptr, tree.pRoot);
-    IFileProperties* p = tree.Find("readme.txt");
-    ASSERT_NE(nullptr, p);
-    EXPECT_TRUE(RunsOf(p).empty());
-}
-
 TEST(Ext2TreeLinks, FastSymlinkTargetIsNotReadAsBlockPointers)
 {
     // readme.txt made a fast link: a 4-byte target held where the pointers are, whose bytes
-    // happen to read as the number of a block in use.
+    // happen to read as the number of a block in use. Its bytes are taken from the inode, as a
+    // file kept in the inode is (a resident run: the record's sector and size, and where its
+    // block area begins), and never as blocks.
     CImageDevice device(ReadImage("ext2-1k-128.img"));
-    uint8_t* pInode = InodeRecord(device, kReadme);
+    const uint64_t nOffset = InodeOffset(device.Bytes(), kReadme);
+    uint8_t* pInode = device.Bytes().data() + nOffset;
     const uint32_t nBlock = GetLe32(pInode + ext2::kInBlocks);
     ASSERT_NE(0u, nBlock);
     ext2::SetLe16(pInode + ext2::kInMode, 0xA1FF);
     SetLe32(pInode + ext2::kInSize, 4);
     SetLe32(pInode + ext2::kInSectors, 0);
-    ExpectReadmeListedWithoutRuns(device);
+    CTree tree(BuildQuick(device));
+    ASSERT_NE(nullptr, tree.pRoot);
+    IFileProperties* p = tree.Find("readme.txt");
+    ASSERT_NE(nullptr, p);
+    EXPECT_EQ(4u, p->GetSize());
+    IDataRunList* pList = p->GetDataRunList();
+    ASSERT_NE(nullptr, pList);
+    EXPECT_TRUE(pList->IsResident());
+    ASSERT_EQ(1u, pList->GetRunCount());
+    EXPECT_EQ(nOffset / 512, pList->GetRun(0).ullStart);
+    EXPECT_EQ(128u, pList->GetRun(0).ullLength);
+    EXPECT_EQ(static_cast<int32_t>(nOffset % 512 + 40), pList->GetResidentValue());
+    delete pList;
 }
 
 // ----- inline data ------------------------------------------------------------------------------

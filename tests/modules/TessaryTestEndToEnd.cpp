@@ -421,6 +421,31 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, TessaryExtLiveFiles,
                                            E2E_CASE{"Ext4Inline", "ext4-inline.img", 0, FILE_SYSTEM_EXT3}),
                          [](const ::testing::TestParamInfo<E2E_CASE>& info) { return info.param.pszName; });
 
+// A symbolic link comes back as its target's text, as the file system's own tools read it: a
+// fast link's from where the block pointers would be, a slow link's from its block (ext3-big.img).
+TEST_F(TessaryExtLiveFiles, SymbolicLinksComeBackAsTheirTargetText)
+{
+    const E2E_CASE c = {"Ext3Big", "ext3-big.img", 0, FILE_SYSTEM_EXT3};
+    ScanIntoStore(m_Table, c, rvdtest::FixturePath(c.pszImage));
+    if (HasFatalFailure())
+        return;
+    TickDeletedFiles(ModuleStore(), 0);
+    MESSAGES messages;
+    const TICKED_COPY ticked = CopyTickedFiles(ModuleStoreAccess(), m_Dir.File("target"), &messages);
+    EXPECT_EQ(TESSARY_OK, ticked.nResult) << messages.All();
+    std::string strSlow = "Sparse/";
+    for (int i = 0; i < 20; ++i)
+        strSlow += "long name ";
+    const std::pair<const char*, std::string> links[] = {{"fast link", "Sparse/double indirect.bin"},
+                                                         {"slow link", strSlow}};
+    for (const auto& link : links) {
+        SCOPED_TRACE(link.first);
+        const std::vector<uint8_t> vecCopy = FileBytes(ticked.strRun + "/Deleted Files/" + link.first);
+        EXPECT_EQ(link.second, std::string(vecCopy.begin(), vecCopy.end()));
+        EXPECT_FALSE(messages.Has(link.first)) << messages.All();
+    }
+}
+
 // ----- EXT4 volumes found by the complete scan ----------------------------------------------------
 
 // The block scan finds the volume by its superblocks and descriptor tables (64-byte descriptors

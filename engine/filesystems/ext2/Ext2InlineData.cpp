@@ -63,3 +63,11 @@ bool CExt2InlineData::Read(const uint8_t* pRecord, size_t nRecordBytes)
     }
     return true;
 }
+
+bool CExt2InlineData::IsFastSymlink(const uint8_t* pRecord, size_t nRecordBytes)
+{
+    if (pRecord == nullptr || nRecordBytes < kInodeBytes)
+        return false;
+    return (GetLe16(pRecord + kInMode) & kModeTypeMask) == kModeSymlink &&
+           GetLe32(pRecord + kInSize) < kFastSymlinkBytes && (GetLe32(pRecord + kInFlags) & kFlagInlineData) == 0;
+}

@@ -24,6 +24,10 @@ public:
     // Most bytes the inode holds: the block area's and the value's.
     uint64_t GetCapacity() const { return kBlockAreaBytes + static_cast<uint64_t>(m_nValueBytes); }
 
+    // A symbolic link whose target is shorter than the block area keeps the target there as
+    // text (a fast link), without the inline-data flag; its bytes are the block area's alone.
+    static bool IsFastSymlink(const uint8_t* pRecord, size_t nRecordBytes);
+
     // The block area: 60 bytes from byte 40 of the record.
     static constexpr uint32_t kBlockAreaOffset = 40;
     static constexpr uint32_t kBlockAreaBytes = 60;

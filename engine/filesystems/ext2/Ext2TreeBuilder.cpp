@@ -369,12 +369,12 @@ CFileNode* CExt2TreeBuilder::MakeNode(const CExt2Inode& inode, const CExt2InodeE
         if (inode.IsShort())
             pProperties->SetAttributes(EXT2_ATTR_SHORT);
         // A fast symbolic link keeps its target text where the block pointers are: read as
-        // pointers, its bytes would lead to other files' blocks.
+        // pointers, its bytes would lead to other files' blocks. Its bytes are that text, taken
+        // from the inode as a file kept in the inode itself is.
         const bool bFastSymlink = (inode.GetMode() & ext2::kModeTypeMask) == ext2::kModeSymlink &&
                                   inode.GetSizeField() < ext2::kFastSymlinkBytes;
-        // So does a file whose data is kept in the inode itself.
         const bool bInline = (inode.GetFlags() & ext2::kFlagInlineData) != 0;
-        if (bInline && !bFastSymlink)
+        if (bFastSymlink != bInline)
             SetInlineData(inode, pHeld, pProperties);
         else if (!bFastSymlink)
             SetDataRuns(inode, pProperties);
@@ -406,7 +406,10 @@ void CExt2TreeBuilder::SetInlineData(const CExt2Inode& inode, const CExt2InodeEn
     CExt2InlineData area;
     area.Read(pRecord, nRecordBytes);
     // A size past what the inode holds is damage: the bytes past it are nowhere.
-    pProperties->SetSize(std::min(inode.GetFileSize(), area.GetCapacity()));
+    const uint64_t ullCapacity = CExt2InlineData::IsFastSymlink(pRecord, nRecordBytes)
+                                     ? CExt2InlineData::kBlockAreaBytes
+                                     : area.GetCapacity();
+    pProperties->SetSize(std::min(inode.GetFileSize(), ullCapacity));
     // The record lies inside its block, and the block on the device (the table was read).
     const uint64_t ullSector = pFs->GetPartitionStart() + nBlock * pFs->GetSectorsPerBlock() + nOffset / kSectorBytes;
     pProperties->SetInlineData(ullSector, nRecordBytes,
