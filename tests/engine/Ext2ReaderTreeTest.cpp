@@ -583,6 +583,64 @@ TEST(Ext2TreeInlineFolders, EntriesGoOnInTheAttributesValue)
 
 // ----- names from directory entries ---------------------------------------------------------------
 
+// ----- deleted files whose blocks went to another file ------------------------------------------
+
+// Marks block nBlock in use in its group's block bitmap.
+void MarkBlockInUse(std::vector<uint8_t>& image, uint64_t nBlock)
+{
+    const uint8_t* pSuper = image.data() + 1024;
+    const uint32_t nBlockSize = 1024u << GetLe32(pSuper + ext2::kSbLogBlockSize);
+    const uint32_t nFirst = GetLe32(pSuper + ext2::kSbFirstDataBlock);
+    const uint32_t nPerGroup = GetLe32(pSuper + ext2::kSbBlocksPerGroup);
+    const uint64_t nGroup = (nBlock - nFirst) / nPerGroup;
+    const uint64_t nBit = (nBlock - nFirst) % nPerGroup;
+    const uint64_t nDescriptor = (nFirst + 1) * uint64_t(nBlockSize) + nGroup * ext2::kGroupDescBytes;
+    const uint64_t nBitmap = GetLe32(image.data() + nDescriptor + ext2::kGdBlockBitmap);
+    image[nBitmap * nBlockSize + nBit / 8] |= static_cast<uint8_t>(1u << (nBit % 8));
+}
+
+// A deleted file's block that the block bitmap gives to something else holds that file's bytes:
+// it becomes a hole, read as zeros; the deleted file's other blocks, and a live file whose block
+// is in use as it should be, keep their runs.
+TEST(Ext2TreeDeleted, BlocksInUseAgainAreHoles)
+{
+    CImageDevice device(ReadImage("ext2-1k-128.img"));
+    const std::vector<rvdtest::ManifestEntry> manifest = rvdtest::ReadManifest("ext2-1k-128.img");
+    const rvdtest::ManifestEntry* pDeleted = nullptr;
+    const rvdtest::ManifestEntry* pLive = nullptr;
+    for (const rvdtest::ManifestEntry& entry : manifest) {
+        if (entry.bDirectory || entry.nSize < 3 * 1024)
+            continue;
+        if (entry.bDeleted && entry.bRecoverable && pDeleted == nullptr)
+            pDeleted = &entry;
+        if (!entry.bDeleted && pLive == nullptr)
+            pLive = &entry;
+    }
+    ASSERT_NE(nullptr, pDeleted);
+    ASSERT_NE(nullptr, pLive);
+    const std::string strDeleted = "Inode_" + std::to_string(pDeleted->nId);
+    std::vector<std::pair<uint64_t, uint64_t>> deletedRuns, liveRuns;
+    {
+        CTree tree(BuildQuick(device));
+        ASSERT_NE(nullptr, tree.pRoot);
+        deletedRuns = RunsOf(tree.Find(tree.PathOf(strDeleted)));
+        liveRuns = RunsOf(tree.Find(JoinedNames(*pLive)));
+    }
+    ASSERT_FALSE(deletedRuns.empty());
+    ASSERT_NE(0u, deletedRuns[0].first);
+    ASSERT_FALSE(liveRuns.empty());
+    MarkBlockInUse(device.Bytes(), deletedRuns[0].first);
+
+    CTree tree(BuildQuick(device));
+    ASSERT_NE(nullptr, tree.pRoot);
+    std::vector<std::pair<uint64_t, uint64_t>> expected = {{0, 1}};
+    if (deletedRuns[0].second > 1)
+        expected.emplace_back(deletedRuns[0].first + 1, deletedRuns[0].second - 1);
+    expected.insert(expected.end(), deletedRuns.begin() + 1, deletedRuns.end());
+    EXPECT_EQ(expected, RunsOf(tree.Find(tree.PathOf(strDeleted))));
+    EXPECT_EQ(liveRuns, RunsOf(tree.Find(JoinedNames(*pLive))));
+}
+
 TEST(Ext2TreeNames, DeletedInodeThatALiveEntryNamesKeepsTheName)
 {
     CImageDevice device(ReadImage("ext2-1k-128.img"));

@@ -44,6 +44,15 @@ bool CExt2GroupDescTable::IsInodeTableUnused(uint64_t nGroup, const CExt2SuperBl
     return (GetLe16(m_Data.data() + nGroup * kGroupDescBytes + kGdFlags) & kGdInodeTableUninit) != 0;
 }
 
+bool CExt2GroupDescTable::IsBlockBitmapKnown(uint64_t nGroup, const CExt2SuperBlock& superBlock) const
+{
+    if (nGroup >= GetCount() || GetBlockBitmap(nGroup) == 0)
+        return false;
+    if ((superBlock.GetRoCompatFeatures() & (kRoCompatGroupChecksum | kRoCompatMetadataChecksum)) == 0)
+        return true;
+    return m_bPrimary && (GetLe16(m_Data.data() + nGroup * kGroupDescBytes + kGdFlags) & kGdBlockBitmapUninit) == 0;
+}
+
 uint64_t CExt2GroupDescTable::Field(uint64_t nGroup, size_t nField) const
 {
     static const size_t kLowOffsets[3] = {kGdBlockBitmap, kGdInodeBitmap, kGdInodeTable};

@@ -52,6 +52,10 @@ public:
     // Only the primary copy's marks are current (the backups keep those of the format): a table
     // taken from a backup never reports a group unused.
     bool IsInodeTableUnused(uint64_t nGroup, const CExt2SuperBlock& superBlock) const;
+    // The group's block bitmap can be trusted to tell which of its blocks are in use: false
+    // when the group's descriptor marks the bitmap never initialised, and with checksummed
+    // descriptors taken from a backup, whose marks are those of the format.
+    bool IsBlockBitmapKnown(uint64_t nGroup, const CExt2SuperBlock& superBlock) const;
     void SetPrimary(bool bPrimary) { m_bPrimary = bPrimary; }
     bool IsPrimary() const { return m_bPrimary; }
     // The same groups, with equal bitmap and inode-table block numbers.

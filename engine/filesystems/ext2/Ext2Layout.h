@@ -74,6 +74,7 @@ constexpr size_t kGdInodeBitmapHigh = 36;
 constexpr size_t kGdInodeTableHigh = 40;
 constexpr size_t kGdFlags = 18;
 constexpr uint16_t kGdInodeTableUninit = 0x1;
+constexpr uint16_t kGdBlockBitmapUninit = 0x2;
 
 // Inode: the first 128 bytes of each record, whatever the record size; larger records only add
 // fields after these.

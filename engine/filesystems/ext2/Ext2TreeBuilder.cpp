@@ -13,6 +13,7 @@
 #include "GlobalAdvanceSettingData.h"
 #include "RAWTreeBuilder.h"
 #include "RawFileInfo.h"
+#include "Ext2BlockBitmap.h"
 #include "Ext2BlockIterator.h"
 #include "Ext2DirIterator.h"
 #include "Ext2FileProperties.h"
@@ -175,6 +176,7 @@ CFileSystemNode* CExt2TreeBuilder::Build(CExt2FileSystem* pFileSystem, bool bBlo
     CExt2CollectorThread collectorThread;
     Reset();
     m_pFileSystem = pFileSystem;
+    m_pBitmap.reset(new CExt2BlockBitmap(pFileSystem));
     m_nBlockBudget = kBudgetPerBlock * pFileSystem->GetBlocksCount() + kBudgetBase;
     // About one file, one node and one entry name per inode.
     const uint64_t nInodes = pFileSystem->GetSuperBlock().GetInodesCount();
@@ -189,6 +191,7 @@ CFileSystemNode* CExt2TreeBuilder::Build(CExt2FileSystem* pFileSystem, bool bBlo
         LogExt2Exception(e);
         DeleteNodes(true);
         m_pFileSystem = nullptr;
+        m_pBitmap.reset();
         return nullptr;
     }
 
@@ -208,6 +211,7 @@ CFileSystemNode* CExt2TreeBuilder::Build(CExt2FileSystem* pFileSystem, bool bBlo
         }
     }
     m_pFileSystem = nullptr;
+    m_pBitmap.reset();
     if (!bLinked) {
         DeleteNodes(true);
         return nullptr;
@@ -432,6 +436,7 @@ void CExt2TreeBuilder::SetDataRuns(const CExt2Inode& inode, CExt2FileProperties*
     const uint64_t nSize = inode.GetFileSize();
     const uint64_t nSizeBlocks = nSize / nBlockSize + (nSize % nBlockSize != 0 ? 1 : 0);
     const uint64_t nMaxData = pFs->GetBlocksCount();
+    const bool bDeleted = inode.IsDeleted();
     uint64_t nData = 0;
     m_Runs.clear();
     // Blocks that follow on extend the last run, as IDataRunList::AddRun merges them; so do
@@ -454,6 +459,13 @@ void CExt2TreeBuilder::SetDataRuns(const CExt2Inode& inode, CExt2FileProperties*
             const uint64_t nLength = std::min(nHole, nSizeBlocks - i);
             append(0, nLength);
             i += nLength;
+            continue;
+        }
+        if (bDeleted && m_pBitmap && m_pBitmap->IsInUse(nBlock)) {
+            // The block was given to another file after this one was deleted: its bytes are
+            // that file's. It is left out as a hole, so the copy gives zeros there and says so.
+            append(0, 1);
+            ++i;
             continue;
         }
         append(nBlock, 1);

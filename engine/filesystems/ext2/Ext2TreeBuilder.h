@@ -29,6 +29,7 @@ class CFileSystemNode;
 class CRawFileInfoContainer;
 class IStorageDevice;
 
+class CExt2BlockBitmap;
 class CExt2BlockIterator;
 class CExt2DirIterator;
 
@@ -171,6 +172,8 @@ private:
     // One block iterator for every file's data runs, so that the indirect-block buffers are
     // allocated once per scan rather than once per file.
     std::unique_ptr<CExt2BlockIterator> m_pBlocks;
+    // The file system's block bitmaps, read as deleted files' blocks are asked about.
+    std::unique_ptr<CExt2BlockBitmap> m_pBitmap;
     // The runs of the file being mapped, merged where blocks follow on; reused for every file.
     CList<DATA_RUN> m_Runs;
     // One directory walk for every directory, so that its block buffers are allocated once.
