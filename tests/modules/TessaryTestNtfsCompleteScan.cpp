@@ -26,9 +26,9 @@ struct NTFS_SCAN_CASE {
     int nPartition;                 // scanned partition; 0: the whole disk
     std::vector<int> vecExpected;   // partitions of the image whose files must come back
     // What is zeroed in a copy of the image that the scan reads instead: the boot sector and
-    // its backup, $MFT record 0, or all three, of the volume at this partition (0: the image is
-    // one volume).
-    enum { INTACT, BOOTS, RECORD0, BOOTS_AND_RECORD0 } eZeroed = INTACT;
+    // its backup, $MFT record 0, or all three, or record 0 and its copy in $MFTMirr, of the
+    // volume at this partition (0: the image is one volume).
+    enum { INTACT, BOOTS, RECORD0, BOOTS_AND_RECORD0, RECORD0_AND_COPY } eZeroed = INTACT;
     int nZeroedVolume = 0;
 };
 
@@ -94,7 +94,15 @@ TEST_P(NtfsCompleteScanRecovery, GivesBackTheTreesNamesAndBytes)
         const uint64_t ullRecord0 = ullFirst + ullMFTCluster * vecDisk[ullBoot + 13] * kSector;
         ASSERT_LE(ullRecord0 + 1024, vecDisk.size());
         std::vector<uint8_t> vecDamaged = vecDisk;
-        if (c.eZeroed != NTFS_SCAN_CASE::RECORD0) {
+        if (c.eZeroed == NTFS_SCAN_CASE::RECORD0_AND_COPY) {
+            uint64_t ullMirrCluster = 0;
+            for (int i = 7; i >= 0; --i)
+                ullMirrCluster = (ullMirrCluster << 8) | vecDisk[ullBoot + 56 + i];
+            const uint64_t ullCopy = ullFirst + ullMirrCluster * vecDisk[ullBoot + 13] * kSector;
+            ASSERT_LE(ullCopy + 1024, vecDisk.size());
+            std::fill_n(vecDamaged.begin() + ullCopy, 1024, 0);
+        }
+        if (c.eZeroed != NTFS_SCAN_CASE::RECORD0 && c.eZeroed != NTFS_SCAN_CASE::RECORD0_AND_COPY) {
             std::fill_n(vecDamaged.begin() + ullFirst, kSector, 0);
             std::fill_n(vecDamaged.begin() + ullLast, kSector, 0);
         }
@@ -189,6 +197,10 @@ INSTANTIATE_TEST_SUITE_P(
                       NTFS_SCAN_CASE{"ShapesC1kBootsZeroed", "ntfs-shapes-c1k.img", 0, {0}, NTFS_SCAN_CASE::BOOTS},
                       NTFS_SCAN_CASE{"ShapesC8kBootsZeroed", "ntfs-shapes-c8k.img", 0, {0}, NTFS_SCAN_CASE::BOOTS},
                       NTFS_SCAN_CASE{"ShapesC1kRecord0Zeroed", "ntfs-shapes-c1k.img", 0, {0}, NTFS_SCAN_CASE::RECORD0},
+                      // Record 0 and its copy gone: nothing gives $MFT's runs, but the records
+                      // name their own numbers, and what names the root folder is the top of
+                      // the tree, not lost.
+                      NTFS_SCAN_CASE{"Record0AndCopyZeroed", "ntfs-damaged.img", 3, {3}, NTFS_SCAN_CASE::RECORD0_AND_COPY, 3},
                       // The volume placed by the copy ends where its $Bitmap says, before the
                       // partition that follows it.
                       NTFS_SCAN_CASE{"MirrorOnlyWholeDisk", "ntfs-damaged.img", 0, {1, 2, 3}, kMirrorOnly, 2},

@@ -135,7 +135,7 @@ CFileNode* CNTFSDirectoryTreeAssembler::Assemble(CMFTFileRecordSet* pSet, uint64
     return pRoot;
 }
 
-CFileNode* CNTFSDirectoryTreeAssembler::BuildLostFiles(CNTFSItemsByParent& items)
+CFileNode* CNTFSDirectoryTreeAssembler::BuildLostFiles(CNTFSItemsByParent& items, CFileNode* pRootFolder)
 {
     if (CheckCancel())
         return nullptr;
@@ -194,6 +194,10 @@ CFileNode* CNTFSDirectoryTreeAssembler::BuildLostFiles(CNTFSItemsByParent& items
         CFileNode* pNode = left[entry.second].pNode;
         if (pNode->GetParent() != nullptr)
             continue;
+        if (pRootFolder != nullptr && entry.first == kRootFolderNumber) {
+            pRootFolder->AddChild(pNode);
+            continue;
+        }
         if (pLostFolder == nullptr) {
             char szName[32];
             snprintf(szName, sizeof(szName), "LostFiles%d", g_nLostFilesCounter + 1);

@@ -43,8 +43,9 @@ public:
     CFileNode* Assemble(CMFTFileRecordSet* pSet, uint64_t ullPartitionStart);
     // The lost-files step over items left by a walk (or never walked): the folders among them
     // (record number above 24) adopt the items that name them, the rest go to a new
-    // "LostFiles<n>" folder, which is returned; null when nothing is left or on cancel.
-    CFileNode* BuildLostFiles(CNTFSItemsByParent& items);
+    // "LostFiles<n>" folder, which is returned; null when nothing is left or on cancel. With
+    // pRootFolder, what is left naming the root folder (record 5) goes there instead.
+    CFileNode* BuildLostFiles(CNTFSItemsByParent& items, CFileNode* pRootFolder = nullptr);
 
     bool WasCancelled() const { return m_bCancelled; }
 

@@ -129,11 +129,14 @@ CFileSystemNode* CNTFSScanTreeBuilder::BuildTree(const NTFS_SCAN_LISTS& lists, C
         MoveNTFSChildren(pSet->GetRoot(), pRoot);
 
     // Records outside every record set: their folders adopt what names them, the rest is lost.
+    // When nothing placed $MFT (its record 0 and the copy in $MFTMirr both gone), every record
+    // of the volume is such a one; each still holds its own number, so what names the root
+    // folder is the top of this volume's tree and goes to its root, not among the lost files.
     if (!bCancelled) {
         CNTFSItemsByParent loose;
         for (CNTFSFileRecordItem* pItem : m_LooseItems)
             loose.emplace(pItem->m_ullParentNumber, pItem);
-        if (CFileNode* pLost = assembler.BuildLostFiles(loose))
+        if (CFileNode* pLost = assembler.BuildLostFiles(loose, m_RecordSets.empty() ? pRoot : nullptr))
             pRoot->AddChild(pLost);
     }
 
