@@ -81,7 +81,11 @@ bool MayHoldNTFSEvidence(const uint8_t* pSector)
         return true;
     if ((byTests & NTFS_LEAD_BYTES::kUpCase) != 0 && IsUpCaseImageSector(pSector))
         return true;
-    // A boot sector may begin with any byte.
+    // A boot sector may begin with any byte; its OEM name "NTFS    " (in either case) begins at
+    // byte 3, and it ends with the boot signature: two bytes rule out nearly every other sector
+    // before the full test is called.
+    if ((pSector[3] & 0xDF) != 'N' || pSector[511] != 0xAA)
+        return false;
     return IsValidNTFSDBR(pSector, kSectorBytes);
 }
 
