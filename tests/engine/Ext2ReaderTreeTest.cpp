@@ -641,6 +641,35 @@ TEST(Ext2TreeDeleted, BlocksInUseAgainAreHoles)
     EXPECT_EQ(liveRuns, RunsOf(tree.Find(JoinedNames(*pLive))));
 }
 
+// The same for an indirect block: what a later file wrote there are not pointers, and the
+// stretch it would map is a hole. The twelve direct blocks keep their runs.
+TEST(Ext2TreeDeleted, IndirectBlockInUseAgainLeavesItsStretchAHole)
+{
+    CImageDevice device(ReadImage("ext2-1k-128.img"));
+    const rvdtest::ManifestEntry* pDeleted = nullptr;
+    const std::vector<rvdtest::ManifestEntry> manifest = rvdtest::ReadManifest("ext2-1k-128.img");
+    for (const rvdtest::ManifestEntry& entry : manifest)
+        if (!entry.bDirectory && entry.bDeleted && entry.bRecoverable && entry.nSize > 20 * 1024 && pDeleted == nullptr)
+            pDeleted = &entry;
+    ASSERT_NE(nullptr, pDeleted);
+    const uint32_t nInode = static_cast<uint32_t>(pDeleted->nId);
+    const uint8_t* pRecord = InodeRecord(device, nInode);
+    const uint32_t nIndirect = GetLe32(pRecord + ext2::kInBlocks + 4 * ext2::kSingleIndirect);
+    ASSERT_NE(0u, nIndirect);
+    std::vector<std::pair<uint64_t, uint64_t>> direct;
+    for (uint32_t i = 0; i < ext2::kDirectBlocks; ++i) {
+        const uint32_t nBlock = GetLe32(pRecord + ext2::kInBlocks + 4 * i);
+        if (!direct.empty() && direct.back().first + direct.back().second == nBlock)
+            ++direct.back().second;
+        else
+            direct.emplace_back(nBlock, 1);
+    }
+    MarkBlockInUse(device.Bytes(), nIndirect);
+    CTree tree(BuildQuick(device));
+    ASSERT_NE(nullptr, tree.pRoot);
+    EXPECT_EQ(direct, RunsOf(tree.Find(tree.PathOf("Inode_" + std::to_string(nInode)))));
+}
+
 TEST(Ext2TreeNames, DeletedInodeThatALiveEntryNamesKeepsTheName)
 {
     CImageDevice device(ReadImage("ext2-1k-128.img"));

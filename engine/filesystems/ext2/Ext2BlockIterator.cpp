@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "Ext2BlockBitmap.h"
 #include "Ext2FileSystem.h"
 
 using namespace ext2;
@@ -139,6 +140,11 @@ uint32_t CExt2BlockIterator::MapBlock(uint64_t nIndex, uint64_t* pnHole)
             return 0;
         if (nBlock == 0 || !pFs->IsValidBlock(nBlock)) {
             nHole = nBlock == 0 ? nReach - nIndex : 0;
+            bDone = true;
+            return 0;
+        }
+        if (m_pIndirectFilter != nullptr && m_pIndirectFilter->IsInUse(nBlock)) {
+            nHole = nReach - nIndex;
             bDone = true;
             return 0;
         }

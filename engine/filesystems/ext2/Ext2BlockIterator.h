@@ -9,6 +9,8 @@
 #include "EngineMemory.h"
 #include "Ext2Inode.h"
 
+class CExt2BlockBitmap;
+
 class CExt2BlockIterator : public CEngineObject {
 public:
     // Positioned at logical block 0. The inode is copied: it may live in the collected heap,
@@ -39,6 +41,11 @@ public:
     // leaves the file system or the index lies past what the pointers reach: damage, not a hole.
     uint32_t MapBlock(uint64_t nIndex, uint64_t* pnHole);
 
+    // With a bitmap, an indirect block that it marks in use is taken for a zero pointer (the
+    // stretch it would map is a hole): a deleted file's indirect block that a later file took
+    // holds that file's bytes, not pointers. Null (the default) reads every indirect block.
+    void SetIndirectBlockFilter(CExt2BlockBitmap* pBitmap) { m_pIndirectFilter = pBitmap; }
+
     // The current block's bytes: block size, or for the last block of the file the size field mod
     // block size when that is not 0. Null with length 0 for a hole, an invalid block or a read
     // error. Valid until the next call.
@@ -64,4 +71,5 @@ private:
     Level m_Levels[3];
     Level m_ExtentLevels[ext2::kExtentMaxDepth];
     std::vector<uint8_t, CEngineAllocator<uint8_t>> m_Data;
+    CExt2BlockBitmap* m_pIndirectFilter = nullptr;
 };

@@ -437,6 +437,8 @@ void CExt2TreeBuilder::SetDataRuns(const CExt2Inode& inode, CExt2FileProperties*
     const uint64_t nSizeBlocks = nSize / nBlockSize + (nSize % nBlockSize != 0 ? 1 : 0);
     const uint64_t nMaxData = pFs->GetBlocksCount();
     const bool bDeleted = inode.IsDeleted();
+    // A deleted file's indirect blocks may have gone to a later file too.
+    blocks.SetIndirectBlockFilter(bDeleted ? m_pBitmap.get() : nullptr);
     uint64_t nData = 0;
     m_Runs.clear();
     // Blocks that follow on extend the last run, as IDataRunList::AddRun merges them; so do
