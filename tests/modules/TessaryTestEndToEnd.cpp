@@ -110,6 +110,7 @@ const std::vector<E2E_CASE>& EndToEndCases()
         {"NtfsShapesC8k", "ntfs-shapes-c8k.img", 0, FILE_SYSTEM_NTFS},
         {"NtfsShapesC16k", "ntfs-shapes-c16k.img", 0, FILE_SYSTEM_NTFS},
         {"NtfsShapesC32k", "ntfs-shapes-c32k.img", 0, FILE_SYSTEM_NTFS},
+        {"NtfsMftList", "ntfs-mft-list.img", 0, FILE_SYSTEM_NTFS},
         {"Ext2_1k_128", "ext2-1k-128.img", 0, FILE_SYSTEM_EXT2},
         {"Ext2_1k_256", "ext2-1k-256.img", 0, FILE_SYSTEM_EXT2},
         {"Ext2_4k_128", "ext2-4k-128.img", 0, FILE_SYSTEM_EXT2},

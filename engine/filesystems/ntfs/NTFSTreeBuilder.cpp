@@ -107,9 +107,13 @@ CMFTRecordInfo* CNTFSTreeBuilder::LocateMFT(uint64_t ullCluster, uint32_t nRecor
     if (!IsValidFileRecord(record.data(), nRecordBytes))
         return nullptr;
     {
+        // A $MFT long enough for an attribute list may have its name moved to an extension
+        // record (libntfs-3g does so): the record then shows itself as record 0 by its own number.
         const CFileRecordHolder holder(record.data(), nRecordBytes, false);
         const uint8_t* pName = holder.FindAttribute(NTFS_ATTR_FILE_NAME, 0);
-        if (pName == nullptr || !FileNameEquals(pName, u"$MFT"))
+        const bool bNamedElsewhere = pName == nullptr && holder.FindAttribute(NTFS_ATTR_ATTRIBUTE_LIST, 0) != nullptr &&
+                                     holder.HasOwnRecordNumber() && holder.GetOwnRecordNumber() == 0;
+        if (!bNamedElsewhere && (pName == nullptr || !FileNameEquals(pName, u"$MFT")))
             return nullptr;
     }
     CMFTRecordInfo* pInfo = nullptr;
