@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 # Writes a disk image on which every sector is a carving hit: each 512-byte sector starts with one
 # format's header and the rest is random bytes, zeros, or random letters and spaces (text: no byte
-# that ends a text scan, no group or tag mark). Measuring such hits must cost time that grows with
+# that ends a text scan, no group or tag mark); a kind named in NONZERO_BODY always has random
+# bytes other than zero. Measuring such hits must cost time that grows with
 # the image, not with hits x image: run the scan over images of two sizes and compare.
 #
 #   make-hostile-image.py KIND SECTORS OUT [zero|text]
@@ -47,6 +48,9 @@ KINDS = {
     "eps": at([(0, bytes.fromhex("c5d0d3c6") + le32(32) + le32(1000) + le32(0) * 4), (28, b"\xff\xff\x00\x00")]),
     "fh11": at([(0, bytes.fromhex("1c0100000200041c011400020014 1c01".replace(" ", ""))), (34, le16(0x3131))]),
     "gif": at([(0, b"GIF89a\x10\x00\x10\x00\x00\x00\x00")]),
+    # A header, an image descriptor and the LZW code size with no zero byte, on a body with none:
+    # the image's data sub-blocks run on through every later sector and never end.
+    "gif-chains": at([(0, b"GIF89a\x10\x10\x10\x10\x70\x01\x01" + b"\x2c\x01\x01\x01\x01\x10\x10\x10\x10\x01\x08")]),
     "gz": at([(0, b"\x1f\x8b\x08")]),
     "hlp": at([(0, bytes.fromhex("3f5f0300") + le32(16) + le32(0) + le32(1000))]),
     "html": at([(0, b"<html><head>")]),
@@ -80,6 +84,8 @@ KINDS = {
     "zip": at([(0, b"PK\x03\x04\x14\x00\x00\x00\x00\x00")]),
 }
 
+NONZERO_BODY = {"gif-chains"}
+
 
 def main():
     if len(sys.argv) == 2 and sys.argv[1] == "--list":
@@ -94,7 +100,9 @@ def main():
     letters = b"abcdefghijklmnopqrstuvwxyz      "
     with open(out, "wb") as f:
         for _ in range(sectors):
-            if body == "zero":
+            if kind in NONZERO_BODY:
+                sector = bytearray(1 + b % 255 for b in rnd.getrandbits(8 * 512).to_bytes(512, "little"))
+            elif body == "zero":
                 sector = bytearray(512)
             elif body == "text":
                 sector = bytearray(letters[b & 31] for b in rnd.getrandbits(8 * 512).to_bytes(512, "little"))

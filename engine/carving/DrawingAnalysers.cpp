@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "ByteOrder.h"
+#include "CarvingChainMemo.h"
 #include "IStorageDevice.h"
 #include "CarvingFormatRoutines.h"
 #include "SectorWindowReader.h"
@@ -90,6 +91,151 @@ uint64_t GifColourTableBytes(uint8_t nPacked)
     return (nPacked & 0x80) ? 3ull << ((nPacked & 7) + 1) : 0;
 }
 
+// The steps of a GIF length walk: each reads the byte at the walk's position.
+enum GIF_STEP : uint8_t {
+    GIF_FIRST,        // the block after the header and the global colour table
+    GIF_EXT_CHAIN,    // a length byte of an extension's sub-blocks
+    GIF_IMAGE_CHAIN,  // a length byte of an image's data sub-blocks
+    GIF_AFTER_EXT,    // the block after an extension
+    GIF_AFTER_IMAGE,  // the block after an image
+    GIF_SEARCH,       // a byte of the search for an image separator
+    GIF_DESCRIPTOR,   // an image descriptor's packed byte
+};
+
+enum GIF_SHARED {
+    GIF_SHARED_NONE,    // walk on
+    GIF_SHARED_ENDED,   // the walk ends where another one ended
+    GIF_SHARED_FAILED,  // the walk fails as another one did
+    GIF_SHARED_CUT,     // walk on from where another one was cut
+};
+
+// One GIF length walk from one hit, sharing the chains of sub-blocks in the memo (DrawingAnalysers.h).
+class CGifWalk {
+public:
+    CGifWalk(CGifWalkMemo* pMemo, const IStorageDevice* pDevice, uint64_t ullStartSector, uint64_t u64Limit)
+        : m_pMemo(pMemo), m_ullStart(0), m_ullLastByte(0), m_u64LastRead(0), m_nGroup(NO_GROUP)
+    {
+        const uint64_t ullKey = CCarvingChainSession::KeyFor(pDevice);
+        if (ullKey == 0 || ullStartSector >= (POSITION_END / 512)) {
+            m_pMemo = nullptr;
+            return;
+        }
+        m_ullStart = ullStartSector * 512;
+        m_ullLastByte = u64Limit > UINT64_MAX - m_ullStart ? UINT64_MAX : m_ullStart + u64Limit;
+        CGifWalkMemo& memo = *m_pMemo;
+        if (memo.ullKey != ullKey || memo.pDevice != pDevice || memo.Groups.size() >= CGifWalkMemo::MAX_POSITIONS) {
+            memo.ullKey = ullKey;
+            memo.pDevice = pDevice;
+            memo.Positions.clear();
+            memo.Groups.clear();
+        }
+        // Hits come in ascending order (retries aside): a walk never reads before its first byte.
+        memo.Positions.erase(memo.Positions.begin(), memo.Positions.lower_bound(m_ullStart * 2));
+        if (memo.Positions.empty())
+            memo.Groups.clear();
+    }
+    // A walk left unfinished (the read threw) leaves nothing to share.
+    ~CGifWalk()
+    {
+        if (m_nGroup != NO_GROUP)
+            m_pMemo->Groups[m_nGroup].nState = CGifWalkMemo::GROUP_DEAD;
+    }
+    CGifWalk(const CGifWalk&) = delete;
+    CGifWalk& operator=(const CGifWalk&) = delete;
+
+    // The walk reached the length byte at u64Pos of a chain. Ended: *pu64End receives the
+    // position the walk ends at; cut: the step, position and search count to go on with.
+    GIF_SHARED Reach(uint64_t u64Pos, bool bImage, uint64_t* pu64End, uint8_t* pnStep, uint64_t* pu64Pos, int* pnSearch)
+    {
+        if (m_pMemo == nullptr || u64Pos >= POSITION_END - m_ullStart)
+            return GIF_SHARED_NONE;
+        CGifWalkMemo& memo = *m_pMemo;
+        const uint64_t ullKey = (m_ullStart + u64Pos) * 2 + (bImage ? 1 : 0);
+        auto it = memo.Positions.lower_bound(ullKey);
+        if (it != memo.Positions.end() && it->first == ullKey) {
+            const uint32_t nRoot = Root(it->second);
+            CGifWalkMemo::GROUP& group = memo.Groups[nRoot];
+            const bool bOutcome = group.nState == CGifWalkMemo::GROUP_ENDED ||
+                                  group.nState == CGifWalkMemo::GROUP_FAILED || group.nState == CGifWalkMemo::GROUP_CUT;
+            // Shared only when every byte the other walk read from here lies within this limit.
+            if (nRoot == m_nGroup || !bOutcome || group.ullMaxRead > m_ullLastByte)
+                return GIF_SHARED_NONE;
+            // This walk's positions so far lead to the same outcome.
+            group.ullMaxRead = std::max(group.ullMaxRead, m_ullStart + m_u64LastRead);
+            if (m_nGroup != NO_GROUP)
+                memo.Groups[m_nGroup].nParent = nRoot;
+            m_nGroup = NO_GROUP;
+            if (group.nState == CGifWalkMemo::GROUP_ENDED) {
+                *pu64End = group.ullPos - m_ullStart;
+                return GIF_SHARED_ENDED;
+            }
+            if (group.nState == CGifWalkMemo::GROUP_FAILED)
+                return GIF_SHARED_FAILED;
+            group.nState = CGifWalkMemo::GROUP_WALKING;
+            m_nGroup = nRoot;
+            *pnStep = group.nPhase;
+            *pu64Pos = group.ullPos - m_ullStart;
+            *pnSearch = group.nSearch;
+            return GIF_SHARED_CUT;
+        }
+        if (memo.Positions.size() >= CGifWalkMemo::MAX_POSITIONS)
+            return GIF_SHARED_NONE;
+        if (m_nGroup == NO_GROUP) {
+            m_nGroup = static_cast<uint32_t>(memo.Groups.size());
+            memo.Groups.push_back({m_nGroup, CGifWalkMemo::GROUP_WALKING, 0, 0, 0, m_ullStart + m_u64LastRead});
+        }
+        memo.Positions.emplace_hint(it, ullKey, m_nGroup);
+        return GIF_SHARED_NONE;
+    }
+    // The byte at u64Pos was read (positions only grow).
+    void Read(uint64_t u64Pos) { m_u64LastRead = u64Pos; }
+    // The walk ended at u64Pos, or failed on the bytes it read.
+    void End(uint64_t u64Pos, bool bFailed)
+    {
+        if (m_nGroup == NO_GROUP)
+            return;
+        CGifWalkMemo::GROUP& group = m_pMemo->Groups[m_nGroup];
+        group.nState = bFailed ? CGifWalkMemo::GROUP_FAILED : CGifWalkMemo::GROUP_ENDED;
+        group.ullPos = m_ullStart + u64Pos;
+        group.ullMaxRead = std::max(group.ullMaxRead, m_ullStart + m_u64LastRead);
+        m_nGroup = NO_GROUP;
+    }
+    // The read of step nStep at u64Pos failed.
+    void Cut(uint8_t nStep, uint64_t u64Pos, int nSearch)
+    {
+        if (m_nGroup == NO_GROUP)
+            return;
+        CGifWalkMemo::GROUP& group = m_pMemo->Groups[m_nGroup];
+        group.nState = u64Pos < POSITION_END - m_ullStart ? CGifWalkMemo::GROUP_CUT : CGifWalkMemo::GROUP_DEAD;
+        group.nPhase = nStep;
+        group.nSearch = static_cast<uint16_t>(nSearch);
+        group.ullPos = m_ullStart + u64Pos;
+        group.ullMaxRead = std::max(group.ullMaxRead, m_ullStart + m_u64LastRead);
+        m_nGroup = NO_GROUP;
+    }
+
+private:
+    static const uint32_t NO_GROUP = UINT32_MAX;
+    // Absolute positions kept lie below this (twice it still fits).
+    static const uint64_t POSITION_END = uint64_t(1) << 62;
+
+    uint32_t Root(uint32_t n)
+    {
+        std::vector<CGifWalkMemo::GROUP>& groups = m_pMemo->Groups;
+        while (groups[n].nParent != n) {
+            groups[n].nParent = groups[groups[n].nParent].nParent;
+            n = groups[n].nParent;
+        }
+        return n;
+    }
+
+    CGifWalkMemo* m_pMemo;    // null: nothing is shared
+    uint64_t m_ullStart;      // absolute byte of the hit
+    uint64_t m_ullLastByte;   // absolute: the last byte within the carved-size limit
+    uint64_t m_u64LastRead;   // the last byte read, from the hit
+    uint32_t m_nGroup;        // the group this walk's positions join; NO_GROUP: none yet
+};
+
 // ----- DWG ------------------------------------------------------------------------------------
 const uint8_t DWG_2004_SENTINEL[16] = {0x68, 0x40, 0xF8, 0xF7, 0x92, 0x2A, 0xB5, 0xEF,
                                        0x18, 0xDD, 0x0B, 0xF1, 0xF1, 0xBB, 0xE9, 0xEB};
@@ -132,35 +278,81 @@ BOOL FileGIFAnalyser::AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevi
     if (p == nullptr)
         return FALSE;
     CGifCursor cursor(reader, u64Limit);
+    CGifWalk walk(&m_Walks, pDevice, pInfo->GetStartSector(), u64Limit);
+    uint8_t nStep = GIF_FIRST;
     uint64_t u64Pos = 13 + GifColourTableBytes(p[10]);
+    int nSearch = 0;
     uint8_t nByte = 0;
-    if (!cursor.ByteAt(u64Pos, &nByte))
-        return FALSE;
-    while (nByte == GIF_IMAGE || nByte == GIF_EXTENSION || nByte == GIF_STRAY) {
-        while (nByte == GIF_EXTENSION) {
+    for (;;) {
+        if (nStep == GIF_EXT_CHAIN || nStep == GIF_IMAGE_CHAIN) {
+            uint64_t u64End = 0;
+            switch (walk.Reach(u64Pos, nStep == GIF_IMAGE_CHAIN, &u64End, &nStep, &u64Pos, &nSearch)) {
+            case GIF_SHARED_ENDED:
+                pInfo->SetSize(std::min(u64End + 1, u64Limit));
+                return TRUE;
+            case GIF_SHARED_FAILED:
+                return FALSE;
+            default:
+                break;
+            }
+        }
+        if (nStep == GIF_SEARCH && nSearch >= GIF_SEPARATOR_SEARCH) {
+            walk.End(u64Pos, true);
+            return FALSE;
+        }
+        if (!cursor.ByteAt(u64Pos, &nByte)) {
+            walk.Cut(nStep, u64Pos, nSearch);
+            // Data that runs to the end of what can be read ends the file after its last image.
+            if (nStep != GIF_AFTER_IMAGE)
+                return FALSE;
+            break;
+        }
+        walk.Read(u64Pos);
+        bool bBlockEnds = false;
+        switch (nStep) {
+        case GIF_EXT_CHAIN:
+        case GIF_IMAGE_CHAIN:
+            if (nByte == 0) {
+                nStep = nStep == GIF_EXT_CHAIN ? GIF_AFTER_EXT : GIF_AFTER_IMAGE;
+                u64Pos += 1;
+            } else {
+                u64Pos += static_cast<uint64_t>(nByte) + 1;
+            }
+            continue;
+        case GIF_DESCRIPTOR:
+            // The local colour table, the LZW code size, then the image data.
+            u64Pos += 1 + GifColourTableBytes(nByte) + 1;
+            nStep = GIF_IMAGE_CHAIN;
+            continue;
+        case GIF_SEARCH:
+            ++nSearch;
+            break;
+        case GIF_AFTER_EXT:
+            // The trailer may follow an extension directly (a comment after the last image).
+            bBlockEnds = nByte == GIF_TRAILER;
+            nSearch = 0;
+            break;
+        default:
+            bBlockEnds = nByte != GIF_IMAGE && nByte != GIF_EXTENSION && nByte != GIF_STRAY;
+            nSearch = 0;
+            break;
+        }
+        if (bBlockEnds)
+            break;
+        if (nStep != GIF_SEARCH && nByte == GIF_EXTENSION) {
+            // Extension: its introducer, its label, then its sub-blocks.
             u64Pos += 2;
-            if (!cursor.SkipSubBlocks(&u64Pos) || !cursor.ByteAt(u64Pos, &nByte))
-                return FALSE;
+            nStep = GIF_EXT_CHAIN;
+        } else if (nByte == GIF_IMAGE) {
+            // Image descriptor: separator, left, top, width, height, packed byte.
+            u64Pos += 9;
+            nStep = GIF_DESCRIPTOR;
+        } else {
+            ++u64Pos;
+            nStep = GIF_SEARCH;
         }
-        // The trailer may follow an extension directly (a comment after the last image).
-        if (nByte == GIF_TRAILER)
-            break;
-        for (int k = 0; nByte != GIF_IMAGE; ++k) {
-            if (k >= GIF_SEPARATOR_SEARCH || !cursor.ByteAt(++u64Pos, &nByte))
-                return FALSE;
-        }
-        // Image descriptor: separator, left, top, width, height, packed byte; then the local
-        // colour table, the LZW code size and the image data.
-        u64Pos += 9;
-        uint8_t nPacked = 0;
-        if (!cursor.ByteAt(u64Pos, &nPacked))
-            return FALSE;
-        u64Pos += 1 + GifColourTableBytes(nPacked) + 1;
-        if (!cursor.SkipSubBlocks(&u64Pos))
-            return FALSE;
-        if (!cursor.ByteAt(u64Pos, &nByte))
-            break;
     }
+    walk.End(u64Pos, false);
     pInfo->SetSize(std::min(u64Pos + 1, u64Limit));
     return TRUE;
 }

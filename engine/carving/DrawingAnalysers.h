@@ -3,8 +3,39 @@
 // Sun AU, ASF, 3GP and 3D Studio.
 #pragma once
 
+#include <cstdint>
+#include <map>
+#include <vector>
+
 #include "CarvingSearchMemo.h"
 #include "RawFileAnalyser.h"
+
+// The chains of GIF data sub-blocks that length walks passed, remembered over the hits of one
+// session (CarvingChainMemo.h). Inside a chain the rest of a walk depends only on the position
+// and on whether the chain belongs to an extension or to an image, so a hit whose walk reaches a
+// position another walk passed takes that walk's outcome: its end (when every byte it read lies
+// within this hit's limit too), or the place where it was cut (a read failed or the limit was
+// passed), from which this hit walks on through its own reader. A disk where every sector holds
+// a GIF header and chains that run far costs reads that grow with the disk, not hits x disk.
+struct CGifWalkMemo {
+    enum GROUP_STATE : uint8_t { GROUP_WALKING, GROUP_ENDED, GROUP_FAILED, GROUP_CUT, GROUP_DEAD };
+    // The outcome shared by the positions of one or more walks.
+    struct GROUP {
+        uint32_t nParent;     // itself when it holds the outcome
+        GROUP_STATE nState;
+        uint8_t nPhase;       // cut: the step whose read failed
+        uint16_t nSearch;     // cut in a separator search: bytes looked at so far
+        uint64_t ullPos;      // absolute byte: ended, the last byte; cut, the byte not read
+        uint64_t ullMaxRead;  // absolute: the furthest byte read
+    };
+    // Positions kept at most; beyond, walks go on without recording.
+    static const size_t MAX_POSITIONS = size_t(1) << 20;
+
+    uint64_t ullKey = 0;
+    const void* pDevice = nullptr;
+    std::map<uint64_t, uint32_t> Positions;  // absolute length byte x 2 + 1 for an image chain
+    std::vector<GROUP> Groups;
+};
 
 class FileGIFAnalyser : public IRawFileAnalyser {
 public:
@@ -13,6 +44,9 @@ public:
     BOOL AnalyzeFileSize(CRawFileInfo* pInfo, IStorageDevice* pDevice) override;
     BOOL AnalyzeFileHeader(const uint8_t* pSector, CRawFileInfo* pInfo) override;
     void GetLeadBytes(LEAD_BYTE_SET* pSet) override;
+
+private:
+    CGifWalkMemo m_Walks;
 };
 
 class FileFH11Analyser : public IRawFileAnalyser {

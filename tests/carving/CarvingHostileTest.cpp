@@ -3,6 +3,7 @@
 // disk; a counting device shows the bytes each hit costs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <utility>
@@ -292,6 +293,116 @@ TEST(CarvingHostile, RtfWalksAreSharedAndGiveTheSameLengths)
     }
 }
 
+namespace {
+
+// Sectors that each start a GIF header, an image descriptor and the LZW code size with no zero
+// byte, so that the image data's sub-blocks run on through the later sectors. bEnds: the random
+// bytes keep their zeros (a chain ends now and then) and the byte after each zero is often an
+// image separator, an extension, a stray byte or the trailer; otherwise no byte is zero.
+std::vector<uint8_t> GifImage(size_t nSectors, bool bEnds, uint32_t nSeed)
+{
+    const std::vector<uint8_t> header = Concat(Text("GIF89a"), Hex({0x10, 0x10, 0x10, 0x10, 0x70, 0x01, 0x01, 0x2C, 0x01,
+                                                                    0x01, 0x01, 0x01, 0x10, 0x10, 0x10, 0x10, 0x01, 0x08}));
+    std::vector<uint8_t> image = HostileImage(header, nSectors, nSeed);
+    const uint8_t next[4] = {0x2C, 0x21, 0x66, 0x3B};
+    for (size_t i = 0; i < image.size(); ++i) {
+        if (image[i] == 0 && !bEnds)
+            image[i] = 1;
+        else if (image[i] == 0 && i + 1 < image.size() && image[i + 1] % 5 < 4)
+            image[i + 1] = next[image[i + 1] % 5];
+    }
+    for (size_t s = 0; s < nSectors; ++s)
+        std::copy(header.begin(), header.end(), image.begin() + s * 512);
+    return image;
+}
+
+// Every sector of the image measured in the given order, in one session or not; the results in
+// the order of sectors. pGrown: first measured on a device that ends halfway, then on this one.
+std::vector<std::pair<BOOL, uint64_t>> MeasureGifs(const std::vector<uint8_t>& image, const std::vector<size_t>& order,
+                                                   bool bShared, uint64_t* pullBytes, bool bGrown = false)
+{
+    FileGIFAnalyser gif;
+    CCarvingMemoryDevice device(image);
+    std::unique_ptr<CCarvingChainSession> pSession;
+    if (bShared)
+        pSession.reset(new CCarvingChainSession(&device, CCarvingChainSession::NewKey()));
+    if (bGrown) {
+        device.m_Bytes.resize(image.size() / 1024 * 512);
+        for (size_t s = 0; s < device.m_Bytes.size() / 512; ++s) {
+            CRawFileInfo info;
+            info.SetStartSector(s);
+            GuardedAnalyzeFileSize(&gif, &info, &device);
+        }
+        device.m_Bytes = image;
+    }
+    std::vector<std::pair<BOOL, uint64_t>> sizes(image.size() / 512);
+    for (size_t s : order) {
+        CRawFileInfo info;
+        EXPECT_TRUE(gif.AnalyzeFileHeader(image.data() + s * 512, &info));
+        info.SetStartSector(s);
+        const BOOL bMeasured = GuardedAnalyzeFileSize(&gif, &info, &device);
+        sizes[s] = {bMeasured, bMeasured ? info.GetSize() : 0};
+    }
+    *pullBytes = device.m_ullBytesRead;
+    return sizes;
+}
+
+} // namespace
+
+TEST(CarvingHostile, GifChainWalksAreSharedAndGiveTheSameLengths)
+{
+    enum ORDER { ASCENDING, DESCENDING, RETRIED, GROWN };
+    struct CASE {
+        bool bEnds;
+        int64_t llLimit;
+        ORDER order;
+    };
+    // Chains that never end (the walks run to the device's end), chains that end now and then
+    // into further blocks; limits that cut the walks in every step; hits measured again as the
+    // scan retries them or last to first, and hits measured first on a device that ends halfway.
+    const CASE cases[] = {{false, 50000000, ASCENDING}, {false, 100000, ASCENDING}, {false, 50000000, GROWN},
+                          {true, 50000000, ASCENDING},  {true, 100000, ASCENDING},  {true, 3000, ASCENDING},
+                          {true, 777, RETRIED},         {true, 3000, RETRIED},      {true, 50000000, RETRIED},
+                          {true, 3000, DESCENDING},     {true, 100000, DESCENDING}, {true, 50000000, GROWN}};
+    const size_t nSectors = 600;
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.bEnds ? "chains that end" : "endless chains") << ", limit " << c.llLimit
+                                        << ", order " << c.order);
+        CAnalyserSizeLimit limit(c.llLimit);
+        const std::vector<uint8_t> image = GifImage(nSectors, c.bEnds, 7);
+        std::vector<size_t> order;
+        for (size_t s = 0; s < nSectors; ++s) {
+            order.push_back(s);
+            if (c.order == RETRIED && s % 7 == 6) {
+                for (size_t k = s - 6; k < s - 2; ++k)
+                    order.push_back(k);
+            }
+        }
+        if (c.order == DESCENDING)
+            std::reverse(order.begin(), order.end());
+        uint64_t ullPlainBytes = 0, ullSharedBytes = 0;
+        const auto plain = MeasureGifs(image, order, false, &ullPlainBytes);
+        const auto shared = MeasureGifs(image, order, true, &ullSharedBytes, c.order == GROWN);
+        EXPECT_EQ(plain, shared);
+        size_t nMeasured = 0;
+        for (const auto& size : plain)
+            nMeasured += size.first ? 1 : 0;
+        if (!c.bEnds) {
+            EXPECT_EQ(nMeasured, 0u);
+        } else if (c.llLimit >= 100000) {
+            EXPECT_GT(nMeasured, nSectors / 10);
+        }
+        // A few windows a hit and the disk a few times, in the scan's order; last to first, a
+        // hit whose limit ends before the bytes a later one read walks on alone.
+        if (c.order != DESCENDING) {
+            EXPECT_LE(ullSharedBytes, 8 * image.size() + nSectors * 24 * 512);
+        }
+        if (!c.bEnds && c.llLimit > 1000000) {
+            EXPECT_GT(ullPlainBytes, 50 * image.size());
+        }
+    }
+}
+
 TEST(CarvingHostile, ScanAndTreeGiveTheSameFilesWithSharedSearches)
 {
     // The scan measures through its ring (cut every 20 runs of 16 sectors here), the tree on
@@ -300,6 +411,7 @@ TEST(CarvingHostile, ScanAndTreeGiveTheSameFilesWithSharedSearches)
     for (const SEARCH_CASE& c : SearchCases())
         images.push_back({c.pszName, SearchImage(c, 700)});
     images.push_back({"rtf", RtfImage(700, 3, 2, 3, 9)});
+    images.push_back({"gif", GifImage(700, true, 11)});
     for (const auto& image : images) {
         SCOPED_TRACE(image.first);
         std::vector<CARVED_FILE> files[2];
