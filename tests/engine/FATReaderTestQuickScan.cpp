@@ -262,4 +262,38 @@ TEST_F(FatQuickScanDamaged, DirectoryLoops)
     }
 }
 
+// A folder whose entry alone was marked deleted: its files' entries are not deleted and their
+// chains are still allocated, so the chains are followed, not guessed from the free clusters
+// (which would give a fragmented file other bytes). Documents/Fragmented File.bin of both volumes.
+TEST_F(FatQuickScanDamaged, LiveFileInAFolderMarkedDeletedKeepsItsChain)
+{
+    for (const FAT_VOLUME_CASE& c : {Case("fat16.img"), Case("fat32.img")}) {
+        SCOPED_TRACE(c.pszImage);
+        CImageCopy copy(m_Dir, c.pszImage);
+        uint8_t* pImage = copy.Bytes().data();
+        const FAT_LAYOUT layout = ReadLayout(pImage, 0, static_cast<int>(c.dwFileSystem));
+        uint8_t* pDocuments = FindEntry(pImage, layout, 0, "OCUME~1   ");
+        ASSERT_NE(nullptr, pDocuments);
+        pDocuments[0] = 0xE5;
+        const std::vector<rvdtest::ManifestEntry> manifest = rvdtest::ReadManifest(c.pszImage);
+        const rvdtest::ManifestEntry* pFile = rvdtest::FindManifestEntry(manifest, "/Documents/Fragmented File.bin");
+        ASSERT_NE(nullptr, pFile);
+        ASSERT_TRUE(!pFile->bDeleted && pFile->bFragmented);
+        const QUICK_SCAN_RESULT result = ScanCopy(copy, c);
+        ASSERT_EQ(1u, result.Trees.size());
+        const FAKE_TREE& tree = result.Trees[0];
+        const FAKE_TREE_NODE* pNode = nullptr;
+        for (const auto& path : TreePaths(tree))
+            if (path.first.size() > 9 && path.first.substr(1, 9) == "ocuments/" &&
+                path.first.substr(10) == "Fragmented File.bin")
+                pNode = &tree.Nodes[path.second];
+        ASSERT_NE(nullptr, pNode);
+        EXPECT_EQ(1, pNode->nStatus & 1);
+        fstest::CImageDevice device(copy.Path());
+        const std::vector<uint8_t> bytes = ReadRuns(device, 0, tree.ullStartSector,
+                                                    static_cast<uint32_t>(tree.nSecondValue), pNode->Runs, pFile->nSize);
+        EXPECT_EQ(pFile->strSha256, fstest::Sha256Hex(bytes.data(), bytes.size()));
+    }
+}
+
 } // namespace

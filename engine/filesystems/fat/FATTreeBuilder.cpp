@@ -483,7 +483,13 @@ int64_t CFATBuildContext::ProcessEntries(const uint8_t* pBuffer, size_t nLength,
                 continue;
         } else {
             DebugTrace("Found a File %s!", pProps->GetName());
-            if (!BuildFileRuns(pProps, nCluster, entry.GetFileSize(), (pProps->GetStatus() & FAT_STATUS_DELETED) != 0)) {
+            // An entry that is not deleted itself, inside a deleted or lost folder, still owns
+            // its chain while its first cluster is allocated: the chain is followed. Only a
+            // deleted entry's chain was freed and has to be guessed from the free clusters.
+            const bool bChainFreed = entry.IsDeleted() || nCluster < FAT_FIRST_DATA_CLUSTER ||
+                                     !HasFAT() || IsFreeEntry(NextCluster(nCluster));
+            if (!BuildFileRuns(pProps, nCluster, entry.GetFileSize(),
+                               (pProps->GetStatus() & FAT_STATUS_DELETED) != 0 && bChainFreed)) {
                 DebugTrace("Failed build Datarun list!");
                 delete pProps;
                 DestroyFileNode(pNode);
