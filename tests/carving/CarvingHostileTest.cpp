@@ -403,6 +403,39 @@ TEST(CarvingHostile, GifChainWalksAreSharedAndGiveTheSameLengths)
     }
 }
 
+TEST(CarvingHostile, GifSearchCutByTheLimitGoesOnWithItsCount)
+{
+    // Four hits whose image data (length bytes FF at offsets 24 and 280 of each sector) runs into
+    // the fifth hit's, which ends at once; a stray byte then starts the search for a separator
+    // through bytes 01. The limit cuts the fourth hit's search about 300 bytes in, and the fifth
+    // hit takes that walk on: its search ends after 512 bytes as its own would, found or not.
+    const std::vector<uint8_t> header = Concat(Text("GIF89a"), Hex({0x10, 0x10, 0x10, 0x10, 0x70, 0x01, 0x01, 0x2C, 0x01,
+                                                                    0x01, 0x01, 0x01, 0x10, 0x10, 0x10, 0x10, 0x01, 0x08}));
+    CAnalyserSizeLimit limit(838);
+    for (size_t nSeparator : {size_t(400), size_t(700)}) {
+        SCOPED_TRACE(testing::Message() << "separator " << nSeparator << " bytes into the search");
+        std::vector<uint8_t> image(7 * 512, 0);
+        for (size_t s = 0; s < 5; ++s) {
+            std::fill(image.begin() + s * 512, image.begin() + s * 512 + 512, 0xFF);
+            std::copy(header.begin(), header.end(), image.begin() + s * 512);
+        }
+        const size_t nEnd = 4 * 512 + 24;
+        image[nEnd] = 0x00;
+        image[nEnd + 1] = 0x66;
+        std::fill(image.begin() + nEnd + 2, image.begin() + nEnd + 2 + 1000, 0x01);
+        image[nEnd + 1 + nSeparator] = 0x2C;
+        std::fill(image.begin() + nEnd + 2 + nSeparator, image.begin() + nEnd + 2 + 1000, 0x00);
+        std::vector<size_t> order = {0, 1, 2, 3, 4};
+        uint64_t ullPlainBytes = 0, ullSharedBytes = 0;
+        const auto plain = MeasureGifs(std::vector<uint8_t>(image.begin(), image.begin() + 5 * 512 + 1024), order, false,
+                                       &ullPlainBytes);
+        const auto shared = MeasureGifs(std::vector<uint8_t>(image.begin(), image.begin() + 5 * 512 + 1024), order, true,
+                                        &ullSharedBytes);
+        EXPECT_EQ(plain, shared);
+        EXPECT_EQ(plain[4].first, nSeparator < 512 ? TRUE : FALSE);
+    }
+}
+
 TEST(CarvingHostile, ScanAndTreeGiveTheSameFilesWithSharedSearches)
 {
     // The scan measures through its ring (cut every 20 runs of 16 sectors here), the tree on
