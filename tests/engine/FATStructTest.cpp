@@ -402,6 +402,33 @@ TEST(FATBootSector, TypeDetectionFieldTests)
     EXPECT_EQ(0u, CFATDBR(sector.data(), 511).GetBytesPerSector());
 }
 
+// The 16-bit count of FAT12 and FAT16 volumes, or the 32-bit one when it is 0 (mkfs.fat writes a
+// FAT12 of 65,536 sectors or more with large clusters that way); FAT32 has only the 32-bit one.
+TEST(FATBootSector, TotalSectorsFromEitherField)
+{
+    CImageDevice fat12(rvdtest::FixturePath("fat12.img"));
+    CImageDevice fat16(rvdtest::FixturePath("fat16.img"));
+    CImageDevice fat32(rvdtest::FixturePath("fat32.img"));
+    struct CASE {
+        CImageDevice* pDevice;
+        uint16_t wSmall;
+        uint32_t nLarge;
+        uint64_t u64Expected;
+    };
+    const CASE kCases[] = {
+        {&fat12, 2880, 99999, 2880}, {&fat12, 0, 262144, 262144}, {&fat16, 40000, 99999, 40000},
+        {&fat16, 0, 262144, 262144}, {&fat32, 40000, 262144, 262144},
+    };
+    for (const CASE& c : kCases) {
+        std::vector<uint8_t> sector = c.pDevice->Sector(0);
+        PutU16(sector, 19, c.wSmall);
+        PutU32(sector, 32, c.nLarge);
+        const CFATDBR dbr(sector.data(), sector.size());
+        ASSERT_NE(FAT_TYPE_NONE, dbr.GetFATType());
+        EXPECT_EQ(c.u64Expected, dbr.GetTotalSectors()) << dbr.GetFATType() << " " << c.wSmall;
+    }
+}
+
 // A FAT16 root area of 500 entries takes 31.25 sectors and so occupies 32: the data area
 // starts after the partly used last sector, and every cluster is found there.
 TEST(FATBootSector, RootAreaRoundsUpToWholeSectors)
@@ -888,7 +915,8 @@ TEST(FATTable, SizeLimitsOfEachWidth)
     };
     const CASE kCases[] = {
         {&fat12, FAT_TYPE_FAT12, 0, false},     {&fat12, FAT_TYPE_FAT12, 1, true},
-        {&fat12, FAT_TYPE_FAT12, 12, true},     {&fat12, FAT_TYPE_FAT12, 13, false},
+        {&fat12, FAT_TYPE_FAT12, 12, true},     {&fat12, FAT_TYPE_FAT12, 13, true},
+        {&fat12, FAT_TYPE_FAT12, 200, true},
         {&fat16, FAT_TYPE_FAT16, 11, false},    {&fat16, FAT_TYPE_FAT16, 12, true},
         {&fat16, FAT_TYPE_FAT16, 256, true},    {&fat16, FAT_TYPE_FAT16, 257, false},
         {&fat32, FAT_TYPE_FAT32, 255, false},   {&fat32, FAT_TYPE_FAT32, 256, true},
@@ -897,6 +925,28 @@ TEST(FATTable, SizeLimitsOfEachWidth)
     for (const CASE& c : kCases) {
         std::unique_ptr<IRealFATTable> table(CreateFATTable(c.pDevice, c.nType, 0, c.nSectors));
         EXPECT_EQ(c.bLoaded, table != nullptr) << c.nType << " " << c.nSectors;
+    }
+    // A FAT12 longer than 12 sectors is read as far as its entries reach: the last cluster a
+    // FAT12 addresses is found, and none of the padding is read.
+    {
+        CGeneratedDevice padded(200000, [](uint64_t u64Sector, uint8_t* p) {
+            memset(p, 0, kSector);
+            if (u64Sector == 0)
+                memcpy(p, "\xF0\xFF\xFF", 3);
+            // Entry 0xFF6 (even: the lower 12 bits of the word at byte 6129) ends its chain.
+            if (u64Sector == 11) {
+                const size_t nOffset = 0xFF6 * 3 / 2 - 11 * kSector;
+                p[nOffset] = 0xFF;
+                p[nOffset + 1] = 0x0F;
+            }
+            if (u64Sector >= 12)
+                memset(p, 0x55, kSector);
+        });
+        std::unique_ptr<IRealFATTable> table(CreateFATTable(&padded, FAT_TYPE_FAT12, 0, 200));
+        ASSERT_NE(nullptr, table);
+        EXPECT_TRUE(table->IsValid());
+        EXPECT_EQ(static_cast<uint32_t>(FAT_END_OF_CHAIN_LAST), table->GetNextCluster(0xFF6));
+        EXPECT_EQ(0u, table->GetNextCluster(0xFF5));
     }
     // A copy larger than one device read is read in pieces the device accepts.
     const int nReads = fat32.m_nReads;

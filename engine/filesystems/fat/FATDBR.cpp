@@ -98,9 +98,9 @@ uint64_t CFATDBR::GetTotalSectors() const
     uint64_t nSectors = 0;
     switch (m_nFATType) {
     case FAT_TYPE_FAT12:
-        nSectors = U16(m_pSector + kTotalSectors16);
-        break;
     case FAT_TYPE_FAT16: {
+        // A volume of 65,536 sectors or more keeps its count in the 32-bit field (mkfs.fat makes
+        // FAT12 volumes that large when their clusters are large).
         const uint16_t nSmall = U16(m_pSector + kTotalSectors16);
         nSectors = nSmall != 0 ? nSmall : U32(m_pSector + kTotalSectors32);
         break;

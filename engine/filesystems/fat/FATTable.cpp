@@ -19,6 +19,8 @@ const uint32_t kSectorsPerRead = 8192;
 // FAT12 entries are packed three bytes to two entries.
 const uint32_t kFAT12EndLast = 0xFFF;
 const uint32_t kFAT12EndFirst = 0xFF8;
+// A FAT12 addresses clusters up to 0xFF6: 4,087 entries of 12 bits fill its first 12 sectors.
+const uint32_t kFAT12AddressableSectors = 12;
 const uint32_t kFAT16EndLast = 0xFFFF;
 const uint32_t kFAT16EndFirst = 0xFFF8;
 
@@ -108,8 +110,12 @@ void IRealFATTable::Load()
 CFAT12Table::CFAT12Table(IStorageDevice* pDevice, uint64_t u64StartSector, uint32_t nSectors)
     : IRealFATTable(pDevice, u64StartSector, nSectors)
 {
-    if (nSectors >= 1 && nSectors <= 12)
+    // A longer table (mkfs.fat rounds the size up for large clusters) is padding after the
+    // sectors that hold every entry.
+    if (nSectors >= 1) {
+        m_nSectors = std::min<uint32_t>(nSectors, kFAT12AddressableSectors);
         Load();
+    }
 }
 
 uint32_t GetStoredFATEntry(int nFATType, const uint8_t* pTable, uint64_t nBytes, uint64_t nCluster)
