@@ -240,9 +240,14 @@ void CFileCopier::CopyCompressedUnits(const STORED_FILE& file, const VOLUME_SOUR
                     AddBadPosition(pResult, source, ullUnitStart / SECTOR_BYTES, ullWhole * ullUnitBytes);
                     bSkip = true;
                 } else {
-                    // Only units that begin before the valid data length would be read.
-                    const uint64_t ullRead = std::min(ullWhole, (ullValid - ullUnitStart - 1) / ullUnitBytes + 1);
-                    bSkip = m_pReader->SkipPastEnd(source, (run.ullSector + ullRunUsed) * SECTOR_BYTES,
+                    // Only units that begin before the valid data length would be read. A run of
+                    // nearly 2^64 sectors holds more bytes than an offset can name: the units that
+                    // can be named are asked about, else the check failed and every unit was read
+                    // one by one, without end.
+                    const uint64_t ullOffset = (run.ullSector + ullRunUsed) * SECTOR_BYTES;
+                    const uint64_t ullRead = std::min({ullWhole, (ullValid - ullUnitStart - 1) / ullUnitBytes + 1,
+                                                       (UINT64_MAX - ullOffset) / ullUnitBytes});
+                    bSkip = m_pReader->SkipPastEnd(source, ullOffset,
                                                    ullRead * ullUnitBytes, &pResult->vecBad);
                 }
             }

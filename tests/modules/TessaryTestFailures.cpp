@@ -353,6 +353,29 @@ TEST_F(TessaryFailures, RunsReachingFarPastTheDiskArePassedOverAtOnce)
     }
 }
 
+// A compressed file whose run starts past the disk's end, so near the end of what an offset can
+// name that the run's bytes would carry the offset past 2^64: its units are still passed over at
+// once as a hole past the end, not read and written one by one (on a size of 2^62 bytes that
+// never ended). The progress stops the copy after 100 steps should it go unit by unit.
+TEST_F(TessaryFailures, CompressedRunNearTheLastOffsetIsPassedOverAtOnce)
+{
+    STORED_FILE file;
+    file.ullSize = 1ULL << 62;
+    file.ullValidSize = ~0ULL;
+    file.dwCompressionUnitSectors = 16;
+    file.vecRuns.push_back({7ULL << 52, 1ULL << 53});
+    const std::string strPath = m_Dir.File("near the last offset.bin");
+    tessary::COPY_RESULT result;
+    int nSteps = 0;
+    ASSERT_NO_FATAL_FAILURE(CopyIntoNewFile(file, strPath, [&](uint64_t) { return ++nSteps < 100; }, &result));
+    EXPECT_FALSE(result.bCancelled);
+    EXPECT_LE(nSteps, 3);
+    bool bPastEnd = false;
+    for (const tessary::BAD_RANGE& bad : result.vecBad)
+        bPastEnd = bPastEnd || bad.nReason == tessary::BAD_RANGE_PAST_END;
+    EXPECT_TRUE(bPastEnd);
+}
+
 // A cancel from the GUI thread while a large file is written: the run ends cancelled, and the
 // file it was writing is either whole (the cancel came after it) or gone, never cut short.
 TEST_F(TessaryFailures, CancelWhileWritingLeavesNoPartialCopy)
