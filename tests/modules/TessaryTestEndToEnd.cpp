@@ -305,6 +305,21 @@ void ScanIntoStore(CDeviceTable& table, const E2E_CASE& c, const std::string& st
     ASSERT_EQ(1, nVolumes);
 }
 
+// Scans image c into the store (as ScanIntoStore), ticks every file of its "Deleted Files" tree
+// and copies them under strTarget; the copy-out must end without error. The caller checks
+// HasFatalFailure() before using the result.
+TICKED_COPY ScanAndCopyDeletedFiles(CDeviceTable& table, const E2E_CASE& c, const std::string& strImage,
+                                    const std::string& strTarget, MESSAGES* pMessages, int32_t nMode = SCAN_MODE_QUICK)
+{
+    ScanIntoStore(table, c, strImage, nMode);
+    if (::testing::Test::HasFatalFailure())
+        return {};
+    TickDeletedFiles(ModuleStore(), 0);
+    TICKED_COPY ticked = CopyTickedFiles(ModuleStoreAccess(), strTarget, pMessages);
+    EXPECT_EQ(TESSARY_OK, ticked.nResult) << pMessages->All();
+    return ticked;
+}
+
 TEST_P(TessaryEndToEnd, RecoversEveryRecoverableDeletedFile)
 {
     const E2E_CASE& c = GetParam();
@@ -396,13 +411,11 @@ class TessaryExtLiveFiles : public TessaryEndToEnd {};
 TEST_P(TessaryExtLiveFiles, ComeBackWholeAtTheirPaths)
 {
     const E2E_CASE& c = GetParam();
-    ScanIntoStore(m_Table, c, rvdtest::FixturePath(c.pszImage));
+    MESSAGES messages;
+    const TICKED_COPY ticked =
+        ScanAndCopyDeletedFiles(m_Table, c, rvdtest::FixturePath(c.pszImage), m_Dir.File("target"), &messages);
     if (HasFatalFailure())
         return;
-    TickDeletedFiles(ModuleStore(), 0);
-    MESSAGES messages;
-    const TICKED_COPY ticked = CopyTickedFiles(ModuleStoreAccess(), m_Dir.File("target"), &messages);
-    EXPECT_EQ(TESSARY_OK, ticked.nResult) << messages.All();
     int nLive = 0;
     for (const rvdtest::ManifestEntry& entry : rvdtest::ReadManifest(c.pszImage, c.nPartition)) {
         if (entry.bDeleted || entry.bDirectory)
@@ -427,13 +440,11 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, TessaryExtLiveFiles,
 TEST_F(TessaryExtLiveFiles, SymbolicLinksComeBackAsTheirTargetText)
 {
     const E2E_CASE c = {"Ext3Big", "ext3-big.img", 0, FILE_SYSTEM_EXT3};
-    ScanIntoStore(m_Table, c, rvdtest::FixturePath(c.pszImage));
+    MESSAGES messages;
+    const TICKED_COPY ticked =
+        ScanAndCopyDeletedFiles(m_Table, c, rvdtest::FixturePath(c.pszImage), m_Dir.File("target"), &messages);
     if (HasFatalFailure())
         return;
-    TickDeletedFiles(ModuleStore(), 0);
-    MESSAGES messages;
-    const TICKED_COPY ticked = CopyTickedFiles(ModuleStoreAccess(), m_Dir.File("target"), &messages);
-    EXPECT_EQ(TESSARY_OK, ticked.nResult) << messages.All();
     std::string strSlow = "Sparse/";
     for (int i = 0; i < 20; ++i)
         strSlow += "long name ";
@@ -457,13 +468,11 @@ class TessaryExtCompleteScan : public TessaryEndToEnd {};
 TEST_P(TessaryExtCompleteScan, GivesBackLiveAndDeletedFilesAsTheQuickScanDoes)
 {
     const E2E_CASE& c = GetParam();
-    ScanIntoStore(m_Table, c, rvdtest::FixturePath(c.pszImage), SCAN_MODE_COMPLETE);
+    MESSAGES messages;
+    const TICKED_COPY ticked =
+        ScanAndCopyDeletedFiles(m_Table, c, rvdtest::FixturePath(c.pszImage), m_Dir.File("target"), &messages, SCAN_MODE_COMPLETE);
     if (HasFatalFailure())
         return;
-    TickDeletedFiles(ModuleStore(), 0);
-    MESSAGES messages;
-    const TICKED_COPY ticked = CopyTickedFiles(ModuleStoreAccess(), m_Dir.File("target"), &messages);
-    EXPECT_EQ(TESSARY_OK, ticked.nResult) << messages.All();
 
     std::multiset<std::string> setCopiedHashes;
     for (const auto& copy : RegularFiles(ticked.strRun))
