@@ -10,6 +10,8 @@
 #include <cstring>
 #include <vector>
 
+#include <zlib.h>
+
 #include "BasicPartitionDevice.h"
 #include "FuzzDisk.h"
 #include "GptPartitionType.h"
@@ -18,15 +20,10 @@
 
 namespace {
 
+// GPT headers and entry arrays carry the common CRC-32 that zlib computes.
 uint32_t Crc32(const uint8_t* p, size_t n)
 {
-    uint32_t nCrc = 0xFFFFFFFFu;
-    for (size_t i = 0; i < n; ++i) {
-        nCrc ^= p[i];
-        for (int k = 0; k < 8; ++k)
-            nCrc = (nCrc >> 1) ^ (0xEDB88320u & (0u - (nCrc & 1u)));
-    }
-    return ~nCrc;
+    return static_cast<uint32_t>(crc32(0L, p, static_cast<uInt>(n)));
 }
 
 uint32_t Le32(const uint8_t* p)
