@@ -395,27 +395,35 @@ TEST_F(FatTreeBuilder, QuickBuildLoopingFileChain)
     }
 }
 
-// A deleted file's data is taken from its first cluster and the free clusters after it, passing
+// A deleted file's data is taken from the free clusters from its first cluster upwards, passing
 // over every cluster whose entry is not free: one that ends a chain, a bad one, or a link of a
 // longer chain (a live file took them), whatever width the FAT has and whichever mark it holds.
-// The first cluster is the entry's own and is taken even when the FAT says it is in use.
+// The first cluster is passed over the same way when a later file took it: what comes back then
+// starts with the free clusters after it, never with the other file's bytes.
 TEST_F(FatTreeBuilder, DeletedFilePassesOverClustersInUse)
 {
+    // The first cluster's entry links it to the cluster after it (a live file starts there).
+    const uint32_t kLink = 1;
     const struct {
         const char* pszImage;
         int nType;
         uint32_t nMark;     // the entry of the last cluster passed over
         uint32_t nSkipped;  // clusters in use right after the first one
-        bool bFirstInUse;   // the first cluster's own entry is not free either
-    } cases[] = {{"fat12.img", 0, 0xFFF, 1, false},      {"fat12.img", 0, 0xFF7, 2, false},
-                 {"fat16.img", 1, 0xFFFF, 1, false},     {"fat16.img", 1, 0xFFF8, 1, false},
-                 {"fat16.img", 1, 0xFFF7, 1, false},     {"fat16.img", 1, 0xFFFF, 2, false},
-                 {"fat16.img", 1, 0xFFFF, 1, true},      {"fat32.img", 2, 0x0FFFFFFF, 1, false},
-                 {"fat32.img", 2, 0x0FFFFFF8, 1, false}, {"fat32.img", 2, 0xFFFFFFFF, 1, false},
-                 {"fat32.img", 2, 0x0FFFFFF7, 1, false}, {"fat32.img", 2, 0x0FFFFFFF, 3, true}};
+        uint32_t nFirst;    // the first cluster's own entry: 0 free, kLink, or a mark
+    } cases[] = {{"fat12.img", 0, 0xFFF, 1, 0},         {"fat12.img", 0, 0xFF7, 2, 0},
+                 {"fat16.img", 1, 0xFFFF, 1, 0},        {"fat16.img", 1, 0xFFF8, 1, 0},
+                 {"fat16.img", 1, 0xFFF7, 1, 0},        {"fat16.img", 1, 0xFFFF, 2, 0},
+                 {"fat32.img", 2, 0x0FFFFFFF, 1, 0},    {"fat32.img", 2, 0x0FFFFFF8, 1, 0},
+                 {"fat32.img", 2, 0xFFFFFFFF, 1, 0},    {"fat32.img", 2, 0x0FFFFFF7, 1, 0},
+                 // The first cluster in use: by a chain going on, ending there, or marked bad.
+                 {"fat12.img", 0, 0xFFF, 1, kLink},     {"fat12.img", 0, 0xFF7, 0, 0xFF7},
+                 {"fat16.img", 1, 0xFFFF, 1, 0xFFFF},   {"fat16.img", 1, 0xFFFF, 2, kLink},
+                 {"fat16.img", 1, 0xFFF8, 0, 0xFFF8},   {"fat16.img", 1, 0xFFF7, 0, 0xFFF7},
+                 {"fat32.img", 2, 0x0FFFFFFF, 3, 0x0FFFFFFF}, {"fat32.img", 2, 0x0FFFFFFF, 1, kLink},
+                 {"fat32.img", 2, 0xFFFFFFFF, 0, 0xFFFFFFFF}, {"fat32.img", 2, 0x0FFFFFF7, 0, 0x0FFFFFF7}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.pszImage) + " " + std::to_string(c.nMark) + " skipped " +
-                     std::to_string(c.nSkipped) + (c.bFirstInUse ? " first in use" : ""));
+                     std::to_string(c.nSkipped) + " first " + std::to_string(c.nFirst));
         std::vector<uint8_t> image = rvdtest::ReadFileBytes(rvdtest::FixturePath(c.pszImage));
         const FAT_LAYOUT layout = ReadLayout(image.data(), 0, c.nType);
         const std::vector<rvdtest::ManifestEntry> manifest = rvdtest::ReadManifest(c.pszImage);
@@ -425,14 +433,17 @@ TEST_F(FatTreeBuilder, DeletedFilePassesOverClustersInUse)
         const uint32_t nFirst = static_cast<uint32_t>(pDraft->nId);
         const uint64_t ullClusterBytes = layout.nSectorsPerCluster * kSector;
         const uint64_t ullClusters = (pDraft->nSize + ullClusterBytes - 1) / ullClusterBytes;
-        for (uint64_t n = nFirst + 1; n < nFirst + c.nSkipped + ullClusters; ++n)
+        const bool bFirstInUse = c.nFirst != 0;
+        // The clusters the walk takes, and those it passes over, are free in the fixture.
+        for (uint64_t n = nFirst; n < nFirst + c.nSkipped + ullClusters + (bFirstInUse ? 1 : 0); ++n)
             ASSERT_EQ(0u, FatEntry(image.data(), layout, static_cast<uint32_t>(n))) << n;
         for (int n = 0; n < 2; ++n) {
             for (uint32_t k = 1; k < c.nSkipped; ++k)
                 SetFatEntry(image.data(), layout, nFirst + k, nFirst + k + 1, n);
-            SetFatEntry(image.data(), layout, nFirst + c.nSkipped, c.nMark, n);
-            if (c.bFirstInUse)
-                SetFatEntry(image.data(), layout, nFirst, c.nMark, n);
+            if (c.nSkipped > 0)
+                SetFatEntry(image.data(), layout, nFirst + c.nSkipped, c.nMark, n);
+            if (bFirstInUse)
+                SetFatEntry(image.data(), layout, nFirst, c.nFirst == kLink ? nFirst + 1 : c.nFirst, n);
         }
         fstest::CImageDevice device(rvdtest::FixturePath(c.pszImage));
         for (uint64_t s = layout.ullFAT1; s < layout.ullFAT1 + 2 * layout.nSectorsPerFAT; ++s)
@@ -446,11 +457,118 @@ TEST_F(FatTreeBuilder, DeletedFilePassesOverClustersInUse)
         const FAKE_TREE tree = TreeOf(pRoot);
         const FAKE_TREE_NODE* pNode = FindManifestNode(tree, TreePaths(tree), pDraft->strPath);
         ASSERT_NE(nullptr, pNode);
-        const std::vector<std::pair<uint64_t, uint64_t>> expected = {{nFirst - 2, 1},
-                                                                     {nFirst - 1 + c.nSkipped, ullClusters - 1}};
+        // Runs count clusters from cluster 2.
+        const uint64_t ullAfter = nFirst - 1 + c.nSkipped;
+        const std::vector<std::pair<uint64_t, uint64_t>> expected =
+            bFirstInUse ? std::vector<std::pair<uint64_t, uint64_t>>{{ullAfter, ullClusters}}
+                        : std::vector<std::pair<uint64_t, uint64_t>>{{nFirst - 2, 1}, {ullAfter, ullClusters - 1}};
         EXPECT_EQ(expected, pNode->Runs);
         DeleteFileTree(pRoot);
     }
+}
+
+// fat12-reused.img: a deleted five-cluster text file whose first two clusters a later, live
+// file took. Both builds give it back from its three clusters that are still free, where they
+// lie, then the free clusters after the file behind it; none of the later file's bytes.
+TEST_F(FatTreeBuilder, DeletedFileWhoseStartALaterFileTook)
+{
+    const char* const pszImage = "fat12-reused.img";
+    const std::vector<uint8_t> image = rvdtest::ReadFileBytes(rvdtest::FixturePath(pszImage));
+    const FAT_LAYOUT layout = ReadLayout(image.data(), 0, 0);
+    const std::vector<rvdtest::ManifestEntry> manifest = rvdtest::ReadManifest(pszImage);
+    const rvdtest::ManifestEntry* pDeleted = rvdtest::FindManifestEntry(manifest, "/Start written over.txt");
+    const rvdtest::ManifestEntry* pLater = rvdtest::FindManifestEntry(manifest, "/Written over the deleted start.txt");
+    const rvdtest::ManifestEntry* pBehind = rvdtest::FindManifestEntry(manifest, "/Stays after.bin");
+    ASSERT_TRUE(pDeleted != nullptr && pLater != nullptr && pBehind != nullptr);
+    const uint64_t ullClusterBytes = layout.nSectorsPerCluster * kSector;
+    ASSERT_EQ(4 * ullClusterBytes + 300, pDeleted->nSize);
+    ASSERT_EQ(pDeleted->nId, pLater->nId);
+    ASSERT_EQ(pDeleted->nId + 5, pBehind->nId);
+    const uint64_t ullFirst = static_cast<uint64_t>(pDeleted->nId);
+
+    // The file as it was written (the fixture's text: numbered lines that name the file).
+    std::string strOriginal;
+    for (int nLine = 0; strOriginal.size() < pDeleted->nSize; ++nLine) {
+        char szLine[160];
+        snprintf(szLine, sizeof(szLine), "%s - line %05d: the quick brown fox jumps over the lazy dog.\n",
+                 pDeleted->strPath.c_str(), nLine);
+        strOriginal += szLine;
+    }
+    strOriginal.resize(pDeleted->nSize);
+    ASSERT_EQ(pDeleted->strSha256, fstest::Sha256Hex(reinterpret_cast<const uint8_t*>(strOriginal.data()),
+                                                     strOriginal.size()));
+
+    fstest::CImageDevice device(rvdtest::FixturePath(pszImage));
+    for (bool bComplete : {false, true}) {
+        SCOPED_TRACE(bComplete ? "complete build" : "quick build");
+        CFATTreeBuilder builder;
+        CFileSystemNode* pRoot = nullptr;
+        if (bComplete) {
+            CFATSearchedPartitionInfo* pInfo =
+                Candidate(layout, FAT_EVIDENCE_BOOT_FAT12 | FAT_EVIDENCE_DIRECTORY | kBothFATs);
+            pRoot = builder.BuildTreeFromSearch(0, ScanDirectorySectors(device, layout), pInfo, nullptr, &device, 0);
+            DeleteFATSearchedPartitionInfo(pInfo);
+        } else {
+            CFATSearchedPartitionInfo* pInfo = CreateFATSearchedPartitionInfo();
+            pInfo->AddFlags(FAT_QUICK_SCAN_FLAGS_FAT12_16);
+            pRoot = builder.BuildTree(0, pInfo, &device, 0);
+            DeleteFATSearchedPartitionInfo(pInfo);
+        }
+        ASSERT_NE(nullptr, pRoot);
+        const FAKE_TREE tree = TreeOf(pRoot);
+        const FAKE_TREE_NODE* pNode = FindManifestNode(tree, TreePaths(tree), pDeleted->strPath);
+        ASSERT_NE(nullptr, pNode);
+        EXPECT_EQ(1, pNode->nStatus & 1);
+        EXPECT_EQ(pDeleted->nSize, pNode->ullSize);
+        // Runs count clusters from cluster 2: the file's own third to fifth clusters, then the two
+        // free ones after the file behind it.
+        const std::vector<std::pair<uint64_t, uint64_t>> expected = {{ullFirst, 3}, {ullFirst + 4, 2}};
+        EXPECT_EQ(expected, pNode->Runs);
+        const std::vector<uint8_t> bytes =
+            ReadRuns(device, 0, layout.ullCluster2, layout.nSectorsPerCluster, pNode->Runs, pDeleted->nSize);
+        ASSERT_EQ(pDeleted->nSize, bytes.size());
+        const std::string strGot(bytes.begin(), bytes.end());
+        const uint64_t ullSurviving = pDeleted->nSize - 2 * ullClusterBytes;
+        EXPECT_TRUE(strGot.compare(0, ullSurviving, strOriginal, 2 * ullClusterBytes, ullSurviving) == 0)
+            << "does not start with the file's third cluster: " << strGot.substr(0, 60);
+        // Every line of the later file names it.
+        EXPECT_EQ(std::string::npos, strGot.find(pLater->strPath.substr(1)));
+        DeleteFileTree(pRoot);
+    }
+}
+
+// A FAT whose every entry inside the volume is garbage (FAT12 copies are not checked for
+// chains) gives a deleted file no free cluster: its walk ends at the volume's last cluster and
+// the file is left out, though the table's own entries past the volume read as free.
+TEST_F(FatTreeBuilder, DeletedFileWalkEndsAtTheVolumeEnd)
+{
+    std::vector<uint8_t> image = rvdtest::ReadFileBytes(rvdtest::FixturePath("fat12.img"));
+    const FAT_LAYOUT layout = ReadLayout(image.data(), 0, 0);
+    const uint32_t nClusters = static_cast<uint32_t>((layout.ullTotal - layout.ullCluster2) / layout.nSectorsPerCluster);
+    const uint32_t nEntries = layout.nSectorsPerFAT * kSector * 2 / 3;
+    ASSERT_LT(nClusters + 2, nEntries);
+    for (int n = 0; n < 2; ++n)
+        for (uint32_t k = 2; k < nEntries; ++k)
+            SetFatEntry(image.data(), layout, k, k < nClusters + 2 ? ((k * 2654435761u) >> 20) | 1 : 0, n);
+    fstest::CImageDevice device(rvdtest::FixturePath("fat12.img"));
+    for (uint64_t s = layout.ullFAT1; s < layout.ullFAT1 + 2 * layout.nSectorsPerFAT; ++s)
+        device.Patch(s, std::vector<uint8_t>(image.begin() + s * kSector, image.begin() + (s + 1) * kSector));
+    CFATTreeBuilder builder;
+    CFATSearchedPartitionInfo* pInfo = CreateFATSearchedPartitionInfo();
+    pInfo->AddFlags(FAT_QUICK_SCAN_FLAGS_FAT12_16);
+    CFileSystemNode* pRoot = builder.BuildTree(0, pInfo, &device, 0);
+    DeleteFATSearchedPartitionInfo(pInfo);
+    ASSERT_NE(nullptr, pRoot);
+    const FAKE_TREE tree = TreeOf(pRoot);
+    const std::map<std::string, size_t> paths = TreePaths(tree);
+    // The root directory lies outside the clusters, so its deleted entries are read whatever
+    // the FAT holds.
+    for (const char* pszPath : {"/deleted note.txt", "/Deleted without truncation.bin"})
+        EXPECT_EQ(nullptr, FindManifestNode(tree, paths, pszPath)) << pszPath;
+    for (const FAKE_TREE_NODE& node : tree.Nodes)
+        for (const auto& run : node.Runs)
+            EXPECT_LE(run.first + run.second, nClusters) << node.strName;
+    DeleteFileTree(pRoot);
 }
 
 // A directory read that fails gives no entries: the bytes of the stretch read before it are not

@@ -2,11 +2,12 @@
 // with the fake store, on the fixture volumes and on damaged copies of them.
 //
 // What the FAT layout cannot give back: a deleted file's chain is freed on delete, so its data is
-// taken to lie in its first cluster and the free clusters after it. The fixtures' fragmented
+// taken to lie in the free clusters from its first cluster upwards. The fixtures' fragmented
 // deleted file ("Deleted fragmented photo.jpg", its second part placed after a live file) comes
 // back whole that way; the deleted files whose clusters a later file took over ("Hole one.bin",
 // "Hole two.bin") are listed with their names, sizes and times but their bytes are not the
-// original ones; the manifests mark them not recoverable and their contents are not compared.
+// original ones (nor the later file's); the manifests mark them not recoverable and their
+// contents are not compared.
 #include <gtest/gtest.h>
 
 #include <stdexcept>

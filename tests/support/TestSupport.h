@@ -49,7 +49,7 @@ struct ManifestEntry {
                                 // even where the file system zeroed it (EXT3, not recoverable)
     std::string strSha256;      // of the bytes as written; empty for folders
     bool bRecoverable = false;  // deleted file whose entry still leads to its original bytes:
-                                // FAT first cluster and the free clusters after it, NTFS runs
+                                // FAT free clusters from the first cluster up, NTFS runs
                                 // or resident data of the freed record, EXT block pointers
     bool bFragmented = false;   // data not in one contiguous run (EXT indirect blocks aside)
     int64_t nMtime = 0;         // modification time, Unix seconds (FAT local time = UTC here)

@@ -642,14 +642,15 @@ bool CFATBuildContext::BuildFileRuns(CFATFileProperties* pProps, uint32_t nFirst
     m_Runs.Clear();
     if (bDeleted && HasFAT()) {
         // The deleted file's chain is gone: it is taken to lie in the free clusters from its first
-        // cluster upwards. The first cluster is always taken (the entry names it); after it, a
-        // cluster whose entry is not free (in a chain, bad, or ending a chain) belongs to
-        // something else and is passed over, so a live file written between two pieces of the
-        // deleted one is never copied into it.
+        // cluster upwards. A cluster whose entry is not free (in a chain, bad, or ending a chain)
+        // belongs to something else and is passed over, the first one included: a file written
+        // since then over the deleted one's start, or between two of its pieces, is never copied
+        // into it. When the start was taken, what is given back begins with the later clusters
+        // that are still free. The walk ends at the volume's last cluster whatever the FAT holds.
         const uint64_t ullClusterBytes = static_cast<uint64_t>(m_nSectorsPerCluster) * FAT_SECTOR_BYTES;
         uint64_t ullGathered = 0;
         for (uint64_t nCluster = nFirstCluster; ullGathered < ullSize && IsDataCluster(nCluster); ++nCluster) {
-            if (nCluster != nFirstCluster && !IsFreeEntry(NextCluster(static_cast<uint32_t>(nCluster))))
+            if (!IsFreeEntry(NextCluster(static_cast<uint32_t>(nCluster))))
                 continue;
             m_Runs.AddRun(DATA_RUN(nCluster - FAT_FIRST_DATA_CLUSTER, 1));
             ullGathered += ullClusterBytes;
