@@ -1,9 +1,16 @@
 #include "TreeImport.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <functional>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -188,10 +195,17 @@ public:
         size_t nNameStart, nNameLength, nRunsStart, nRunsLength;
     };
 
-    explicit CRowBatch(CResultDatabase& db) : m_Db(db) { m_vecRows.reserve(IMPORT_BATCH_ROWS); }
+    CRowBatch() { m_vecRows.reserve(IMPORT_BATCH_ROWS); }
 
     ROW& Add() { return m_vecRows.emplace_back(); }
     bool IsFull() const { return m_vecRows.size() == IMPORT_BATCH_ROWS; }
+    bool IsEmpty() const { return m_vecRows.empty(); }
+    void Clear()
+    {
+        m_vecRows.clear();
+        m_strNames.clear();
+        m_vecRunBytes.clear();
+    }
 
     // The name as UTF-16 at the end of the name buffer.
     void SetName(ROW& row, IFileProperties* pProperties)
@@ -233,9 +247,9 @@ public:
         }
     }
 
-    // Writes the rows: a full batch with one statement, a short one row by row. SQLITE_DONE
-    // when every row was stored.
-    int Flush()
+    // Writes the rows: a full batch with one statement, a short one row by row, and empties the
+    // batch. SQLITE_DONE when every row was stored.
+    int Flush(CResultDatabase& db)
     {
         int nCode = SQLITE_DONE;
         if (IsFull()) {
@@ -244,23 +258,21 @@ public:
             bool bPlain = true;
             for (const ROW& row : m_vecRows)
                 bPlain = bPlain && !row.bResident && !row.bValidSize && !row.bUnitSectors;
-            CSqlStatement& insert = bPlain ? m_Db.m_ImportPlainNodes : m_Db.m_ImportNodes;
+            CSqlStatement& insert = bPlain ? db.m_ImportPlainNodes : db.m_ImportNodes;
             const int nParameters = bPlain ? IMPORT_PLAIN_ROW_PARAMETERS : IMPORT_ROW_PARAMETERS;
             CStatementUse use(insert);
             for (size_t i = 0; i < m_vecRows.size(); ++i)
                 Bind(insert, static_cast<int>(i) * nParameters, m_vecRows[i], bPlain);
             nCode = insert.Step();
         } else {
-            CSqlStatement& insert = m_Db.m_ImportNode;
+            CSqlStatement& insert = db.m_ImportNode;
             for (size_t i = 0; i < m_vecRows.size() && nCode == SQLITE_DONE; ++i) {
                 CStatementUse use(insert);
                 Bind(insert, 0, m_vecRows[i], false);
                 nCode = insert.Step();
             }
         }
-        m_vecRows.clear();
-        m_strNames.clear();
-        m_vecRunBytes.clear();
+        Clear();
         return nCode;
     }
 
@@ -301,7 +313,6 @@ private:
             insert.BindNull(nBase + 18);
     }
 
-    CResultDatabase& m_Db;
     std::vector<ROW> m_vecRows;
     std::u16string m_strNames;
     std::vector<uint8_t> m_vecRunBytes;
@@ -331,6 +342,297 @@ bool IsLargestKey(CResultDatabase& db, uint64_t ullExpected, TREE_IMPORT_RESULT*
     return false;
 }
 
+// Makes the rows of a tree in number order, a statement's worth at a time, from the second walk
+// of the tree.
+class CRowMaker {
+public:
+    enum FILL { FILL_MORE, FILL_END, FILL_MISMATCH };
+
+    CRowMaker(CFileNode* pRoot, uint32_t dwVolume, const RUN_GEOMETRY& geometry,
+              const std::vector<FOLDER_TOTALS>& vecFolders, uint32_t nRecords)
+        : m_Order(pRoot, nullptr), m_dwVolume(dwVolume), m_Geometry(geometry), m_vecFolders(vecFolders),
+          m_nRecords(nRecords)
+    {
+    }
+
+    // Adds rows to the empty batch until it is full (FILL_MORE) or the tree ends (FILL_END, the
+    // batch then holds the last rows, if any). FILL_MISMATCH: the tree answered the two walks
+    // apart, and the batch is not to be stored.
+    FILL Fill(CRowBatch& batch)
+    {
+        CTreeOrder::ITEM item{};
+        bool bHasChildren = false;
+        while (!batch.IsFull()) {
+            if (m_nNumber >= m_nRecords || !m_Order.Next(&item, &m_nNumber, &bHasChildren))
+                return FILL_END;
+            if (!AddRow(batch, item, bHasChildren))
+                return FILL_MISMATCH;
+        }
+        return FILL_MORE;
+    }
+    // Number of the last row made.
+    uint32_t LastNumber() const { return m_nNumber; }
+    uint32_t DamagedRuns() const { return m_nDamagedRuns; }
+    uint32_t Records() const { return m_nRecords; }
+
+private:
+    bool AddRow(CRowBatch& batch, const CTreeOrder::ITEM& item, bool bHasChildren)
+    {
+        const uint32_t nNumber = m_nNumber;
+        const uint32_t dwVolume = m_dwVolume;
+        IFileProperties* pProperties = item.pNode->GetProperties();
+        const bool bFolder = IsFolder(pProperties, bHasChildren);
+        CRowBatch::ROW& row = batch.Add();
+        row.ullKey = MakeNodeKey(dwVolume, nNumber);
+        row.ullParentKey = MakeNodeKey(dwVolume, item.nParent);
+        row.nKind = bFolder ? NODE_FOLDER : NODE_FILE;
+        if (bFolder) {
+            // The folders come in the order the first walk met them; a tree that answered the
+            // two walks apart is not stored half right.
+            if (++m_nFolder >= m_vecFolders.size() || m_vecFolders[m_nFolder].nNumber != nNumber)
+                return false;
+            const FOLDER_TOTALS& totals = m_vecFolders[m_nFolder];
+            row.ullLastKey = MakeNodeKey(dwVolume, totals.nLast);
+            row.nFiles = totals.nFiles;
+            row.ullBytes = totals.ullBytes;
+        } else {
+            row.ullLastKey = row.ullKey;
+            row.nFiles = 1;
+            row.ullBytes = std::min(pProperties->GetSize(), MAX_STORED_BYTES);
+        }
+        batch.SetName(row, pProperties);
+
+        uint64_t ullSize = 0;
+        uint16_t wAttributes = 0;
+        uint8_t byStatus = 0;
+        FILETIME ftCreation{}, ftModification{}, ftAccess{};
+        DWORD dwFlags = bFolder ? DWORD(STORED_FILE_FOLDER) : 0;
+        CONVERTED_RUNS& runs = m_Runs;
+        runs.vecRuns.clear();
+        runs.bResident = false;
+        runs.bDamaged = false;
+        DATA_STREAM_LAYOUT layout{};
+        bool bLayout = false;
+        if (pProperties != nullptr) {
+            ullSize = pProperties->GetSize();
+            wAttributes = pProperties->GetAttributes();
+            byStatus = pProperties->GetStatus();
+            pProperties->GetCreationTime(&ftCreation);
+            pProperties->GetModificationTime(&ftModification);
+            pProperties->GetAccessTime(&ftAccess);
+            const int32_t nKind = pProperties->GetPropertiesKind();
+            // FAT keeps the clock reading of the machine that wrote the entry, not UTC.
+            if (nKind == PROPERTIES_KIND_FAT)
+                dwFlags |= STORED_FILE_LOCAL_TIMES;
+            if (!bFolder) {
+                if (pProperties->GetNonResidentRuns(&m_vecListed)) {
+                    ConvertRuns(m_vecListed, nKind, m_Geometry, &runs);
+                } else {
+                    IDataRunList* pList = pProperties->GetDataRunList();
+                    ConvertRuns(pList, nKind, m_Geometry, &runs);
+                    delete pList;
+                }
+                if (runs.bResident)
+                    dwFlags |= STORED_FILE_RESIDENT;
+                if (runs.bDamaged) {
+                    dwFlags |= STORED_FILE_RUNS_DAMAGED;
+                    ++m_nDamagedRuns;
+                }
+                bLayout = !runs.bResident && pProperties->GetDataStreamLayout(&layout) != FALSE;
+            }
+        }
+        if (bFolder)
+            wAttributes |= FILE_ATTR_DIRECTORY;
+        else
+            wAttributes &= static_cast<uint16_t>(~FILE_ATTR_DIRECTORY);
+        row.ullSize = ullSize;
+        row.nAttributes = wAttributes;
+        row.nStatus = byStatus;
+        row.nFlags = dwFlags;
+        row.ullCreation = ftCreation.qwTicks;
+        row.ullModification = ftModification.qwTicks;
+        row.ullAccess = ftAccess.qwTicks;
+        batch.SetRuns(row, runs.vecRuns);
+        row.bResident = runs.bResident;
+        row.ullResidentSector = runs.ullResidentSector;
+        row.nResidentOffset = runs.dwResidentOffset;
+        // A unit of clusters becomes a unit of sectors of the same runs; one too large for a
+        // file system to use is kept as 0, and the runs are copied as they lie.
+        uint64_t ullUnitSectors = 0;
+        if (bLayout && m_Geometry.nSectorsPerUnit > 0)
+            ullUnitSectors = static_cast<uint64_t>(layout.nCompressionUnitClusters) *
+                             static_cast<uint64_t>(m_Geometry.nSectorsPerUnit);
+        row.bValidSize = bLayout && layout.ullValidSize < ullSize;
+        row.ullValidSize = layout.ullValidSize;
+        row.bUnitSectors = ullUnitSectors != 0 && ullUnitSectors <= MAX_COMPRESSION_UNIT_SECTORS;
+        row.ullUnitSectors = ullUnitSectors;
+        return true;
+    }
+
+    CTreeOrder m_Order;
+    const uint32_t m_dwVolume;
+    const RUN_GEOMETRY& m_Geometry;
+    const std::vector<FOLDER_TOTALS>& m_vecFolders;
+    const uint32_t m_nRecords;
+    uint32_t m_nNumber = 0;
+    size_t m_nFolder = 0;
+    uint32_t m_nDamagedRuns = 0;
+    CONVERTED_RUNS m_Runs;
+    std::vector<DATA_RUN> m_vecListed;  // a file's runs as its properties list them
+};
+
+// Makes and stores every row on this thread. SQLITE_DONE when all were stored.
+int WriteRowsHere(CResultDatabase& db, CRowMaker& maker)
+{
+    CRowBatch batch;
+    for (;;) {
+        const CRowMaker::FILL nFill = maker.Fill(batch);
+        if (nFill == CRowMaker::FILL_MISMATCH)
+            return SQLITE_INTERNAL;
+        const int nCode = batch.Flush(db);
+        if (nCode != SQLITE_DONE)
+            return nCode;
+        if (nFill == CRowMaker::FILL_END)
+            return SQLITE_DONE;
+    }
+}
+
+// The rows of a large tree are made on a second thread while this one has SQLite store the
+// batches made before: walking the tree and turning names and runs into row values takes about
+// a sixth of an import, which then overlaps with SQLite's own work. The batches go round a ring;
+// each side waits only when the ring is empty (this side) or full (the maker, which then waits
+// until half of it is free, so that the two wake each other seldom). The rows, their order and
+// every statement are those of a walk on one thread.
+class CRowPipe {
+public:
+    static constexpr size_t RING_BATCHES = 64;
+
+    // The maker's side: fills batches until the tree ends, it answers the walks apart, or the
+    // storing side stops.
+    void Make(CRowMaker& maker)
+    {
+        try {
+            for (;;) {
+                CRowBatch* pBatch = FreeBatch();
+                if (pBatch == nullptr)
+                    return;
+                const CRowMaker::FILL nFill = maker.Fill(*pBatch);
+                Publish(nFill);
+                if (nFill != CRowMaker::FILL_MORE)
+                    return;
+            }
+        } catch (...) {
+            std::lock_guard<std::mutex> guard(m_Lock);
+            m_Error = std::current_exception();
+            m_bEnded = true;
+            m_Made.notify_one();
+        }
+    }
+
+    // The storing side: SQLITE_DONE when every row was stored. Rethrows what the maker threw.
+    int Store(CResultDatabase& db)
+    {
+        std::unique_lock<std::mutex> lock(m_Lock);
+        for (;;) {
+            m_bStoreWaiting = true;
+            m_Made.wait(lock, [this] { return m_nMade > m_nStored || m_bEnded; });
+            m_bStoreWaiting = false;
+            if (m_nMade == m_nStored || m_bMismatch || m_Error) {
+                if (m_Error)
+                    std::rethrow_exception(m_Error);
+                return m_bMismatch ? SQLITE_INTERNAL : SQLITE_DONE;
+            }
+            CRowBatch& batch = m_aBatches[m_nStored % RING_BATCHES];
+            lock.unlock();
+            const int nCode = batch.Flush(db);
+            lock.lock();
+            if (nCode != SQLITE_DONE) {
+                m_bStop = true;
+                m_Freed.notify_one();
+                return nCode;
+            }
+            ++m_nStored;
+            if (m_bMakerWaiting && m_nMade - m_nStored <= RING_BATCHES / 2)
+                m_Freed.notify_one();
+        }
+    }
+
+    // Stops the maker (when the storing side gave up or threw).
+    void Stop()
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        m_bStop = true;
+        m_Freed.notify_one();
+    }
+
+private:
+    CRowBatch* FreeBatch()
+    {
+        std::unique_lock<std::mutex> lock(m_Lock);
+        if (m_nMade - m_nStored == RING_BATCHES) {
+            m_bMakerWaiting = true;
+            m_Freed.wait(lock, [this] { return m_nMade - m_nStored <= RING_BATCHES / 2 || m_bStop; });
+            m_bMakerWaiting = false;
+        }
+        return m_bStop ? nullptr : &m_aBatches[m_nMade % RING_BATCHES];
+    }
+
+    void Publish(CRowMaker::FILL nFill)
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        if (nFill == CRowMaker::FILL_MISMATCH) {
+            m_bMismatch = true;
+            m_aBatches[m_nMade % RING_BATCHES].Clear();
+        } else {
+            ++m_nMade;
+        }
+        if (nFill != CRowMaker::FILL_MORE)
+            m_bEnded = true;
+        if (m_bStoreWaiting)
+            m_Made.notify_one();
+    }
+
+    std::mutex m_Lock;
+    std::condition_variable m_Made, m_Freed;
+    CRowBatch m_aBatches[RING_BATCHES];
+    size_t m_nMade = 0;    // batches made so far
+    size_t m_nStored = 0;  // batches stored so far
+    bool m_bEnded = false;
+    bool m_bMismatch = false;
+    bool m_bStop = false;
+    bool m_bStoreWaiting = false;
+    bool m_bMakerWaiting = false;
+    std::exception_ptr m_Error;
+};
+
+// A tree of fewer rows than this is made and stored on the calling thread: starting a thread
+// would cost more than it saves.
+const uint32_t PIPE_MIN_RECORDS = 4096;
+
+int WriteRows(CResultDatabase& db, CRowMaker& maker)
+{
+    if (maker.Records() < PIPE_MIN_RECORDS)
+        return WriteRowsHere(db, maker);
+    std::unique_ptr<CRowPipe> pPipe(new CRowPipe());
+    std::thread makerThread;
+    try {
+        makerThread = std::thread(&CRowPipe::Make, pPipe.get(), std::ref(maker));
+    } catch (const std::system_error&) {
+        return WriteRowsHere(db, maker);
+    }
+    int nCode = SQLITE_INTERNAL;
+    try {
+        nCode = pPipe->Store(db);
+    } catch (...) {
+        pPipe->Stop();
+        makerThread.join();
+        throw;
+    }
+    pPipe->Stop();
+    makerThread.join();
+    return nCode;
+}
+
 } // namespace
 
 bool ImportTree(CResultDatabase& db, CFileNode* pRoot, uint32_t dwVolume, const RUN_GEOMETRY& geometry,
@@ -354,116 +656,14 @@ bool ImportTree(CResultDatabase& db, CFileNode* pRoot, uint32_t dwVolume, const 
     //    each gets the key of its number. Both ends are checked.
     if (!IsLargestKey(db, MakeNodeKey(dwVolume, 0), pResult))
         return false;
-    CRowBatch batch(db);
-    CONVERTED_RUNS runs;
-    std::vector<DATA_RUN> vecListed;  // a file's runs as its properties list them
-    size_t nFolder = 0;
-    CTreeOrder order(pRoot, nullptr);
-    CTreeOrder::ITEM item{};
-    uint32_t nNumber = 0;
-    bool bHasChildren = false;
-    while (nNumber < pResult->nRecords && order.Next(&item, &nNumber, &bHasChildren)) {
-        IFileProperties* pProperties = item.pNode->GetProperties();
-        const bool bFolder = IsFolder(pProperties, bHasChildren);
-        CRowBatch::ROW& row = batch.Add();
-        row.ullKey = MakeNodeKey(dwVolume, nNumber);
-        row.ullParentKey = MakeNodeKey(dwVolume, item.nParent);
-        row.nKind = bFolder ? NODE_FOLDER : NODE_FILE;
-        if (bFolder) {
-            // The folders come in the order the first walk met them; a tree that answered the
-            // two walks apart is not stored half right.
-            if (++nFolder >= vecFolders.size() || vecFolders[nFolder].nNumber != nNumber) {
-                pResult->nSqlCode = SQLITE_INTERNAL;
-                return false;
-            }
-            const FOLDER_TOTALS& totals = vecFolders[nFolder];
-            row.ullLastKey = MakeNodeKey(dwVolume, totals.nLast);
-            row.nFiles = totals.nFiles;
-            row.ullBytes = totals.ullBytes;
-        } else {
-            row.ullLastKey = row.ullKey;
-            row.nFiles = 1;
-            row.ullBytes = std::min(pProperties->GetSize(), MAX_STORED_BYTES);
-        }
-        batch.SetName(row, pProperties);
-
-        uint64_t ullSize = 0;
-        uint16_t wAttributes = 0;
-        uint8_t byStatus = 0;
-        FILETIME ftCreation{}, ftModification{}, ftAccess{};
-        DWORD dwFlags = bFolder ? DWORD(STORED_FILE_FOLDER) : 0;
-        runs.vecRuns.clear();
-        runs.bResident = false;
-        runs.bDamaged = false;
-        DATA_STREAM_LAYOUT layout{};
-        bool bLayout = false;
-        if (pProperties != nullptr) {
-            ullSize = pProperties->GetSize();
-            wAttributes = pProperties->GetAttributes();
-            byStatus = pProperties->GetStatus();
-            pProperties->GetCreationTime(&ftCreation);
-            pProperties->GetModificationTime(&ftModification);
-            pProperties->GetAccessTime(&ftAccess);
-            const int32_t nKind = pProperties->GetPropertiesKind();
-            // FAT keeps the clock reading of the machine that wrote the entry, not UTC.
-            if (nKind == PROPERTIES_KIND_FAT)
-                dwFlags |= STORED_FILE_LOCAL_TIMES;
-            if (!bFolder) {
-                if (pProperties->GetNonResidentRuns(&vecListed)) {
-                    ConvertRuns(vecListed, nKind, geometry, &runs);
-                } else {
-                    IDataRunList* pList = pProperties->GetDataRunList();
-                    ConvertRuns(pList, nKind, geometry, &runs);
-                    delete pList;
-                }
-                if (runs.bResident)
-                    dwFlags |= STORED_FILE_RESIDENT;
-                if (runs.bDamaged) {
-                    dwFlags |= STORED_FILE_RUNS_DAMAGED;
-                    ++pResult->nDamagedRuns;
-                }
-                bLayout = !runs.bResident && pProperties->GetDataStreamLayout(&layout) != FALSE;
-            }
-        }
-        if (bFolder)
-            wAttributes |= FILE_ATTR_DIRECTORY;
-        else
-            wAttributes &= static_cast<uint16_t>(~FILE_ATTR_DIRECTORY);
-        row.ullSize = ullSize;
-        row.nAttributes = wAttributes;
-        row.nStatus = byStatus;
-        row.nFlags = dwFlags;
-        row.ullCreation = ftCreation.qwTicks;
-        row.ullModification = ftModification.qwTicks;
-        row.ullAccess = ftAccess.qwTicks;
-        batch.SetRuns(row, runs.vecRuns);
-        row.bResident = runs.bResident;
-        row.ullResidentSector = runs.ullResidentSector;
-        row.nResidentOffset = runs.dwResidentOffset;
-        // A unit of clusters becomes a unit of sectors of the same runs; one too large for a
-        // file system to use is kept as 0, and the runs are copied as they lie.
-        uint64_t ullUnitSectors = 0;
-        if (bLayout && geometry.nSectorsPerUnit > 0)
-            ullUnitSectors = static_cast<uint64_t>(layout.nCompressionUnitClusters) *
-                             static_cast<uint64_t>(geometry.nSectorsPerUnit);
-        row.bValidSize = bLayout && layout.ullValidSize < ullSize;
-        row.ullValidSize = layout.ullValidSize;
-        row.bUnitSectors = ullUnitSectors != 0 && ullUnitSectors <= MAX_COMPRESSION_UNIT_SECTORS;
-        row.ullUnitSectors = ullUnitSectors;
-
-        if (batch.IsFull()) {
-            const int nCode = batch.Flush();
-            if (nCode != SQLITE_DONE) {
-                pResult->nSqlCode = nCode;
-                return false;
-            }
-        }
-    }
-    int nCode = batch.Flush();
+    CRowMaker maker(pRoot, dwVolume, geometry, vecFolders, pResult->nRecords);
+    const int nCode = WriteRows(db, maker);
+    pResult->nDamagedRuns += maker.DamagedRuns();
     if (nCode != SQLITE_DONE) {
         pResult->nSqlCode = nCode;
         return false;
     }
+    const uint32_t nNumber = maker.LastNumber();
     if (!IsLargestKey(db, MakeNodeKey(dwVolume, nNumber), pResult))
         return false;
 
@@ -473,9 +673,9 @@ bool ImportTree(CResultDatabase& db, CFileNode* pRoot, uint32_t dwVolume, const 
     totals.BindU64(2, MakeNodeKey(dwVolume, vecFolders[0].nLast));
     totals.BindInt(3, vecFolders[0].nFiles);
     totals.BindU64(4, vecFolders[0].ullBytes);
-    nCode = totals.Step();
-    if (nCode != SQLITE_DONE) {
-        pResult->nSqlCode = nCode;
+    const int nTotalsCode = totals.Step();
+    if (nTotalsCode != SQLITE_DONE) {
+        pResult->nSqlCode = nTotalsCode;
         return false;
     }
     return true;

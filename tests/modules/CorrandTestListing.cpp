@@ -1,10 +1,15 @@
 // Results in, folders out: partitions and trees handed over as the engine does, listed back
 // by folder in batches of fixed-size records.
 #include <dlfcn.h>
+#include <sqlite3.h>
 
 #include <algorithm>
+#include <cstring>
+#include <map>
 #include <set>
+#include <utility>
 
+#include "Charset.h"
 #include "CorrandTestSupport.h"
 #include "Time.h"
 
@@ -119,6 +124,98 @@ TEST_F(CorrandListing, LargeFolderComesInKeyOrderedBatches)
     ASSERT_EQ(0, Store()->StopEnumeration());
     EXPECT_NE(0, Store()->GetNextFiles(&pFiles, &nCount) & 0xFFFF);
     EXPECT_EQ(0, nCount);
+}
+
+// A tree of thousands of nodes is turned into rows on a second thread while SQLite stores the
+// rows made before: every node still gets the record of its place in tree order (a folder's
+// subtree right after it), under its own parent, with its own name, size and runs, and each
+// folder's last record closes its subtree.
+TEST_F(CorrandListing, ALargeTreeIsStoredRowByRowInTreeOrder)
+{
+    CTestTree tree;
+    std::map<CFileNode*, uint64_t> firstSectors;  // of the files given a run (8 sectors a unit)
+    for (int nFolder = 0; nFolder < 12; ++nFolder) {
+        CFileNode* pFolder = tree.Folder(tree.Root(), "dir" + std::to_string(nFolder));
+        for (int i = 0; i < 500; ++i) {
+            // Every seventh name is not plain ASCII, every third file has a run.
+            const std::string strName = (i % 7 == 0 ? "\xc3\xa9t\xc3\xa9" : "f") + std::to_string(i);
+            CFileNode* pFile = tree.File(pFolder, strName, static_cast<uint64_t>(nFolder) * 1000 + i);
+            if (i % 3 == 0) {
+                CTestTree::Props(pFile)->SetRuns({{static_cast<uint64_t>(100 + i), 1}});
+                firstSectors[pFile] = static_cast<uint64_t>(100 + i) * 8;
+            }
+        }
+        CFileNode* pSub = tree.Folder(pFolder, "sub");
+        for (int i = 0; i < 20; ++i)
+            tree.File(pSub, "s" + std::to_string(i), 7);
+    }
+    ASSERT_EQ(0, HandOver(UserRecord(0), tree));
+
+    // What tree order gives: record, parent record, last record of the subtree, name, size and
+    // the first run's sector (0: none), from a walk of the tree as the engine linked it.
+    struct ROW {
+        uint32_t nRecord, nParent, nLast;
+        std::string strName;
+        uint64_t ullSize, ullFirstSector;
+    };
+    std::vector<ROW> expected;
+    std::vector<std::pair<CFileNode*, uint32_t>> stack{{tree.Root(), 0}};
+    std::vector<size_t> open;  // rows of the folders whose subtrees are still open
+    while (!stack.empty()) {
+        const auto [pNode, nParent] = stack.back();
+        stack.pop_back();
+        const uint32_t nRecord = static_cast<uint32_t>(expected.size()) + 1;
+        while (!open.empty() && expected[open.back()].nRecord != nParent) {
+            expected[open.back()].nLast = nRecord - 1;
+            open.pop_back();
+        }
+        IFileProperties* pProperties = pNode->GetProperties();
+        const auto first = firstSectors.find(pNode);
+        expected.push_back(ROW{nRecord, nParent, nRecord, pProperties->GetName(), pProperties->GetSize(),
+                               first != firstSectors.end() ? first->second : 0});
+        std::vector<CFileNode*> children;
+        for (CFileNode* pChild = pNode->GetFirstChild(); pChild != nullptr; pChild = pChild->GetNextSibling())
+            children.push_back(pChild);
+        if (!children.empty())
+            open.push_back(expected.size() - 1);
+        for (auto it = children.rbegin(); it != children.rend(); ++it)
+            stack.emplace_back(*it, nRecord);
+    }
+    for (size_t nRow : open)
+        expected[nRow].nLast = static_cast<uint32_t>(expected.size());
+    ASSERT_GT(expected.size(), 6000u);
+
+    sqlite3* pDb = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(DatabaseFile().c_str(), &pDb, SQLITE_OPEN_READONLY, nullptr));
+    sqlite3_stmt* pRows = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_prepare_v2(pDb,
+                                            "SELECT key & 0xFFFFFFFF, pkey & 0xFFFFFFFF, last & 0xFFFFFFFF, "
+                                            "CAST(name AS BLOB), size, runs FROM node WHERE key > 0 ORDER BY key",
+                                            -1, &pRows, nullptr));
+    size_t nRow = 0;
+    int nStep = SQLITE_ROW;
+    while ((nStep = sqlite3_step(pRows)) == SQLITE_ROW && nRow < expected.size()) {
+        const ROW& want = expected[nRow++];
+        SCOPED_TRACE("record " + std::to_string(want.nRecord) + " " + want.strName);
+        EXPECT_EQ(want.nRecord, static_cast<uint32_t>(sqlite3_column_int64(pRows, 0)));
+        EXPECT_EQ(want.nParent, static_cast<uint32_t>(sqlite3_column_int64(pRows, 1)));
+        EXPECT_EQ(want.nLast, static_cast<uint32_t>(sqlite3_column_int64(pRows, 2)));
+        // The names are stored as UTF-16.
+        const char16_t* pName = static_cast<const char16_t*>(sqlite3_column_blob(pRows, 3));
+        const std::u16string strName(pName, pName + sqlite3_column_bytes(pRows, 3) / 2);
+        EXPECT_EQ(rvd::Utf8ToUtf16(want.strName), strName);
+        EXPECT_EQ(want.ullSize, static_cast<uint64_t>(sqlite3_column_int64(pRows, 4)));
+        uint64_t ullSector = 0;
+        if (sqlite3_column_bytes(pRows, 5) >= 8)
+            memcpy(&ullSector, sqlite3_column_blob(pRows, 5), 8);
+        EXPECT_EQ(want.ullFirstSector, ullSector);
+        if (HasFailure())
+            break;
+    }
+    EXPECT_EQ(SQLITE_DONE, nStep) << "more rows than nodes";
+    EXPECT_EQ(expected.size(), nRow);
+    sqlite3_finalize(pRows);
+    sqlite3_close(pDb);
 }
 
 TEST_F(CorrandListing, RefusesWhatIsNotThere)
