@@ -467,6 +467,58 @@ TEST_F(FatTreeBuilder, DeletedFilePassesOverClustersInUse)
     }
 }
 
+// The walks pass thousands of clusters in use (a whole block of the 4,096 they pass at once),
+// started from the first cluster or from inside the stretch, and all go on at the first free
+// cluster after it, the first of a block: every free cluster of fat32.img from the report draft's
+// second cluster up to index 8,192 is marked bad, which also takes the first clusters of the
+// deleted files that lie there.
+TEST_F(FatTreeBuilder, DeletedFileWalksPassLongStretchesInUse)
+{
+    std::vector<uint8_t> image = rvdtest::ReadFileBytes(rvdtest::FixturePath("fat32.img"));
+    const FAT_LAYOUT layout = ReadLayout(image.data(), 0, 2);
+    const std::vector<rvdtest::ManifestEntry> manifest = rvdtest::ReadManifest("fat32.img");
+    const rvdtest::ManifestEntry* pDraft = rvdtest::FindManifestEntry(manifest, "/Documents/Deleted Report Draft.doc");
+    ASSERT_NE(nullptr, pDraft);
+    const uint32_t nFirst = static_cast<uint32_t>(pDraft->nId);
+    ASSERT_LT(nFirst + 1, 4096u + 2);
+    const uint32_t nEnd = 8192 + 2;  // the first cluster after the stretch
+    const uint64_t ullClusterBytes = layout.nSectorsPerCluster * kSector;
+    for (uint32_t n = nEnd; n < nEnd + 100; ++n)
+        ASSERT_EQ(0u, FatEntry(image.data(), layout, n)) << n;
+    for (uint32_t n = nFirst + 1; n < nEnd; ++n)
+        if (FatEntry(image.data(), layout, n) == 0)
+            for (int nCopy = 0; nCopy < 2; ++nCopy)
+                SetFatEntry(image.data(), layout, n, 0x0FFFFFF7, nCopy);
+    fstest::CImageDevice device(rvdtest::FixturePath("fat32.img"));
+    for (uint64_t s = layout.ullFAT1; s < layout.ullFAT1 + 2 * layout.nSectorsPerFAT; ++s)
+        device.Patch(s, std::vector<uint8_t>(image.begin() + s * kSector, image.begin() + (s + 1) * kSector));
+    CFATTreeBuilder builder;
+    CFATSearchedPartitionInfo* pInfo = CreateFATSearchedPartitionInfo();
+    pInfo->AddFlags(FAT_QUICK_SCAN_FLAGS_FAT32);
+    CFileSystemNode* pRoot = builder.BuildTree(0, pInfo, &device, 0);
+    DeleteFATSearchedPartitionInfo(pInfo);
+    ASSERT_NE(nullptr, pRoot);
+    const FAKE_TREE tree = TreeOf(pRoot);
+    const std::map<std::string, size_t> paths = TreePaths(tree);
+    int nInside = 0;
+    for (const rvdtest::ManifestEntry& e : manifest) {
+        if (!e.bDeleted || e.bDirectory || e.nId < nFirst || e.nId >= nEnd)
+            continue;
+        SCOPED_TRACE(e.strPath);
+        const FAKE_TREE_NODE* pNode = FindManifestNode(tree, paths, e.strPath);
+        ASSERT_NE(nullptr, pNode);
+        const uint64_t ullClusters = (e.nSize + ullClusterBytes - 1) / ullClusterBytes;
+        // Runs count clusters from cluster 2; the draft's own first cluster is still free.
+        const std::vector<std::pair<uint64_t, uint64_t>> expected =
+            e.nId == nFirst ? std::vector<std::pair<uint64_t, uint64_t>>{{nFirst - 2, 1}, {nEnd - 2, ullClusters - 1}}
+                            : std::vector<std::pair<uint64_t, uint64_t>>{{nEnd - 2, ullClusters}};
+        EXPECT_EQ(expected, pNode->Runs);
+        ++nInside;
+    }
+    EXPECT_GE(nInside, 5);
+    DeleteFileTree(pRoot);
+}
+
 // fat12-reused.img: a deleted five-cluster text file whose first two clusters a later, live
 // file took. Both builds give it back from its three clusters that are still free, where they
 // lie, then the free clusters after the file behind it; none of the later file's bytes.

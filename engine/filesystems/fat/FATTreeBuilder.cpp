@@ -52,6 +52,11 @@ bool IsFreeEntry(uint32_t nValue)
     return (nValue & 0x0FFFFFFF) == 0;
 }
 
+// The walks of deleted files look for free clusters in blocks of this many: a block found with
+// none is passed in one step by every later walk of the build.
+const uint64_t kFreeSearchBlock = 4096;
+const uint8_t kBlockNotSearched = 0xFF;
+
 // Folders the reader makes up for directory sectors whose folder entry was not found are named
 // "DIR%d" from a counter shared by every build of the process.
 std::atomic<int> g_nTemporaryFolderNumber(0);
@@ -196,11 +201,16 @@ private:
     bool FollowChain(uint32_t nFirstCluster, uint64_t ullSize, bool bUseFAT);
     bool AddRunChecked(uint64_t ullIndex, uint64_t ullLength);
     void MarkRunsUsed();
+    // Whether block nBlock of kFreeSearchBlock clusters (counted from cluster 2) holds a free
+    // cluster of the volume; each block is searched once per build.
+    bool BlockHasFreeCluster(uint64_t nBlock);
 
     SEARCH_PROGRESS* m_pProgress;
     CANCEL_FLAG* m_pnCancel;
     uint8_t* m_pBuffer;
     CReusableFATDataRunList m_Runs;
+    // Per block of kFreeSearchBlock clusters: 1 holds a free cluster, 0 none, or kBlockNotSearched.
+    std::vector<uint8_t, CEngineAllocator<uint8_t>> m_FreeBlocks;
 
     typedef std::map<uint32_t, CFileNode*, std::less<uint32_t>, CEngineAllocator<std::pair<const uint32_t, CFileNode*>>>
         CDirectoryMap;
@@ -637,6 +647,21 @@ void CFATBuildContext::MarkRunsUsed()
     }
 }
 
+bool CFATBuildContext::BlockHasFreeCluster(uint64_t nBlock)
+{
+    if (m_FreeBlocks.empty())
+        m_FreeBlocks.assign((m_ullClusterCount + kFreeSearchBlock - 1) / kFreeSearchBlock, kBlockNotSearched);
+    uint8_t& nState = m_FreeBlocks[nBlock];
+    if (nState == kBlockNotSearched) {
+        nState = 0;
+        const uint64_t ullEnd = std::min(m_ullClusterCount, (nBlock + 1) * kFreeSearchBlock);
+        for (uint64_t n = nBlock * kFreeSearchBlock; n < ullEnd && nState == 0; ++n)
+            if (IsFreeEntry(NextCluster(static_cast<uint32_t>(n + FAT_FIRST_DATA_CLUSTER))))
+                nState = 1;
+    }
+    return nState == 1;
+}
+
 bool CFATBuildContext::BuildFileRuns(CFATFileProperties* pProps, uint32_t nFirstCluster, uint64_t ullSize, bool bDeleted)
 {
     m_Runs.Clear();
@@ -646,10 +671,16 @@ bool CFATBuildContext::BuildFileRuns(CFATFileProperties* pProps, uint32_t nFirst
         // belongs to something else and is passed over, the first one included: a file written
         // since then over the deleted one's start, or between two of its pieces, is never copied
         // into it. When the start was taken, what is given back begins with the later clusters
-        // that are still free. The walk ends at the volume's last cluster whatever the FAT holds.
+        // that are still free. The walk ends at the volume's last cluster whatever the FAT holds;
+        // a block of clusters with none free is passed at once.
         const uint64_t ullClusterBytes = static_cast<uint64_t>(m_nSectorsPerCluster) * FAT_SECTOR_BYTES;
         uint64_t ullGathered = 0;
         for (uint64_t nCluster = nFirstCluster; ullGathered < ullSize && IsDataCluster(nCluster); ++nCluster) {
+            const uint64_t nBlock = (nCluster - FAT_FIRST_DATA_CLUSTER) / kFreeSearchBlock;
+            if (!BlockHasFreeCluster(nBlock)) {
+                nCluster = (nBlock + 1) * kFreeSearchBlock + FAT_FIRST_DATA_CLUSTER - 1;
+                continue;
+            }
             if (!IsFreeEntry(NextCluster(static_cast<uint32_t>(nCluster))))
                 continue;
             m_Runs.AddRun(DATA_RUN(nCluster - FAT_FIRST_DATA_CLUSTER, 1));
