@@ -1,12 +1,14 @@
 #include "EngineMemory.h"
 
 #include <array>
+#include <atomic>
 #include <cinttypes>
 #include <cstdint>
 #include <cstdlib>
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include <sys/mman.h>
 
@@ -53,6 +55,30 @@ const uint64_t BYTES_PER_MIB = 1048576;
 // steps. Freed objects go to their class's list and are handed out again; regions are kept for
 // the life of the process, as the heap would keep them. Under a sanitizer every block stays a
 // malloc'd one, so that its checks still see each object.
+// The pool's lock, held for a few instructions at a time (a free list's head, a slab's next
+// object): taken with one atomic exchange and given back with a plain store, where a mutex
+// costs two atomic operations and two calls. A quick scan of 100,000 EXT files takes and gives
+// it about half a million times, and spent about a tenth of its tree building on the mutex. A
+// thread that finds it taken waits a little, then yields.
+class CPoolLock {
+public:
+    void lock()
+    {
+        while (m_bTaken.exchange(true, std::memory_order_acquire)) {
+            for (unsigned nSpins = 0; m_bTaken.load(std::memory_order_relaxed); ++nSpins) {
+                if (nSpins < 64)
+                    __builtin_ia32_pause();
+                else
+                    std::this_thread::yield();
+            }
+        }
+    }
+    void unlock() { m_bTaken.store(false, std::memory_order_release); }
+
+private:
+    std::atomic<bool> m_bTaken{false};
+};
+
 class CSmallObjectPool {
 public:
     static constexpr size_t MAX_BYTES = 128;
@@ -62,7 +88,7 @@ public:
     void* Allocate(size_t nSize)
     {
         const size_t nClass = (nSize + CLASS_BYTES - 1) / CLASS_BYTES;  // 1..8
-        std::lock_guard<std::mutex> guard(m_Lock);
+        std::lock_guard<CPoolLock> guard(m_Lock);
         FREE_OBJECT*& pFree = m_apFree[nClass];
         if (pFree != nullptr) {
             FREE_OBJECT* p = pFree;
@@ -82,7 +108,7 @@ public:
     bool Free(void* p)
     {
         const uintptr_t nAddress = reinterpret_cast<uintptr_t>(p);
-        std::lock_guard<std::mutex> guard(m_Lock);
+        std::lock_guard<CPoolLock> guard(m_Lock);
         auto it = m_Regions.upper_bound(nAddress);
         if (it == m_Regions.begin())
             return false;
@@ -133,7 +159,7 @@ private:
         return true;
     }
 
-    std::mutex m_Lock;
+    CPoolLock m_Lock;
     FREE_OBJECT* m_apFree[CLASSES] = {};
     char* m_apSlabNext[CLASSES] = {};
     char* m_apSlabEnd[CLASSES] = {};
