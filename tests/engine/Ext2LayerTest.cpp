@@ -801,6 +801,73 @@ TEST_F(Ext2Groups, DamagedPrimaryTableFallsBackToABackup)
     }
 }
 
+// Meta groups: 32 groups of 512 1 KiB blocks and 64-byte descriptors, 16 a block. Group 0's
+// block after the superblock holds groups 0 to 15; the block of groups 16 to 31 lies at the
+// start of group 16 (neither it nor its copies in groups 17 and 31 follow a superblock copy),
+// and the block after group 1's superblock copy holds groups 0 to 15 again.
+class Ext2MetaGroups : public Ext2Groups {
+protected:
+    void SetUp() override
+    {
+        m_strImage = m_Dir.File("meta.img");
+        RunShell("mke2fs -q -F -t ext4 -b 1024 -O meta_bg,^resize_inode -g 512 -N 256 " + Quote(m_strImage) +
+                 " 16M");
+        m_Dump = Dumpe2fs(m_strImage);
+        ASSERT_EQ(m_Dump.inodeTables.size(), 32u);
+    }
+    static uint64_t BlockSector(uint64_t nBlock) { return nBlock * 2; }
+    void ZeroBlock(CMemoryDevice& d, uint64_t nBlock) { memset(d.At(BlockSector(nBlock) * 512), 0, 1024); }
+    void CheckAllGroups(const CExt2FileSystem& fs)
+    {
+        ASSERT_EQ(fs.GetGroupCount(), 32u);
+        for (uint32_t g = 0; g < 32; ++g) {
+            EXPECT_EQ(fs.GetGroupDescTable().GetBlockBitmap(g), m_Dump.blockBitmaps[g]) << g;
+            EXPECT_EQ(fs.GetGroupDescTable().GetInodeTable(g), m_Dump.inodeTables[g]) << g;
+        }
+    }
+};
+
+TEST_F(Ext2MetaGroups, DescriptorsAreReadFromTheirMetaGroups)
+{
+    {
+        SCOPED_TRACE("intact: every group, and the group marks count");
+        auto pDevice = LoadImage(m_strImage);
+        CExt2FileSystem fs(pDevice.get(), 2);
+        CheckAllGroups(fs);
+        EXPECT_TRUE(fs.GetGroupDescTable().IsPrimary());
+    }
+    {
+        SCOPED_TRACE("the meta group's own block zeroed: its copy in group 17, whose marks are the format's");
+        auto pDevice = LoadImage(m_strImage);
+        ZeroBlock(*pDevice, 16 * 512 + 1);
+        CExt2FileSystem fs(pDevice.get(), 2);
+        CheckAllGroups(fs);
+        EXPECT_FALSE(fs.GetGroupDescTable().IsPrimary());
+    }
+    {
+        SCOPED_TRACE("the copy in group 17 unreadable as well: the one in group 31");
+        auto pDevice = LoadImage(m_strImage);
+        ZeroBlock(*pDevice, 16 * 512 + 1);
+        pDevice->FailSectors(BlockSector(17 * 512 + 1), 2);
+        CExt2FileSystem fs(pDevice.get(), 2);
+        CheckAllGroups(fs);
+    }
+    {
+        SCOPED_TRACE("the first meta group's block zeroed: group 1's copy after its superblock copy");
+        auto pDevice = LoadImage(m_strImage);
+        ZeroBlock(*pDevice, 2);
+        CExt2FileSystem fs(pDevice.get(), 2);
+        CheckAllGroups(fs);
+    }
+    {
+        SCOPED_TRACE("no copy of groups 16 to 31 left");
+        auto pDevice = LoadImage(m_strImage);
+        for (uint64_t g : {16, 17, 31})
+            ZeroBlock(*pDevice, g * 512 + 1);
+        EXPECT_THROW(CExt2FileSystem(pDevice.get(), 2), CExt2BadGroupDescriptor);
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Damaged superblocks
 // ---------------------------------------------------------------------------------------------

@@ -123,6 +123,7 @@ const std::vector<E2E_CASE>& EndToEndCases()
         {"Ext4_1k", "ext4-1k.img", 0, FILE_SYSTEM_EXT3},
         {"Ext4Default", "ext4-default.img", 0, FILE_SYSTEM_EXT3},
         {"Ext4Inline", "ext4-inline.img", 0, FILE_SYSTEM_EXT3},
+        {"Ext4MetaGroups", "ext4-meta-bg.img", 0, FILE_SYSTEM_EXT3},
         {"MbrFat16", "mbr.img", 1, FILE_SYSTEM_FAT16},
         {"MbrExt2", "mbr.img", 2, FILE_SYSTEM_EXT2},
         {"MbrNtfs", "mbr.img", 5, FILE_SYSTEM_NTFS},
@@ -432,7 +433,8 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, TessaryExtLiveFiles,
                                            E2E_CASE{"Ext2_1k_128", "ext2-1k-128.img", 0, FILE_SYSTEM_EXT2},
                                            E2E_CASE{"Ext4_1k", "ext4-1k.img", 0, FILE_SYSTEM_EXT3},
                                            E2E_CASE{"Ext4Default", "ext4-default.img", 0, FILE_SYSTEM_EXT3},
-                                           E2E_CASE{"Ext4Inline", "ext4-inline.img", 0, FILE_SYSTEM_EXT3}),
+                                           E2E_CASE{"Ext4Inline", "ext4-inline.img", 0, FILE_SYSTEM_EXT3},
+                                           E2E_CASE{"Ext4MetaGroups", "ext4-meta-bg.img", 0, FILE_SYSTEM_EXT3}),
                          [](const ::testing::TestParamInfo<E2E_CASE>& info) { return info.param.pszName; });
 
 // A symbolic link comes back as its target's text, as the file system's own tools read it: a

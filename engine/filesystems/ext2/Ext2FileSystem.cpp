@@ -112,11 +112,51 @@ void CExt2FileSystem::SetGeometry()
     m_nGroupCount = static_cast<uint32_t>(m_SuperBlock.GetGroupCount());
 }
 
+void CExt2FileSystem::ReadMetaDescriptors(std::vector<uint8_t, CEngineAllocator<uint8_t>>* pData,
+                                          bool* pbFromCopy) const
+{
+    pData->clear();
+    *pbFromCopy = false;
+    const uint32_t nDescriptorBytes = m_SuperBlock.GetDescriptorBytes();
+    const uint64_t nLeading = m_SuperBlock.GetLeadingTableGroups();
+    if (nLeading >= m_nGroupCount || nDescriptorBytes == 0)
+        return;
+    // Bounded by the superblock's validity test (the table fits in one group).
+    pData->assign(static_cast<size_t>((m_nGroupCount - nLeading) * nDescriptorBytes), 0);
+    const uint64_t nPerBlock = m_nBlockSize / nDescriptorBytes;
+    const uint64_t nSectorsPerBlock = GetSectorsPerBlock();
+    std::vector<uint8_t, CEngineAllocator<uint8_t>> block(m_nBlockSize);
+    for (uint64_t nFirst = nLeading; nFirst < m_nGroupCount; nFirst += nPerBlock) {
+        const uint64_t nCount = std::min<uint64_t>(nPerBlock, m_nGroupCount - nFirst);
+        for (uint32_t nCopy = 0; nCopy < 3; ++nCopy) {
+            const uint64_t nBlock = m_SuperBlock.GetMetaDescriptorBlock(nFirst, nCopy);
+            if (nBlock >= m_SuperBlock.GetBlocksCount() ||
+                !ReadDeviceSectors(m_pDevice, block.data(), GetPartitionStart() + nBlock * nSectorsPerBlock,
+                                   nSectorsPerBlock))
+                continue;
+            CExt2GroupDescTable part;
+            if (!part.Assign(block.data(), block.size(), nCount, nDescriptorBytes) ||
+                !part.IsValidFrom(m_SuperBlock, nFirst))
+                continue;
+            memcpy(pData->data() + (nFirst - nLeading) * nDescriptorBytes, block.data(),
+                   static_cast<size_t>(nCount * nDescriptorBytes));
+            *pbFromCopy |= nCopy != 0;
+            break;
+        }
+    }
+}
+
 void CExt2FileSystem::FindGroupDescTable()
 {
     const uint32_t nDescriptorBytes = m_SuperBlock.GetDescriptorBytes();
-    const uint64_t nTableSectors = CExt2GroupDescTable::GetSectorCount(m_nGroupCount, nDescriptorBytes);
-    std::vector<uint8_t, CEngineAllocator<uint8_t>> buffer(nTableSectors * kSectorBytes);
+    // With meta groups only the leading descriptors follow each superblock copy; the rest are
+    // read once, from their meta groups, and completed into every copy's table.
+    const uint64_t nLeading = m_SuperBlock.GetLeadingTableGroups();
+    const uint64_t nTableSectors = CExt2GroupDescTable::GetSectorCount(nLeading, nDescriptorBytes);
+    std::vector<uint8_t, CEngineAllocator<uint8_t>> meta;
+    bool bMetaFromCopy = false;
+    ReadMetaDescriptors(&meta, &bMetaFromCopy);
+    std::vector<uint8_t, CEngineAllocator<uint8_t>> buffer(nTableSectors * kSectorBytes + meta.size());
     std::vector<CExt2GroupDescTable, CEngineAllocator<CExt2GroupDescTable>> remembered;
     CExt2GroupDescTable current;
     bool bCurrent = false;
@@ -147,9 +187,12 @@ void CExt2FileSystem::FindGroupDescTable()
             bCurrent = false;
             continue;
         }
+        if (!meta.empty())
+            memcpy(buffer.data() + nLeading * nDescriptorBytes, meta.data(), meta.size());
         CExt2GroupDescTable table;
         table.Assign(buffer.data(), buffer.size(), m_nGroupCount, nDescriptorBytes);
-        table.SetPrimary(nGroup == 0);
+        // Descriptors taken from a copy keep the marks of the format, not the current ones.
+        table.SetPrimary(nGroup == 0 && !bMetaFromCopy);
         if (!table.IsValid(m_SuperBlock)) {
             bCurrent = false;
             continue;

@@ -63,21 +63,38 @@ uint64_t CExt2GroupDescTable::Field(uint64_t nGroup, size_t nField) const
     return nLow | (nHigh << 32);
 }
 
+bool CExt2GroupDescTable::LiesInPlace(const CExt2SuperBlock& superBlock, uint64_t nIndex, uint64_t nGroup) const
+{
+    const uint64_t nPerGroup = superBlock.GetBlocksPerGroup();
+    const bool bFlexible = (superBlock.GetIncompatFeatures() & kIncompatFlexGroups) != 0;
+    const uint64_t nBase = bFlexible ? superBlock.GetFirstDataBlock() : superBlock.GetFirstDataBlock() + nGroup * nPerGroup;
+    const uint64_t nEnd = bFlexible ? superBlock.GetBlocksCount() : nBase + nPerGroup;
+    const uint64_t anBlocks[3] = {GetBlockBitmap(nIndex), GetInodeBitmap(nIndex), GetInodeTable(nIndex)};
+    for (uint64_t nBlock : anBlocks)
+        if (nBlock < nBase || nBlock >= nEnd)
+            return false;
+    return true;
+}
+
 bool CExt2GroupDescTable::IsValid(const CExt2SuperBlock& superBlock) const
 {
     const uint64_t nGroups = superBlock.GetGroupCount();
-    const uint64_t nPerGroup = superBlock.GetBlocksPerGroup();
     if (nGroups == 0 || GetCount() < nGroups)
         return false;
-    const bool bFlexible = (superBlock.GetIncompatFeatures() & kIncompatFlexGroups) != 0;
-    for (uint64_t i = 0; i < nGroups; ++i) {
-        const uint64_t nBase = bFlexible ? superBlock.GetFirstDataBlock() : superBlock.GetFirstDataBlock() + i * nPerGroup;
-        const uint64_t nEnd = bFlexible ? superBlock.GetBlocksCount() : nBase + nPerGroup;
-        const uint64_t anBlocks[3] = {GetBlockBitmap(i), GetInodeBitmap(i), GetInodeTable(i)};
-        for (uint64_t nBlock : anBlocks)
-            if (nBlock < nBase || nBlock >= nEnd)
-                return false;
-    }
+    for (uint64_t i = 0; i < nGroups; ++i)
+        if (!LiesInPlace(superBlock, i, i))
+            return false;
+    return true;
+}
+
+bool CExt2GroupDescTable::IsValidFrom(const CExt2SuperBlock& superBlock, uint64_t nFirstGroup) const
+{
+    const uint64_t nGroups = superBlock.GetGroupCount();
+    if (GetCount() == 0 || nFirstGroup > nGroups || GetCount() > nGroups - nFirstGroup)
+        return false;
+    for (uint64_t i = 0; i < GetCount(); ++i)
+        if (!LiesInPlace(superBlock, i, nFirstGroup + i))
+            return false;
     return true;
 }
 

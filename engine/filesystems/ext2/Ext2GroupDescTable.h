@@ -47,6 +47,10 @@ public:
     // With flexible groups a group's tables may lie anywhere in the file system past its first
     // data block.
     bool IsValid(const CExt2SuperBlock& superBlock) const;
+    // The same test for every descriptor of this table taken as group nFirstGroup + its index
+    // (a block of descriptors of meta groups); false for an empty table or one that runs past
+    // the superblock's groups.
+    bool IsValidFrom(const CExt2SuperBlock& superBlock, uint64_t nFirstGroup) const;
     // The group's inode table was never initialised (checksummed descriptors only): its
     // bytes are whatever the disk held, not inodes.
     // Only the primary copy's marks are current (the backups keep those of the format): a table
@@ -62,6 +66,8 @@ public:
     bool IsEqual(const CExt2GroupDescTable& other) const;
 
 private:
+    // Descriptor nIndex of this table lies where group nGroup's must.
+    bool LiesInPlace(const CExt2SuperBlock& superBlock, uint64_t nIndex, uint64_t nGroup) const;
     // Field nField (0 block bitmap, 1 inode bitmap, 2 inode table) of descriptor nGroup.
     uint64_t Field(uint64_t nGroup, size_t nField) const;
 

@@ -39,16 +39,29 @@ constexpr size_t kSbBlockGroupNr = 90;
 constexpr size_t kSbUuid = 104;
 constexpr size_t kSbVolumeName = 120;
 constexpr size_t kSbJournalInode = 224;
+constexpr size_t kSbFeatureCompat = 92;
 constexpr size_t kSbFeatureIncompat = 96;
 constexpr size_t kSbFeatureRoCompat = 100;
 constexpr size_t kSbDescriptorSize = 254;
+constexpr size_t kSbFirstMetaGroup = 260;
 constexpr size_t kSbBlocksCountHigh = 336;
+constexpr size_t kSbBackupGroups = 588;
 // Features that change where things lie: 64-bit block numbers (and descriptors of the size
 // the superblock gives), groups whose bitmaps and inode tables are packed together (flexible
 // groups, so that a group's tables may lie in another group); checksummed descriptors, which
 // mark the inode tables never initialised.
 constexpr uint32_t kIncompat64Bit = 0x80;
 constexpr uint32_t kIncompatFlexGroups = 0x200;
+// Meta groups: past the first "first meta group" blocks of descriptors, which follow the
+// superblock as usual, each block of descriptors lies in the first block group of the groups it
+// describes (after that group's superblock copy, when it has one), with copies in the second
+// and the last group of those.
+constexpr uint32_t kIncompatMetaGroups = 0x10;
+// Which groups keep a superblock copy: all of them without sparse superblocks; with them groups
+// 0, 1 and the powers of 3, 5 and 7; with the second kind only group 0 and the two groups the
+// superblock names.
+constexpr uint32_t kRoCompatSparseSuper = 0x1;
+constexpr uint32_t kCompatSparseSuper2 = 0x200;
 constexpr uint32_t kRoCompatGroupChecksum = 0x10;
 constexpr uint32_t kRoCompatMetadataChecksum = 0x400;
 constexpr size_t kUuidBytes = 16;

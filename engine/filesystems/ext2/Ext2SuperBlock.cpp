@@ -111,6 +111,47 @@ uint32_t CExt2SuperBlock::GetDescriptorBytes() const
     return nBytes >= kGroupDescBytes && nBytes <= 1024 && (nBytes & (nBytes - 1)) == 0 ? nBytes : 0;
 }
 
+uint64_t CExt2SuperBlock::GetLeadingTableGroups() const
+{
+    const uint64_t nGroups = GetGroupCount();
+    const uint32_t nDescriptorBytes = GetDescriptorBytes();
+    if ((GetIncompatFeatures() & kIncompatMetaGroups) == 0 || nDescriptorBytes == 0)
+        return nGroups;
+    const uint64_t nPerBlock = GetBlockSize() / nDescriptorBytes;
+    return std::min<uint64_t>(nGroups, static_cast<uint64_t>(Le32(kSbFirstMetaGroup)) * nPerBlock);
+}
+
+bool CExt2SuperBlock::HasSuperBlockCopy(uint64_t nGroup) const
+{
+    if (nGroup == 0)
+        return true;
+    if ((GetCompatFeatures() & kCompatSparseSuper2) != 0)
+        return nGroup == Le32(kSbBackupGroups) || nGroup == Le32(kSbBackupGroups + 4);
+    if ((GetRoCompatFeatures() & kRoCompatSparseSuper) == 0 || nGroup == 1)
+        return true;
+    for (uint64_t nBase : {3u, 5u, 7u}) {
+        uint64_t n = nBase;
+        while (n < nGroup)
+            n *= nBase;
+        if (n == nGroup)
+            return true;
+    }
+    return false;
+}
+
+uint64_t CExt2SuperBlock::GetMetaDescriptorBlock(uint64_t nFirstGroup, uint32_t nCopy) const
+{
+    const uint32_t nDescriptorBytes = GetDescriptorBytes();
+    const uint64_t nGroups = GetGroupCount();
+    if (nDescriptorBytes == 0 || nFirstGroup >= nGroups || nCopy > 2)
+        return kNoBlock;
+    const uint64_t nPerBlock = GetBlockSize() / nDescriptorBytes;
+    const uint64_t nGroup = nCopy == 0 ? nFirstGroup : nCopy == 1 ? nFirstGroup + 1 : nFirstGroup + nPerBlock - 1;
+    if (nGroup >= nGroups)
+        return kNoBlock;
+    return nGroup * GetBlocksPerGroup() + GetFirstDataBlock() + (HasSuperBlockCopy(nGroup) ? 1 : 0);
+}
+
 bool CExt2SuperBlock::IsValid() const
 {
     if (GetMagic() != kMagic)
@@ -137,13 +178,18 @@ bool CExt2SuperBlock::IsValid() const
     // (8 x block size).)
     if (nBlocksPerGroup > 8 * nBlockSize || nInodesPerGroup > 8 * nBlockSize)
         return false;
-    // Group 0 holds the superblock, the whole descriptor table, both bitmaps and its inode
-    // table; this bounds the descriptor table and each group's inode table that are read whole.
+    // Group 0 holds the superblock, the descriptor table (with meta groups its leading blocks),
+    // both bitmaps and its inode table; this bounds the descriptor blocks read at once and each
+    // group's inode table that is read whole.
     // Block numbers past 32 bits are not read (they are kept in the descriptors' upper halves).
     const uint64_t nDescriptorBytes = GetDescriptorBytes();
     if (nDescriptorBytes == 0 || ((GetIncompatFeatures() & kIncompat64Bit) != 0 && Le32(kSbBlocksCountHigh) != 0))
         return false;
-    const uint64_t nTableBlocks = (nGroups * nDescriptorBytes + nBlockSize - 1) / nBlockSize;
+    const uint64_t nTableBlocks = (GetLeadingTableGroups() * nDescriptorBytes + nBlockSize - 1) / nBlockSize;
+    // The descriptors of meta groups are read one block at a time but kept whole: their table
+    // is held to what one group could hold too.
+    if (nGroups * nDescriptorBytes > nBlocksPerGroup * nBlockSize)
+        return false;
     const uint64_t nInodeTableBlocks = (nInodesPerGroup * nInodeSize + nBlockSize - 1) / nBlockSize;
     if (1 + nTableBlocks + 2 + nInodeTableBlocks > nBlocksPerGroup)
         return false;

@@ -40,9 +40,22 @@ public:
     uint32_t GetJournalInode() const { return Le32(ext2::kSbJournalInode); }
     uint32_t GetIncompatFeatures() const { return Le32(ext2::kSbFeatureIncompat); }
     uint32_t GetRoCompatFeatures() const { return Le32(ext2::kSbFeatureRoCompat); }
+    uint32_t GetCompatFeatures() const { return Le32(ext2::kSbFeatureCompat); }
     // Bytes of one group descriptor: 32, or with 64-bit block numbers the size the superblock
     // gives (a power of two from 32 to 1024; 0 for any other value).
     uint32_t GetDescriptorBytes() const;
+    // Groups whose descriptors follow the superblock: every group, or with meta groups those of
+    // the first "first meta group" blocks of descriptors (at most every group). The others lie
+    // one block per meta group (GetMetaDescriptorBlock).
+    uint64_t GetLeadingTableGroups() const;
+    // Block of descriptors that describes groups nFirstGroup on (a multiple of the descriptors a
+    // block holds, past the leading groups), in its copy nCopy: 0 the first group of those it
+    // describes, 1 the second, 2 the last one. kNoBlock when that copy's group lies past the
+    // file system.
+    uint64_t GetMetaDescriptorBlock(uint64_t nFirstGroup, uint32_t nCopy) const;
+    // Whether group nGroup keeps a superblock copy in its first block.
+    bool HasSuperBlockCopy(uint64_t nGroup) const;
+    static constexpr uint64_t kNoBlock = ~0ull;
 
     void SetBlockGroupNumber(uint16_t nGroup);
 
