@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -50,7 +51,11 @@ public:
     int ReadSectors(void* pBuffer, uint64_t u64Start, uint64_t u64Count) override
     {
         ++m_nReads;
-        m_nLargestRead = std::max(m_nLargestRead, u64Count);
+        if (std::this_thread::get_id() != m_Owner)
+            ++m_nReadsElsewhere;
+        for (uint64_t nLargest = m_nLargestRead; nLargest < u64Count;)
+            if (m_nLargestRead.compare_exchange_weak(nLargest, u64Count))
+                break;
         if (u64Count > 8192 || u64Start > m_nTotal || u64Count > m_nTotal - u64Start)
             return Fail(pBuffer, u64Count);
         for (const auto& bad : m_Bad)
@@ -63,14 +68,21 @@ public:
     int GetSectorSize() override { return 512; }
     int Open() override { return 1; }
     int Close() override { return 1; }
+    int CanReadConcurrently() override { return m_bConcurrent ? 1 : 0; }
 
     std::vector<uint8_t>& Bytes() { return m_Data; }
     uint8_t* At(uint64_t nByte) { return m_Data.data() + nByte; }
     void FailSectors(uint64_t u64First, uint64_t u64Count) { m_Bad.emplace_back(u64First, u64Count); }
     void SetTotalSectors(uint64_t n) { m_nTotal = n; }
 
-    int m_nReads = 0;
-    uint64_t m_nLargestRead = 0;
+    // Counted from every thread that reads (see m_bConcurrent).
+    std::atomic<int> m_nReads{0};
+    std::atomic<uint64_t> m_nLargestRead{0};
+    // Reads made on a thread other than the one that made the device.
+    std::atomic<int> m_nReadsElsewhere{0};
+    const std::thread::id m_Owner = std::this_thread::get_id();
+    // Says the device may be read from two threads at once, as a disk may.
+    bool m_bConcurrent = false;
 
 private:
     int Fail(void* pBuffer, uint64_t u64Count)
@@ -1030,7 +1042,7 @@ TEST(Ext2Layer, ReadBlocksStaysOnTheDeviceAndZeroFillsFailures)
     // Large reads are split into pieces the devices accept.
     std::vector<uint8_t> big(6000 * 1024);
     fs.ReadBlocks(big.data(), 0, 6000);
-    EXPECT_LE(pDevice->m_nLargestRead, 8192u);
+    EXPECT_LE(pDevice->m_nLargestRead.load(), 8192u);
     EXPECT_EQ(0, memcmp(big.data(), pDevice->At(0), big.size()));
 
     // A failed read leaves zeros, not the device's garbage.
@@ -1066,6 +1078,66 @@ TEST(Ext2Layer, InodeTableReadErrors)
     EXPECT_EQ(inode.GetMode(), 0u);
     pDevice->SetTotalSectors(fs.GetGroupDescTable().GetInodeTable(1) * 8);
     EXPECT_THROW(en.Load(fs.GetSuperBlock().GetInodesPerGroup() + 1, &inode), std::range_error);
+}
+
+// On a device that may be read from two threads, the next stretch of inode table is read on a
+// helper thread while the one in use is walked. Every inode, every failed stretch (zeros, and
+// one read error) and a table cut off by the device's end (the walk's end) come out as when
+// each stretch is read when it is needed, and no stretch is read twice.
+TEST(Ext2Layer, InodeTablesReadAheadGiveWhatReadingInTurnGives)
+{
+    enum DAMAGE { DAMAGE_NONE, DAMAGE_FAILED_STRETCH, DAMAGE_CUT_TABLE };
+    struct WALK {
+        std::vector<std::vector<uint8_t>> Raws;
+        std::vector<std::string> Events;
+        int nReads = 0;
+        int nReadsElsewhere = 0;
+    };
+    const auto walk = [](bool bConcurrent, DAMAGE nDamage) {
+        WALK result;
+        auto pDevice = LoadImage(rvdtest::FixturePath("ext2-1k-128.img"));
+        pDevice->m_bConcurrent = bConcurrent;
+        CExt2FileSystem fs(pDevice.get(), 2);
+        EXPECT_GE(fs.GetGroupCount(), 2u);
+        const uint64_t nSectorsPerBlock = fs.GetSectorsPerBlock();
+        if (nDamage == DAMAGE_FAILED_STRETCH)
+            pDevice->FailSectors(fs.GetGroupDescTable().GetInodeTable(1) * nSectorsPerBlock + 3, 1);
+        if (nDamage == DAMAGE_CUT_TABLE)
+            pDevice->SetTotalSectors((fs.GetGroupDescTable().GetInodeTable(1) + 2) * nSectorsPerBlock);
+        const int nReadsBefore = pDevice->m_nReads;
+        CExt2InodeEnumerator en(&fs);
+        for (en.Begin(); !en.IsEnd(); en.Next()) {
+            CExt2Inode inode;
+            try {
+                en.Load(&inode);
+            } catch (const CExt2ReadSectorError&) {
+                result.Events.push_back("read error at " + std::to_string(en.GetInodeNumber()));
+            } catch (const std::range_error&) {
+                result.Events.push_back("off the device at " + std::to_string(en.GetInodeNumber()));
+                break;
+            }
+            result.Raws.emplace_back(inode.GetRawData(), inode.GetRawData() + ext2::kInodeBytes);
+        }
+        result.nReads = pDevice->m_nReads - nReadsBefore;
+        result.nReadsElsewhere = pDevice->m_nReadsElsewhere;
+        return result;
+    };
+    for (DAMAGE nDamage : {DAMAGE_NONE, DAMAGE_FAILED_STRETCH, DAMAGE_CUT_TABLE}) {
+        SCOPED_TRACE(nDamage);
+        const WALK inTurn = walk(false, nDamage);
+        const WALK ahead = walk(true, nDamage);
+        EXPECT_EQ(inTurn.Events, ahead.Events);
+        EXPECT_EQ(nDamage == DAMAGE_NONE ? 0u : 1u, ahead.Events.size());
+        EXPECT_EQ(inTurn.nReads, ahead.nReads);
+        EXPECT_EQ(0, inTurn.nReadsElsewhere);
+        // (A table cut off by the device's end is never read.)
+        if (nDamage != DAMAGE_CUT_TABLE) {
+            EXPECT_GT(ahead.nReadsElsewhere, 0) << "the next stretch was read on the helper thread";
+        }
+        ASSERT_EQ(inTurn.Raws.size(), ahead.Raws.size());
+        for (size_t i = 0; i < inTurn.Raws.size(); ++i)
+            ASSERT_EQ(inTurn.Raws[i], ahead.Raws[i]) << "inode " << i + 11;
+    }
 }
 
 // Directory entries damaged in the first block of /Documents: the walk lists what comes before

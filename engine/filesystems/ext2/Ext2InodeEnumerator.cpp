@@ -2,6 +2,12 @@
 
 #include <algorithm>
 #include <limits>
+#include <stdexcept>
+#include <system_error>
+#include <utility>
+
+#include "Ext2Exceptions.h"
+#include "IStorageDevice.h"
 
 #include "Ext2FileSystem.h"
 #include "Ext2Inode.h"
@@ -21,13 +27,106 @@ CExt2InodeEnumerator::CExt2InodeEnumerator(CExt2FileSystem* pFileSystem)
     : m_pFileSystem(pFileSystem), m_nFirst(pFileSystem->GetFirstEnumeratedInode()),
       m_nLast(pFileSystem->GetSuperBlock().GetInodesCount()), m_nCurrent(m_nFirst), m_pCache(nullptr),
       m_nCacheBytes(0), m_nCacheGroup(kNone),
-      m_nCacheFirst(0), m_nCacheCount(0), m_bCacheRead(false), m_nWindowBlocks(std::max<uint64_t>(1, kMaxWindowBytes / pFileSystem->GetBlockSize()))
+      m_nCacheFirst(0), m_nCacheCount(0), m_bCacheRead(false), m_nWindowBlocks(std::max<uint64_t>(1, kMaxWindowBytes / pFileSystem->GetBlockSize())),
+      m_bReadAhead(pFileSystem->GetDevice() != nullptr && pFileSystem->GetDevice()->CanReadConcurrently() != 0),
+      m_pAhead(nullptr), m_nAheadGroup(kNone), m_nAheadFirst(0), m_nAheadCount(0), m_nAheadResult(AHEAD_NONE)
 {
 }
 
 CExt2InodeEnumerator::~CExt2InodeEnumerator()
 {
+    WaitForReadAhead();
     FreeMemory(m_pCache);
+    FreeMemory(m_pAhead);
+}
+
+bool CExt2InodeEnumerator::Stretch(uint64_t nGroup, uint64_t nFirst, uint64_t* pnTableStart, uint64_t* pnCount) const
+{
+    const uint64_t nBlockSize = m_pFileSystem->GetBlockSize();
+    const uint32_t nPerGroup = m_pFileSystem->GetSuperBlock().GetInodesPerGroup();
+    const uint64_t nTableBlocks = (static_cast<uint64_t>(nPerGroup) * m_pFileSystem->GetInodeSize() + nBlockSize - 1) / nBlockSize;
+    const uint64_t nTableStart = m_pFileSystem->GetGroupDescTable().GetInodeTable(nGroup);
+    const uint64_t nBlocks = m_pFileSystem->GetBlocksCount();
+    // Only blocks of the file system are read; a table cut off by its end reads as zeros.
+    if (nFirst >= nTableBlocks || nTableStart >= nBlocks || nFirst >= nBlocks - nTableStart)
+        return false;
+    const uint64_t nCount = std::min({m_nWindowBlocks, nTableBlocks - nFirst, nBlocks - (nTableStart + nFirst)});
+    if (nCount * nBlockSize > m_nCacheBytes)
+        return false;
+    *pnTableStart = nTableStart;
+    *pnCount = nCount;
+    return true;
+}
+
+void CExt2InodeEnumerator::StartReadAhead(uint64_t nGroup, uint64_t nFirst, uint64_t nCount)
+{
+    if (!m_bReadAhead)
+        return;
+    WaitForReadAhead();
+    m_nAheadGroup = kNone;
+    // The next stretch of this table, else the first of the next table in use (the inodes of a
+    // group whose table was never used are not loaded).
+    uint64_t nNextGroup = nGroup;
+    uint64_t nNextFirst = nFirst + nCount;
+    const uint32_t nPerGroup = m_pFileSystem->GetSuperBlock().GetInodesPerGroup();
+    const uint64_t nTableBlocks = (static_cast<uint64_t>(nPerGroup) * m_pFileSystem->GetInodeSize() +
+                                   m_pFileSystem->GetBlockSize() - 1) / m_pFileSystem->GetBlockSize();
+    if (nNextFirst >= nTableBlocks) {
+        nNextFirst = 0;
+        do {
+            ++nNextGroup;
+        } while (nNextGroup < m_pFileSystem->GetGroupCount() &&
+                 m_pFileSystem->GetGroupDescTable().IsInodeTableUnused(nNextGroup, m_pFileSystem->GetSuperBlock()));
+        // Only groups whose inodes are enumerated.
+        if (nNextGroup >= m_pFileSystem->GetGroupCount() || nNextGroup * nPerGroup >= m_nLast)
+            return;
+    }
+    uint64_t nTableStart = 0, nNextCount = 0;
+    if (!Stretch(nNextGroup, nNextFirst, &nTableStart, &nNextCount))
+        return;
+    if (m_pAhead == nullptr)
+        m_pAhead = static_cast<uint8_t*>(m_nCacheBytes >= kLargeBufferBytes / 2 ? AllocLargeBuffer(m_nCacheBytes)
+                                                                                : AllocOrRaise(m_nCacheBytes));
+    m_nAheadResult = AHEAD_NONE;
+    const uint64_t nStart = nTableStart + nNextFirst;
+    try {
+        m_ReadAhead = std::thread([this, nStart, nNextCount] {
+            // The same read, and the same outcomes, as the one Load would make.
+            try {
+                m_pFileSystem->ReadBlocks(m_pAhead, nStart, nNextCount);
+                m_nAheadResult = AHEAD_READ;
+            } catch (const CExt2ReadSectorError&) {
+                m_nAheadResult = AHEAD_FAILED;
+            } catch (const std::range_error&) {
+                m_nAheadResult = AHEAD_OFF_DEVICE;
+            } catch (...) {
+                m_nAheadResult = AHEAD_NONE;
+            }
+        });
+    } catch (const std::system_error&) {
+        // No thread: the stretch is read when it is needed.
+        m_bReadAhead = false;
+        return;
+    }
+    m_nAheadGroup = nNextGroup;
+    m_nAheadFirst = nNextFirst;
+    m_nAheadCount = nNextCount;
+}
+
+void CExt2InodeEnumerator::WaitForReadAhead()
+{
+    if (m_ReadAhead.joinable())
+        m_ReadAhead.join();
+}
+
+CExt2InodeEnumerator::AHEAD_RESULT CExt2InodeEnumerator::TakeReadAhead(uint64_t nGroup, uint64_t nFirst, uint64_t nCount)
+{
+    WaitForReadAhead();
+    if (m_nAheadGroup != nGroup || m_nAheadFirst != nFirst || m_nAheadCount != nCount || m_nAheadResult == AHEAD_NONE)
+        return AHEAD_NONE;
+    m_nAheadGroup = kNone;
+    std::swap(m_pCache, m_pAhead);
+    return m_nAheadResult;
 }
 
 void CExt2InodeEnumerator::Load(uint32_t nInode, CExt2Inode* pInode)
@@ -65,19 +164,27 @@ void CExt2InodeEnumerator::Load(uint32_t nInode, CExt2Inode* pInode)
         m_bCacheRead = false;
         if (nCount * nBlockSize > m_nCacheBytes)
             return;
+        const AHEAD_RESULT nAhead = TakeReadAhead(nGroup, nFirst, nCount);
         try {
-            m_pFileSystem->ReadBlocks(m_pCache, nTableStart + nFirst, nCount);
+            if (nAhead == AHEAD_NONE)
+                m_pFileSystem->ReadBlocks(m_pCache, nTableStart + nFirst, nCount);
+            else if (nAhead == AHEAD_FAILED)
+                throw CExt2ReadSectorError();  // the stretch is zero-filled, as after a failed read here
+            else if (nAhead == AHEAD_OFF_DEVICE)
+                throw std::range_error("CExt2FileSystem::ReadBlocks");
         } catch (const CExt2ReadSectorError&) {
             // The zero-filled stretch stays cached so that its other inodes are not read again.
             m_nCacheGroup = nGroup;
             m_nCacheFirst = nFirst;
             m_nCacheCount = nCount;
+            StartReadAhead(nGroup, nFirst, nCount);
             throw;
         }
         m_nCacheGroup = nGroup;
         m_nCacheFirst = nFirst;
         m_nCacheCount = nCount;
         m_bCacheRead = true;
+        StartReadAhead(nGroup, nFirst, nCount);
     }
     if (nBlockInTable >= m_nCacheFirst + m_nCacheCount)
         return;

@@ -1,10 +1,12 @@
 // Walks the inode numbers of a file system, from min(first non-reserved inode, 11) up to and
 // including the inodes count, loading each from a cached stretch of its group's inode table:
 // the table is read in large pieces (a whole group's table when it is up to 4 MiB) rather than
-// one block per inode.
+// one block per inode. On a device that can be read from two threads at once, the stretch that
+// follows the one held is read on a helper thread while the inodes of the held one are used.
 #pragma once
 
 #include <cstdint>
+#include <thread>
 
 #include "EngineMemory.h"
 
@@ -40,6 +42,20 @@ public:
     const uint8_t* GetHeldRecord(uint32_t nInode) const;
 
 private:
+    // What the helper's read of the next stretch gave.
+    enum AHEAD_RESULT { AHEAD_NONE, AHEAD_READ, AHEAD_FAILED, AHEAD_OFF_DEVICE };
+
+    // Starts reading the stretch that follows [nFirst, + nCount) of group nGroup's table (the
+    // rest of the table, else the start of the next group's that is in use) into m_pAhead.
+    void StartReadAhead(uint64_t nGroup, uint64_t nFirst, uint64_t nCount);
+    // Waits for the helper; when it read the stretch asked for, that stretch's buffer becomes
+    // m_pCache and what the read gave is returned, else AHEAD_NONE.
+    AHEAD_RESULT TakeReadAhead(uint64_t nGroup, uint64_t nFirst, uint64_t nCount);
+    void WaitForReadAhead();
+    // The stretch of a group's table that starts at block nFirst of it; false when it does not
+    // lie on the file system or is larger than the buffer.
+    bool Stretch(uint64_t nGroup, uint64_t nFirst, uint64_t* pnTableStart, uint64_t* pnCount) const;
+
     CExt2FileSystem* m_pFileSystem;
     uint32_t m_nFirst;
     uint32_t m_nLast;
@@ -56,4 +72,14 @@ private:
     // The stretch was read from the device (not zeros left by a failed read).
     bool m_bCacheRead;
     uint64_t m_nWindowBlocks;
+    // The stretch read ahead (m_nAheadGroup is kNone when none is), its buffer (as large as
+    // m_pCache, made at the first read ahead) and what its read gave, set by the helper before
+    // it ends.
+    bool m_bReadAhead;
+    std::thread m_ReadAhead;
+    uint8_t* m_pAhead;
+    uint64_t m_nAheadGroup;
+    uint64_t m_nAheadFirst;
+    uint64_t m_nAheadCount;
+    AHEAD_RESULT m_nAheadResult;
 };
