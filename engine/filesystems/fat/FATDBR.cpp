@@ -74,9 +74,11 @@ int CFATDBR::DetectType() const
     const uint16_t nRootEntries = U16(p + kRootEntries);
     const uint16_t nFAT16Size = U16(p + kSectorsPerFAT16);
 
-    // A floppy-sized FAT12: two FATs of at most 200 sectors and a root area of whole sectors.
+    // A floppy-sized FAT12: two FATs of at most 200 sectors and a root area of whole sectors, from
+    // one sector (16 entries) to 2048 entries: 64 on 160 KB floppies, 112 on 360 and 720 KB ones,
+    // 224 on 1.44 MB ones.
     if (TypeTextIs(p + kTypeText16, "FAT12   ") && p[kFATCount] == 2 && IsClusterSizeCode(nClusterSize) &&
-        nRootEntries >= 224 && nRootEntries <= 2048 && nRootEntries % 16 == 0 && nFAT16Size >= 1 &&
+        nRootEntries >= 16 && nRootEntries <= 2048 && nRootEntries % 16 == 0 && nFAT16Size >= 1 &&
         nFAT16Size <= 200 && HasSignature(p))
         return FAT_TYPE_FAT12;
     if (TypeTextIs(p + kTypeText16, "FAT16   ") && IsClusterSizeCode(nClusterSize) && nFAT16Size >= 1 &&
