@@ -463,8 +463,9 @@ TEST_F(TessaryExtLiveFiles, SymbolicLinksComeBackAsTheirTargetText)
 // ----- EXT4 volumes found by the complete scan ----------------------------------------------------
 
 // The block scan finds the volume by its superblocks and descriptor tables (64-byte descriptors
-// on ext4-default.img) and rebuilds its tree: every live file comes back at its path, and every
-// recoverable deleted file with its bytes, as the quick scan gives them.
+// on ext4-default.img; on ext4-meta-bg.img the first meta group's block after the superblock, the
+// others read from their groups) and rebuilds its tree: every live file comes back at its path,
+// and every recoverable deleted file with its bytes, as the quick scan gives them.
 class TessaryExtCompleteScan : public TessaryEndToEnd {};
 
 TEST_P(TessaryExtCompleteScan, GivesBackLiveAndDeletedFilesAsTheQuickScanDoes)
@@ -501,7 +502,8 @@ TEST_P(TessaryExtCompleteScan, GivesBackLiveAndDeletedFilesAsTheQuickScanDoes)
 INSTANTIATE_TEST_SUITE_P(Fixtures, TessaryExtCompleteScan,
                          ::testing::Values(E2E_CASE{"Ext4_1k", "ext4-1k.img", 0, FILE_SYSTEM_EXT3},
                                            E2E_CASE{"Ext4Default", "ext4-default.img", 0, FILE_SYSTEM_EXT3},
-                                           E2E_CASE{"Ext4Inline", "ext4-inline.img", 0, FILE_SYSTEM_EXT3}),
+                                           E2E_CASE{"Ext4Inline", "ext4-inline.img", 0, FILE_SYSTEM_EXT3},
+                                           E2E_CASE{"Ext4MetaGroups", "ext4-meta-bg.img", 0, FILE_SYSTEM_EXT3}),
                          [](const ::testing::TestParamInfo<E2E_CASE>& info) { return info.param.pszName; });
 
 // ----- EXT4 inline data read back from the inode ---------------------------------------------------

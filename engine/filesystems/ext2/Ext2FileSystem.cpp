@@ -82,10 +82,21 @@ CExt2FileSystem::CExt2FileSystem(IStorageDevice* pDevice, uint64_t u64PartitionS
     m_SuperBlock.SetBlockGroupNumber(0);
     SetGeometry();
     // The table as the scan took it: descriptors of any size, their upper halves and whether it
-    // is the primary copy.
-    if (!table.IsValid(m_SuperBlock))
-        throw CExt2BadGroupDescriptor();
+    // is the primary copy. With meta groups the scan took the descriptors after the superblock;
+    // the others are read from their meta groups.
     m_Table = table;
+    if (m_Table.GetCount() < m_nGroupCount) {
+        std::vector<uint8_t, CEngineAllocator<uint8_t>> meta;
+        bool bMetaFromCopy = false;
+        ReadMetaDescriptors(m_Table.GetCount(), &meta, &bMetaFromCopy);
+        const uint64_t nMissing = m_nGroupCount - m_Table.GetCount();
+        if (meta.empty() || !m_Table.Append(meta.data(), meta.size(), nMissing, m_SuperBlock.GetDescriptorBytes()))
+            throw CExt2BadGroupDescriptor();
+        if (bMetaFromCopy)
+            m_Table.SetPrimary(false);
+    }
+    if (!m_Table.IsValid(m_SuperBlock))
+        throw CExt2BadGroupDescriptor();
 }
 
 CExt2FileSystem::~CExt2FileSystem() {}
@@ -112,21 +123,25 @@ void CExt2FileSystem::SetGeometry()
     m_nGroupCount = static_cast<uint32_t>(m_SuperBlock.GetGroupCount());
 }
 
-void CExt2FileSystem::ReadMetaDescriptors(std::vector<uint8_t, CEngineAllocator<uint8_t>>* pData,
+void CExt2FileSystem::ReadMetaDescriptors(uint64_t nFromGroup, std::vector<uint8_t, CEngineAllocator<uint8_t>>* pData,
                                           bool* pbFromCopy) const
 {
     pData->clear();
     *pbFromCopy = false;
     const uint32_t nDescriptorBytes = m_SuperBlock.GetDescriptorBytes();
     const uint64_t nLeading = m_SuperBlock.GetLeadingTableGroups();
-    if (nLeading >= m_nGroupCount || nDescriptorBytes == 0)
+    if (nFromGroup >= m_nGroupCount || nFromGroup < nLeading || nDescriptorBytes == 0)
+        return;
+    const uint64_t nPerBlock = m_nBlockSize / nDescriptorBytes;
+    // A block of descriptors starts at every multiple of the block's descriptors past the
+    // leading groups.
+    if ((nFromGroup - nLeading) % nPerBlock != 0)
         return;
     // Bounded by the superblock's validity test (the table fits in one group).
-    pData->assign(static_cast<size_t>((m_nGroupCount - nLeading) * nDescriptorBytes), 0);
-    const uint64_t nPerBlock = m_nBlockSize / nDescriptorBytes;
+    pData->assign(static_cast<size_t>((m_nGroupCount - nFromGroup) * nDescriptorBytes), 0);
     const uint64_t nSectorsPerBlock = GetSectorsPerBlock();
     std::vector<uint8_t, CEngineAllocator<uint8_t>> block(m_nBlockSize);
-    for (uint64_t nFirst = nLeading; nFirst < m_nGroupCount; nFirst += nPerBlock) {
+    for (uint64_t nFirst = nFromGroup; nFirst < m_nGroupCount; nFirst += nPerBlock) {
         const uint64_t nCount = std::min<uint64_t>(nPerBlock, m_nGroupCount - nFirst);
         for (uint32_t nCopy = 0; nCopy < 3; ++nCopy) {
             const uint64_t nBlock = m_SuperBlock.GetMetaDescriptorBlock(nFirst, nCopy);
@@ -138,7 +153,7 @@ void CExt2FileSystem::ReadMetaDescriptors(std::vector<uint8_t, CEngineAllocator<
             if (!part.Assign(block.data(), block.size(), nCount, nDescriptorBytes) ||
                 !part.IsValidFrom(m_SuperBlock, nFirst))
                 continue;
-            memcpy(pData->data() + (nFirst - nLeading) * nDescriptorBytes, block.data(),
+            memcpy(pData->data() + (nFirst - nFromGroup) * nDescriptorBytes, block.data(),
                    static_cast<size_t>(nCount * nDescriptorBytes));
             *pbFromCopy |= nCopy != 0;
             break;
@@ -155,7 +170,7 @@ void CExt2FileSystem::FindGroupDescTable()
     const uint64_t nTableSectors = CExt2GroupDescTable::GetSectorCount(nLeading, nDescriptorBytes);
     std::vector<uint8_t, CEngineAllocator<uint8_t>> meta;
     bool bMetaFromCopy = false;
-    ReadMetaDescriptors(&meta, &bMetaFromCopy);
+    ReadMetaDescriptors(nLeading, &meta, &bMetaFromCopy);
     std::vector<uint8_t, CEngineAllocator<uint8_t>> buffer(nTableSectors * kSectorBytes + meta.size());
     std::vector<CExt2GroupDescTable, CEngineAllocator<CExt2GroupDescTable>> remembered;
     CExt2GroupDescTable current;

@@ -84,11 +84,13 @@ private:
     void Open(const CExt2SuperBlock& superBlock);
     void SetGeometry();
     void FindGroupDescTable();
-    // With meta groups, the descriptors past the leading groups: one block per meta group, each
-    // from the first of its three copies that reads and whose descriptors lie in their groups
-    // (zeros when none does, so that the table is refused). Empty without meta groups.
+    // With meta groups, the descriptors of groups nFromGroup on (the leading groups, or a later
+    // block's first group): one block per meta group, each from the first of its three copies
+    // that reads and whose descriptors lie in their groups (zeros when none does, so that the
+    // table is refused). Empty without meta groups or for a group that does not start a block.
     // *pbFromCopy tells whether a block came from a copy other than the first.
-    void ReadMetaDescriptors(std::vector<uint8_t, CEngineAllocator<uint8_t>>* pData, bool* pbFromCopy) const;
+    void ReadMetaDescriptors(uint64_t nFromGroup, std::vector<uint8_t, CEngineAllocator<uint8_t>>* pData,
+                             bool* pbFromCopy) const;
 
     IStorageDevice* m_pDevice;
     CExt2SuperBlock m_SuperBlock;

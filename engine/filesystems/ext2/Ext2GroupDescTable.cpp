@@ -15,22 +15,26 @@ bool CExt2GroupDescTable::Assign(const uint8_t* pData, size_t nSize, uint64_t nG
 {
     Clear();
     m_bPrimary = false;
-    if (!pData || nDescriptorBytes < kGroupDescBytes || nGroups > nSize / nDescriptorBytes)
+    return Append(pData, nSize, nGroups, nDescriptorBytes);
+}
+
+bool CExt2GroupDescTable::Append(const uint8_t* pData, size_t nSize, uint64_t nGroups, uint32_t nDescriptorBytes)
+{
+    if (!pData || nDescriptorBytes < kGroupDescBytes || nGroups > nSize / nDescriptorBytes ||
+        (!m_Data.empty() && nDescriptorBytes != m_nDescriptorBytes))
         return false;
-    if (nDescriptorBytes == kGroupDescBytes) {
-        m_Data.assign(pData, pData + nGroups * kGroupDescBytes);
-        return true;
-    }
-    m_Data.resize(static_cast<size_t>(nGroups) * kGroupDescBytes);
+    m_nDescriptorBytes = nDescriptorBytes;
+    const uint64_t nFirst = GetCount();
+    m_Data.resize(static_cast<size_t>(nFirst + nGroups) * kGroupDescBytes);
     for (uint64_t i = 0; i < nGroups; ++i)
-        memcpy(m_Data.data() + i * kGroupDescBytes, pData + i * nDescriptorBytes, kGroupDescBytes);
+        memcpy(m_Data.data() + (nFirst + i) * kGroupDescBytes, pData + i * nDescriptorBytes, kGroupDescBytes);
     if (nDescriptorBytes >= kGroupDesc64Bytes) {
-        m_High.resize(static_cast<size_t>(nGroups) * 3);
+        m_High.resize(static_cast<size_t>(nFirst + nGroups) * 3);
         for (uint64_t i = 0; i < nGroups; ++i) {
             const uint8_t* pDescriptor = pData + i * nDescriptorBytes;
-            m_High[i * 3] = GetLe32(pDescriptor + kGdBlockBitmapHigh);
-            m_High[i * 3 + 1] = GetLe32(pDescriptor + kGdInodeBitmapHigh);
-            m_High[i * 3 + 2] = GetLe32(pDescriptor + kGdInodeTableHigh);
+            m_High[(nFirst + i) * 3] = GetLe32(pDescriptor + kGdBlockBitmapHigh);
+            m_High[(nFirst + i) * 3 + 1] = GetLe32(pDescriptor + kGdInodeBitmapHigh);
+            m_High[(nFirst + i) * 3 + 2] = GetLe32(pDescriptor + kGdInodeTableHigh);
         }
     }
     return true;

@@ -24,6 +24,10 @@ public:
     // false (and an empty table) when nSize does not hold them all.
     bool Assign(const uint8_t* pData, size_t nSize, uint64_t nGroups,
                 uint32_t nDescriptorBytes = ext2::kGroupDescBytes);
+    // Adds the descriptors of nGroups further groups, as Assign takes them; false (and the
+    // table unchanged) when nSize does not hold them all or nDescriptorBytes is not the size of
+    // the descriptors the table holds already.
+    bool Append(const uint8_t* pData, size_t nSize, uint64_t nGroups, uint32_t nDescriptorBytes);
     void Clear()
     {
         m_Data.clear();
@@ -76,4 +80,6 @@ private:
     // fewer than 64 bytes, whose numbers have 32 bits.
     std::vector<uint32_t, CEngineAllocator<uint32_t>> m_High;
     bool m_bPrimary = false;
+    // Bytes of the descriptors taken (0 while the table is empty).
+    uint32_t m_nDescriptorBytes = 0;
 };

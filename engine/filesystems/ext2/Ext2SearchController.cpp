@@ -197,7 +197,8 @@ void CEXT2SearchController::FinishPending()
     CExt2SearchedPartitionInfo* pPending = m_pPending;
     m_pPending = nullptr;
     CExt2GroupDescTable table;
-    if (!pPending->m_Normalised.IsValid() || !pPending->GetTable(&table) || !table.IsValid(pPending->m_Normalised)) {
+    if (!pPending->m_Normalised.IsValid() || !pPending->GetTable(&table) ||
+        !table.IsValidFrom(pPending->m_Normalised, 0)) {
         delete pPending;
         return;
     }

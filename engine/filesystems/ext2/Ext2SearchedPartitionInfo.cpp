@@ -65,6 +65,16 @@ uint64_t CExt2SearchedPartitionInfo::GetGroupCount() const
     return m_Normalised.GetGroupCount();
 }
 
+uint64_t CExt2SearchedPartitionInfo::GetCollectedGroups() const
+{
+    const uint64_t nGroups = GetGroupCount();
+    const uint64_t nLeading = m_Normalised.GetLeadingTableGroups();
+    const uint32_t nDescriptorBytes = GetDescriptorBytes();
+    if (nLeading >= nGroups || nDescriptorBytes == 0)
+        return nLeading;
+    return std::max<uint64_t>(nLeading, std::min<uint64_t>(nGroups, m_Normalised.GetBlockSize() / nDescriptorBytes));
+}
+
 void CExt2SearchedPartitionInfo::AppendDescriptors(const uint8_t* pSector, uint64_t ullSector)
 {
     // The table's size is bounded by the superblock's validity test (it fits in one group).
@@ -82,7 +92,8 @@ void CExt2SearchedPartitionInfo::AppendDescriptors(const uint8_t* pSector, uint6
 
 bool CExt2SearchedPartitionInfo::GetTable(CExt2GroupDescTable* pTable) const
 {
-    if (!IsTableComplete() || !pTable->Assign(m_Table.data(), m_Table.size(), GetGroupCount(), GetDescriptorBytes()))
+    if (!IsTableComplete() ||
+        !pTable->Assign(m_Table.data(), m_Table.size(), GetCollectedGroups(), GetDescriptorBytes()))
         return false;
     // Only the primary copy keeps the groups' current marks (the backups keep the format's).
     pTable->SetPrimary(m_SuperBlock.GetBlockGroupNumber() == 0);

@@ -29,15 +29,20 @@ public:
     uint64_t GetGroupCount() const;
     // Bytes of one descriptor as the superblock gives them (0: a size no file system uses).
     uint32_t GetDescriptorBytes() const { return m_Normalised.GetDescriptorBytes(); }
-    // Bytes of the whole table: groups x descriptor bytes.
-    uint64_t GetTableBytes() const { return GetGroupCount() * GetDescriptorBytes(); }
+    // Groups whose descriptors are taken from the blocks after the superblock: every group, or
+    // with meta groups the leading ones, and at least the first block's (the first meta group's
+    // block lies after the superblock in group 0 and its copy after group 1's). The descriptors
+    // of later meta groups are read from the disk when the tree is built.
+    uint64_t GetCollectedGroups() const;
+    // Bytes of the table taken after the superblock: collected groups x descriptor bytes.
+    uint64_t GetTableBytes() const { return GetCollectedGroups() * GetDescriptorBytes(); }
     bool IsTableComplete() const { return m_nTableBytesCollected >= GetTableBytes(); }
     bool HasTable() const { return !m_Table.empty(); }
     // Copies the next sector of the table (or what the table still lacks of it); the first call
     // allocates the table and notes the sector.
     void AppendDescriptors(const uint8_t* pSector, uint64_t ullSector);
-    // Takes the collected table into pTable (false when it does not hold every group's
-    // descriptor); the table is the primary copy when the superblock found was.
+    // Takes the collected table into pTable (false when it does not hold every collected
+    // group's descriptor); the table is the primary copy when the superblock found was.
     bool GetTable(CExt2GroupDescTable* pTable) const;
 
     CExt2SuperBlock m_SuperBlock;      // as found, not normalised
