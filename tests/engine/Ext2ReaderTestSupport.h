@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -52,11 +53,14 @@ public:
     int GetSectorSize() override { return 512; }
     int Open() override { return 1; }
     int Close() override { return 1; }
+    int CanReadConcurrently() override { return m_bConcurrent ? 1 : 0; }
 
     std::vector<uint8_t>& Bytes() { return m_Data; }
     void FailSectors(uint64_t u64First, uint64_t u64Count) { m_Bad.emplace_back(u64First, u64Count); }
 
-    int m_nReads = 0;
+    std::atomic<int> m_nReads{0};
+    // Says the device may be read from two threads at once, as a disk may.
+    bool m_bConcurrent = false;
 
 private:
     std::vector<uint8_t> m_Data;

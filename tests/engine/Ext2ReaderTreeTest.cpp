@@ -441,6 +441,57 @@ INSTANTIATE_TEST_SUITE_P(Cases, Ext2TreeDamaged, ::testing::ValuesIn(kDamageCase
 
 // ----- inodes whose pointers are not a block list ---------------------------------------------------
 
+// ----- reading ahead ---------------------------------------------------------------------------
+
+// What a tree holds, path by path: size, status, attributes and runs.
+std::map<std::string, std::string> DescribeTree(const CTree& tree)
+{
+    std::map<std::string, std::string> description;
+    for (const auto& node : tree.Nodes) {
+        IFileProperties* p = node.second->GetProperties();
+        std::string strWhat = std::to_string(p->GetSize()) + " " + std::to_string(p->GetStatus()) + " " +
+                              std::to_string(p->GetAttributes());
+        for (const auto& run : RunsOf(p))
+            strWhat += " " + std::to_string(run.first) + "+" + std::to_string(run.second);
+        description[node.first] = strWhat;
+    }
+    return description;
+}
+
+// On a device that may be read from two threads, the inode tables, and the blocks the
+// directories and larger files are walked through first, are read ahead: the tree is the one
+// built reading each block when it is needed, on every image, and with a directory's block, a
+// file's indirect block or a stretch of inode table unreadable.
+TEST(Ext2TreeReadAhead, GivesTheTreeOfReadingEachBlockWhenNeeded)
+{
+    const std::function<void(CImageDevice&)> damages[] = {
+        [](CImageDevice&) {},
+        [](CImageDevice& d) { d.FailSectors(FirstBlockOffset(d.Bytes(), kManyFiles) / 512, 2); },
+        [](CImageDevice& d) {
+            const uint32_t nIndirect = GetLe32(InodeRecord(d, kBigFile) + ext2::kInBlocks + 4 * ext2::kSingleIndirect);
+            ASSERT_NE(0u, nIndirect);
+            const uint32_t nBlockSize = 1024u << GetLe32(d.Bytes().data() + 1024 + ext2::kSbLogBlockSize);
+            d.FailSectors(static_cast<uint64_t>(nIndirect) * (nBlockSize / 512), 1);
+        },
+        [](CImageDevice& d) { d.FailSectors(InodeOffset(d.Bytes(), 257) / 512, 2); },
+    };
+    for (const char* pszImage : kExtImages) {
+        for (size_t nDamage = 0; nDamage < std::size(damages); ++nDamage) {
+            SCOPED_TRACE(std::string(pszImage) + ", damage " + std::to_string(nDamage));
+            CImageDevice inTurn(ReadImage(pszImage));
+            CImageDevice ahead(ReadImage(pszImage));
+            ahead.m_bConcurrent = true;
+            damages[nDamage](inTurn);
+            damages[nDamage](ahead);
+            const CTree expected(BuildQuick(inTurn));
+            const CTree tree(BuildQuick(ahead));
+            ASSERT_NE(nullptr, expected.pRoot);
+            ASSERT_NE(nullptr, tree.pRoot);
+            EXPECT_EQ(DescribeTree(expected), DescribeTree(tree));
+        }
+    }
+}
+
 TEST(Ext2TreeLinks, FastSymlinkTargetIsNotReadAsBlockPointers)
 {
     // readme.txt made a fast link: a 4-byte target held where the pointers are, whose bytes

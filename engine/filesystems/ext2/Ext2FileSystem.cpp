@@ -51,7 +51,7 @@ bool CExt2FileSystem::ReadDeviceSectors(IStorageDevice* pDevice, void* pBuffer, 
 
 CExt2FileSystem::CExt2FileSystem(IStorageDevice* pDevice, uint64_t u64SuperBlockSector)
     : m_pDevice(pDevice), m_u64SuperBlockSector(u64SuperBlockSector), m_nBlockSize(0), m_nGroupCount(0),
-      m_nInodeBlock(kNoBlock)
+      m_nInodeBlock(kNoBlock), m_pHeldBlocks(nullptr)
 {
     InstallTranslatorOnce(g_TranslatorFromSector);
     uint8_t abySuper[kSuperBlockBytes];
@@ -63,7 +63,7 @@ CExt2FileSystem::CExt2FileSystem(IStorageDevice* pDevice, uint64_t u64SuperBlock
 CExt2FileSystem::CExt2FileSystem(IStorageDevice* pDevice, uint64_t u64SuperBlockSector,
                                  const CExt2SuperBlock& superBlock)
     : m_pDevice(pDevice), m_u64SuperBlockSector(u64SuperBlockSector), m_nBlockSize(0), m_nGroupCount(0),
-      m_nInodeBlock(kNoBlock)
+      m_nInodeBlock(kNoBlock), m_pHeldBlocks(nullptr)
 {
     InstallTranslatorOnce(g_TranslatorFromSuperBlock);
     Open(superBlock);
@@ -72,7 +72,7 @@ CExt2FileSystem::CExt2FileSystem(IStorageDevice* pDevice, uint64_t u64SuperBlock
 CExt2FileSystem::CExt2FileSystem(IStorageDevice* pDevice, uint64_t u64PartitionStart,
                                  const CExt2SuperBlock& superBlock, const CExt2GroupDescTable& table)
     : m_pDevice(pDevice), m_SuperBlock(superBlock), m_u64SuperBlockSector(u64PartitionStart + kSuperBlockSectors),
-      m_nBlockSize(0), m_nGroupCount(0), m_nInodeBlock(kNoBlock)
+      m_nBlockSize(0), m_nGroupCount(0), m_nInodeBlock(kNoBlock), m_pHeldBlocks(nullptr)
 {
     InstallTranslatorOnce(g_TranslatorFromCandidate);
     m_SuperBlock.Normalise();
@@ -250,8 +250,23 @@ void CExt2FileSystem::ReadBlocks(void* pBuffer, uint64_t nFirstBlock, uint64_t n
         throw std::range_error("CExt2FileSystem::ReadBlocks");
     if (nCount == 0)
         return;
+    if (nCount == 1 && m_pHeldBlocks != nullptr) {
+        if (const uint8_t* pHeld = m_pHeldBlocks->Find(nFirstBlock, m_nBlockSize)) {
+            memcpy(pBuffer, pHeld, m_nBlockSize);
+            return;
+        }
+    }
     if (!ReadDeviceSectors(m_pDevice, pBuffer, u64Base + nFirstBlock * nSectorsPerBlock, nCount * nSectorsPerBlock))
         throw CExt2ReadSectorError();
+}
+
+const uint8_t* EXT2_HELD_BLOCKS::Find(uint64_t nBlock, uint32_t nBlockSize) const
+{
+    const auto it = std::lower_bound(Numbers.begin(), Numbers.end(), nBlock);
+    if (it == Numbers.end() || *it != nBlock)
+        return nullptr;
+    const size_t nIndex = static_cast<size_t>(it - Numbers.begin());
+    return Bytes.size() / nBlockSize > nIndex ? Bytes.data() + nIndex * nBlockSize : nullptr;
 }
 
 bool CExt2FileSystem::LocateInode(uint32_t nInode, uint64_t* pBlock, uint32_t* pOffset) const

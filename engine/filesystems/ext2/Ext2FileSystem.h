@@ -19,6 +19,20 @@
 
 class CExt2Inode;
 
+// Whole blocks read before they were asked for, as they lay on the device: block numbers in
+// ascending order and their bytes, one block size each, in the same order.
+struct EXT2_HELD_BLOCKS {
+    std::vector<uint64_t, CEngineAllocator<uint64_t>> Numbers;
+    std::vector<uint8_t, CEngineAllocator<uint8_t>> Bytes;
+    // The bytes of block nBlock; null when it is not held.
+    const uint8_t* Find(uint64_t nBlock, uint32_t nBlockSize) const;
+    void Clear()
+    {
+        Numbers.clear();
+        Bytes.clear();
+    }
+};
+
 class CExt2FileSystem : public CEngineObject {
 public:
     // Reads the superblock at u64SuperBlockSector (partition start + 2), then opens as below.
@@ -62,6 +76,11 @@ public:
     // std::range_error("CExt2FileSystem::ReadBlocks") when the blocks do not lie on the device,
     // and CExt2ReadSectorError, with the buffer zero-filled, when the device fails the read.
     void ReadBlocks(void* pBuffer, uint64_t nFirstBlock, uint64_t nCount);
+    // Blocks read ahead (by the inode enumerator, which holds them): a read of a single one of
+    // them is answered from there, with the bytes the device gave. Null for none. Set only while
+    // no other thread reads through this object.
+    void SetHeldBlocks(const EXT2_HELD_BLOCKS* pBlocks) { m_pHeldBlocks = pBlocks; }
+    const EXT2_HELD_BLOCKS* GetHeldBlocks() const { return m_pHeldBlocks; }
 
     // Where inode nInode is: its block and byte offset in that block. False when its group does
     // not exist or its record would lie outside the file system.
@@ -102,4 +121,5 @@ private:
     // share a block.
     std::vector<uint8_t, CEngineAllocator<uint8_t>> m_InodeBlock;
     uint64_t m_nInodeBlock;
+    const EXT2_HELD_BLOCKS* m_pHeldBlocks;
 };

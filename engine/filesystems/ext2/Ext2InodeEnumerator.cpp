@@ -11,6 +11,7 @@
 
 #include "Ext2FileSystem.h"
 #include "Ext2Inode.h"
+#include "Ext2Layout.h"
 
 namespace {
 
@@ -20,6 +21,11 @@ constexpr uint64_t kMaxWindowBytes = 4u << 20;
 constexpr uint64_t kNone = std::numeric_limits<uint64_t>::max();
 // A huge page; from half its size on, the stretch's buffer is a large buffer.
 constexpr uint64_t kLargeBufferBytes = 2u << 20;
+// Blocks read ahead with one stretch: a group of a dense volume needs a few hundred (its larger
+// files' indirect blocks and its directories' blocks); damaged inodes cannot ask for more.
+constexpr size_t kMaxBlocksAhead = 1024;
+// Blocks that follow on are read together, this many at most.
+constexpr uint64_t kMaxBlocksPerRead = 64;
 
 } // namespace
 
@@ -36,6 +42,8 @@ CExt2InodeEnumerator::CExt2InodeEnumerator(CExt2FileSystem* pFileSystem)
 CExt2InodeEnumerator::~CExt2InodeEnumerator()
 {
     WaitForReadAhead();
+    if (m_pFileSystem->GetHeldBlocks() == &m_HeldBlocks)
+        m_pFileSystem->SetHeldBlocks(nullptr);
     FreeMemory(m_pCache);
     FreeMemory(m_pAhead);
 }
@@ -88,6 +96,7 @@ void CExt2InodeEnumerator::StartReadAhead(uint64_t nGroup, uint64_t nFirst, uint
         m_pAhead = static_cast<uint8_t*>(m_nCacheBytes >= kLargeBufferBytes / 2 ? AllocLargeBuffer(m_nCacheBytes)
                                                                                 : AllocOrRaise(m_nCacheBytes));
     m_nAheadResult = AHEAD_NONE;
+    m_AheadBlocks.Clear();
     const uint64_t nStart = nTableStart + nNextFirst;
     try {
         m_ReadAhead = std::thread([this, nStart, nNextCount] {
@@ -95,6 +104,7 @@ void CExt2InodeEnumerator::StartReadAhead(uint64_t nGroup, uint64_t nFirst, uint
             try {
                 m_pFileSystem->ReadBlocks(m_pAhead, nStart, nNextCount);
                 m_nAheadResult = AHEAD_READ;
+                ReadBlocksAhead(m_pAhead, nNextCount * m_pFileSystem->GetBlockSize(), &m_AheadBlocks);
             } catch (const CExt2ReadSectorError&) {
                 m_nAheadResult = AHEAD_FAILED;
             } catch (const std::range_error&) {
@@ -122,11 +132,73 @@ void CExt2InodeEnumerator::WaitForReadAhead()
 CExt2InodeEnumerator::AHEAD_RESULT CExt2InodeEnumerator::TakeReadAhead(uint64_t nGroup, uint64_t nFirst, uint64_t nCount)
 {
     WaitForReadAhead();
+    // The blocks held belong to the stretch being left.
+    m_pFileSystem->SetHeldBlocks(nullptr);
+    m_HeldBlocks.Clear();
     if (m_nAheadGroup != nGroup || m_nAheadFirst != nFirst || m_nAheadCount != nCount || m_nAheadResult == AHEAD_NONE)
         return AHEAD_NONE;
     m_nAheadGroup = kNone;
     std::swap(m_pCache, m_pAhead);
+    std::swap(m_HeldBlocks, m_AheadBlocks);
+    if (!m_HeldBlocks.Numbers.empty())
+        m_pFileSystem->SetHeldBlocks(&m_HeldBlocks);
     return m_nAheadResult;
+}
+
+void CExt2InodeEnumerator::ReadBlocksAhead(const uint8_t* pStretch, uint64_t nBytes, EXT2_HELD_BLOCKS* pBlocks)
+{
+    using namespace ext2;
+    const uint32_t nInodeSize = m_pFileSystem->GetInodeSize();
+    const uint32_t nBlockSize = m_pFileSystem->GetBlockSize();
+    const uint64_t nBlocks = m_pFileSystem->GetBlocksCount();
+    m_Wanted.clear();
+    if (nInodeSize < kInodeBytes || nBlockSize == 0)
+        return;
+    for (uint64_t nAt = 0; nInodeSize <= nBytes - nAt && nAt < nBytes; nAt += nInodeSize) {
+        const uint8_t* pRecord = pStretch + nAt;
+        const uint16_t nType = GetLe16(pRecord + kInMode) & kModeTypeMask;
+        if ((nType != kModeDirectory && nType != kModeRegular) ||
+            (GetLe32(pRecord + kInFlags) & (kFlagExtents | kFlagInlineData)) != 0)
+            continue;
+        // The low 32 bits of the size are enough to tell which blocks are walked first.
+        const uint64_t nSize = GetLe32(pRecord + kInSize);
+        const uint64_t nSizeBlocks = nSize / nBlockSize + (nSize % nBlockSize != 0 ? 1 : 0);
+        const auto want = [&](uint32_t nPointer) {
+            const uint32_t nBlock = GetLe32(pRecord + kInBlocks + 4 * nPointer);
+            if (nBlock != 0 && nBlock < nBlocks)
+                m_Wanted.push_back(nBlock);
+        };
+        if (nType == kModeDirectory)
+            for (uint32_t i = 0; i < kDirectBlocks && i < nSizeBlocks; ++i)
+                want(i);
+        if (nSizeBlocks > kDirectBlocks)
+            want(kSingleIndirect);
+        if (m_Wanted.size() >= 2 * kMaxBlocksAhead)
+            break;
+    }
+    std::sort(m_Wanted.begin(), m_Wanted.end());
+    m_Wanted.erase(std::unique(m_Wanted.begin(), m_Wanted.end()), m_Wanted.end());
+    if (m_Wanted.size() > kMaxBlocksAhead)
+        m_Wanted.resize(kMaxBlocksAhead);
+    // Each stretch of blocks that follow on in one read; a read that fails leaves its blocks
+    // to be read (and to fail) when they are asked for.
+    pBlocks->Clear();
+    pBlocks->Bytes.resize(m_Wanted.size() * nBlockSize);
+    size_t nKept = 0;
+    for (size_t i = 0; i < m_Wanted.size();) {
+        size_t nEnd = i + 1;
+        while (nEnd < m_Wanted.size() && m_Wanted[nEnd] == m_Wanted[nEnd - 1] + 1 && nEnd - i < kMaxBlocksPerRead)
+            ++nEnd;
+        try {
+            m_pFileSystem->ReadBlocks(pBlocks->Bytes.data() + nKept * nBlockSize, m_Wanted[i], nEnd - i);
+            pBlocks->Numbers.insert(pBlocks->Numbers.end(), m_Wanted.begin() + static_cast<std::ptrdiff_t>(i),
+                                    m_Wanted.begin() + static_cast<std::ptrdiff_t>(nEnd));
+            nKept += nEnd - i;
+        } catch (const std::exception&) {
+        }
+        i = nEnd;
+    }
+    pBlocks->Bytes.resize(nKept * nBlockSize);
 }
 
 void CExt2InodeEnumerator::Load(uint32_t nInode, CExt2Inode* pInode)
@@ -184,6 +256,13 @@ void CExt2InodeEnumerator::Load(uint32_t nInode, CExt2Inode* pInode)
         m_nCacheFirst = nFirst;
         m_nCacheCount = nCount;
         m_bCacheRead = true;
+        if (nAhead == AHEAD_NONE && m_bReadAhead) {
+            // Read here, with the blocks its inodes will be walked through first, as the helper
+            // reads the stretches after it: every stretch is walked the same way.
+            ReadBlocksAhead(m_pCache, nCount * nBlockSize, &m_HeldBlocks);
+            if (!m_HeldBlocks.Numbers.empty())
+                m_pFileSystem->SetHeldBlocks(&m_HeldBlocks);
+        }
         StartReadAhead(nGroup, nFirst, nCount);
     }
     if (nBlockInTable >= m_nCacheFirst + m_nCacheCount)

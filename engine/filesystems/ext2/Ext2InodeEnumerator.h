@@ -2,11 +2,18 @@
 // including the inodes count, loading each from a cached stretch of its group's inode table:
 // the table is read in large pieces (a whole group's table when it is up to 4 MiB) rather than
 // one block per inode. On a device that can be read from two threads at once, the stretch that
-// follows the one held is read on a helper thread while the inodes of the held one are used.
+// follows the one held is read on a helper thread while the inodes of the held one are used,
+// and with it the blocks its directories and larger files will be walked through first (a
+// directory's direct blocks, a file's single indirect block; read with a stretch read when it
+// was needed too): the file system answers the reads of those blocks from them while the
+// stretch is held.
 #pragma once
 
 #include <cstdint>
 #include <thread>
+#include <vector>
+
+#include "Ext2FileSystem.h"
 
 #include "EngineMemory.h"
 
@@ -55,6 +62,10 @@ private:
     // The stretch of a group's table that starts at block nFirst of it; false when it does not
     // lie on the file system or is larger than the buffer.
     bool Stretch(uint64_t nGroup, uint64_t nFirst, uint64_t* pnTableStart, uint64_t* pnCount) const;
+    // Reads into *pBlocks the blocks the inodes of a stretch (pStretch, nBytes long) will first
+    // be walked through. On the helper thread for the stretch read ahead, on the walking thread
+    // for one read when it was needed.
+    void ReadBlocksAhead(const uint8_t* pStretch, uint64_t nBytes, EXT2_HELD_BLOCKS* pBlocks);
 
     CExt2FileSystem* m_pFileSystem;
     uint32_t m_nFirst;
@@ -82,4 +93,9 @@ private:
     uint64_t m_nAheadFirst;
     uint64_t m_nAheadCount;
     AHEAD_RESULT m_nAheadResult;
+    // The blocks read with the held stretch (given to the file system while it is held) and
+    // with the one read ahead; the block numbers looked for (by one thread at a time).
+    EXT2_HELD_BLOCKS m_HeldBlocks;
+    EXT2_HELD_BLOCKS m_AheadBlocks;
+    std::vector<uint64_t, CEngineAllocator<uint64_t>> m_Wanted;
 };
