@@ -64,20 +64,35 @@ const char* const SCHEMA_SQL =
 
 #define ROW_COLUMNS "key,pkey,kind,last,name,size,attr,status,flags,ctime,mtime,atime,nfiles,nbytes,tfiles,tbytes,own"
 
+// Which rows a multi-row import statement takes: any, those without resident data, valid size or
+// compression unit (written as NULL by the statement), or such rows of files alone.
+enum IMPORT_ROWS { IMPORT_ROWS_ANY, IMPORT_ROWS_PLAIN, IMPORT_ROWS_PLAIN_FILES };
+
 // Rows of an imported tree: nothing of it is ticked yet. A failed row rolls the whole
 // transaction back at once (OR ROLLBACK), as the import does anyway; that spares SQLite a
 // statement journal for every multi-row statement. The key is left out: SQLite gives each row
 // the next after the largest stored, which the import makes the row's own (see TreeImport.cpp),
 // and then neither looks the key up nor searches the table for where the row goes.
-std::string ImportSql(size_t nRows, bool bPlain)
+std::string ImportSql(size_t nRows, IMPORT_ROWS nKind)
 {
     std::string strSql =
         "INSERT OR ROLLBACK INTO node(pkey,kind,last,name,size,attr,status,flags,ctime,mtime,atime,nfiles,nbytes,"
         "tfiles,tbytes,own,runs,res_sector,res_offset,valid,cunit) VALUES";
-    const int nParameters = bPlain ? IMPORT_PLAIN_ROW_PARAMETERS : IMPORT_ROW_PARAMETERS;
     for (size_t i = 0; i < nRows; ++i) {
-        const int b = static_cast<int>(i) * nParameters;
         char szRow[200];
+        if (nKind == IMPORT_ROWS_PLAIN_FILES) {
+            // A file: kind 2, one file, its bytes its size.
+            const int b = static_cast<int>(i) * IMPORT_PLAIN_FILE_ROW_PARAMETERS;
+            snprintf(szRow, sizeof(szRow),
+                     "%s(?%d,%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,1,?%d,0,0,0,?%d,NULL,NULL,NULL,NULL)",
+                     i != 0 ? "," : "", b + 1, NODE_FILE, b + 2, b + 3, b + 4, b + 5, b + 6, b + 7, b + 8, b + 9,
+                     b + 10, b + 4, b + 11);
+            strSql += szRow;
+            continue;
+        }
+        const bool bPlain = nKind == IMPORT_ROWS_PLAIN;
+        const int nParameters = bPlain ? IMPORT_PLAIN_ROW_PARAMETERS : IMPORT_ROW_PARAMETERS;
+        const int b = static_cast<int>(i) * nParameters;
         int nLength = snprintf(szRow, sizeof(szRow), "%s(?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,?%d,0,0,0,?%d,",
                                i != 0 ? "," : "", b + 1, b + 2, b + 3, b + 4, b + 5, b + 6, b + 7, b + 8, b + 9, b + 10,
                                b + 11, b + 12, b + 13, b + 14);
@@ -128,8 +143,8 @@ const char* CResultDatabase::LastError() const
 
 void CResultDatabase::Close()
 {
-    for (CSqlStatement* p : {&m_InsertNode, &m_ImportNode, &m_ImportNodes, &m_ImportPlainNodes, &m_SelectNode,
-                             &m_SelectChildren, &m_SelectRange, &m_SelectAtOrBefore, &m_UpdateTopTotals,
+    for (CSqlStatement* p : {&m_InsertNode, &m_ImportNode, &m_ImportNodes, &m_ImportPlainNodes,
+                             &m_ImportPlainFileNodes, &m_SelectNode, &m_SelectChildren, &m_SelectRange, &m_SelectAtOrBefore, &m_UpdateTopTotals,
                              &m_SelectTicks, &m_UpdateTicks, &m_TickRange, &m_ClearRange, &m_SetOwn, &m_InsertVolume,
                              &m_UpdateVolumeTree, &m_UpdateVolumeTicked, &m_SelectVolumes, &m_SelectLargestKey})
         p->Finalize();
@@ -202,16 +217,20 @@ bool CResultDatabase::PrepareStatements()
     // Imports: ?1 parent key, ?2 kind, ?3 last key, ?4 name, ?5 size, ?6 attributes, ?7 status,
     // ?8 flags, ?9-?11 times, ?12 files, ?13 bytes, ?14 runs, ?15 resident sector, ?16 resident
     // offset, ?17 valid size, ?18 compression unit; the next row's from ?19 on (plain rows: the
-    // first 14, the next row's from ?15 on).
-    const std::string strImportOne = ImportSql(1, false);
-    const std::string strImportBatch = ImportSql(IMPORT_BATCH_ROWS, false);
-    const std::string strImportPlainBatch = ImportSql(IMPORT_BATCH_ROWS, true);
+    // first 14, the next row's from ?15 on; plain rows of files: ?1 parent key, ?2 last key, ?3
+    // name, ?4 size and bytes, ?5 attributes, ?6 status, ?7 flags, ?8-?10 times, ?11 runs, the
+    // next row's from ?12 on).
+    const std::string strImportOne = ImportSql(1, IMPORT_ROWS_ANY);
+    const std::string strImportBatch = ImportSql(IMPORT_BATCH_ROWS, IMPORT_ROWS_ANY);
+    const std::string strImportPlainBatch = ImportSql(IMPORT_BATCH_ROWS, IMPORT_ROWS_PLAIN);
+    const std::string strImportPlainFileBatch = ImportSql(IMPORT_BATCH_ROWS, IMPORT_ROWS_PLAIN_FILES);
     const STATEMENT_TEXT statements[] = {
         {&m_InsertNode, "INSERT INTO node(" ROW_COLUMNS ",runs,res_sector,res_offset,valid,cunit) "
                         "VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18,?19,?20,?21,?22)"},
         {&m_ImportNode, strImportOne.c_str()},
         {&m_ImportNodes, strImportBatch.c_str()},
         {&m_ImportPlainNodes, strImportPlainBatch.c_str()},
+        {&m_ImportPlainFileNodes, strImportPlainFileBatch.c_str()},
         // ?1 key
         {&m_SelectNode, "SELECT " ROW_COLUMNS ",runs,res_sector,res_offset,valid,cunit FROM node WHERE key=?1"},
         // ?1 parent key, ?2 kind, ?3 last key already listed, ?4 batch size

@@ -59,6 +59,11 @@ const int IMPORT_ROW_PARAMETERS = 18;
 // m_ImportPlainNodes: rows without resident data, valid size or compression unit, which take
 // the first IMPORT_PLAIN_ROW_PARAMETERS of those parameters.
 const int IMPORT_PLAIN_ROW_PARAMETERS = 14;
+// m_ImportPlainFileNodes: plain rows of files whose bytes are their size (the files' own subtree
+// totals, which the statement writes from the size and as 1), which take
+// IMPORT_PLAIN_FILE_ROW_PARAMETERS: parent key, last key, name, size, attributes, status, flags,
+// the three times and the runs.
+const int IMPORT_PLAIN_FILE_ROW_PARAMETERS = 11;
 
 class CResultDatabase {
 public:
@@ -102,7 +107,8 @@ public:
     sqlite3* Handle() const { return m_pDb; }
 
     // Prepared statements (parameters in the comments of ResultDatabase.cpp).
-    CSqlStatement m_InsertNode, m_ImportNode, m_ImportNodes, m_ImportPlainNodes, m_SelectNode, m_SelectChildren,
+    CSqlStatement m_InsertNode, m_ImportNode, m_ImportNodes, m_ImportPlainNodes, m_ImportPlainFileNodes,
+        m_SelectNode, m_SelectChildren,
         m_SelectRange, m_SelectAtOrBefore, m_UpdateTopTotals, m_SelectTicks, m_UpdateTicks, m_TickRange, m_ClearRange,
         m_SetOwn, m_InsertVolume, m_UpdateVolumeTree, m_UpdateVolumeTicked, m_SelectVolumes, m_SelectLargestKey;
 

@@ -254,10 +254,24 @@ public:
         int nCode = SQLITE_DONE;
         if (IsFull()) {
             // Most rows have no resident data, valid size or compression unit: a batch of
-            // only such rows goes with those columns written as NULL by the statement itself.
-            bool bPlain = true;
-            for (const ROW& row : m_vecRows)
+            // only such rows goes with those columns written as NULL by the statement itself,
+            // and one of only such files also with the kind, count and bytes every file's row
+            // holds (a file is its own subtree), which leaves SQLite a fifth fewer values to
+            // take per row.
+            bool bPlain = true, bFiles = true;
+            for (const ROW& row : m_vecRows) {
                 bPlain = bPlain && !row.bResident && !row.bValidSize && !row.bUnitSectors;
+                bFiles = bFiles && row.nKind == NODE_FILE && row.nFiles == 1 && row.ullBytes == row.ullSize;
+            }
+            if (bPlain && bFiles) {
+                CSqlStatement& insert = db.m_ImportPlainFileNodes;
+                CStatementUse use(insert);
+                for (size_t i = 0; i < m_vecRows.size(); ++i)
+                    BindPlainFile(insert, static_cast<int>(i) * IMPORT_PLAIN_FILE_ROW_PARAMETERS, m_vecRows[i]);
+                nCode = insert.Step();
+                Clear();
+                return nCode;
+            }
             CSqlStatement& insert = bPlain ? db.m_ImportPlainNodes : db.m_ImportNodes;
             const int nParameters = bPlain ? IMPORT_PLAIN_ROW_PARAMETERS : IMPORT_ROW_PARAMETERS;
             CStatementUse use(insert);
@@ -277,6 +291,22 @@ public:
     }
 
 private:
+    // A plain row of a file, for m_ImportPlainFileNodes.
+    void BindPlainFile(CSqlStatement& insert, int nBase, const ROW& row)
+    {
+        insert.BindU64(nBase + 1, row.ullParentKey);
+        insert.BindU64(nBase + 2, row.ullLastKey);
+        insert.BindText16(nBase + 3, std::u16string_view(m_strNames.data() + row.nNameStart, row.nNameLength));
+        insert.BindU64(nBase + 4, row.ullSize);
+        insert.BindInt(nBase + 5, row.nAttributes);
+        insert.BindInt(nBase + 6, row.nStatus);
+        insert.BindInt(nBase + 7, row.nFlags);
+        insert.BindU64(nBase + 8, row.ullCreation);
+        insert.BindU64(nBase + 9, row.ullModification);
+        insert.BindU64(nBase + 10, row.ullAccess);
+        insert.BindBlob(nBase + 11, m_vecRunBytes.data() + row.nRunsStart, row.nRunsLength);
+    }
+
     // The row's key is the one SQLite gives it (see ImportTree).
     void Bind(CSqlStatement& insert, int nBase, const ROW& row, bool bPlain)
     {

@@ -129,7 +129,8 @@ TEST_F(CorrandListing, LargeFolderComesInKeyOrderedBatches)
 // A tree of thousands of nodes is turned into rows on a second thread while SQLite stores the
 // rows made before: every node still gets the record of its place in tree order (a folder's
 // subtree right after it), under its own parent, with its own name, size and runs, and each
-// folder's last record closes its subtree.
+// folder's last record closes its subtree; a file's row holds its kind, attributes, status,
+// flags, times, its own count and bytes, and nothing ticked, whichever statement wrote it.
 TEST_F(CorrandListing, ALargeTreeIsStoredRowByRowInTreeOrder)
 {
     CTestTree tree;
@@ -140,6 +141,10 @@ TEST_F(CorrandListing, ALargeTreeIsStoredRowByRowInTreeOrder)
             // Every seventh name is not plain ASCII, every third file has a run.
             const std::string strName = (i % 7 == 0 ? "\xc3\xa9t\xc3\xa9" : "f") + std::to_string(i);
             CFileNode* pFile = tree.File(pFolder, strName, static_cast<uint64_t>(nFolder) * 1000 + i);
+            // Times, status and attributes that differ from file to file and from each other.
+            CTestTree::Props(pFile)->SetTimes(1000000 + i, 2000000 + i, 3000000 + i);
+            CTestTree::Props(pFile)->m_byStatus = static_cast<uint8_t>(i % 5 == 0 ? 0 : 1);
+            CTestTree::Props(pFile)->m_wAttributes = static_cast<uint16_t>(0x20 | (i % 4 == 0 ? 0x1 : 0));
             if (i % 3 == 0) {
                 CTestTree::Props(pFile)->SetRuns({{static_cast<uint64_t>(100 + i), 1}});
                 firstSectors[pFile] = static_cast<uint64_t>(100 + i) * 8;
@@ -151,12 +156,14 @@ TEST_F(CorrandListing, ALargeTreeIsStoredRowByRowInTreeOrder)
     }
     ASSERT_EQ(0, HandOver(UserRecord(0), tree));
 
-    // What tree order gives: record, parent record, last record of the subtree, name, size and
-    // the first run's sector (0: none), from a walk of the tree as the engine linked it.
+    // What tree order gives: record, parent record, last record of the subtree, name, size,
+    // the first run's sector (0: none), and the kind, attributes, status, times, files and bytes
+    // a file's row holds, from a walk of the tree as the engine linked it.
     struct ROW {
         uint32_t nRecord, nParent, nLast;
         std::string strName;
         uint64_t ullSize, ullFirstSector;
+        std::string strFileColumns;  // empty for a folder
     };
     std::vector<ROW> expected;
     std::vector<std::pair<CFileNode*, uint32_t>> stack{{tree.Root(), 0}};
@@ -171,8 +178,19 @@ TEST_F(CorrandListing, ALargeTreeIsStoredRowByRowInTreeOrder)
         }
         IFileProperties* pProperties = pNode->GetProperties();
         const auto first = firstSectors.find(pNode);
+        std::string strFileColumns;
+        if (pNode->GetFirstChild() == nullptr && (pProperties->GetAttributes() & 0x10) == 0) {
+            FILETIME ftCreation{}, ftModification{}, ftAccess{};
+            pProperties->GetCreationTime(&ftCreation);
+            pProperties->GetModificationTime(&ftModification);
+            pProperties->GetAccessTime(&ftAccess);
+            strFileColumns = "2 " + std::to_string(pProperties->GetAttributes()) + " " +
+                             std::to_string(pProperties->GetStatus()) + " 0 " + std::to_string(ftCreation.qwTicks) +
+                             " " + std::to_string(ftModification.qwTicks) + " " + std::to_string(ftAccess.qwTicks) +
+                             " 1 " + std::to_string(pProperties->GetSize()) + " 0 0 0";
+        }
         expected.push_back(ROW{nRecord, nParent, nRecord, pProperties->GetName(), pProperties->GetSize(),
-                               first != firstSectors.end() ? first->second : 0});
+                               first != firstSectors.end() ? first->second : 0, strFileColumns});
         std::vector<CFileNode*> children;
         for (CFileNode* pChild = pNode->GetFirstChild(); pChild != nullptr; pChild = pChild->GetNextSibling())
             children.push_back(pChild);
@@ -190,7 +208,10 @@ TEST_F(CorrandListing, ALargeTreeIsStoredRowByRowInTreeOrder)
     sqlite3_stmt* pRows = nullptr;
     ASSERT_EQ(SQLITE_OK, sqlite3_prepare_v2(pDb,
                                             "SELECT key & 0xFFFFFFFF, pkey & 0xFFFFFFFF, last & 0xFFFFFFFF, "
-                                            "CAST(name AS BLOB), size, runs FROM node WHERE key > 0 ORDER BY key",
+                                            "CAST(name AS BLOB), size, runs, kind || ' ' || attr || ' ' || status || ' ' || "
+                                            "flags || ' ' || ctime || ' ' || mtime || ' ' || atime || ' ' || nfiles || "
+                                            "' ' || nbytes || ' ' || tfiles || ' ' || tbytes || ' ' || own "
+                                            "FROM node WHERE key > 0 ORDER BY key",
                                             -1, &pRows, nullptr));
     size_t nRow = 0;
     int nStep = SQLITE_ROW;
@@ -209,6 +230,9 @@ TEST_F(CorrandListing, ALargeTreeIsStoredRowByRowInTreeOrder)
         if (sqlite3_column_bytes(pRows, 5) >= 8)
             memcpy(&ullSector, sqlite3_column_blob(pRows, 5), 8);
         EXPECT_EQ(want.ullFirstSector, ullSector);
+        if (!want.strFileColumns.empty()) {
+            EXPECT_EQ(want.strFileColumns, reinterpret_cast<const char*>(sqlite3_column_text(pRows, 6)));
+        }
         if (HasFailure())
             break;
     }
