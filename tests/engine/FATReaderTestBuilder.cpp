@@ -126,13 +126,18 @@ TEST_F(FatTreeBuilder, CompleteBuildListsEveryFileOfTheVolume)
         const char* pszImage;
         int nType;
         const char* pszRoot;
-    } cases[] = {{"fat12.img", 0, "3 FAT12"}, {"fat16.img", 1, "3 FAT16"}, {"fat32.img", 2, "3 FAT32"}};
+        uint32_t nFATFlags;
+    } cases[] = {{"fat12.img", 0, "3 FAT12", kBothFATs},
+                 {"fat16.img", 1, "3 FAT16", kBothFATs},
+                 {"fat32.img", 2, "3 FAT32", kBothFATs},
+                 // The root folder right after the only FAT, where a second one would lie.
+                 {"fat16-one-fat.img", 1, "3 FAT16", FAT_EVIDENCE_FAT1_SEEN | FAT_EVIDENCE_FAT1_USABLE}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszImage);
         fstest::CImageDevice device(rvdtest::FixturePath(c.pszImage));
         const FAT_LAYOUT layout = Layout(c.pszImage, c.nType);
         const CFATDirSectorMap dirSectors = ScanDirectorySectors(device, layout);
-        CFATSearchedPartitionInfo* pInfo = Candidate(layout, BootFlag(c.nType) | FAT_EVIDENCE_DIRECTORY | kBothFATs);
+        CFATSearchedPartitionInfo* pInfo = Candidate(layout, BootFlag(c.nType) | FAT_EVIDENCE_DIRECTORY | c.nFATFlags);
         CFATTreeBuilder builder;
         CFileSystemNode* pRoot = builder.BuildTreeFromSearch(0, dirSectors, pInfo, nullptr, &device, 2);
         DeleteFATSearchedPartitionInfo(pInfo);

@@ -1080,7 +1080,14 @@ CFileSystemNode* CFATTreeBuilder::BuildTreeFromSearch(int32_t nMode, const CFATD
         if (context.m_nFATType == FAT_TYPE_FAT32) {
             context.m_nRootCluster = pInfo->m_nRootInfo;
         } else {
+            // The root area ends where cluster 2 starts, whatever number of FATs lies before it
+            // (mkfs.fat makes volumes of one FAT, or of more than two); two FATs are assumed only
+            // when cluster 2 does not leave room for the root after the first FAT.
+            const uint64_t ullRootSectors = pInfo->m_nRootInfo;
             context.m_ullRootStart = ullFAT1 + 2 * static_cast<uint64_t>(pInfo->m_nSectorsPerFAT);
+            if (context.m_ullCluster2 >= ullRootSectors &&
+                context.m_ullCluster2 - ullRootSectors >= ullFAT1 + pInfo->m_nSectorsPerFAT)
+                context.m_ullRootStart = context.m_ullCluster2 - ullRootSectors;
             context.m_ullRootSectors = pInfo->m_nRootInfo;
             context.m_ullRootBytes = context.m_ullRootSectors * FAT_SECTOR_BYTES;
         }
