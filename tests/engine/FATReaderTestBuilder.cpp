@@ -70,6 +70,25 @@ uint32_t BootFlag(int nType)
     return nType == 0 ? FAT_EVIDENCE_BOOT_FAT12 : nType == 1 ? FAT_EVIDENCE_BOOT_FAT16 : FAT_EVIDENCE_BOOT_FAT32;
 }
 
+// The quick build of the volume on the device, as the engine runs it (nType 2: FAT32, else
+// FAT12/16); null when it builds no tree.
+CFileSystemNode* QuickBuild(IStorageDevice* pDevice, int nType)
+{
+    CFATTreeBuilder builder;
+    CFATSearchedPartitionInfo* pInfo = CreateFATSearchedPartitionInfo();
+    pInfo->AddFlags(nType == 2 ? FAT_QUICK_SCAN_FLAGS_FAT32 : FAT_QUICK_SCAN_FLAGS_FAT12_16);
+    CFileSystemNode* pRoot = builder.BuildTree(0, pInfo, pDevice, 0);
+    DeleteFATSearchedPartitionInfo(pInfo);
+    return pRoot;
+}
+
+// Lays both FATs of the changed image bytes over the device's sectors.
+void PatchFATs(fstest::CImageDevice& device, const std::vector<uint8_t>& image, const FAT_LAYOUT& layout)
+{
+    for (uint64_t s = layout.ullFAT1; s < layout.ullFAT1 + 2 * layout.nSectorsPerFAT; ++s)
+        device.Patch(s, std::vector<uint8_t>(image.begin() + s * kSector, image.begin() + (s + 1) * kSector));
+}
+
 // A builder whose carving step records what the cluster-use bitmap answers.
 class CRecordingBuilder : public CFATTreeBuilder {
 public:
@@ -451,13 +470,8 @@ TEST_F(FatTreeBuilder, DeletedFilePassesOverClustersInUse)
                 SetFatEntry(image.data(), layout, nFirst, c.nFirst == kLink ? nFirst + 1 : c.nFirst, n);
         }
         fstest::CImageDevice device(rvdtest::FixturePath(c.pszImage));
-        for (uint64_t s = layout.ullFAT1; s < layout.ullFAT1 + 2 * layout.nSectorsPerFAT; ++s)
-            device.Patch(s, std::vector<uint8_t>(image.begin() + s * kSector, image.begin() + (s + 1) * kSector));
-        CFATTreeBuilder builder;
-        CFATSearchedPartitionInfo* pInfo = CreateFATSearchedPartitionInfo();
-        pInfo->AddFlags(c.nType == 2 ? FAT_QUICK_SCAN_FLAGS_FAT32 : FAT_QUICK_SCAN_FLAGS_FAT12_16);
-        CFileSystemNode* pRoot = builder.BuildTree(0, pInfo, &device, 0);
-        DeleteFATSearchedPartitionInfo(pInfo);
+        PatchFATs(device, image, layout);
+        CFileSystemNode* pRoot = QuickBuild(&device, c.nType);
         ASSERT_NE(nullptr, pRoot);
         const FAKE_TREE tree = TreeOf(pRoot);
         const FAKE_TREE_NODE* pNode = FindManifestNode(tree, TreePaths(tree), pDraft->strPath);
@@ -495,13 +509,8 @@ TEST_F(FatTreeBuilder, DeletedFileWalksPassLongStretchesInUse)
             for (int nCopy = 0; nCopy < 2; ++nCopy)
                 SetFatEntry(image.data(), layout, n, 0x0FFFFFF7, nCopy);
     fstest::CImageDevice device(rvdtest::FixturePath("fat32.img"));
-    for (uint64_t s = layout.ullFAT1; s < layout.ullFAT1 + 2 * layout.nSectorsPerFAT; ++s)
-        device.Patch(s, std::vector<uint8_t>(image.begin() + s * kSector, image.begin() + (s + 1) * kSector));
-    CFATTreeBuilder builder;
-    CFATSearchedPartitionInfo* pInfo = CreateFATSearchedPartitionInfo();
-    pInfo->AddFlags(FAT_QUICK_SCAN_FLAGS_FAT32);
-    CFileSystemNode* pRoot = builder.BuildTree(0, pInfo, &device, 0);
-    DeleteFATSearchedPartitionInfo(pInfo);
+    PatchFATs(device, image, layout);
+    CFileSystemNode* pRoot = QuickBuild(&device, 2);
     ASSERT_NE(nullptr, pRoot);
     const FAKE_TREE tree = TreeOf(pRoot);
     const std::map<std::string, size_t> paths = TreePaths(tree);
@@ -566,10 +575,7 @@ TEST_F(FatTreeBuilder, DeletedFileWhoseStartALaterFileTook)
             pRoot = builder.BuildTreeFromSearch(0, ScanDirectorySectors(device, layout), pInfo, nullptr, &device, 0);
             DeleteFATSearchedPartitionInfo(pInfo);
         } else {
-            CFATSearchedPartitionInfo* pInfo = CreateFATSearchedPartitionInfo();
-            pInfo->AddFlags(FAT_QUICK_SCAN_FLAGS_FAT12_16);
-            pRoot = builder.BuildTree(0, pInfo, &device, 0);
-            DeleteFATSearchedPartitionInfo(pInfo);
+            pRoot = QuickBuild(&device, 0);
         }
         ASSERT_NE(nullptr, pRoot);
         const FAKE_TREE tree = TreeOf(pRoot);
@@ -608,13 +614,8 @@ TEST_F(FatTreeBuilder, DeletedFileWalkEndsAtTheVolumeEnd)
         for (uint32_t k = 2; k < nEntries; ++k)
             SetFatEntry(image.data(), layout, k, k < nClusters + 2 ? ((k * 2654435761u) >> 20) | 1 : 0, n);
     fstest::CImageDevice device(rvdtest::FixturePath("fat12.img"));
-    for (uint64_t s = layout.ullFAT1; s < layout.ullFAT1 + 2 * layout.nSectorsPerFAT; ++s)
-        device.Patch(s, std::vector<uint8_t>(image.begin() + s * kSector, image.begin() + (s + 1) * kSector));
-    CFATTreeBuilder builder;
-    CFATSearchedPartitionInfo* pInfo = CreateFATSearchedPartitionInfo();
-    pInfo->AddFlags(FAT_QUICK_SCAN_FLAGS_FAT12_16);
-    CFileSystemNode* pRoot = builder.BuildTree(0, pInfo, &device, 0);
-    DeleteFATSearchedPartitionInfo(pInfo);
+    PatchFATs(device, image, layout);
+    CFileSystemNode* pRoot = QuickBuild(&device, 0);
     ASSERT_NE(nullptr, pRoot);
     const FAKE_TREE tree = TreeOf(pRoot);
     const std::map<std::string, size_t> paths = TreePaths(tree);
