@@ -149,6 +149,8 @@ TEST_F(FatTreeBuilder, CompleteBuildListsEveryFileOfTheVolume)
     } cases[] = {{"fat12.img", 0, "3 FAT12", kBothFATs},
                  {"fat16.img", 1, "3 FAT16", kBothFATs},
                  {"fat32.img", 2, "3 FAT32", kBothFATs},
+                 // Media byte 0xF0 and the FAT of a volume not cleanly unmounted: its chains count.
+                 {"fat32-dirty.img", 2, "3 FAT32", kBothFATs},
                  // The root folder right after the only FAT, where a second one would lie.
                  {"fat16-one-fat.img", 1, "3 FAT16", FAT_EVIDENCE_FAT1_SEEN | FAT_EVIDENCE_FAT1_USABLE}};
     for (const auto& c : cases) {

@@ -894,6 +894,46 @@ TEST(FATTable, CrossLinksAndLoopsMakeACopyUnsound)
     }
 }
 
+// Entry 0 of a FAT16 or FAT32 copy is the media byte with every higher bit set, entry 1 an end
+// mark whose top two bits Windows clears on a volume not cleanly unmounted or after a disk
+// error: such copies are read. A byte that is no media value, or an entry 1 that is no end mark,
+// still makes the copy unsound.
+TEST(FATTable, MediaBytesAndUnmountMarksOfTheFirstEntries)
+{
+    struct CASE {
+        int nType;
+        uint32_t nEntry0, nEntry1;
+        bool bSound;
+    };
+    const CASE kCases[] = {
+        {FAT_TYPE_FAT16, 0xFFF8, 0xFFFF, true},          {FAT_TYPE_FAT16, 0xFFF0, 0xFFFF, true},
+        {FAT_TYPE_FAT16, 0xFFFF, 0xFFF8, true},          {FAT_TYPE_FAT16, 0xFFF8, 0x7FFF, true},
+        {FAT_TYPE_FAT16, 0xFFF8, 0xBFFF, true},          {FAT_TYPE_FAT16, 0xFFF8, 0x3FFF, true},
+        {FAT_TYPE_FAT16, 0xFF12, 0xFFFF, false},         {FAT_TYPE_FAT16, 0xFFF4, 0xFFFF, false},
+        {FAT_TYPE_FAT16, 0x00F8, 0xFFFF, false},         {FAT_TYPE_FAT16, 0xFFF8, 0x0000, false},
+        {FAT_TYPE_FAT16, 0xFFF8, 0x3FF7, false},
+        {FAT_TYPE_FAT32, 0x0FFFFFF8, 0x0FFFFFFF, true},  {FAT_TYPE_FAT32, 0x0FFFFFF0, 0x0FFFFFFF, true},
+        {FAT_TYPE_FAT32, 0xFFFFFFF8, 0xFFFFFFFF, true},  {FAT_TYPE_FAT32, 0x0FFFFFF8, 0x07FFFFFF, true},
+        {FAT_TYPE_FAT32, 0x0FFFFFF8, 0x0BFFFFFF, true},  {FAT_TYPE_FAT32, 0x0FFFFFF8, 0x03FFFFFF, true},
+        {FAT_TYPE_FAT32, 0x0FFFFF12, 0x0FFFFFFF, false}, {FAT_TYPE_FAT32, 0x0FFF00F8, 0x0FFFFFFF, false},
+        {FAT_TYPE_FAT32, 0x0FFFFFF8, 0x00000000, false}, {FAT_TYPE_FAT32, 0x0FFFFFF8, 0x03FFFFF7, false},
+    };
+    for (const CASE& c : kCases) {
+        SCOPED_TRACE(::testing::Message() << c.nType << " " << std::hex << c.nEntry0 << " " << c.nEntry1);
+        const uint32_t nWidth = c.nType == FAT_TYPE_FAT16 ? 2 : 4;
+        CGeneratedDevice device(512, [&](uint64_t u64Sector, uint8_t* p) {
+            memset(p, 0, kSector);
+            if (u64Sector == 0)
+                for (uint32_t i = 0; i < nWidth; ++i) {
+                    p[i] = static_cast<uint8_t>(c.nEntry0 >> (8 * i));
+                    p[nWidth + i] = static_cast<uint8_t>(c.nEntry1 >> (8 * i));
+                }
+        });
+        std::unique_ptr<IRealFATTable> table(CreateFATTable(&device, c.nType, 0, 256));
+        EXPECT_EQ(c.bSound, table != nullptr);
+    }
+}
+
 TEST(FATTable, SizeLimitsOfEachWidth)
 {
     // Tables made of a media pattern followed by free entries.

@@ -24,6 +24,29 @@ const uint32_t kFAT12AddressableSectors = 12;
 const uint32_t kFAT16EndLast = 0xFFFF;
 const uint32_t kFAT16EndFirst = 0xFFF8;
 
+// The first two entries of a FAT16 or FAT32 copy hold no chain: entry 0 is the media byte with
+// every higher bit set (0xF0 for removable media, 0xF8 to 0xFF otherwise: mkfs.fat -M and mtools'
+// mformat write 0xF0), entry 1 an end mark whose top two bits Windows clears while the volume is
+// mounted (not cleanly unmounted) and after a disk error. A volume taken out without being
+// unmounted keeps those marks, and its FAT is as sound as any.
+bool IsMediaByte(uint32_t nByte)
+{
+    return nByte == 0xF0 || nByte >= 0xF8;
+}
+
+bool IsFAT16Start(uint32_t nEntry0, uint32_t nEntry1)
+{
+    return (nEntry0 & 0xFF00) == 0xFF00 && IsMediaByte(nEntry0 & 0xFF) && (nEntry1 | 0xC000) >= 0xFFF8;
+}
+
+bool IsFAT32Start(uint32_t nEntry0, uint32_t nEntry1)
+{
+    nEntry0 &= 0x0FFFFFFF;
+    nEntry1 &= 0x0FFFFFFF;
+    return (nEntry0 & 0x0FFFFF00) == 0x0FFFFF00 && IsMediaByte(nEntry0 & 0xFF) &&
+           (nEntry1 | 0x0C000000) >= 0x0FFFFFF8;
+}
+
 uint32_t NormaliseEnd(uint32_t v, uint32_t nEndFirst, uint32_t nEndLast)
 {
     if (v == nEndLast)
@@ -171,7 +194,7 @@ uint32_t CFAT16Table::GetNextCluster(uint32_t nCluster)
 
 bool CFAT16Table::IsValid()
 {
-    if (m_pTable == nullptr || U32(m_pTable) != 0xFFFFFFF8)
+    if (m_pTable == nullptr || !IsFAT16Start(U16(m_pTable), U16(m_pTable + 2)))
         return false;
     const uint8_t* pTable = m_pTable;
     return CheckEntriesAndChains(m_nSectors * 256, 0xFFF7,
@@ -194,8 +217,7 @@ uint32_t CFAT32Table::GetNextCluster(uint32_t nCluster)
 
 bool CFAT32Table::IsValid()
 {
-    if (m_pTable == nullptr || (U32(m_pTable) & 0x0FFFFFFF) != 0x0FFFFFF8 ||
-        (U32(m_pTable + 4) & 0x0FFFFFF8) != 0x0FFFFFF8)
+    if (m_pTable == nullptr || !IsFAT32Start(U32(m_pTable), U32(m_pTable + 4)))
         return false;
     const uint8_t* pTable = m_pTable;
     return CheckEntriesAndChains(m_nEntryCount, 0x0FFFFFF7,
