@@ -45,6 +45,19 @@ void CExt2Inode::Reset(CExt2FileSystem* pFileSystem, uint32_t nInode)
     m_nInode = nInode;
 }
 
+CExt2Inode& CExt2Inode::operator=(const CExt2Inode& other)
+{
+    if (this == &other)
+        return *this;
+    m_pFileSystem = other.m_pFileSystem;
+    memcpy(m_abyRaw, other.m_abyRaw, sizeof(m_abyRaw));
+    m_nNameLength = std::min<uint32_t>(other.m_nNameLength, kMaxNameBytes);
+    memcpy(m_szName, other.m_szName, m_nNameLength);
+    m_szName[m_nNameLength] = 0;
+    m_nInode = other.m_nInode;
+    return *this;
+}
+
 void CExt2Inode::SetRawData(const uint8_t* pRaw)
 {
     memcpy(m_abyRaw, pRaw, sizeof(m_abyRaw));

@@ -17,6 +17,10 @@ class CExt2FileSystem;
 class CExt2Inode {
 public:
     CExt2Inode();
+    // A copy takes the name's own bytes only, not the whole room for one: the block iterator
+    // copies every file's inode, which mostly has no name (read from its table) or a short one.
+    CExt2Inode(const CExt2Inode& other) { *this = other; }
+    CExt2Inode& operator=(const CExt2Inode& other);
 
     // All zeros, no name, number nInode, belonging to pFileSystem.
     void Reset(CExt2FileSystem* pFileSystem, uint32_t nInode);
