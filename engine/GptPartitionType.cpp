@@ -83,13 +83,26 @@ void GuidToString(const DISK_GUID& guid, char szOut[37])
              guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
 }
 
-bool IsKnownGptType(const GPT_ENTRY& entry)
+const GPT_PARTITION_TYPE* FindGptType(const GPT_ENTRY& entry)
 {
     char szGuid[37];
     GuidToString(entry.typeGuid, szGuid);
     for (size_t i = 0; i < GPT_PARTITION_TYPE_COUNT; ++i) {
         if (memcmp(szGuid, g_GptPartitionTypes[i].szGuid, 36) == 0)
-            return g_GptPartitionTypes[i].nId > 4;
+            return &g_GptPartitionTypes[i];
     }
-    return false;
+    return nullptr;
+}
+
+bool IsKnownGptType(const GPT_ENTRY& entry)
+{
+    const GPT_PARTITION_TYPE* pType = FindGptType(entry);
+    return pType != nullptr && pType->nId > 4;
+}
+
+bool IsUnusedGptEntry(const GPT_ENTRY& entry)
+{
+    static const uint8_t kZero[8] = {};
+    return entry.typeGuid.Data1 == 0 && entry.typeGuid.Data2 == 0 && entry.typeGuid.Data3 == 0 &&
+           memcmp(entry.typeGuid.Data4, kZero, sizeof(kZero)) == 0;
 }

@@ -44,3 +44,8 @@ void GuidToString(const DISK_GUID& guid, char szOut[37]);
 // EFI system, BIOS boot, Microsoft reserved) carry no file system worth a partition entry.
 // Rows are tried in table order, so a GUID listed twice takes its first row.
 bool IsKnownGptType(const GPT_ENTRY& entry);
+// The table row of the entry's type, or null when the table does not name it (a zero GUID, an
+// unused slot, names none).
+const GPT_PARTITION_TYPE* FindGptType(const GPT_ENTRY& entry);
+// True when the type GUID is all zeros: the slot is unused.
+bool IsUnusedGptEntry(const GPT_ENTRY& entry);

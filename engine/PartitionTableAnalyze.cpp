@@ -225,8 +225,23 @@ size_t CDiskAnalysis::ListGptEntries(const uint8_t* pArray, size_t nEntries, siz
         GPT_ENTRY gpt;
         if (!ReadGptEntry(pArray + i * nEntryBytes, nEntryBytes, &gpt))
             break;
-        if (!IsKnownGptType(gpt))
-            continue;
+        // A type the table names lists its partition unless its row carries no file system (EFI
+        // system, Microsoft reserved, ...). A type it does not name (newer ones, such as the
+        // Linux root and home types) lists its partition only when a file system the readers
+        // know starts there, so that such a volume is not hidden from the quick scan.
+        RECOGNISED_VOLUME volume;
+        const RECOGNISED_VOLUME* pKnown = nullptr;
+        if (FindGptType(gpt) != nullptr) {
+            if (!IsKnownGptType(gpt))
+                continue;
+        } else {
+            if (IsUnusedGptEntry(gpt) || gpt.u64FirstLba >= m_u64DiskSectors)
+                continue;
+            volume = Recognise(m_pDisk, gpt.u64FirstLba);
+            if (!volume.bFound)
+                continue;
+            pKnown = &volume;
+        }
         ++nListed;
         PARTITION_ENTRY* pEntry = new PARTITION_ENTRY;
         pEntry->u64StartSector = gpt.u64FirstLba;
@@ -239,7 +254,7 @@ size_t CDiskAnalysis::ListGptEntries(const uint8_t* pArray, size_t nEntries, siz
         pEntry->nPartitionType = MBR_TYPE_GPT_PROTECTIVE;
         pEntry->nSectorsBefore = 0;
         pEntry->nBytesPerSector = m_Geometry.BytesPerSector;
-        AddEntry(pEntry, kFormGpt, nullptr);
+        AddEntry(pEntry, kFormGpt, pKnown);
     }
     return nListed;
 }

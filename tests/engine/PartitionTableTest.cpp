@@ -488,6 +488,25 @@ TEST(PartitionTable, GptHeaderIsNotTrusted)
     EXPECT_EQ(intact, Ranges(analysis.m_Parts));
 }
 
+// A type GUID the table does not name (the Linux x86-64 root and home types here) lists its
+// partition when a file system the readers know starts there, and not otherwise.
+TEST(PartitionTable, GptTypeNotInTheTableIsListedWhenItHoldsAFileSystem)
+{
+    CDeviceTable table;
+    const std::string strImage = table.MakeImage("gpt.img", 16 << 20);
+    parttest::Capture("sgdisk -n 1:2048:22527 -t 1:8304 -n 2:22528:30719 -t 2:8302 " + parttest::Quote(strImage));
+    parttest::Capture("mkfs.fat -F 16 --offset 2048 " + parttest::Quote(strImage) + " 10240 2>&1");
+    table.Load("disk " + strImage + "\n");
+    CDiskDevice disk(0);
+    rvdplat::DISK_GEOMETRY geometry;
+    ASSERT_TRUE(disk.GetGeometry(&geometry));
+    CAnalysis analysis(&disk, geometry);
+    ASSERT_EQ((std::vector<RANGE>{{2048, 20480}}), Ranges(analysis.m_Parts));
+    EXPECT_EQ(1u, analysis.m_Parts[0]->nFileSystemKind);   // FAT16
+    EXPECT_EQ(20480u, analysis.m_Parts[0]->u64FileSystemSectors);
+    EXPECT_EQ(KindToPartitionType(1), analysis.m_Parts[0]->nPartitionType);
+}
+
 TEST(PartitionTable, BackupGptServesWhenThePrimaryIsGone)
 {
     CDeviceTable table;
