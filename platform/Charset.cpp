@@ -138,6 +138,24 @@ std::u16string Utf8ToUtf16(std::string_view strUtf8, char16_t chReplacement)
     return out;
 }
 
+std::u16string Utf8OrLatin1ToUtf16(std::string_view strBytes)
+{
+    std::u16string out;
+    out.reserve(strBytes.size());
+    size_t i = 0;
+    while (i < strBytes.size()) {
+        const size_t nStart = i;
+        const int32_t cp = DecodeOne(strBytes, i);
+        if (cp >= 0) {
+            AppendUtf16(out, static_cast<uint32_t>(cp));
+            continue;
+        }
+        for (size_t k = nStart; k < i; ++k)
+            out.push_back(static_cast<char16_t>(static_cast<uint8_t>(strBytes[k])));
+    }
+    return out;
+}
+
 std::string Utf16ToUtf8(std::u16string_view strUtf16, std::string_view strReplacement)
 {
     std::string out;

@@ -24,6 +24,13 @@ inline constexpr std::string_view kReplacementUtf8 = "\xEF\xBF\xBD";
 // UTF-8 -> UTF-16; ill-formed subsequences become chReplacement.
 std::u16string Utf8ToUtf16(std::string_view strUtf8, char16_t chReplacement = kReplacementChar);
 
+// Bytes that are UTF-8 where they can be (names of file systems that store bytes in whatever
+// encoding their system used) -> UTF-16: well-formed sequences decode as UTF-8, and each byte of
+// an ill-formed subsequence becomes the ISO 8859-1 character of its value (U+0080 to U+00FF, or
+// the byte itself below 0x80), so names that differ only in such bytes stay apart and a Latin-1
+// name reads as written. Like the replacement, no such byte turns into NUL or '/'.
+std::u16string Utf8OrLatin1ToUtf16(std::string_view strBytes);
+
 // UTF-16 -> UTF-8; unpaired surrogates become strReplacement (e.g. "_" where a name must stay
 // plain text).
 std::string Utf16ToUtf8(std::u16string_view strUtf16,

@@ -207,7 +207,8 @@ public:
         m_vecRunBytes.clear();
     }
 
-    // The name as UTF-16 at the end of the name buffer.
+    // The name as UTF-16 at the end of the name buffer; bytes that are not UTF-8 (EXT names
+    // written in a single-byte encoding) are read as Latin-1.
     void SetName(ROW& row, IFileProperties* pProperties)
     {
         row.nNameStart = m_strNames.size();
@@ -228,7 +229,7 @@ public:
         if (bAscii)
             m_strNames.append(strName.begin(), strName.end());
         else
-            m_strNames += rvd::Utf8ToUtf16(strName);
+            m_strNames += rvd::Utf8OrLatin1ToUtf16(strName);
         row.nNameLength = m_strNames.size() - row.nNameStart;
     }
 

@@ -460,6 +460,34 @@ TEST_F(TessaryExtLiveFiles, SymbolicLinksComeBackAsTheirTargetText)
     }
 }
 
+// EXT names are bytes in whatever encoding their system wrote. Two folders whose Latin-1 names
+// differ only in a byte that is not UTF-8 stay two folders, named as written, and each gives
+// back its own file (mke2fs copies the tree, names as they are, into a fresh EXT3 image).
+TEST_F(TessaryExtLiveFiles, NamesThatAreNotUtf8StayApart)
+{
+    const std::string strSource = m_Dir.File("latin1");
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"dir\xE9", "one\n"}, {"dir\xE8", "two\n"}, {"f\xE9\xE9x", "three\n"}};
+    for (const auto& file : files) {
+        const std::string strFolder = strSource + "/" + file.first;
+        ASSERT_EQ(0, system(("mkdir -p '" + strFolder + "'").c_str()));
+        std::ofstream(strFolder + "/a.txt", std::ios::binary) << file.second;
+    }
+    const std::string strImage = m_Dir.File("latin1.img");
+    ASSERT_EQ(0, system(("mke2fs -q -t ext3 -d '" + strSource + "' '" + strImage + "' 4M >/dev/null 2>&1").c_str()));
+    const E2E_CASE c = {"Latin1", "latin1.img", 0, FILE_SYSTEM_EXT3};
+    MESSAGES messages;
+    const TICKED_COPY ticked = ScanAndCopyDeletedFiles(m_Table, c, strImage, m_Dir.File("target"), &messages);
+    if (HasFatalFailure())
+        return;
+    const std::string kNames[] = {"dir\u00E9", "dir\u00E8", "f\u00E9\u00E9x"};
+    for (size_t i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE(kNames[i]);
+        const std::vector<uint8_t> vecCopy = FileBytes(ticked.strRun + "/Deleted Files/" + kNames[i] + "/a.txt");
+        EXPECT_EQ(files[i].second, std::string(vecCopy.begin(), vecCopy.end()));
+    }
+}
+
 // ----- EXT4 volumes found by the complete scan ----------------------------------------------------
 
 // The block scan finds the volume by its superblocks and descriptor tables (64-byte descriptors

@@ -90,6 +90,26 @@ TEST(Charset, InvalidUtf8BecomesOneReplacementPerMaximalSubpart)
     EXPECT_EQ(Utf8ToUtf16("\xC0\x80", u'_'), u"__");
 }
 
+// Names stored as bytes in a single-byte encoding: UTF-8 where well-formed, each byte of an
+// ill-formed subsequence its Latin-1 character, so two names that differ in such a byte differ.
+TEST(Charset, BytesThatAreNotUtf8ReadAsLatin1)
+{
+    const Invalid kCases[] = {
+        {"valid UTF-8 as it is", "Gr\xC3\xBC\xC3\x9F \xE6\x97\xA5 \xF0\x9F\x98\x80", u"Gr\u00FC\u00DF \u65E5 \U0001F600"},
+        {"Latin-1 at the end", "dir\xE9", u"dir\u00E9"},
+        {"Latin-1 before ASCII", "f\xE9\xE9x", u"f\u00E9\u00E9x"},
+        {"lead and continuation cut off", "ab\xE6\x97", u"ab\u00E6\u0097"},
+        {"overlong slash", "\xC0\xAF", u"\u00C0\u00AF"},
+        {"encoded surrogate", "\xED\xA0\x80", u"\u00ED\u00A0\u0080"},
+        {"bad then good", "\xE8\xE6\x97\xA5", u"\u00E8\u65E5"},
+    };
+    for (const Invalid& c : kCases) {
+        SCOPED_TRACE(c.pszName);
+        EXPECT_EQ(rvd::Utf8OrLatin1ToUtf16(c.strBytes), c.strExpected);
+    }
+    EXPECT_NE(rvd::Utf8OrLatin1ToUtf16("dir\xE9"), rvd::Utf8OrLatin1ToUtf16("dir\xE8"));
+}
+
 TEST(Charset, UnpairedSurrogatesBecomeReplacement)
 {
     const struct {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "CharConversion.h"
 #include "Ext2FileSystem.h"
 #include "Ext2InodeEnumerator.h"
 
@@ -88,32 +87,18 @@ size_t CExt2DirIterator::GetName(char* pszOut) const
 
 size_t CExt2DirIterator::GetEntryName(const CExt2DirEntry& entry, char* pszOut)
 {
-    const size_t nStored = entry.GetAvailableNameLength();
-    // Plain ASCII, most names, comes out as it is stored (the conversion below would only copy
-    // it), with zero bytes made '_': one pass over it instead of three.
-    if (nStored != 0 && nStored <= kMaxNameBytes && entry.GetName() != nullptr) {
-        const char* pStored = entry.GetName();
-        size_t i = 0;
-        for (; i < nStored && static_cast<unsigned char>(pStored[i]) < 0x80; ++i)
-            pszOut[i] = pStored[i] != 0 ? pStored[i] : '_';
-        if (i == nStored) {
-            pszOut[nStored] = 0;
-            return nStored;
-        }
-    }
-    char szName[kMaxNameBytes + 1];
-    const size_t nConverted = dnc::Utf8ToAnsi(entry.GetName(), nStored, szName, nStored);
-    const char* pName = nConverted > 0 ? szName : entry.GetName();
-    size_t nLength = nConverted > 0 ? nConverted : nStored;
-    if (pName == nullptr)
-        nLength = 0;
+    // The name's bytes as stored. An EXT name is bytes in whatever encoding its system wrote:
+    // valid UTF-8 (most names) is already this program's narrow text, and a name that is not
+    // (Latin-1, say) is kept whole for the store to decode, never cut at a byte that does not
+    // convert: "dir\xE9" and "dir\xE8" are two folders. No EXT name holds a zero byte; in a
+    // damaged entry one would end the name early for everything that reads it as a C string,
+    // so it becomes '_' and the name keeps its length.
+    const char* pStored = entry.GetName();
+    size_t nLength = pStored != nullptr ? entry.GetAvailableNameLength() : 0;
     if (nLength > kMaxNameBytes)
         nLength = kMaxNameBytes;
-    if (nLength != 0)
-        memcpy(pszOut, pName, nLength);
-    // No EXT name holds a zero byte; in a damaged entry one would end the name early for
-    // everything that reads it as a C string, so it becomes '_' and the name keeps its length.
-    std::replace(pszOut, pszOut + nLength, '\0', '_');
+    for (size_t i = 0; i < nLength; ++i)
+        pszOut[i] = pStored[i] != 0 ? pStored[i] : '_';
     pszOut[nLength] = 0;
     return nLength;
 }

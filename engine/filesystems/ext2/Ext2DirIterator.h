@@ -32,9 +32,9 @@ public:
 
     // The current entry; throws CExt2DirEntry::CBadDir when no block is loaded.
     CExt2DirEntry GetEntry() const;
-    // The current entry's name as GetInode gives it (converted from UTF-8, or as stored when it
-    // does not convert, at most kMaxNameBytes bytes), into pszOut of kMaxNameBytes + 1 bytes,
-    // zero-terminated; returns its length. Throws as GetEntry does.
+    // The current entry's name as GetInode gives it (its bytes as stored, a zero byte made '_',
+    // at most kMaxNameBytes bytes), into pszOut of kMaxNameBytes + 1 bytes, zero-terminated;
+    // returns its length. Throws as GetEntry does.
     size_t GetName(char* pszOut) const;
     // The same for any entry.
     static size_t GetEntryName(const CExt2DirEntry& entry, char* pszOut);

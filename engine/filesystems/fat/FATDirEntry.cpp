@@ -180,8 +180,8 @@ bool CFATDirEntry::IsValid(bool bStrict) const
     if (byAttributes == FAT_ATTR_VOLUME_LABEL)
         return true;
     const uint8_t* t = kShortNameBytes.abyAllowed;
-    return (e[0] != ' ') & (t[e[0]] & t[e[1]] & t[e[2]] & t[e[3]] & t[e[4]] & t[e[5]] & t[e[6]] & t[e[7]] & t[e[8]] &
-                            t[e[9]] & t[e[10]]) != 0;
+    return (e[0] != ' ') & ((t[e[0]] & t[e[1]] & t[e[2]] & t[e[3]] & t[e[4]] & t[e[5]] & t[e[6]] & t[e[7]] & t[e[8]] &
+                             t[e[9]] & t[e[10]]) != 0);
 }
 
 namespace {
