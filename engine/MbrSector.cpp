@@ -11,7 +11,7 @@ bool HasMbrSignature(const uint8_t* pData, size_t nSize)
 
 bool IsExtendedPartitionType(uint8_t byType)
 {
-    return byType == MBR_TYPE_EXTENDED_CHS || byType == MBR_TYPE_EXTENDED_LBA;
+    return byType == MBR_TYPE_EXTENDED_CHS || byType == MBR_TYPE_EXTENDED_LBA || byType == MBR_TYPE_EXTENDED_LINUX;
 }
 
 bool ReadMbrSector(const uint8_t* pData, size_t nSize, MBR_ENTRY aEntries[MBR_ENTRY_COUNT])

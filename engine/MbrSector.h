@@ -23,6 +23,8 @@ const int MBR_ENTRY_COUNT = 4;
 // Partition types the table analysis treats apart.
 const uint8_t MBR_TYPE_EXTENDED_CHS = 0x05;
 const uint8_t MBR_TYPE_EXTENDED_LBA = 0x0F;
+// The extended partition Linux partitioning tools may write; its chain is laid out as the others.
+const uint8_t MBR_TYPE_EXTENDED_LINUX = 0x85;
 const uint8_t MBR_TYPE_DYNAMIC = 0x42;
 const uint8_t MBR_TYPE_GPT_PROTECTIVE = 0xEE;
 

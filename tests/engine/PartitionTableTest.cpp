@@ -303,6 +303,21 @@ INSTANTIATE_TEST_SUITE_P(
         ChainCase{"UnsignedRecord", {{2048, {{0x07, 63, 1000}, {0x05, 4096, 2000}}}}, {2111}}),
     [](const ::testing::TestParamInfo<ChainCase>& info) { return std::string(info.param.pszName); });
 
+// A Linux extended partition (type 0x85) and its links hold their logical partitions as the
+// other extended types do (they were listed as one partition of an unknown kind).
+TEST(PartitionTable, LinuxExtendedPartitionIsWalked)
+{
+    CMemoryDisk disk(4000000);
+    PutSlot(disk.Sector(0), 0, 0x83, 63, 1000);
+    PutSlot(disk.Sector(0), 1, 0x85, 2048, 3000000);
+    PutSlot(disk.Sector(2048), 0, 0x83, 63, 1000);
+    PutSlot(disk.Sector(2048), 1, 0x85, 4096, 2000);
+    PutSlot(disk.Sector(6144), 0, 0x83, 63, 1000);
+    CAnalysis analysis(&disk, Geometry(255, 63));
+    EXPECT_EQ((std::vector<RANGE>{{63, 1000}, {2111, 1000}, {6207, 1000}}), Ranges(analysis.m_Parts));
+    ExpectSoundList(analysis.m_List, disk.GetTotalSectors());
+}
+
 TEST(PartitionTable, LongChainIsBounded)
 {
     // Far more records than any disk holds, each with a logical partition and a link onward.
