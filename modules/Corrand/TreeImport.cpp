@@ -292,56 +292,56 @@ public:
     }
 
 private:
-    // A plain row of a file, for m_ImportPlainFileNodes.
-    void BindPlainFile(CSqlStatement& insert, int nBase, const ROW& row)
+    // A plain row of a file, for m_ImportPlainFileNodes: the statement itself gives the kind,
+    // the count and the bytes of a file's row, and NULL for the columns a plain row leaves empty.
+    void BindPlainFile(CSqlStatement& insert, int nBase, const ROW& row) { BindColumns(insert, nBase, row, false); }
+
+    // The columns every row form takes, from parameter nBase + 1 on (with the kind and the
+    // subtree's count and bytes when bTotals); returns the last parameter bound.
+    int BindColumns(CSqlStatement& insert, int nBase, const ROW& row, bool bTotals)
     {
-        insert.BindU64(nBase + 1, row.ullParentKey);
-        insert.BindU64(nBase + 2, row.ullLastKey);
-        insert.BindText16(nBase + 3, std::u16string_view(m_strNames.data() + row.nNameStart, row.nNameLength));
-        insert.BindU64(nBase + 4, row.ullSize);
-        insert.BindInt(nBase + 5, row.nAttributes);
-        insert.BindInt(nBase + 6, row.nStatus);
-        insert.BindInt(nBase + 7, row.nFlags);
-        insert.BindU64(nBase + 8, row.ullCreation);
-        insert.BindU64(nBase + 9, row.ullModification);
-        insert.BindU64(nBase + 10, row.ullAccess);
-        insert.BindBlob(nBase + 11, m_vecRunBytes.data() + row.nRunsStart, row.nRunsLength);
+        int n = nBase;
+        insert.BindU64(++n, row.ullParentKey);
+        if (bTotals)
+            insert.BindInt(++n, row.nKind);
+        insert.BindU64(++n, row.ullLastKey);
+        insert.BindText16(++n, std::u16string_view(m_strNames.data() + row.nNameStart, row.nNameLength));
+        insert.BindU64(++n, row.ullSize);
+        insert.BindInt(++n, row.nAttributes);
+        insert.BindInt(++n, row.nStatus);
+        insert.BindInt(++n, row.nFlags);
+        insert.BindU64(++n, row.ullCreation);
+        insert.BindU64(++n, row.ullModification);
+        insert.BindU64(++n, row.ullAccess);
+        if (bTotals) {
+            insert.BindInt(++n, row.nFiles);
+            insert.BindU64(++n, row.ullBytes);
+        }
+        insert.BindBlob(++n, m_vecRunBytes.data() + row.nRunsStart, row.nRunsLength);
+        return n;
     }
 
     // The row's key is the one SQLite gives it (see ImportTree).
     void Bind(CSqlStatement& insert, int nBase, const ROW& row, bool bPlain)
     {
-        insert.BindU64(nBase + 1, row.ullParentKey);
-        insert.BindInt(nBase + 2, row.nKind);
-        insert.BindU64(nBase + 3, row.ullLastKey);
-        insert.BindText16(nBase + 4, std::u16string_view(m_strNames.data() + row.nNameStart, row.nNameLength));
-        insert.BindU64(nBase + 5, row.ullSize);
-        insert.BindInt(nBase + 6, row.nAttributes);
-        insert.BindInt(nBase + 7, row.nStatus);
-        insert.BindInt(nBase + 8, row.nFlags);
-        insert.BindU64(nBase + 9, row.ullCreation);
-        insert.BindU64(nBase + 10, row.ullModification);
-        insert.BindU64(nBase + 11, row.ullAccess);
-        insert.BindInt(nBase + 12, row.nFiles);
-        insert.BindU64(nBase + 13, row.ullBytes);
-        insert.BindBlob(nBase + 14, m_vecRunBytes.data() + row.nRunsStart, row.nRunsLength);
+        int n = BindColumns(insert, nBase, row, true);
         if (bPlain)
             return;
         if (row.bResident) {
-            insert.BindU64(nBase + 15, row.ullResidentSector);
-            insert.BindInt(nBase + 16, row.nResidentOffset);
+            insert.BindU64(++n, row.ullResidentSector);
+            insert.BindInt(++n, row.nResidentOffset);
         } else {
-            insert.BindNull(nBase + 15);
-            insert.BindNull(nBase + 16);
+            insert.BindNull(++n);
+            insert.BindNull(++n);
         }
         if (row.bValidSize)
-            insert.BindU64(nBase + 17, row.ullValidSize);
+            insert.BindU64(++n, row.ullValidSize);
         else
-            insert.BindNull(nBase + 17);
+            insert.BindNull(++n);
         if (row.bUnitSectors)
-            insert.BindInt(nBase + 18, static_cast<int64_t>(row.ullUnitSectors));
+            insert.BindInt(++n, static_cast<int64_t>(row.ullUnitSectors));
         else
-            insert.BindNull(nBase + 18);
+            insert.BindNull(++n);
     }
 
     std::vector<ROW> m_vecRows;
