@@ -27,7 +27,7 @@ protected:
 struct CLUSTER_BITMAP_INFO {
     const uint8_t* pUsedBits;    // not owned
     uint64_t ullPartitionStart;  // sector of cluster (bit) 0
-    uint8_t nSectorsPerCluster;
+    uint32_t nSectorsPerCluster;
     uint64_t ullClusterCount;    // clusters the vector covers
 };
 
@@ -69,7 +69,7 @@ private:
 struct USED_CLUSTER_MARKER {
     uint8_t* pUsedBits;          // not owned
     uint64_t ullPartitionStart;
-    uint8_t nSectorsPerCluster;
+    uint32_t nSectorsPerCluster;
     uint64_t ullClusterCount;
 };
 

@@ -2,6 +2,7 @@
 
 #include "DataStreamIO.h"
 #include "FileNode.h"
+#include "ntfs/NTFSDBR.h"
 
 using namespace DataStreamIO;
 
@@ -25,7 +26,7 @@ BOOL CSearchedPartitionInfo::Save(IDataStream* pWriter)
 {
     if (pWriter == nullptr)
         return FALSE;
-    bool bOk = WriteLE(pWriter, m_nFileSystemKind) && WriteLE(pWriter, m_bySectorsPerCluster) &&
+    bool bOk = WriteLE(pWriter, m_nFileSystemKind) && WriteLE(pWriter, EncodeNTFSSectorsPerCluster(m_bySectorsPerCluster)) &&
                WriteLE(pWriter, m_ullEvidenceSector) && WriteLE(pWriter, m_ullStartSector) &&
                WriteLE(pWriter, m_ullRawFileMatches) && WriteLE(pWriter, m_ullRecordMatches) &&
                WriteLE(pWriter, m_nExtra) && WriteLE(pWriter, m_ullSectorCount) && WriteLE(pWriter, m_ullConfidence) &&
@@ -48,7 +49,7 @@ BOOL CSearchedPartitionInfo::Load(IDataStream* pReader)
         !ReadLE(pReader, dScore) || !ReadLE(pReader, nSelected))
         return FALSE;
     m_nFileSystemKind = nKind;
-    m_bySectorsPerCluster = bySectorsPerCluster;
+    m_bySectorsPerCluster = StoredNTFSSectorsPerCluster(bySectorsPerCluster);
     m_ullEvidenceSector = ullEvidence;
     m_ullStartSector = ullStart;
     m_ullRawFileMatches = ullRawMatches;

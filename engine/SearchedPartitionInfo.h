@@ -33,7 +33,9 @@ public:
 
     // File-system kind: 0 FAT12, 1 FAT16, 2 FAT32, 3 NTFS, 4 EXT2, 5 EXT3, 7 unknown.
     int32_t m_nFileSystemKind;
-    uint8_t m_bySectorsPerCluster;
+    // Up to 4096 (2 MiB NTFS clusters); the stored record keeps it in one byte, in the form of
+    // EncodeNTFSSectorsPerCluster.
+    uint32_t m_bySectorsPerCluster;
     // Sector of the boot record or superblock that produced the candidate.
     uint64_t m_ullEvidenceSector;
     uint64_t m_ullStartSector;

@@ -28,13 +28,14 @@ struct NTFS_FIXTURE {
     const char* pszLabel;
 };
 
-// Every NTFS fixture: clusters of 4 KiB, 512 bytes and 64 KiB, hostile names, the NTFS
+// Every NTFS fixture: clusters of 4 KiB, 512 bytes, 64 KiB and 128 KiB, hostile names, the NTFS
 // partitions of the MBR and GPT disks, and the structures Windows leaves (a $MFT in several runs,
 // files in many runs, attribute lists, 8.3 names, streams, names beyond the BMP) at clusters of
 // 1 KiB to 32 KiB.
 inline std::vector<NTFS_FIXTURE> AllFixtures()
 {
     return {{"ntfs.img", 0, "NTFS4K"},   {"ntfs-c512.img", 0, "NTFS512"}, {"ntfs-c64k.img", 0, "NTFS64K"},
+            {"ntfs-c128k.img", 0, "NTFS128K"},
             {"hostile.img", 0, "HOSTILE"}, {"mbr.img", 5, "MBR NTFS"},      {"gpt.img", 2, "GPT NTFS"},
             {"ntfs-shapes-c1k.img", 0, "SHAPES"}, {"ntfs-shapes-c2k.img", 0, "SHAPES"},
             {"ntfs-shapes-c8k.img", 0, "SHAPES"}, {"ntfs-shapes-c16k.img", 0, "SHAPES"},
@@ -146,9 +147,10 @@ inline NTFS_GEOMETRY ReadGeometry(fstest::CImageDevice& device, uint64_t ullVolu
 {
     const std::vector<uint8_t> boot = device.Sector(ullVolumeStart);
     NTFS_GEOMETRY geometry;
-    geometry.nSectorsPerCluster = boot[13];
+    // Clusters above 64 KiB are written as 256 - log2(sectors).
+    geometry.nSectorsPerCluster = boot[13] > 128 ? 1u << (256 - boot[13]) : boot[13];
     const int8_t nCode = static_cast<int8_t>(boot[64]);
-    geometry.nRecordBytes = nCode < 0 ? 1u << -nCode : static_cast<uint32_t>(nCode) * 512u * boot[13];
+    geometry.nRecordBytes = nCode < 0 ? 1u << -nCode : static_cast<uint32_t>(nCode) * 512u * geometry.nSectorsPerCluster;
     for (int i = 7; i >= 0; --i) {
         geometry.ullMFTCluster = (geometry.ullMFTCluster << 8) | boot[48 + i];
         geometry.ullMirrCluster = (geometry.ullMirrCluster << 8) | boot[56 + i];

@@ -35,6 +35,7 @@ const NTFS_IMAGE kNtfsImages[] = {
     {"ntfs-c512.img", 512, "NTFS512"},
     {"ntfs.img", 4096, "NTFS4K"},
     {"ntfs-c64k.img", 65536, "NTFS64K"},
+    {"ntfs-c128k.img", 131072, "NTFS128K"},
 };
 
 // Reads FILE records and file data of a volume through the classes under test: $MFT's runs
@@ -340,6 +341,45 @@ TEST(NTFSBootSector, FieldTestsAndRecordSizeCodes)
     }
 }
 
+// The sectors-per-cluster byte: a power of two up to 128 as it is, and Windows' shift form for
+// clusters of 128 KiB to 2 MiB; everything else refuses the boot sector. Records that keep the
+// count in one byte carry it back and forth in the same form.
+TEST(NTFSBootSector, SectorsPerClusterByte)
+{
+    CImageDevice device(rvdtest::FixturePath("ntfs.img"));
+    const std::vector<uint8_t> original = device.Sector(0);
+    struct CASE {
+        uint8_t byCode;
+        uint32_t nSectors;  // 0: refused
+    };
+    const CASE kCases[] = {
+        {1, 1},       {2, 2},       {4, 4},       {8, 8},         {16, 16},     {32, 32},     {64, 64},
+        {128, 128},   {0xF8, 256},  {0xF7, 512},  {0xF6, 1024},   {0xF5, 2048}, {0xF4, 4096}, {0, 0},
+        {3, 0},       {6, 0},       {127, 0},     {0x81, 0},      {0xC0, 0},    {0xF3, 0},    {0xF9, 0},
+        {0xFF, 0},
+    };
+    for (const CASE& c : kCases) {
+        SCOPED_TRACE(std::to_string(c.byCode));
+        EXPECT_EQ(c.nSectors, DecodeNTFSSectorsPerCluster(c.byCode));
+        std::vector<uint8_t> s = original;
+        s[13] = c.byCode;
+        CNTFSDBR dbr;
+        EXPECT_EQ(c.nSectors != 0, dbr.SetIfValid(s.data(), s.size()));
+        if (c.nSectors == 0)
+            continue;
+        EXPECT_EQ(c.nSectors, dbr.GetSectorsPerCluster());
+        EXPECT_EQ(c.nSectors, StoredNTFSSectorsPerCluster(EncodeNTFSSectorsPerCluster(c.nSectors)));
+        // With large clusters Windows writes the record sizes as shifts as well: 1024-byte FILE
+        // records, whatever the cluster.
+        s[64] = 0xF6;
+        ASSERT_TRUE(dbr.SetIfValid(s.data(), s.size()));
+        EXPECT_EQ(1024u, dbr.GetFileRecordSize());
+    }
+    // Counts that have no byte form.
+    EXPECT_EQ(0, EncodeNTFSSectorsPerCluster(8192));
+    EXPECT_EQ(0, EncodeNTFSSectorsPerCluster(300));
+}
+
 // Every file and folder of the manifests is read from its FILE record: names, in-use and
 // directory flags, the record's own number, and the data through the collected runs (or the
 // resident value) give the bytes that were written.
@@ -409,7 +449,7 @@ TEST(NTFSFileRecord, RecordsMatchTheManifest)
                     EXPECT_FALSE(IsFolderWithIndexAllocation(holder));
                 }
                 if (e.strPath == "/Big File.bin") {
-                    uint8_t bySectors = 0;
+                    uint32_t bySectors = 0;
                     EXPECT_TRUE(InferSectorsPerCluster(holder, &bySectors));
                     EXPECT_EQ(volume.DBR().GetSectorsPerCluster(), bySectors);
                 }
@@ -748,7 +788,7 @@ TEST(NTFSFileRecord, RecordSizesFrom256BytesTo64KiB)
         EXPECT_EQ(0x5634, (*runs.begin())->llLcn);
         EXPECT_EQ(0x18u, (*runs.begin())->ullLength);
         EXPECT_EQ(0x18 * 4096 - 100, i64Size);
-        uint8_t bySectors = 0;
+        uint32_t bySectors = 0;
         EXPECT_TRUE(InferSectorsPerCluster(holder, &bySectors));
         EXPECT_EQ(8, bySectors);
         EXPECT_EQ("big record.bin", NameOf(holder.FindAttribute(NTFS_ATTR_FILE_NAME, 0)));
@@ -779,8 +819,10 @@ TEST(NTFSRuns, SectorsPerClusterFromSizes)
     };
     const CASE kCases[] = {
         {8 << 20, 1024, 16}, {1, 1, 1},          {512, 1, 1},       {513, 1, 2},   {1024, 1, 2},
-        {1025, 1, 4},        {4096, 1, 8},       {65536, 1, 128},   {129 * 512, 1, 0}, {0, 5, 0},
+        {1025, 1, 4},        {4096, 1, 8},       {65536, 1, 128},   {129 * 512, 1, 256}, {0, 5, 0},
         {100, 0, 0},         {-4096, 1, 0},      {300000, 74, 8},   {300000, 5, 128},
+        // Clusters above 64 KiB, up to the 2 MiB Windows formats.
+        {300000, 3, 256},    {2 << 20, 1, 4096}, {(2 << 20) + 1, 1, 0},
     };
     for (const CASE& c : kCases)
         EXPECT_EQ(c.nSectors, SectorsPerClusterFromSizes(c.i64Bytes, c.i64Clusters)) << c.i64Bytes << "/" << c.i64Clusters;

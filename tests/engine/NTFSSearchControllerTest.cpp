@@ -51,10 +51,10 @@ struct CANDIDATES {
         for (CSearchedPartitionInfo* p : list)
             delete p;
     }
-    CSearchedNTFSPartitionInfo* At(uint64_t ullStart, uint8_t bySectorsPerCluster) const
+    CSearchedNTFSPartitionInfo* At(uint64_t ullStart, uint32_t nSectorsPerCluster) const
     {
         for (CSearchedPartitionInfo* p : list)
-            if (p->m_ullStartSector == ullStart && p->m_bySectorsPerCluster == bySectorsPerCluster)
+            if (p->m_ullStartSector == ullStart && p->m_bySectorsPerCluster == nSectorsPerCluster)
                 return static_cast<CSearchedNTFSPartitionInfo*>(p);
         return nullptr;
     }
@@ -278,7 +278,7 @@ TEST(NTFSSearchController, AVolumePlacedByTheMirrorCopyEndsWhereItsBitmapSays)
     Scan(controller, device, raw, nullptr);
     CANDIDATES found;
     controller.CollectSearchedPartitions(&found.list);
-    const CSearchedNTFSPartitionInfo* pVolume = found.At(ullStart, static_cast<uint8_t>(geometry.nSectorsPerCluster));
+    const CSearchedNTFSPartitionInfo* pVolume = found.At(ullStart, geometry.nSectorsPerCluster);
     ASSERT_NE(pVolume, nullptr);
     EXPECT_NE(pVolume->GetFlags() & NTFS_EVIDENCE_MFT_MIRROR_PAIR, 0u);
     EXPECT_EQ(pVolume->m_ullMFTRecordSector, ullStart + geometry.ullMirrCluster * geometry.nSectorsPerCluster);
@@ -340,7 +340,7 @@ TEST_P(NTFSMirrorCopy, PlacesTheVolumeOnlyWhenRecord1Agrees)
     Scan(controller, device, raw, nullptr);
     CANDIDATES found;
     controller.CollectSearchedPartitions(&found.list);
-    const uint8_t bySectorsPerCluster = static_cast<uint8_t>(geometry.nSectorsPerCluster);
+    const uint32_t bySectorsPerCluster = geometry.nSectorsPerCluster;
     const CSearchedNTFSPartitionInfo* pVolume = found.At(0, bySectorsPerCluster);
     if (c.eRecord1 == MIRROR_CASE::RECORD1_KEPT) {
         ASSERT_NE(pVolume, nullptr);
@@ -457,6 +457,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(VOLUME_CASE{"Ntfs4k", "ntfs.img", VOLUME_CASE::INTACT, kBlock},
                       VOLUME_CASE{"Ntfs512", "ntfs-c512.img", VOLUME_CASE::INTACT, kBlock},
                       VOLUME_CASE{"Ntfs64k", "ntfs-c64k.img", VOLUME_CASE::INTACT, kBlock},
+                      VOLUME_CASE{"Ntfs128k", "ntfs-c128k.img", VOLUME_CASE::INTACT, kBlock},
                       // Odd reads cut records, INDX blocks and log pages at their ends.
                       VOLUME_CASE{"Ntfs4kOddReads", "ntfs.img", VOLUME_CASE::INTACT, 1001},
                       VOLUME_CASE{"BootZeroed", "ntfs.img", VOLUME_CASE::BOOT_ZEROED, kBlock},

@@ -201,6 +201,7 @@ INSTANTIATE_TEST_SUITE_P(
         FixtureDisk{"fat12.img", false, {}}, FixtureDisk{"fat16.img", false, {}},
         FixtureDisk{"fat32.img", false, {}}, FixtureDisk{"ntfs.img", false, {}},
         FixtureDisk{"ntfs-c512.img", false, {}}, FixtureDisk{"ntfs-c64k.img", false, {}},
+        FixtureDisk{"ntfs-c128k.img", false, {}},
         FixtureDisk{"hostile.img", false, {}},
         FixtureDisk{"ext2-1k-128.img", false, {}}, FixtureDisk{"ext2-1k-256.img", false, {}},
         FixtureDisk{"ext2-4k-128.img", false, {}}, FixtureDisk{"ext2-4k-256.img", false, {}},

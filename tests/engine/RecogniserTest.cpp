@@ -93,7 +93,7 @@ TEST_P(RecogniserFixture, MatchesTheTools)
 
 INSTANTIATE_TEST_SUITE_P(Recogniser, RecogniserFixture,
                          ::testing::Values("fat12.img", "fat16.img", "fat32.img", "ntfs.img", "ntfs-c512.img",
-                                           "ntfs-c64k.img", "hostile.img", "ext2-1k-128.img", "ext2-1k-256.img",
+                                           "ntfs-c64k.img", "ntfs-c128k.img", "hostile.img", "ext2-1k-128.img", "ext2-1k-256.img",
                                            "ext2-4k-128.img", "ext2-4k-256.img", "ext3-1k-128.img",
                                            "ext3-1k-256.img", "ext3-4k-128.img", "ext3-4k-256.img"),
                          [](const ::testing::TestParamInfo<const char*>& info) {

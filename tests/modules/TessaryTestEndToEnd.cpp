@@ -103,6 +103,7 @@ const std::vector<E2E_CASE>& EndToEndCases()
         {"Ntfs", "ntfs.img", 0, FILE_SYSTEM_NTFS},
         {"NtfsC512", "ntfs-c512.img", 0, FILE_SYSTEM_NTFS},
         {"NtfsC64k", "ntfs-c64k.img", 0, FILE_SYSTEM_NTFS},
+        {"NtfsC128k", "ntfs-c128k.img", 0, FILE_SYSTEM_NTFS},
         {"Hostile", "hostile.img", 0, FILE_SYSTEM_NTFS},
         {"NtfsCompressed", "ntfs-compressed.img", 0, FILE_SYSTEM_NTFS},
         {"NtfsShapesC1k", "ntfs-shapes-c1k.img", 0, FILE_SYSTEM_NTFS},

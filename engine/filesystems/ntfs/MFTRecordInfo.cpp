@@ -6,6 +6,7 @@
 #include "DataStreamIO.h"
 #include "FileRecordHolder.h"
 #include "IStorageDevice.h"
+#include "NTFSDBR.h"
 #include "NTFSFileRecord.h"
 #include "NTFSFileRecordAttribute.h"
 #include "NTFSRecordMapping.h"
@@ -46,7 +47,7 @@ CMFTRecordInfo::CMFTRecordInfo()
 
 bool CMFTRecordInfo::SetFromRecord(uint8_t* pRecord, size_t nLength, uint64_t ullSector)
 {
-    uint8_t bySectorsPerCluster = 0;
+    uint32_t bySectorsPerCluster = 0;
     if (!InferSectorsPerCluster(pRecord, nLength, &bySectorsPerCluster) || bySectorsPerCluster == 0)
         return false;
     CNTFSRunList runs;
@@ -70,7 +71,7 @@ BOOL CMFTRecordInfo::Save(IDataStream* pWriter) const
     if (pWriter == nullptr)
         return FALSE;
     if (!WriteLE(pWriter, m_ullRecordSector) || !WriteLE(pWriter, m_bySectorsPerRecord) ||
-        !WriteLE(pWriter, m_bySectorsPerCluster))
+        !WriteLE(pWriter, EncodeNTFSSectorsPerCluster(m_bySectorsPerCluster)))
         return FALSE;
     return m_Runs.Save(pWriter);
 }
@@ -88,7 +89,7 @@ BOOL CMFTRecordInfo::Load(IDataStream* pReader)
         return FALSE;
     m_ullRecordSector = ullSector;
     m_bySectorsPerRecord = bySectorsPerRecord;
-    m_bySectorsPerCluster = bySectorsPerCluster;
+    m_bySectorsPerCluster = StoredNTFSSectorsPerCluster(bySectorsPerCluster);
     m_Runs.Clear();
     runs.CopyTo(&m_Runs);
     return TRUE;
@@ -110,7 +111,7 @@ CMFTMirrRecordInfo::CMFTMirrRecordInfo() : m_ullRecordSector(NTFS_UNKNOWN_SECTOR
 
 bool CMFTMirrRecordInfo::SetFromRecord(uint8_t* pRecord, size_t nLength, uint64_t ullSector)
 {
-    uint8_t bySectorsPerCluster = 0;
+    uint32_t bySectorsPerCluster = 0;
     if (!InferSectorsPerCluster(pRecord, nLength, &bySectorsPerCluster))
         return false;
     CNTFSRunList runs;

@@ -35,7 +35,8 @@ public:
     uint64_t m_ullRecordSector;
     CNTFSRunList m_Runs;
     uint8_t m_bySectorsPerRecord;
-    uint8_t m_bySectorsPerCluster;
+    // Up to 4096; stored in one byte as EncodeNTFSSectorsPerCluster writes it.
+    uint32_t m_bySectorsPerCluster;
 };
 
 // A new object filled from the record; null when filling fails or VCN 0 has no cluster.
@@ -55,7 +56,7 @@ public:
     uint64_t m_ullRecordSector;
     CNTFSRunList m_Runs;
     uint64_t m_ullLogSequence;
-    uint8_t m_bySectorsPerCluster;
+    uint32_t m_bySectorsPerCluster;
 };
 
 CMFTMirrRecordInfo* CreateMFTMirrRecordInfo(uint8_t* pRecord, size_t nLength, uint64_t ullSector);

@@ -13,7 +13,7 @@ CSearchedNTFSPartitionInfo* NewCandidate(uint64_t ullStart, uint32_t nSectorsPer
 {
     CSearchedNTFSPartitionInfo* pCandidate = new CSearchedNTFSPartitionInfo();
     pCandidate->m_nFileSystemKind = FILE_SYSTEM_NTFS;
-    pCandidate->m_bySectorsPerCluster = static_cast<uint8_t>(nSectorsPerCluster);
+    pCandidate->m_bySectorsPerCluster = nSectorsPerCluster;
     pCandidate->m_ullEvidenceSector = ullStart;
     pCandidate->m_ullClusterCount = ullUsable / nSectorsPerCluster;
     pCandidate->m_ullSectorCount = pCandidate->m_ullClusterCount * nSectorsPerCluster;
@@ -91,7 +91,7 @@ CSearchedNTFSPartitionInfo* BuildPartitionInfoAccordingtoFileRecord(uint64_t ull
                                                                     uint32_t nSectorsPerCluster, uint32_t dwFlags,
                                                                     uint64_t ullTotalSectors)
 {
-    if (llCluster < 0 || nSectorsPerCluster == 0 || nSectorsPerCluster > 255)
+    if (llCluster < 0 || nSectorsPerCluster == 0 || nSectorsPerCluster > NTFS_MAX_SECTORS_PER_CLUSTER)
         return nullptr;
     const uint64_t ullCluster = static_cast<uint64_t>(llCluster);
     if (ullCluster > ullSector / nSectorsPerCluster)

@@ -23,7 +23,42 @@ bool IsOEMID(const uint8_t* p)
     return true;
 }
 
+// Clusters of 128 KiB (2^8 sectors) to 2 MiB (2^12 sectors), the sizes Windows formats beyond 64 KiB.
+const int kMinClusterShift = 8;
+const int kMaxClusterShift = 12;
+
 } // namespace
+
+uint32_t DecodeNTFSSectorsPerCluster(uint8_t byCode)
+{
+    if (byCode == 0)
+        return 0;
+    if (byCode <= 128)
+        return (byCode & (byCode - 1)) == 0 ? byCode : 0;
+    const int nShift = 256 - byCode;
+    if (nShift < kMinClusterShift || nShift > kMaxClusterShift)
+        return 0;
+    return 1u << nShift;
+}
+
+uint8_t EncodeNTFSSectorsPerCluster(uint32_t nSectorsPerCluster)
+{
+    if (nSectorsPerCluster <= 255)
+        return static_cast<uint8_t>(nSectorsPerCluster);
+    for (int nShift = kMinClusterShift; nShift <= kMaxClusterShift; ++nShift) {
+        if (nSectorsPerCluster == (1u << nShift))
+            return static_cast<uint8_t>(256 - nShift);
+    }
+    return 0;
+}
+
+uint32_t StoredNTFSSectorsPerCluster(uint8_t byStored)
+{
+    const int nShift = 256 - byStored;
+    if (byStored > 128 && nShift >= kMinClusterShift && nShift <= kMaxClusterShift)
+        return 1u << nShift;
+    return byStored;
+}
 
 bool HasNTFSOEMID(const uint8_t* pSector, size_t nSize)
 {
@@ -37,8 +72,7 @@ bool IsValidNTFSDBR(const uint8_t* pSector, size_t nSize)
     const uint8_t* p = pSector;
     if (U16(p + 11) != NTFS_SECTOR_BYTES)
         return false;
-    const uint8_t nClusterSize = p[13];
-    if (nClusterSize == 0 || nClusterSize > 128 || (nClusterSize & (nClusterSize - 1)) != 0)
+    if (DecodeNTFSSectorsPerCluster(p[13]) == 0)
         return false;
     // The FAT fields of the BIOS parameter block are all zero on NTFS.
     if (U16(p + 14) != 0 || p[16] != 0 || U16(p + 17) != 0 || U16(p + 19) != 0 || U16(p + 22) != 0 ||
@@ -70,9 +104,9 @@ uint64_t CNTFSDBR::GetMFTMirrCluster() const
     return U64(m_Bytes + 56);
 }
 
-uint8_t CNTFSDBR::GetSectorsPerCluster() const
+uint32_t CNTFSDBR::GetSectorsPerCluster() const
 {
-    return m_Bytes[13];
+    return DecodeNTFSSectorsPerCluster(m_Bytes[13]);
 }
 
 uint64_t CNTFSDBR::GetTotalSectors() const

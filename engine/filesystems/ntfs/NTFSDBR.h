@@ -18,6 +18,21 @@ const size_t NTFS_SECTOR_BYTES = 512;
 const uint32_t NTFS_MIN_FILE_RECORD_BYTES = 256;
 const uint32_t NTFS_MAX_FILE_RECORD_BYTES = 65536;
 
+// 2 MiB clusters, the largest Windows formats.
+const uint32_t NTFS_MAX_SECTORS_PER_CLUSTER = 4096;
+
+// The sectors-per-cluster byte at 13. Up to 64 KiB clusters it is the count itself (a power of two
+// from 1 to 128); Windows formats 128 KiB to 2 MiB clusters with the byte holding 256 - log2 of
+// the count (0xF8 = 256 sectors ... 0xF4 = 4096 sectors). Any other byte gives 0.
+uint32_t DecodeNTFSSectorsPerCluster(uint8_t byCode);
+// The one-byte form of a count for records that keep sectors per cluster in a byte: counts up to
+// 255 as they are, 256 to 4096 sectors as the boot sector writes them. A count that has no byte
+// form gives 0.
+uint8_t EncodeNTFSSectorsPerCluster(uint32_t nSectorsPerCluster);
+// Back from the byte of EncodeNTFSSectorsPerCluster: the shift codes 0xF4 to 0xF8 give their
+// count, every other byte stands for itself.
+uint32_t StoredNTFSSectorsPerCluster(uint8_t byStored);
+
 // Every test of the boot-sector table, in order; null or fewer than 512 bytes are rejected.
 bool IsValidNTFSDBR(const uint8_t* pSector, size_t nSize);
 // Only the OEM identifier (letters compared without regard to case): a quick pre-filter.
@@ -32,7 +47,8 @@ public:
 
     uint64_t GetMFTCluster() const;
     uint64_t GetMFTMirrCluster() const;
-    uint8_t GetSectorsPerCluster() const;
+    // Decoded from the byte at 13: 1 to 4096.
+    uint32_t GetSectorsPerCluster() const;
     uint64_t GetTotalSectors() const;
     uint64_t GetSerialNumber() const;
     uint16_t GetBytesPerSector() const;

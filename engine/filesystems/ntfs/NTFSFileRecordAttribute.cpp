@@ -108,7 +108,7 @@ bool CollectDataRuns(uint8_t* pRecord, size_t nLength, CNTFSRunList* pList, bool
     return CollectDataRuns(holder, pList, bCheck, pRealSize);
 }
 
-bool InferSectorsPerCluster(const CFileRecordHolder& holder, uint8_t* pSectorsPerCluster)
+bool InferSectorsPerCluster(const CFileRecordHolder& holder, uint32_t* pSectorsPerCluster)
 {
     CNTFSRunList runs;
     int64_t i64RealSize = 0;
@@ -119,11 +119,11 @@ bool InferSectorsPerCluster(const CFileRecordHolder& holder, uint8_t* pSectorsPe
     }
     if (pSectorsPerCluster != nullptr)
         *pSectorsPerCluster =
-            static_cast<uint8_t>(SectorsPerClusterFromSizes(i64RealSize, static_cast<int64_t>(runs.GetTotalLength())));
+            static_cast<uint32_t>(SectorsPerClusterFromSizes(i64RealSize, static_cast<int64_t>(runs.GetTotalLength())));
     return true;
 }
 
-bool InferSectorsPerCluster(uint8_t* pRecord, size_t nLength, uint8_t* pSectorsPerCluster)
+bool InferSectorsPerCluster(uint8_t* pRecord, size_t nLength, uint32_t* pSectorsPerCluster)
 {
     const CFileRecordHolder holder(pRecord, nLength, false);
     return InferSectorsPerCluster(holder, pSectorsPerCluster);
@@ -134,7 +134,8 @@ int SectorsPerClusterFromSizes(int64_t i64Bytes, int64_t i64Clusters)
     if (i64Clusters <= 0 || i64Bytes <= 0)
         return 0;
     const double dSectors = std::ceil(static_cast<double>(i64Bytes) / static_cast<double>(i64Clusters) / 512.0);
-    for (int n = 1; n <= 128; n *= 2)
+    // Up to 4096 sectors: Windows formats clusters as large as 2 MiB.
+    for (int n = 1; n <= 4096; n *= 2)
         if (dSectors <= n)
             return n;
     return 0;

@@ -57,11 +57,11 @@ bool CollectDataRuns(uint8_t* pRecord, size_t nLength, CNTFSRunList* pList, bool
 
 // Sectors per cluster from the $DATA's real size and clusters (CollectDataRuns with the check);
 // false, with 0, when the runs cannot be collected. The result may be 0 (no power of two fits).
-bool InferSectorsPerCluster(const CFileRecordHolder& holder, uint8_t* pSectorsPerCluster);
-bool InferSectorsPerCluster(uint8_t* pRecord, size_t nLength, uint8_t* pSectorsPerCluster);
+bool InferSectorsPerCluster(const CFileRecordHolder& holder, uint32_t* pSectorsPerCluster);
+bool InferSectorsPerCluster(uint8_t* pRecord, size_t nLength, uint32_t* pSectorsPerCluster);
 
-// ceil(bytes / clusters / 512) taken up to the next power of two from 1 to 128; 0 when it is
-// 0 or above 128, or when there are no clusters.
+// ceil(bytes / clusters / 512) taken up to the next power of two from 1 to 4096; 0 when it is
+// 0 or above 4096, or when there are no clusters.
 int SectorsPerClusterFromSizes(int64_t i64Bytes, int64_t i64Clusters);
 // From the attribute's initialized size and the clusters of its mapping pairs; 0 unless both
 // are positive.

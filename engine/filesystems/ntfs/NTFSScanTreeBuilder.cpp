@@ -382,14 +382,14 @@ void CNTFSScanTreeBuilder::AddCarvedFiles(CFileSystemNode* pRoot)
     CLUSTER_BITMAP_INFO info;
     info.pUsedBits = pBits;
     info.ullPartitionStart = ullStart;
-    info.nSectorsPerCluster = static_cast<uint8_t>(nSectorsPerCluster);
+    info.nSectorsPerCluster = static_cast<uint32_t>(nSectorsPerCluster);
     info.ullClusterCount = ullClusters;
     CClusterUseBitMap bitmap(info);
     if (pBits != nullptr) {
         USED_CLUSTER_MARKER marker;
         marker.pUsedBits = pBits;
         marker.ullPartitionStart = ullStart;
-        marker.nSectorsPerCluster = static_cast<uint8_t>(nSectorsPerCluster);
+        marker.nSectorsPerCluster = static_cast<uint32_t>(nSectorsPerCluster);
         marker.ullClusterCount = ullClusters;
         MarkUsedClusters(pRoot, marker);
     }

@@ -211,7 +211,7 @@ CMFTMirrRecordInfo* CreateSystemFileRecordInfo(const CFileRecordHolder& holder, 
 {
     if (!holder.IsValid())
         return nullptr;
-    uint8_t bySectorsPerCluster = 0;
+    uint32_t bySectorsPerCluster = 0;
     if (bInferClusterSize && !InferSectorsPerCluster(holder, &bySectorsPerCluster))
         return nullptr;
     CMFTMirrRecordInfo* pInfo = new CMFTMirrRecordInfo();

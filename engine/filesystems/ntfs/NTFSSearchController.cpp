@@ -500,7 +500,7 @@ void CNTFSSearchController::AnalyzeFolderRecord(uint64_t ullSector, const CFileR
         const uint64_t ullAllocated = GetAllocatedSize(pAllocation);
         if (ullClusters != 0 && ullClusters <= ullAllocated / kSectorBytes && ullAllocated % (ullClusters * kSectorBytes) == 0) {
             const uint64_t ullSectors = ullAllocated / (ullClusters * kSectorBytes);
-            if (ullSectors <= 128 && (ullSectors & (ullSectors - 1)) == 0)
+            if (ullSectors <= NTFS_MAX_SECTORS_PER_CLUSTER && (ullSectors & (ullSectors - 1)) == 0)
                 pFolder->m_nSectorsPerCluster = static_cast<int32_t>(ullSectors);
         }
     }

@@ -131,7 +131,7 @@ CMFTRecordInfo* CNTFSTreeBuilder::LocateMFT(uint64_t ullCluster, uint32_t nRecor
             return nullptr;
     }
     // The boot sector, read first, is the authority on this volume's geometry.
-    pInfo->m_bySectorsPerCluster = static_cast<uint8_t>(nSectorsPerCluster);
+    pInfo->m_bySectorsPerCluster = nSectorsPerCluster;
     pInfo->m_bySectorsPerRecord = static_cast<uint8_t>(nSectorsPerRecord);
     return pInfo;
 }

@@ -116,9 +116,9 @@ void FuzzRecord(std::vector<uint8_t>& record)
         CollectDataRuns(holder, &runs, true, &i64Size);
         runs.Clear();
         CollectDataRuns(holder, &runs, false, &i64Size);
-        uint8_t bySectors = 0;
-        InferSectorsPerCluster(holder, &bySectors);
-        Check(bySectors <= 128);
+        uint32_t nSectors = 0;
+        InferSectorsPerCluster(holder, &nSectors);
+        Check(nSectors <= NTFS_MAX_SECTORS_PER_CLUSTER && (nSectors & (nSectors - 1)) == 0);
     }
     Check(record == original);
     IsVolumeFileRecord(p, n);
