@@ -361,6 +361,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(MIRROR_CASE{"C1k", "ntfs-shapes-c1k.img", MIRROR_CASE::RECORD1_KEPT},
                       MIRROR_CASE{"C2k", "ntfs-shapes-c2k.img", MIRROR_CASE::RECORD1_KEPT},
                       MIRROR_CASE{"C32k", "ntfs-shapes-c32k.img", MIRROR_CASE::RECORD1_KEPT},
+                      MIRROR_CASE{"C128k", "ntfs-c128k.img", MIRROR_CASE::RECORD1_KEPT},
                       MIRROR_CASE{"C1kRecord1Zeroed", "ntfs-shapes-c1k.img", MIRROR_CASE::RECORD1_ZEROED},
                       MIRROR_CASE{"C1kRecord1Elsewhere", "ntfs-shapes-c1k.img", MIRROR_CASE::RECORD1_POINTS_ELSEWHERE}),
     [](const ::testing::TestParamInfo<MIRROR_CASE>& info) { return info.param.pszName; });
@@ -461,7 +462,9 @@ INSTANTIATE_TEST_SUITE_P(
                       // Odd reads cut records, INDX blocks and log pages at their ends.
                       VOLUME_CASE{"Ntfs4kOddReads", "ntfs.img", VOLUME_CASE::INTACT, 1001},
                       VOLUME_CASE{"BootZeroed", "ntfs.img", VOLUME_CASE::BOOT_ZEROED, kBlock},
-                      VOLUME_CASE{"MFTRecordDamaged", "ntfs.img", VOLUME_CASE::MFT_RECORD_DAMAGED, kBlock}),
+                      VOLUME_CASE{"BootZeroed128k", "ntfs-c128k.img", VOLUME_CASE::BOOT_ZEROED, kBlock},
+                      VOLUME_CASE{"MFTRecordDamaged", "ntfs.img", VOLUME_CASE::MFT_RECORD_DAMAGED, kBlock},
+                      VOLUME_CASE{"MFTRecordDamaged128k", "ntfs-c128k.img", VOLUME_CASE::MFT_RECORD_DAMAGED, kBlock}),
     [](const ::testing::TestParamInfo<VOLUME_CASE>& info) { return info.param.pszName; });
 
 } // namespace
